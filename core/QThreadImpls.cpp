@@ -1,0 +1,9 @@
+#include "QThreadImpls.h"
+
+#include "IRunThread.h"
+
+void QThreadImpls::run()
+{
+    if (runTarget)
+        runTarget->Run();
+}

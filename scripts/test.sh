@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds in a fresh folder and runs every test.
+# Usage: scripts/test.sh [--sanitize address,undefined|thread] [ctest arguments...]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+sanitize=""
+if [ "${1:-}" = "--sanitize" ]; then sanitize="$2"; shift 2; fi
+
+"$here/scripts/deps.sh"
+
+build="$here/build-test${sanitize:+-${sanitize//,/-}}"
+rm -rf "$build"
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$sanitize"
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" "$@"
