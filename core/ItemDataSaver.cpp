@@ -1,0 +1,112 @@
+#include "ItemDataSaver.h"
+
+#include "Const.h"
+#include "ItemBook.h"
+#include "ItemCategory.h"
+#include "QReadLockerExt2.h"
+#include "QWriteLockerExt2.h"
+
+ItemDataSaver::ItemDataSaver()
+    : orderBy(QStringLiteral("FirstPubTimeGMT DESC")),
+      database(new DatabaseHolder()),
+      categories(new CategoryHash()),
+      bigCategories(new BigCategoryList()),
+      books(new BookHash())
+{
+}
+
+ItemDataSaver::~ItemDataSaver()
+{
+    qDeleteAll(*categories);
+    delete categories;
+    delete bigCategories;
+    qDeleteAll(*books); // null entries are fine for delete
+    delete books;
+    delete database;
+}
+
+ItemBook *ItemDataSaver::LoadBook(DatabaseHolder *holder, qint64 uid)
+{
+    if (!holder)
+        return nullptr;
+    const QList<DatabaseRow> rows = holder->SelectRows(
+        QStringLiteral("select * from %1 where uid=%2")
+            .arg(Const::TablePublishedBookInfo, QString::number(uid)));
+    if (rows.isEmpty())
+        return nullptr;
+    auto *book = new ItemBook();
+    if (!book->LoadFromRecord(rows.first())) {
+        delete book;
+        return nullptr;
+    }
+    return book;
+}
+
+ItemBook *ItemDataSaver::GetBook(qint64 uid, const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    const auto found = books->constFind(uid);
+    if (found != books->constEnd())
+        return found.value();
+    ItemBook *book = LoadBook(database, uid);
+    books->insert(uid, book);
+    return book;
+}
+
+void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    if (knownBookCount <= books->size())
+        return;
+    // Rows are turned into records one at a time: a whole table of row maps would cost
+    // several times the memory of the records themselves.
+    BookHash &cache = *books;
+    cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 24)));
+    const QString uidColumn = QStringLiteral("UID");
+    database->VisitRows(QStringLiteral("select * from %1").arg(Const::TablePublishedBookInfo),
+                        [&cache, &uidColumn](const DatabaseRow &row) {
+                            const qint64 uid = row.value(uidColumn).toLongLong();
+                            if (cache.contains(uid))
+                                return;
+                            auto *book = new ItemBook();
+                            if (book->LoadFromRecord(row))
+                                cache.insert(uid, book);
+                            else
+                                delete book;
+                        });
+}
+
+QString ItemDataSaver::GetCurrentGuid()
+{
+    QReadLockerExt2 token(0, &lock);
+    token.CheckLock(&lock);
+    return currentGuid;
+}
+
+QList<qint64> ItemDataSaver::SelectUids(const QString &table, const QString &where,
+                                        const QString &orderByText)
+{
+    QList<qint64> ids;
+    if (!database)
+        return ids;
+    const QString wherePart = where.isEmpty() ? QString() : QStringLiteral("where ") + where;
+    const QString orderPart =
+        orderByText.isEmpty() ? QString() : QStringLiteral("order by ") + orderByText;
+    // One arg call: a "%" sign inside the where text is never substituted.
+    const QString sql = QStringLiteral("select UID from %1 %2 %3").arg(table, wherePart, orderPart);
+    const QList<QVariant> values = database->SelectValues(sql, true, true);
+    ids.reserve(values.size());
+    for (const QVariant &value : values)
+        ids.append(value.toLongLong());
+    return ids;
+}
+
+QList<qint64> ItemDataSaver::QueryBookIds(const QString &where)
+{
+    return SelectUids(Const::TablePublishedBookInfo, where, orderBy);
+}
+
+QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where)
+{
+    return SelectUids(Const::TableRuntimeCatalogInfo, where, QString());
+}
