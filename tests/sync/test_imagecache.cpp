@@ -1,0 +1,183 @@
+// Image cache housekeeping: the weekly marker, the size check and the serialised clearing.
+#include "CacheFolderClearing.h"
+#include "Const.h"
+#include "Helper.h"
+#include "ImageCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+void Touch(const QString &path, const QByteArray &content = QByteArray())
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+void SetModified(const QString &path, const QDateTime &when)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+int CountCached(const QString &folder)
+{
+    return QDir(folder, QString(), QDir::NoSort, QDir::Files)
+        .entryList({Const::RFileFilter, Const::PreFileFilter})
+        .size();
+}
+
+} // namespace
+
+class TestImageCache : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void markerRules();
+    void clearsOnlyFromThresholdOn();
+    void clearingRemovesOnlyCacheFiles();
+    void clearingIsSerialisedEvenWithoutMutex();
+
+private:
+    QTemporaryDir home;
+    QString markerPath;
+};
+
+void TestImageCache::initTestCase()
+{
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toUtf8());
+    QStandardPaths::setTestModeEnabled(true);
+    const QString base = Helper::GetLocalFolder(Helper::FolderBase);
+    QVERIFY(base.startsWith(home.path()));
+    markerPath = Helper::CombinePath(base, ImageCache::MarkerFileName);
+    QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
+}
+
+void TestImageCache::markerRules()
+{
+    QFile::remove(markerPath);
+
+    // No marker: about a year, and the marker exists from then on.
+    const double firstMinutes = ImageCache::MinutesSinceCheck(false);
+    QVERIFY2(firstMinutes >= 365 * 1440 - 1 && firstMinutes <= 366 * 1440 + 1,
+             qPrintable(QString::number(firstMinutes)));
+    QVERIFY(QFile::exists(markerPath));
+    {
+        QFile marker(markerPath);
+        QVERIFY(marker.open(QIODevice::ReadOnly));
+        QCOMPARE(marker.readAll(), QByteArray("NOW"));
+    }
+    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+
+    // Eight days old: due; a check without reset leaves it due.
+    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8).addSecs(-30));
+    QCOMPARE(ImageCache::MinutesSinceCheck(false), 8.0 * 1440);
+    QVERIFY(ImageCache::MinutesSinceCheck(false) > ImageCache::CheckIntervalMinutes);
+    // With reset the old time is answered once, then the next week starts.
+    QCOMPARE(ImageCache::MinutesSinceCheck(true), 8.0 * 1440);
+    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+
+    // Six days: not due yet.
+    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-6));
+    QVERIFY(ImageCache::MinutesSinceCheck(false) < ImageCache::CheckIntervalMinutes);
+
+    // A marker from the future counts as a year old and is rewritten.
+    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(3));
+    QVERIFY(ImageCache::MinutesSinceCheck(false) >= 365 * 1440 - 1);
+    QVERIFY(QFileInfo(markerPath).lastModified() <= QDateTime::currentDateTimeUtc());
+    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+}
+
+void TestImageCache::clearsOnlyFromThresholdOn()
+{
+    const QString folder = Helper::GetLocalFolder(Helper::FolderImageCache);
+    QVERIFY(!folder.isEmpty());
+    // The listing counts "." and "..": 39998 files make 40000 entries, one short.
+    const int below = ImageCache::ClearThresholdEntries - 3;
+    for (int i = 0; i < below - 1; ++i)
+        Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
+    Touch(folder + QStringLiteral("/notes.txt"));
+
+    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
+    QVERIFY(!ImageCache::ClearIfLarge(&Const::FileAccessMutex));
+    QCOMPARE(CountCached(folder), below - 1);
+    // The check itself starts the next week, whatever it found.
+    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+
+    Touch(folder + QStringLiteral("/last_201.rfile"));
+    QVERIFY(ImageCache::ClearIfLarge(nullptr));
+    QCOMPARE(CountCached(folder), 0);
+    QVERIFY(QFile::exists(folder + QStringLiteral("/notes.txt")));
+    QFile::remove(folder + QStringLiteral("/notes.txt"));
+}
+
+void TestImageCache::clearingRemovesOnlyCacheFiles()
+{
+    const QString db = Helper::GetLocalFolder(Helper::FolderDatabase);
+    const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("target.rfile"));
+    Touch(target);
+
+    Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
+    Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
+    Touch(db + QStringLiteral("/keep.db"));
+    QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
+    QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));
+    Touch(images + QStringLiteral("/1_2_201.rfile"));
+
+    ClearDatabaseCacheFolder(&Const::FileAccessMutex);
+    QVERIFY(!QFile::exists(db + QStringLiteral("/single_us_7_3011_0.rfile")));
+    QVERIFY(!QFile::exists(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile")));
+    QVERIFY(QFile::exists(db + QStringLiteral("/keep.db")));
+    QVERIFY(QFileInfo(db + QStringLiteral("/sub.rfile")).isDir());
+    QVERIFY(QFileInfo(db + QStringLiteral("/link.rfile")).isSymLink());
+    QVERIFY(QFile::exists(target));
+    // The other cache is not touched.
+    QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+
+    ClearImageCacheFolder(&Const::FileAccessMutex);
+    QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+
+    // A folder that is not there is left alone.
+    RemoveCachedFiles(outside.filePath(QStringLiteral("missing")));
+    QVERIFY(!QFileInfo::exists(outside.filePath(QStringLiteral("missing"))));
+}
+
+void TestImageCache::clearingIsSerialisedEvenWithoutMutex()
+{
+    const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
+    const QString cover = images + QStringLiteral("/5_6_201.rfile");
+    Touch(cover);
+
+    Const::FileAccessMutex.lock();
+    QThread *clearer = QThread::create([] { ClearImageCacheFolder(nullptr); });
+    clearer->start();
+    QVERIFY(!clearer->wait(200));
+    QVERIFY(QFile::exists(cover));
+    Const::FileAccessMutex.unlock();
+    QVERIFY(clearer->wait(5000));
+    delete clearer;
+    QVERIFY(!QFile::exists(cover));
+
+    // The weekly check waits in the same way.
+    Const::FileAccessMutex.lock();
+    QThread *checker = QThread::create([] { ImageCache::ClearIfLarge(nullptr); });
+    checker->start();
+    QVERIFY(!checker->wait(200));
+    Const::FileAccessMutex.unlock();
+    QVERIFY(checker->wait(5000));
+    delete checker;
+}
+
+QTEST_GUILESS_MAIN(TestImageCache)
+#include "test_imagecache.moc"
