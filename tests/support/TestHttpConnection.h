@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TestHttpResponse.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class QTcpSocket;
+class QTimer;
+class TestHttpScript;
+
+// One accepted connection of TestHttpServer, living in the server thread. Reads one request,
+// answers it as scripted, then closes (every answer carries "Connection: close").
+class TestHttpConnection : public QObject
+{
+    Q_OBJECT
+public:
+    TestHttpConnection(QTcpSocket *accepted, TestHttpScript *script, bool tls, QObject *parent);
+
+private:
+    void OnReadyRead();
+    void SendHead();
+    void SendNextChunk();
+    void Finish();
+    void Drop();
+
+    QTcpSocket *socket;
+    TestHttpScript *script;
+    bool tls;
+    bool answered = false;
+    QByteArray buffer;
+    TestHttpResponse response;
+    qint64 bodySent = 0;
+    qint64 bodyLimit = 0;
+    QTimer *timer;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+
+// One request as TestHttpServer received it.
+struct TestHttpRequest
+{
+    QByteArray method;                            // "GET", ...
+    QByteArray path;                              // as sent on the request line, query included
+    QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
+    QByteArray body;
+    bool tls = false;
+
+    // The first header of that name (case-insensitive), empty when absent.
+    QByteArray Header(const QByteArray &name) const
+    {
+        for (const auto &h : headers) {
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return h.second;
+        }
+        return QByteArray();
+    }
+    // The path without its query.
+    QByteArray PathOnly() const
+    {
+        const int q = path.indexOf('?');
+        return q < 0 ? path : path.left(q);
+    }
+};

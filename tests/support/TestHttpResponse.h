@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+
+// One scripted answer of TestHttpServer. Build it with the helpers below and adjust fields freely.
+struct TestHttpResponse
+{
+    int status = 200;
+    QByteArray reason;                                // empty: the usual phrase for the status
+    QList<QPair<QByteArray, QByteArray>> headers;     // extra headers, sent as given
+    QByteArray body;
+    bool sendContentLength = true;                    // false: the body ends when the connection closes
+
+    int headerDelayMs = 0;       // wait this long after the request before sending anything
+    int trickleChunkBytes = 0;   // > 0: send the body in chunks of this size...
+    int trickleIntervalMs = 0;   // ...one chunk every this many milliseconds
+    qint64 closeAfterBodyBytes = -1; // >= 0: close the connection after this many body bytes
+                                     // (Content-Length still announces the whole body)
+    bool neverAnswer = false;    // read the request, then send nothing and keep the connection open
+
+    static TestHttpResponse Ok(const QByteArray &body)
+    {
+        TestHttpResponse r;
+        r.body = body;
+        return r;
+    }
+    static TestHttpResponse Status(int status, const QByteArray &body = QByteArray())
+    {
+        TestHttpResponse r;
+        r.status = status;
+        r.body = body;
+        return r;
+    }
+    static TestHttpResponse Redirect(const QByteArray &location, int status = 302)
+    {
+        TestHttpResponse r;
+        r.status = status;
+        r.headers.append(qMakePair(QByteArray("Location"), location));
+        return r;
+    }
+    static TestHttpResponse Hang()
+    {
+        TestHttpResponse r;
+        r.neverAnswer = true;
+        return r;
+    }
+    static TestHttpResponse Delayed(int headerDelayMs, const QByteArray &body)
+    {
+        TestHttpResponse r;
+        r.body = body;
+        r.headerDelayMs = headerDelayMs;
+        return r;
+    }
+    static TestHttpResponse Trickle(const QByteArray &body, int chunkBytes, int intervalMs)
+    {
+        TestHttpResponse r;
+        r.body = body;
+        r.trickleChunkBytes = chunkBytes;
+        r.trickleIntervalMs = intervalMs;
+        return r;
+    }
+    static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
+    {
+        TestHttpResponse r;
+        r.body = body;
+        r.closeAfterBodyBytes = bytesSent;
+        return r;
+    }
+};
