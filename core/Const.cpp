@@ -64,6 +64,9 @@ const QString Const::XmlDisplayMeta = QStringLiteral("DisplayMeta");
 QMutex Const::FileAccessMutex;
 const QPair<qint64, qint64> Const::ZeroProgress(0, 0);
 
+const QString Const::CatalogPasswordEnvelope =
+    QStringLiteral("AwQrMnRpggG7H8EJN3al/iPchHXu/GOK1NtDHBz3dYv443xDfMhB4rmJMAkPuxbfo605FxjyJ/iWnB0w");
+
 void Const::RecomputeDerivedUrls()
 {
     SoftwareUrl = WebsiteUrl + QStringLiteral("service/goto.php?id=software");

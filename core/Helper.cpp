@@ -1,6 +1,7 @@
 #include "Helper.h"
 
 #include "Const.h"
+#include "DisplayFolderEncrypterClass.h"
 
 #include <QDebug>
 #include <QDesktopServices>
@@ -120,4 +121,10 @@ QString Helper::MakeHtmlLink(const QString &text, const QString &address, bool r
     // One arg() call: a "%2" inside the address must not be filled again.
     return QStringLiteral("<a href='%1' %2>%3</a>")
         .arg(address, red ? QStringLiteral("style='color:red;'") : QString(), text);
+}
+
+QString Helper::GetCatalogPassword()
+{
+    const DisplayFolderEncrypterClass encrypter;
+    return encrypter.DecryptString(Const::CatalogPasswordEnvelope);
 }
