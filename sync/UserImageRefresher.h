@@ -1,0 +1,100 @@
+#pragma once
+
+#include "CoverImageState.h"
+#include "ItemComparePart.h"
+#include "QThreadExtend.h"
+
+#include <QImage>
+#include <QList>
+#include <QReadWriteLock>
+#include <QSize>
+#include <QString>
+#include <QVariant>
+
+class FileDownloader;
+class QPixmap;
+
+// The cover worker: keeps the queue of missing covers, downloads them into the image cache
+// folder in passes (up to 20 new downloads per pass) and reports each finished one.
+// The views ask it for covers on the GUI thread; a missing cover is queued and shown as loading.
+class UserImageRefresher : public QThreadExtend
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxQueuedCovers = 210;
+    static constexpr int MaxStartsPerPass = 20;
+    static constexpr int DownloadTimeoutMs = 240000;
+    static constexpr int DownloadAttempts = 3;
+    static constexpr int PassSleepMs = 300;
+    static constexpr int PassSleeps = 3;
+
+    explicit UserImageRefresher(QObject *parent = nullptr);
+    ~UserImageRefresher() override;
+
+    // Sets the image cache folder (once, before the worker starts). False when it is unknown.
+    bool PrepareCacheFolder();
+    QString CacheFolder() const;
+
+    // A key names a cover only when both of its ids are set; other keys show "no cover".
+    static bool HasCover(const ItemComparePart &key);
+    // "<uid>_[<imageCompId>_]201" and ".rfile" (local) or ".jpg" (remote).
+    static QString GetImageFileName(const ItemComparePart &key, bool local);
+    // Address of the cover on the catalogue service; named after the book id alone.
+    static QString GetImageUrl(const ItemComparePart &key);
+    QString GetImageFilePath(const ItemComparePart &key) const;
+    bool IsImageCached(const ItemComparePart &key) const;
+    // Queued, or being downloaded and not yet reported.
+    bool IsImagePending(const ItemComparePart &key);
+    // Puts the key at the front (or the back with append); a key already queued keeps its place,
+    // a full queue drops its last key, and keys without a cover are refused.
+    void QueueImage(const ItemComparePart &key, bool append = false);
+
+    // The cover for a view (GUI thread): cached covers are loaded into pixmap (when load is set)
+    // and shrunk to fit size; missing ones are queued and answered as loading.
+    CoverImageState GetCoverPixmap(const ItemComparePart &key, QPixmap &pixmap, bool load,
+                                   const QSize &size);
+    // Decodes a cached cover, shrunk to fit size keeping its aspect (never enlarged).
+    // Null when the file cannot be decoded.
+    static QImage LoadCoverImage(const QString &path, const QSize &size);
+
+    // One pass: starts downloads from the queue and collects finished ones.
+    // False when it ended because the worker is to stop.
+    bool ProcessQueue();
+
+    // Covers waiting plus downloads running, for the queue count of the main window.
+    int GetWaitingCount();
+    // Snapshot of the queue, front first.
+    QList<ItemComparePart> QueuedKeys();
+    int ActiveDownloadCount();
+
+signals:
+    void completed(bool isSucc, const QVariant &uid, const QVariant &compare);
+
+protected:
+    void DoRun() override;
+
+private:
+    struct ActiveDownload
+    {
+        FileDownloader *downloader;
+        ItemComparePart key;
+        bool reported;
+    };
+    struct Report
+    {
+        ItemComparePart key;
+        bool succeeded;
+    };
+
+    void QueueImageLocked(const ItemComparePart &key, bool append);
+    bool StartDownloadsLocked();
+    bool CollectFinishedLocked(QList<Report> &reports, QList<FileDownloader *> &ended);
+    // Stops and deletes the downloads still running; covers cut short go back to the queue.
+    void StopActiveDownloads();
+
+    QList<ItemComparePart> queue;
+    QList<ActiveDownload> activeDownloads;
+    QReadWriteLock queueLock;
+    // Set once before the worker starts, then only read.
+    QString cacheFolder;
+};
