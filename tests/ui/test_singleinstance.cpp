@@ -1,0 +1,270 @@
+#include "QtSingleApplication.h"
+#include "SingleInstanceGuard.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+void SetChildNames()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
+}
+
+void Say(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// First instance: reports its server name, then every message it receives.
+int RunPrimary(int argc, char **argv)
+{
+    SetChildNames();
+    QtSingleApplication app(argc, argv);
+    if (app.isRunning()) {
+        Say(QStringLiteral("running"));
+        return 3;
+    }
+    QObject::connect(&app, &QtSingleApplication::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
+    Say(QStringLiteral("ready ") + app.id());
+    return app.exec();
+}
+
+// First instance that holds its lock for a while before it listens.
+int RunLatePrimary(int argc, char **argv, int delayMs)
+{
+    SetChildNames();
+    QCoreApplication app(argc, argv);
+    SingleInstanceGuard guard(SingleInstanceGuard::KeyForDataFolder(
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    if (!guard.Claim()) {
+        return 3;
+    }
+    QObject::connect(&guard, &SingleInstanceGuard::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
+    Say(QStringLiteral("claimed ") + guard.serverName());
+    QThread::msleep(static_cast<unsigned long>(delayMs));
+    guard.Listen();
+    Say(QStringLiteral("ready"));
+    return app.exec();
+}
+
+// Later start: exit 0 when the message was confirmed, 1 when not, 2 when it was first itself.
+int RunSecond(int argc, char **argv, const QString &message)
+{
+    SetChildNames();
+    QtSingleApplication app(argc, argv);
+    if (!app.isRunning()) {
+        return 2;
+    }
+    return app.sendMessage(message, 5000) ? 0 : 1;
+}
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+    // A child of this test binary in one of the modes above, with its own data location.
+    struct Child
+    {
+        QProcess process;
+        QByteArray output;
+    };
+
+    QProcessEnvironment EnvFor(const QTemporaryDir &data) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return env;
+    }
+
+    void Start(Child &child, const QTemporaryDir &data, const QStringList &args)
+    {
+        child.process.setProcessEnvironment(EnvFor(data));
+        child.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&child.process, &QProcess::readyReadStandardOutput, &child.process,
+                         [&child]() { child.output += child.process.readAllStandardOutput(); });
+        child.process.start(QCoreApplication::applicationFilePath(), args);
+        QVERIFY(child.process.waitForStarted(5000));
+    }
+
+    // Server name of a started first instance, once it says it listens.
+    QString WaitReady(Child &child, const char *marker = "ready ")
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!child.output.contains(marker) && clock.elapsed() < 10000) {
+            QTest::qWait(10);
+        }
+        const int at = child.output.indexOf(marker);
+        if (at < 0) {
+            return QString();
+        }
+        const int end = child.output.indexOf('\n', at);
+        return QString::fromUtf8(child.output.mid(at + int(qstrlen(marker)), end - at - int(qstrlen(marker)))).trimmed();
+    }
+
+    int RunSecondChild(const QTemporaryDir &data, const QString &message)
+    {
+        QProcess second;
+        second.setProcessEnvironment(EnvFor(data));
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--second"), message});
+        if (!second.waitForFinished(15000)) {
+            second.kill();
+            second.waitForFinished();
+            return -1;
+        }
+        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+    }
+
+    void Stop(Child &child)
+    {
+        child.process.kill();
+        child.process.waitForFinished(5000);
+    }
+
+private slots:
+    void secondStartReachesFirstAndFoldersIsolate()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        QVERIFY(!WaitReady(first).isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QVERIFY(clock.elapsed() < 6000);
+        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
+
+        // Another data folder is another instance: it starts as the first one.
+        QTemporaryDir otherData;
+        QCOMPARE(RunSecondChild(otherData, QStringLiteral("x")), 2);
+        // Nothing from the other folder arrived here.
+        QCOMPARE(first.output.count("got:"), 1);
+        Stop(first);
+    }
+
+    void staleSocketAfterCrashIsReplaced()
+    {
+        QTemporaryDir data;
+        QString name;
+        {
+            Child crashed;
+            Start(crashed, data, {QStringLiteral("--primary")});
+            name = WaitReady(crashed);
+            QVERIFY(!name.isEmpty());
+            Stop(crashed); // SIGKILL: neither socket nor lock file is cleaned up
+        }
+        SingleInstanceGuard probe(name);
+        QVERIFY(QFile::exists(probe.lockFilePath()));
+        QLocalSocket dead;
+        dead.connectToServer(name);
+        QVERIFY(!dead.waitForConnected(500));
+
+        Child next;
+        Start(next, data, {QStringLiteral("--primary")});
+        QCOMPARE(WaitReady(next), name);
+        QVERIFY(!next.output.contains("running"));
+        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
+        Stop(next);
+    }
+
+    void sendRetriesWhileFirstIsStarting()
+    {
+        QTemporaryDir data;
+        Child late;
+        Start(late, data, {QStringLiteral("--late-primary"), QStringLiteral("1500")});
+        const QString name = WaitReady(late, "claimed ");
+        QVERIFY(!name.isEmpty());
+
+        SingleInstanceGuard sender(name);
+        QVERIFY(!sender.Claim()); // the child holds the lock
+        QElapsedTimer clock;
+        clock.start();
+        // Too short a time-out gives up without delivering anything.
+        QVERIFY(!sender.SendMessage(QStringLiteral("early"), 200));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(sender.SendMessage(QStringLiteral("hello"), 5000));
+        // Delivered only after the child started listening.
+        QVERIFY(clock.elapsed() >= 1000);
+        QTRY_VERIFY(late.output.contains("ready"));
+        QTRY_VERIFY(late.output.contains("got:5:hello"));
+        QVERIFY(!late.output.contains("early"));
+        Stop(late);
+    }
+
+    void messagesAreLengthLimited()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        const QString name = WaitReady(first);
+        QVERIFY(!name.isEmpty());
+
+        // A frame announcing a megabyte is cut off before it is read.
+        QLocalSocket raw;
+        raw.connectToServer(name);
+        QVERIFY(raw.waitForConnected(2000));
+        QByteArray frame(4, '\0');
+        qToBigEndian<quint32>(1024 * 1024, frame.data());
+        raw.write(frame + QByteArray(8192, 'x'));
+        raw.flush();
+        QVERIFY(raw.state() == QLocalSocket::UnconnectedState || raw.waitForDisconnected(3000));
+        QCOMPARE(raw.bytesAvailable(), 0); // no acknowledgement
+
+        SingleInstanceGuard sender(name);
+        QVERIFY(!sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes + 1, QLatin1Char('y')), 2000));
+        QVERIFY(sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes, QLatin1Char('z')), 2000));
+        QTRY_VERIFY(first.output.contains("got:4096:zzzz"));
+        QCOMPARE(first.output.count("got:"), 1);
+        Stop(first);
+    }
+
+    void serverNameIsPerUserAndFolder()
+    {
+        const QString a = SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Tessaly"));
+        QCOMPARE(SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Tessaly/")), a);
+        QVERIFY(SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Other")) != a);
+        QVERIFY(a.contains(QString::number(::getuid())));
+        QVERIFY(!a.contains(QLatin1Char('/')));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 2) {
+        const QByteArray mode(argv[1]);
+        if (mode == "--primary") {
+            return RunPrimary(argc, argv);
+        }
+        if (mode == "--late-primary" && argc >= 3) {
+            return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
+        }
+        if (mode == "--second" && argc >= 3) {
+            return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
+        }
+    }
+    QCoreApplication app(argc, argv);
+    TestSingleInstance test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_singleinstance.moc"

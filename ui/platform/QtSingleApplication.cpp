@@ -1,0 +1,61 @@
+#include "QtSingleApplication.h"
+
+#include "SingleInstanceGuard.h"
+
+#include <QStandardPaths>
+#include <QWidget>
+
+QtSingleApplication::QtSingleApplication(int &argc, char **argv, bool GUIenabled)
+    : QApplication(argc, argv, GUIenabled)
+{
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    guard = new SingleInstanceGuard(SingleInstanceGuard::KeyForDataFolder(dataFolder), this);
+    connect(guard, &SingleInstanceGuard::messageReceived, this, &QtSingleApplication::messageReceived);
+    if (guard->Claim()) {
+        guard->Listen();
+    }
+}
+
+QtSingleApplication::~QtSingleApplication() = default;
+
+bool QtSingleApplication::isRunning() const
+{
+    return !guard->IsPrimary();
+}
+
+QString QtSingleApplication::id() const
+{
+    return guard->serverName();
+}
+
+bool QtSingleApplication::sendMessage(const QString &message, int timeout)
+{
+    if (!isRunning()) {
+        return false;
+    }
+    return guard->SendMessage(message, timeout);
+}
+
+void QtSingleApplication::setActivationWindow(QWidget *aw, bool activateOnMessage)
+{
+    window = aw;
+    disconnect(activation);
+    if (activateOnMessage) {
+        activation = connect(this, &QtSingleApplication::messageReceived, this, &QtSingleApplication::activateWindow);
+    }
+}
+
+QWidget *QtSingleApplication::activationWindow() const
+{
+    return window.data();
+}
+
+void QtSingleApplication::activateWindow()
+{
+    if (!window || !window->isVisible()) {
+        return;
+    }
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
+}

@@ -1,0 +1,185 @@
+#include "SingleInstanceGuard.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <unistd.h>
+
+namespace {
+// Frame: 4-byte big-endian length, then the UTF-8 text. The receiver answers one byte.
+constexpr int HeaderBytes = 4;
+constexpr char AckByte = 'A';
+// A client that neither completes its frame nor disconnects is dropped after this.
+constexpr int StalledClientMs = 5000;
+constexpr int RetryPauseMs = 50;
+} // namespace
+
+SingleInstanceGuard::SingleInstanceGuard(const QString &key, QObject *parent)
+    : QObject(parent)
+    , key(key)
+    , lockFile(QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock"))
+{
+    // Staleness only by a dead owner, never by age: the first instance may run for weeks.
+    lockFile.setStaleLockTime(0);
+}
+
+SingleInstanceGuard::~SingleInstanceGuard()
+{
+    if (server) {
+        server->close();
+    }
+    if (primary) {
+        lockFile.unlock();
+    }
+}
+
+QString SingleInstanceGuard::KeyForDataFolder(const QString &dataFolder)
+{
+    const QString uid = QString::number(static_cast<qulonglong>(::getuid()));
+    const QByteArray source = (uid + QLatin1Char('\n') + QDir::cleanPath(dataFolder)).toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(source, QCryptographicHash::Sha1).toHex().left(24);
+    return QStringLiteral("tessaly-%1-%2").arg(uid, QString::fromLatin1(digest));
+}
+
+QString SingleInstanceGuard::lockFilePath() const
+{
+    return QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock");
+}
+
+bool SingleInstanceGuard::Claim()
+{
+    if (primary) {
+        return true;
+    }
+    if (lockFile.tryLock(0)) {
+        primary = true;
+        return true;
+    }
+    // Only a lock held by a live process means another instance; a lock file that cannot be
+    // made at all must not keep the program from starting (its data-folder lock still guards).
+    primary = lockFile.error() != QLockFile::LockFailedError;
+    return primary;
+}
+
+bool SingleInstanceGuard::Listen()
+{
+    if (!primary) {
+        return false;
+    }
+    if (server && server->isListening()) {
+        return true;
+    }
+    if (!server) {
+        server = new QLocalServer(this);
+        server->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(server, &QLocalServer::newConnection, this, &SingleInstanceGuard::OnNewConnection);
+    }
+    // We hold the lock, so any socket file of this name belongs to a crashed instance.
+    QLocalServer::removeServer(key);
+    return server->listen(key);
+}
+
+bool SingleInstanceGuard::IsListening() const
+{
+    return server && server->isListening();
+}
+
+bool SingleInstanceGuard::SendMessage(const QString &message, int timeoutMs) const
+{
+    const QByteArray payload = message.toUtf8();
+    if (payload.size() > MaxMessageBytes) {
+        return false;
+    }
+    QByteArray frame(HeaderBytes, '\0');
+    qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
+    frame += payload;
+
+    QElapsedTimer clock;
+    clock.start();
+    const auto remaining = [&clock, timeoutMs]() { return qMax(0, timeoutMs - static_cast<int>(clock.elapsed())); };
+
+    for (;;) {
+        QLocalSocket socket;
+        socket.connectToServer(key);
+        if (socket.waitForConnected(qMax(1, remaining()))) {
+            socket.write(frame);
+            while (socket.bytesToWrite() > 0) {
+                if (remaining() == 0 || !socket.waitForBytesWritten(remaining())) {
+                    return false;
+                }
+            }
+            // Once the frame went out it is never sent again: a late answer must not mean two deliveries.
+            while (socket.bytesAvailable() < 1) {
+                if (remaining() == 0 || !socket.waitForReadyRead(remaining())) {
+                    return false;
+                }
+            }
+            char answer = 0;
+            return socket.getChar(&answer) && answer == AckByte;
+        }
+        // Nobody listens yet: the first instance holds its lock but is still starting.
+        if (remaining() == 0) {
+            return false;
+        }
+        QThread::msleep(static_cast<unsigned long>(qMin(RetryPauseMs, remaining())));
+        if (remaining() == 0) {
+            return false;
+        }
+    }
+}
+
+void SingleInstanceGuard::OnNewConnection()
+{
+    while (QLocalSocket *socket = server->nextPendingConnection()) {
+        pending.insert(socket, QByteArray());
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket]() { ReadFrom(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket]() { Drop(socket); });
+        QTimer::singleShot(StalledClientMs, socket, [this, socket]() { Drop(socket); });
+        ReadFrom(socket);
+    }
+}
+
+void SingleInstanceGuard::ReadFrom(QLocalSocket *socket)
+{
+    auto it = pending.find(socket);
+    if (it == pending.end()) {
+        return;
+    }
+    QByteArray &buffer = it.value();
+    // Never buffer more than one frame can hold.
+    const qint64 room = HeaderBytes + MaxMessageBytes - buffer.size();
+    buffer += socket->read(qMax<qint64>(room, 0));
+    if (buffer.size() < HeaderBytes) {
+        return;
+    }
+    const quint32 length = qFromBigEndian<quint32>(buffer.constData());
+    if (length > static_cast<quint32>(MaxMessageBytes)) {
+        Drop(socket);
+        return;
+    }
+    if (buffer.size() < HeaderBytes + static_cast<int>(length)) {
+        return;
+    }
+    const QString message = QString::fromUtf8(buffer.constData() + HeaderBytes, static_cast<int>(length));
+    pending.erase(it);
+    socket->write(&AckByte, 1);
+    socket->flush();
+    socket->disconnectFromServer();
+    socket->deleteLater();
+    emit messageReceived(message);
+}
+
+void SingleInstanceGuard::Drop(QLocalSocket *socket)
+{
+    if (pending.remove(socket) == 0) {
+        return;
+    }
+    socket->abort();
+    socket->deleteLater();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+
+// One running instance per user and data folder: a lock file decides who is first,
+// a local socket carries short text messages from later starts to the first one.
+class SingleInstanceGuard : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Longest message (UTF-8 bytes) a first instance accepts; longer ones are dropped unread.
+    static constexpr int MaxMessageBytes = 4096;
+
+    explicit SingleInstanceGuard(const QString &key, QObject *parent = nullptr);
+    ~SingleInstanceGuard() override;
+
+    // Socket name for a data folder: the user id and a hash of the cleaned path.
+    static QString KeyForDataFolder(const QString &dataFolder);
+
+    QString serverName() const { return key; }
+    QString lockFilePath() const;
+
+    // Takes the guard lock without waiting; true when no other live process holds it.
+    bool Claim();
+    // Removes a socket left behind by a crashed instance and starts listening. Needs Claim.
+    bool Listen();
+    bool IsPrimary() const { return primary; }
+    bool IsListening() const;
+
+    // Delivers a message to the first instance, retrying while it has not started listening.
+    // True only when the first instance confirmed receipt within the time-out.
+    bool SendMessage(const QString &message, int timeoutMs) const;
+
+signals:
+    void messageReceived(const QString &message);
+
+private slots:
+    void OnNewConnection();
+
+private:
+    void ReadFrom(QLocalSocket *socket);
+    void Drop(QLocalSocket *socket);
+
+    QString key;
+    QLockFile lockFile;
+    QLocalServer *server = nullptr;
+    bool primary = false;
+    QHash<QLocalSocket *, QByteArray> pending;
+};
