@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ItemComparePart.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QPair>
+#include <QReadWriteLock>
+#include <QString>
+#include <QThread>
+
+class IBaseCloseable;
+class QEventLoopWithProgress;
+class QNetworkReply;
+
+// One HTTP GET in a thread of its own: time-out per transfer, a number of attempts, an optional
+// MD5 check and an optional target file (written atomically). Used for one run.
+//
+// The owner starts it (RunAndWait, or QThread::start at LowPriority under startMutex), waits in
+// slices (Wait, or polling `finished` under `lock`), reads the result and destroys it.
+// `lock` is held for writing by the downloader's thread for its whole run except while a
+// transfer's event loop runs, so readers block only while a transfer is set up or handled.
+// Only status 200 succeeds; redirects are never followed and TLS errors are never ignored.
+class FileDownloader : public QThread
+{
+    Q_OBJECT
+public:
+    FileDownloader(const ItemComparePart &tag, const QString &url, IBaseCloseable *closeable,
+                   int timeoutMs, const QString &targetPath);
+    ~FileDownloader() override;
+
+    // Starts at LowPriority and waits in 300 ms slices. The body as text on success, else empty;
+    // empty at once when the thread already runs.
+    QString RunAndWait();
+    // Waits until the result is final, asking `closeable` before each slice (and stopping the
+    // transfer when it says so). Returns `succeeded`.
+    bool Wait(int sliceMs);
+    // Ends a running transfer (it fails), starts no further attempt and waits for the thread.
+    void Stop();
+    // (bytes received, bytes total) of the running transfer; (0, 0) between transfers.
+    QPair<qint64, qint64> GetProgress();
+    // `data` as UTF-8 up to its first zero byte.
+    QString GetResultText();
+    // Lower-case hexadecimal MD5 of the bytes (32 characters).
+    static QString Md5Hex(const QByteArray &bytes);
+
+    QString targetPath;
+    QString url;
+    // Expected MD5 as hexadecimal text, any case; empty: no check. Set under `lock` before the start.
+    QString expectedMd5;
+    QReadWriteLock lock;
+    QMutex startMutex;
+    QByteArray data;
+    ItemComparePart tag;
+    QEventLoopWithProgress *loop = nullptr;
+    IBaseCloseable *closeable;
+    int timeoutMs;
+    int maxAttempts = 1;
+    bool finished = false;
+    bool succeeded = false;
+    bool stopRequested = false;
+
+public slots:
+    // Decides the outcome of one transfer; called directly by the transfer, `lock` held.
+    void replyFinished(QNetworkReply *pReply);
+
+protected:
+    void run() override;
+
+private:
+    bool RunTransfer();
+    bool WriteTarget();
+    QString GetResultTextLocked() const;
+};

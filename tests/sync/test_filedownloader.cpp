@@ -1,0 +1,293 @@
+#include "FileDownloader.h"
+#include "IBaseCloseable.h"
+#include "TestHttpServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+class FakeCloseable : public IBaseCloseable
+{
+public:
+    std::atomic<bool> close{false};
+    bool IsCloseRequested() override { return close; }
+};
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
+// Starts the downloader the way the owners do and waits for the final result.
+bool RunToEnd(FileDownloader &d)
+{
+    {
+        QMutexLocker locker(&d.startMutex);
+        d.start(QThread::LowPriority);
+    }
+    return d.Wait(300);
+}
+
+} // namespace
+
+class TestFileDownloader : public QObject
+{
+    Q_OBJECT
+private:
+    TestHttpServer server;
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(dir.isValid());
+        QVERIFY(server.Start());
+    }
+
+    void init()
+    {
+        server.ClearScript();
+        server.ClearRequests();
+    }
+
+    void bodyToMemoryAndTarget()
+    {
+        const QByteArray body("first\0second", 12);
+        server.SetResponse("/body", TestHttpResponse::Ok(body));
+
+        FileDownloader memory(ItemComparePart(), server.Url("/body?a=1"), nullptr, 5000, QString());
+        QCOMPARE(memory.GetProgress(), qMakePair(qint64(0), qint64(0)));
+        QCOMPARE(memory.RunAndWait(), QStringLiteral("first"));
+        QCOMPARE(memory.data, body);
+        QCOMPARE(server.Requests().at(0).method, QByteArray("GET"));
+        QCOMPARE(server.Requests().at(0).path, QByteArray("/body?a=1"));
+        // One run only: asking again does not fetch again.
+        QCOMPARE(memory.RunAndWait(), QStringLiteral("first"));
+        QCOMPARE(server.RequestCount(), 1);
+
+        const QString target = dir.filePath("body.bin");
+        WriteAll(target, "old content that is longer than the body");
+        FileDownloader toFile(ItemComparePart(7, 8), server.Url("/body"), nullptr, 5000, target);
+        QVERIFY(RunToEnd(toFile));
+        QCOMPARE(ReadAll(target), body);
+        QCOMPARE(toFile.tag, ItemComparePart(7, 8));
+    }
+
+    void md5Check_data()
+    {
+        QTest::addColumn<QString>("md5");
+        QTest::addColumn<bool>("ok");
+        const QString hex = FileDownloader::Md5Hex("catalogue bytes");
+        QTest::newRow("lower") << hex << true;
+        QTest::newRow("upper") << hex.toUpper() << true;
+        QTest::newRow("empty means no check") << QString() << true;
+        QTest::newRow("mismatch") << FileDownloader::Md5Hex("other bytes") << false;
+    }
+
+    void md5Check()
+    {
+        QFETCH(QString, md5);
+        QFETCH(bool, ok);
+        QCOMPARE(FileDownloader::Md5Hex("").size(), 32);
+        QCOMPARE(FileDownloader::Md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        server.SetResponse("/cat", TestHttpResponse::Ok("catalogue bytes"));
+        const QString target = dir.filePath("md5.bin");
+        WriteAll(target, "old");
+        FileDownloader d(ItemComparePart(), server.Url("/cat"), nullptr, 5000, target);
+        d.expectedMd5 = md5;
+        QCOMPARE(RunToEnd(d), ok);
+        QCOMPARE(ReadAll(target), ok ? QByteArray("catalogue bytes") : QByteArray("old"));
+    }
+
+    void failuresLeaveTargetAlone_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("302 to a good path") << 0;
+        QTest::newRow("404 with body") << 1;
+        QTest::newRow("closed mid-body") << 2;
+        QTest::newRow("headers after the time-out") << 3;
+        QTest::newRow("body trickles past the time-out") << 4;
+        QTest::newRow("204 no content") << 5;
+    }
+
+    void failuresLeaveTargetAlone()
+    {
+        QFETCH(int, kind);
+        server.SetResponse("/good", TestHttpResponse::Ok("good"));
+        TestHttpResponse r;
+        switch (kind) {
+        case 0: r = TestHttpResponse::Redirect(server.Url("/good").toUtf8()); break;
+        case 1: r = TestHttpResponse::Status(404, "<html>missing</html>"); break;
+        case 2: r = TestHttpResponse::CloseMidBody(QByteArray(4096, 'z'), 1000); break;
+        case 3: r = TestHttpResponse::Delayed(1500, "late"); break;
+        case 4: r = TestHttpResponse::Trickle(QByteArray(200, 't'), 10, 100); break;
+        case 5: r = TestHttpResponse::Status(204); break;
+        }
+        server.SetResponse("/x", r);
+        const QString target = dir.filePath("kept.bin");
+        WriteAll(target, "old bytes");
+        FileDownloader d(ItemComparePart(), server.Url("/x"), nullptr, 600, target);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!RunToEnd(d));
+        QVERIFY(clock.elapsed() < 1500);
+        QVERIFY(d.finished);
+        QCOMPARE(ReadAll(target), QByteArray("old bytes"));
+        QCOMPARE(server.RequestCount(), 1);  // the redirect is not followed
+        // No half-written temporary file stays behind.
+        QCOMPARE(QDir(dir.path()).entryList({"kept.bin*"}, QDir::Files | QDir::Hidden), QStringList{"kept.bin"});
+    }
+
+    void timeoutThenRetrySucceeds()
+    {
+        // Only the first transfer hangs: the second succeeds and the third never starts.
+        server.Enqueue(TestHttpResponse::Hang());
+        server.SetResponse("/retry", TestHttpResponse::Ok("second"));
+        FileDownloader d(ItemComparePart(), server.Url("/retry"), nullptr, 400, QString());
+        d.maxAttempts = 3;
+        QVERIFY(RunToEnd(d));
+        QCOMPARE(d.GetResultText(), QStringLiteral("second"));
+        QCOMPARE(server.RequestCount(), 2);
+    }
+
+    void tls()
+    {
+        TestHttpServer trusted(TestHttpServer::Mode::Tls);
+        QVERIFY(trusted.Start());
+        trusted.SetDefault(TestHttpResponse::Ok("over tls"));
+        FileDownloader good(ItemComparePart(), trusted.Url("/t"), nullptr, 5000, QString());
+        QCOMPARE(good.RunAndWait(), QStringLiteral("over tls"));
+
+        TestHttpServer stranger(TestHttpServer::Mode::TlsUntrusted);
+        QVERIFY(stranger.Start());
+        stranger.SetDefault(TestHttpResponse::Ok("must not arrive"));
+        const QString target = dir.filePath("tls.bin");
+        WriteAll(target, "old bytes");
+        FileDownloader bad(ItemComparePart(), stranger.Url("/t"), nullptr, 5000, target);
+        QVERIFY(!RunToEnd(bad));
+        QVERIFY(bad.data.isEmpty());
+        QCOMPARE(ReadAll(target), QByteArray("old bytes"));
+        QCOMPARE(stranger.RequestCount(), 0);
+    }
+
+    void unwritableTargetFails()
+    {
+        server.SetResponse("/w", TestHttpResponse::Ok("body"));
+        const QString folder = dir.filePath("a-folder");
+        QVERIFY(QDir().mkpath(folder));
+        FileDownloader d(ItemComparePart(), server.Url("/w"), nullptr, 5000, folder);
+        QVERIFY(!RunToEnd(d));
+        QVERIFY(QFileInfo(folder).isDir());
+
+        FileDownloader missingParent(ItemComparePart(), server.Url("/w"), nullptr, 5000,
+                                     dir.filePath("no/such/folder/file.bin"));
+        QVERIFY(!RunToEnd(missingParent));
+    }
+
+    void stopDuringHangingTransfer()
+    {
+        server.SetDefault(TestHttpResponse::Hang());
+        FileDownloader d(ItemComparePart(), server.Url("/hang"), nullptr, 840000, QString());
+        d.maxAttempts = 3;
+        {
+            QMutexLocker locker(&d.startMutex);
+            d.start(QThread::LowPriority);
+        }
+        QVERIFY(server.WaitForRequests(1));
+        // A transfer is running: progress answers at once.
+        QCOMPARE(d.GetProgress(), qMakePair(qint64(0), qint64(0)));
+        QElapsedTimer clock;
+        clock.start();
+        d.Stop();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(d.isFinished());
+        QVERIFY(d.finished);
+        QVERIFY(!d.succeeded);
+        QThread::msleep(50);
+        QCOMPARE(server.RequestCount(), 1);
+    }
+
+    void stopRightAfterStartIsNeverLost()
+    {
+        server.SetDefault(TestHttpResponse::Hang());
+        qint64 worst = 0;
+        for (int round = 0; round < 100; ++round) {
+            FileDownloader d(ItemComparePart(), server.Url("/never"), nullptr, 840000, QString());
+            {
+                QMutexLocker locker(&d.startMutex);
+                d.start(QThread::LowPriority);
+            }
+            if (round % 2)
+                QThread::usleep(static_cast<unsigned long>(round * 20));
+            QElapsedTimer clock;
+            clock.start();
+            d.Stop();
+            worst = qMax(worst, clock.elapsed());
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QStringLiteral("round %1: %2 ms").arg(round).arg(clock.elapsed())));
+            QVERIFY(!d.succeeded);
+        }
+        qDebug("slowest stop: %lld ms", worst);
+    }
+
+    void cancelCheckAndBusyStart()
+    {
+        server.SetDefault(TestHttpResponse::Hang());
+        FakeCloseable canceller;
+        FileDownloader d(ItemComparePart(), server.Url("/c"), &canceller, 840000, QString());
+        {
+            QMutexLocker locker(&d.startMutex);
+            d.start(QThread::LowPriority);
+        }
+        // Already running: no second start, no waiting.
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(d.RunAndWait().isEmpty());
+        QVERIFY(clock.elapsed() < 200);
+
+        QVERIFY(server.WaitForRequests(1));
+        canceller.close = true;
+        clock.restart();
+        QVERIFY(!d.Wait(300));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(d.isFinished());
+    }
+
+    void progressWhileTrickling()
+    {
+        server.SetResponse("/slow", TestHttpResponse::Trickle(QByteArray(1000, 'p'), 100, 40));
+        FileDownloader d(ItemComparePart(), server.Url("/slow"), nullptr, 5000, QString());
+        {
+            QMutexLocker locker(&d.startMutex);
+            d.start(QThread::LowPriority);
+        }
+        bool seenPartial = false;
+        while (!d.isFinished()) {
+            const QPair<qint64, qint64> p = d.GetProgress();
+            if (p.first > 0 && p.first < 1000 && p.second == 1000)
+                seenPartial = true;
+            QThread::msleep(10);
+        }
+        QVERIFY(d.Wait(300));
+        QVERIFY(seenPartial);
+        QCOMPARE(d.GetProgress(), qMakePair(qint64(0), qint64(0)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileDownloader)
+#include "test_filedownloader.moc"
