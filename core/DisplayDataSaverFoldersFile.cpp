@@ -1,17 +1,7 @@
 #include "DisplayDataSaver.h"
 
 #include "Const.h"
-#if __has_include("DisplayFolderEncrypterClass.h")
 #include "DisplayFolderEncrypterClass.h"
-#else
-// Placeholder until the cipher class lands.
-class DisplayFolderEncrypterClass
-{
-public:
-    bool EncryptBytes(const QByteArray &in, QByteArray &out) const { out = in; return true; }
-    bool DecryptBytes(const QByteArray &in, QByteArray &out) const { out = in; return true; }
-};
-#endif
 #include "Formatters.h"
 #include "NativeHelper.h"
 
@@ -317,7 +307,7 @@ bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
 
     QByteArray document;
     const DisplayFolderEncrypterClass encrypter;
-    if (enciphered.isEmpty() || !encrypter.DecryptBytes(enciphered, document) || document.isEmpty()) {
+    if (enciphered.isEmpty() || !encrypter.DecryptBytes(enciphered, document, DefaultEncryptHelper::EncryptFlags) || document.isEmpty()) {
         // Counts as no file; the store stays as it was.
         KeepBadFileAside();
         return true;
