@@ -114,22 +114,42 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
     return true;
 }
 
+namespace {
+
+// Reads every row of the query; false on any error, a damaged page included.
+bool ReadsCleanly(const QSqlDatabase &db, const QString &sql, QStringList *firstColumn = nullptr)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        return false;
+    while (query.next()) {
+        if (firstColumn)
+            firstColumn->append(query.value(0).toString());
+    }
+    return !query.lastError().isValid();
+}
+
+} // namespace
+
 bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder)
 {
-    // A file can open and still be unreadable (a damaged page, another key, not a database
-    // at all): read the schema and the first book before the file may replace a catalogue.
-    QSqlQuery schema(holder->db);
-    schema.setForwardOnly(true);
-    if (!schema.exec(QStringLiteral("select count(*) from sqlite_master where type='table' "
-                                    "and name='%1'").arg(Const::TablePublishedBookInfo))
-        || !schema.next() || schema.value(0).toLongLong() < 1)
+    // A file can open and still be unreadable (another key, a damaged page, not a database at
+    // all). Before it may replace a catalogue, read its schema, the small summary and category
+    // tables whole, and the first and last book (the book table's outer pages).
+    const QSqlDatabase &db = holder->db;
+    QStringList tables;
+    if (!ReadsCleanly(db, QStringLiteral("select name from sqlite_master where type='table'"), &tables)
+        || !tables.contains(Const::TablePublishedBookInfo))
         return false;
-    QSqlQuery firstBook(holder->db);
-    firstBook.setForwardOnly(true);
-    if (!firstBook.exec(QStringLiteral("select * from %1 limit 1").arg(Const::TablePublishedBookInfo)))
-        return false;
-    firstBook.next();
-    return !firstBook.lastError().isValid();
+    for (const QString &table : {QStringLiteral("native_loadrecall"), Const::TableRuntimeCatalogInfo}) {
+        if (tables.contains(table) && !ReadsCleanly(db, QStringLiteral("select * from %1").arg(table)))
+            return false;
+    }
+    return ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid limit 1")
+                                .arg(Const::TablePublishedBookInfo))
+           && ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid desc limit 1")
+                                   .arg(Const::TablePublishedBookInfo));
 }
 
 QVariant ItemDataSaver::QuerySingleValue(DatabaseHolder *holder, const QString &sql)
