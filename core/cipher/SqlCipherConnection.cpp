@@ -1,0 +1,21 @@
+#include "cipher/SqlCipherConnection.h"
+
+#include "cipher/SqlCipherResult.h"
+
+#include <sqlite3.h>
+
+SqlCipherConnection::~SqlCipherConnection()
+{
+    Close();
+}
+
+void SqlCipherConnection::Close()
+{
+    QMutexLocker locker(&mutex);
+    for (SqlCipherResult *result : qAsConst(results))
+        result->FinalizeStatement();
+    if (db) {
+        sqlite3_close_v2(db);
+        db = nullptr;
+    }
+}
