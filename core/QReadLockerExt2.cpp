@@ -37,8 +37,9 @@ void QReadLockerExt2::relock() const
 void QReadLockerExt2::CheckLock(const QReadWriteLock *expected) const
 {
 #ifdef TESSALY_CHECKED_BUILD
-    Q_ASSERT_X(readWriteLock() == expected && held, "QReadLockerExt2::CheckLock",
-               "the token does not hold the expected lock");
+    // Not Q_ASSERT: checked builds also define QT_NO_DEBUG, which compiles asserts out.
+    if (readWriteLock() != expected || !held)
+        qFatal("QReadLockerExt2::CheckLock: the token does not hold the expected lock");
 #else
     Q_UNUSED(expected)
 #endif
