@@ -175,6 +175,8 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
     if (announced.isValid() && (encoding.isEmpty() || encoding == "identity")
         && announced.toLongLong() != data.size())
         return;
+    if (requireBody && data.isEmpty())
+        return;
     if (!expectedMd5.isEmpty() && Md5Hex(data).compare(expectedMd5, Qt::CaseInsensitive) != 0)
         return;
     if (!targetPath.isEmpty() && !WriteTarget())

@@ -56,6 +56,8 @@ public:
     IBaseCloseable *closeable;
     int timeoutMs;
     int maxAttempts = 1;
+    // True: an empty body fails like an error (the target is then not touched). Set before the start.
+    bool requireBody = false;
     bool finished = false;
     bool succeeded = false;
     bool stopRequested = false;

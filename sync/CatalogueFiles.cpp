@@ -1,0 +1,52 @@
+#include "CatalogueFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+QString ReadTextFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray bytes = file.readAll();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    return QString::fromUtf8(bytes);
+}
+
+bool WriteTextFile(const QString &path, const QString &text)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool IsFileUsable(const QString &path)
+{
+    if (path.isEmpty() || !QFile::exists(path))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
+}
+
+bool IsSameFilePath(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (a.compare(b, Qt::CaseInsensitive) == 0)
+        return true;
+    const QFileInfo ia(a);
+    const QFileInfo ib(b);
+    if (ia.absoluteFilePath().compare(ib.absoluteFilePath(), Qt::CaseInsensitive) == 0)
+        return true;
+    const QString ca = ia.canonicalFilePath();
+    return !ca.isEmpty() && ca == ib.canonicalFilePath();
+}

@@ -1,0 +1,182 @@
+#include "CatalogueFiles.h"
+#include "CatalogueSlots.h"
+#include "Helper.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    f.write(bytes);
+}
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestSlotFiles : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir home;
+    QString folder;
+
+    void ClearFolder()
+    {
+        QDir d(folder);
+        for (const QFileInfo &fi : d.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+            if (fi.isDir())
+                QDir(fi.filePath()).removeRecursively();
+            else
+                QFile::remove(fi.filePath());
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // Data folders live in a home of our own.
+        QVERIFY(home.isValid());
+        qputenv("HOME", home.path().toUtf8());
+        QStandardPaths::setTestModeEnabled(true);
+        folder = Helper::GetLocalFolder(Helper::FolderDatabase);
+        QVERIFY(!folder.isEmpty());
+        QVERIFY(folder.startsWith(home.path()));
+    }
+
+    void init() { ClearFolder(); }
+
+    void names()
+    {
+        QCOMPARE(CatalogueSlots::MakeCatalogueFileName(0), folder + "/single_us_1_3011_0.rfile");
+        QCOMPARE(CatalogueSlots::MakeCatalogueFileName(9), folder + "/single_us_1_3011_9.rfile");
+        QCOMPARE(CatalogueSlots::MakePreFilePath(), folder + "/single_us_1_3011_0.rfile.prefile");
+    }
+
+    void pointerContents_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("slot");
+        QTest::newRow("10") << QByteArray("10") << 10;
+        QTest::newRow("0") << QByteArray("0") << 0;
+        QTest::newRow("7") << QByteArray("7") << 7;
+        QTest::newRow("-1") << QByteArray("-1") << 0;
+        QTest::newRow("11") << QByteArray("11") << 0;
+        QTest::newRow("abc") << QByteArray("abc") << 0;
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("zero byte ends the text") << QByteArray("5\0" "9", 3) << 5;
+    }
+
+    void pointerContents()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, slot);
+        QCOMPARE(CatalogueSlots::ReadPreFileSlot(), 0);  // no pointer file
+        WriteBytes(CatalogueSlots::MakePreFilePath(), content);
+        QCOMPARE(CatalogueSlots::ReadPreFileSlot(), slot);
+
+        // The named slot is used only when its file is usable; slot 10 never is.
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)), "catalogue");
+        int picked = -1;
+        bool needDownload = false;
+        const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
+        if (slot == 10 || content.isEmpty()) {
+            QCOMPARE(picked, 0);
+            QVERIFY(needDownload);
+        } else {
+            QCOMPARE(picked, slot);
+            QVERIFY(!needDownload);
+            QCOMPARE(ReadBytes(path), QByteArray("catalogue"));
+        }
+        QCOMPARE(path, CatalogueSlots::MakeCatalogueFileName(picked));
+    }
+
+    void searchDeletesOnlyTheReturnedSlot()
+    {
+        // Start-up: no pointer, an old slot-0 file is deleted and slot 0 is reused.
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "old");
+        int slot = -1;
+        bool needDownload = false;
+        QCOMPARE(CatalogueSlots::PickCatalogFile({}, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(0));
+        QCOMPARE(slot, 0);
+        QVERIFY(needDownload);
+        QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0)));
+
+        // Slots in use are skipped (case does not matter) and their files stay.
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "zero");
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "one");
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(3), "three");
+        const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
+        QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
+        QCOMPARE(slot, 2);
+        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(0)), QByteArray("zero"));
+        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(1)), QByteArray("one"));
+        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(3)), QByteArray("three"));
+    }
+
+    void noFreeSlot()
+    {
+        // Every slot is either in use or cannot be deleted (a folder with content).
+        QStringList inUse;
+        for (int i = 0; i < CatalogueSlots::SlotCount; ++i) {
+            const QString path = CatalogueSlots::MakeCatalogueFileName(i);
+            if (i % 2) {
+                inUse << path;
+                WriteBytes(path, "busy");
+            } else {
+                QVERIFY(QDir().mkpath(path));
+                WriteBytes(path + "/inner", "x");
+            }
+        }
+        int slot = -1;
+        bool needDownload = false;
+        QVERIFY(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload).isEmpty());
+        QVERIFY(CatalogueSlots::PickFreeSlot(inUse, slot).isEmpty());
+        for (int i = 1; i < CatalogueSlots::SlotCount; i += 2)
+            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(i)), QByteArray("busy"));
+    }
+
+    void writePointer()
+    {
+        QVERIFY(CatalogueSlots::WritePreFile(7));
+        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray("7"));
+        QVERIFY(CatalogueSlots::WritePreFile(3));
+        QCOMPARE(CatalogueSlots::ReadPreFileSlot(), 3);
+        // A pointer that cannot be replaced is reported.
+        QVERIFY(QFile::remove(CatalogueSlots::MakePreFilePath()));
+        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
+        QVERIFY(!CatalogueSlots::WritePreFile(4));
+    }
+
+    void textFiles()
+    {
+        const QString path = folder + "/text.txt";
+        QCOMPARE(ReadTextFile(path), QString());
+        QVERIFY(!IsFileUsable(path));
+        QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
+        QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
+        QVERIFY(IsFileUsable(path));
+        QVERIFY(WriteTextFile(path, QStringLiteral("x")));
+        QCOMPARE(ReadBytes(path), QByteArray("x"));
+        QVERIFY(!IsFileUsable(folder));
+        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
+        QVERIFY(IsSameFilePath(path, path.toUpper()));
+        QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
+        QVERIFY(!IsSameFilePath(path, QString()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSlotFiles)
+#include "test_slotfiles.moc"
