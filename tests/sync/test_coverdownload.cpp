@@ -168,7 +168,7 @@ void TestCoverDownload::startsTwentyPerPassAndAtMostThirtyNine()
         timer.start();
     }
     // The hanging transfers end with their owner instead of running on for minutes.
-    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestCoverDownload::workerEndStopsItsDownloadsAndKeepsTheirCovers()
