@@ -1,0 +1,55 @@
+#include "DisplayDataSaver.h"
+#include "DisplayFolderRefresher.h"
+#include "NativeHelper.h"
+#include "test_compute_catalogue.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// A refresher run that the closing program overtakes sends no completed().
+// The closing flag is one-way, hence an executable of its own.
+class TestComputeClosingRefresher : public QObject
+{
+    Q_OBJECT
+private slots:
+    void closingDuringRunSendsNoCompleted();
+};
+
+void TestComputeClosingRefresher::closingDuringRunSendsNoCompleted()
+{
+    QTemporaryDir dir;
+    TestCatalogue catalogue;
+    catalogue.guid = QStringLiteral("guid-R");
+    TestCatalogueBook book;
+    book.uid = 1;
+    book.name = QStringLiteral("Only");
+    book.firstPubTime = QDateTime::currentSecsSinceEpoch();
+    catalogue.books.append(book);
+    const QString cataloguePath = dir.filePath(QStringLiteral("r.rfile"));
+    QVERIFY(MakeTestCatalogue(catalogue, cataloguePath));
+    DisplayDataSaver store(dir.filePath(QStringLiteral("user-folders.file")));
+    QVERIFY(store.items->LoadDatabase(cataloguePath));
+
+    DisplayFolder arrivals;
+    arrivals.type = NewArrivals;
+    arrivals.caption = QStringLiteral("New Arrivals");
+    DisplayFolder all;
+    all.type = AllBooks;
+    all.caption = QStringLiteral("All");
+    store.clock = [] {
+        NativeHelper::SetClosing();
+        return QDateTime::currentDateTime();
+    };
+    DisplayFolderRefresher refresher;
+    QSignalSpy spy(&refresher, &DisplayFolderRefresher::completed);
+    refresher.SetFolders(&store, {&all, &arrivals});
+    refresher.StartIfNotRunning();
+    QVERIFY(!spy.wait(300));
+    QVERIFY(NativeHelper::IsClosing());
+    QCOMPARE(all.bookIds, QList<qint64>({1}));
+    refresher.Stop();
+}
+
+QTEST_GUILESS_MAIN(TestComputeClosingRefresher)
+#include "test_compute_closing_refresher.moc"
