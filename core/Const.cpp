@@ -2,6 +2,8 @@
 
 #include "BuildConfig.h"
 #include "Helper.h"
+#include "ItemBook.h"
+#include "ItemComparePart.h"
 
 const QString Const::CompanyName = QStringLiteral("Quillory");
 const QString Const::ProductName = QStringLiteral("Tessaly");
@@ -44,6 +46,7 @@ const QString Const::ArgBackground = QStringLiteral("/background");
 const QString Const::ArgRestart = QStringLiteral("/restart");
 const QString Const::MsgRaiseWindow = QStringLiteral("raise_window_noop");
 const QVariant Const::NullVariant;
+const ItemComparePart Const::EmptyComparePart(0, 0);
 const QString Const::PlatformName = QStringLiteral("Mac");
 const QString Const::PlatformSuffix = QStringLiteral(" ") + Const::PlatformName;
 const QString Const::SoftwareKind =
@@ -57,6 +60,7 @@ QString Const::SupportEmailLinkHtml;
 
 const QString Const::TableRuntimeCatalogInfo = QStringLiteral("runtime_cataloginfo");
 const QString Const::TablePublishedBookInfo = QStringLiteral("published_bookinfo");
+const ItemBook Const::EmptyItemBook;
 const QString Const::XmlDisplayFolder = QStringLiteral("DisplayFolder");
 const QString Const::XmlDisplayFolderSearch = QStringLiteral("DisplayFolderSearch");
 const QString Const::XmlDisplayMeta = QStringLiteral("DisplayMeta");

@@ -1,6 +1,7 @@
 #include "Const.h"
 #include "Formatters.h"
 #include "Helper.h"
+#include "ItemBook.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -113,6 +114,10 @@ private slots:
         QCOMPARE(Helper::GetSoftwareInfoQuery(),
                  QString("os=2&fileversion=3011&softversion=3.3.5&kind=tessaly-mac"));
         QCOMPARE(Const::SoftwareKind, QString("tessaly-mac"));
+        QCOMPARE(Const::FullVersion, QString("3.3.5"));
+        QVERIFY(Const::EmptyComparePart.IsEmpty());
+        QCOMPARE(Const::EmptyItemBook.orgPriceField, QString("OrgPrice"));
+        QCOMPARE(Const::EmptyItemBook.starsField, QString("BookStars"));
 
         QCOMPARE(Helper::AppendUrlQuery("http://h/p", "a=1", false), QString("http://h/p?a=1"));
         QCOMPARE(Helper::AppendUrlQuery("http://h/p?x=2", "a=1", false), QString("http://h/p?x=2&a=1"));
