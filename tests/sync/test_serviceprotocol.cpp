@@ -1,0 +1,314 @@
+#include "CatalogueService.h"
+#include "CatalogueSlots.h"
+#include "Const.h"
+#include "FileDownloader.h"
+#include "Helper.h"
+#include "IBaseCloseable.h"
+#include "ServiceUrl.h"
+#include "TestHttpServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class FakeCloseable : public IBaseCloseable
+{
+public:
+    std::atomic<bool> close{false};
+    bool IsCloseRequested() override { return close; }
+};
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+const QString Base = QStringLiteral("https://service.test.example");
+
+} // namespace
+
+class TestServiceProtocol : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir home;
+    TestHttpServer server;
+    FakeCloseable canceller;
+    QList<QPair<qint64, qint64>> reports;
+    const QByteArray catalogue = QByteArray("catalogue file bytes ").repeated(100);
+
+    CatalogueService::ProgressReporter Reporter()
+    {
+        return [this](const QPair<qint64, qint64> &p) { reports.append(p); };
+    }
+
+    QByteArray OkAnswer(const QByteArray &guid, const QByteArray &location, const QByteArray &md5)
+    {
+        return "ok|" + guid + '|' + location + '|' + md5 + "|5|6";
+    }
+
+    // A refresh-style request for the slot the pointer names.
+    CatalogueRequest Request(const QString &openGuid, const QString &openFile)
+    {
+        CatalogueRequest r;
+        r.queryString = QStringLiteral("os=2&fileversion=3011");
+        r.openGuid = openGuid;
+        r.openFilePath = openFile;
+        r.alwaysAsk = 1;
+        if (!openFile.isEmpty())
+            r.inUse << openFile;
+        r.localPath = CatalogueSlots::PickCatalogFile(r.inUse, r.slot, r.needDownload);
+        return r;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        qputenv("HOME", home.path().toUtf8());
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(server.Start());
+    }
+
+    void init()
+    {
+        server.ClearScript();
+        server.ClearRequests();
+        reports.clear();
+        canceller.close = false;
+        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        QDir(Helper::GetLocalFolder(Helper::FolderDatabase)).removeRecursively();
+    }
+
+    void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
+
+    void serviceUrlStaysOnOurHost_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "/service/getdatabase.php?os=2&kind=x" << Base + "/service/getdatabase.php?os=2&kind=x";
+        QTest::newRow("no slash") << "files/a.rfile" << Base + "/files/a.rfile";
+        QTest::newRow("user info") << "@evil.example/x" << Base + "/@evil.example/x";
+        QTest::newRow("host suffix") << ".evil.example/x" << Base + "/.evil.example/x";
+        QTest::newRow("network path") << "//evil.example/x" << Base + "/evil.example/x";
+        QTest::newRow("other scheme") << "ftp://evil.example/x" << Base + "/ftp://evil.example/x";
+        QTest::newRow("dot segments") << "/../../x" << Base + "/x";
+    }
+
+    void serviceUrlStaysOnOurHost()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        Const::SetServiceRootsForTesting(Base, QString(), QString());
+        const QString url = MakeServiceUrl(path);
+        QCOMPARE(url, expected);
+        QCOMPARE(QUrl(url).host(), QStringLiteral("service.test.example"));
+    }
+
+    void parseAnswer_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("needDownload");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("md5");
+        const QString S = Base;
+        QTest::newRow("ok, new guid, path") << "OK|g2|/files/c.rfile|ABCdef|1|2" << false << 1 << S + "/files/c.rfile" << "ABCdef";
+        QTest::newRow("ok, open guid") << "ok|g1|/files/c.rfile|abc|1|2" << false << 10 << "" << "";
+        QTest::newRow("ok, open guid, download due") << "ok|g1|/files/c.rfile|abc|1|2" << true << 1 << S + "/files/c.rfile" << "abc";
+        QTest::newRow("absolute HTTP kept") << "ok|g2|HTTPS://cdn.example/c.rfile|m|1|2" << false << 1 << "HTTPS://cdn.example/c.rfile" << "m";
+        QTest::newRow("absolute, not a web scheme") << "ok|g2|httpx://cdn.example/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("absolute without host") << "ok|g2|http:/c.rfile|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("host-changing path") << "ok|g2|@evil.example/c|m|1|2" << false << 1 << S + "/@evil.example/c" << "m";
+        QTest::newRow("empty location") << "ok|g2||m|1|2" << false << 0 << "" << "";
+        QTest::newRow("empty md5") << "ok|g2|/c|||" << false << 1 << S + "/c" << "";
+        QTest::newRow("ok with 4 parts") << "ok|g2|/c|m" << false << 0 << "" << "";
+        QTest::newRow("ok with 5 parts") << "ok|g2|/c|m|1" << false << 0 << "" << "";
+        QTest::newRow("retry, 5 empty parts") << "retry||||" << false << 2 << "" << "";
+        QTest::newRow("Upgrade, 4 parts") << "Upgrade|g|/c|m" << false << 3 << "" << "";
+        QTest::newRow("3 parts") << "retry|a|b" << false << 0 << "" << "";
+        QTest::newRow("7 parts") << "retry|a|b|c|d|e|f" << false << 0 << "" << "";
+        QTest::newRow("unknown word") << "fine|g2|/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("leading blank") << " ok|g2|/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("empty") << "" << false << 0 << "" << "";
+    }
+
+    void parseAnswer()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, needDownload);
+        QFETCH(int, code);
+        QFETCH(QString, location);
+        QFETCH(QString, md5);
+        Const::SetServiceRootsForTesting(Base, QString(), QString());
+        QString gotLocation = "stale";
+        QString gotMd5 = "stale";
+        QCOMPARE(CatalogueService::ParseServiceAnswer(answer, "g1", gotLocation, gotMd5, needDownload), code);
+        QCOMPARE(gotLocation, location);
+        QCOMPARE(gotMd5, md5);
+    }
+
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("middle");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(0) << "";
+        QTest::newRow("size unknown") << qint64(500) << qint64(-1) << "";
+        QTest::newRow("half of 10 MB") << qint64(5242880) << qint64(10485760) << " 50% (10.00 MB)";
+        QTest::newRow("truncated") << qint64(2) << qint64(3) << " 66% (0.00 MB)";
+        QTest::newRow("done") << qint64(1572864) << qint64(1572864) << " 100% (1.50 MB)";
+    }
+
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QFETCH(QString, middle);
+        QCOMPARE(CatalogueService::DownloadProgressText(qMakePair(received, total)),
+                 "Loading the free ebooks database from official website" + middle + " ...");
+    }
+
+    void downloadsNewCatalogue()
+    {
+        const QByteArray md5 = FileDownloader::Md5Hex(catalogue).toUpper().toLatin1();
+        // The answer ends at its first zero byte.
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)));
+        server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
+        CatalogueRequest r = Request(QString(), QString());
+        r.alwaysAsk = 0;
+        QVERIFY(r.needDownload);
+        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        QCOMPARE(r.serverAnswer, 1);
+        QVERIFY(r.downloaded && r.pointerStale);
+        QCOMPARE(r.slot, 0);
+        QCOMPARE(ReadBytes(r.localPath), catalogue);
+        QCOMPARE(reports.value(0), Const::ZeroProgress);
+        const QList<TestHttpRequest> requests = server.Requests();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests.at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
+        QCOMPARE(requests.at(1).path, QByteArray("/files/new.rfile"));
+
+        // A start-up load with a usable file does not ask.
+        server.ClearRequests();
+        r.needDownload = false;
+        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        QVERIFY(!r.downloaded);
+        QCOMPARE(server.RequestCount(), 0);
+    }
+
+    void unchangedCatalogue()
+    {
+        const QString open = CatalogueSlots::MakeCatalogueFileName(4);
+        WriteBytes(open, "open catalogue");
+        QVERIFY(CatalogueSlots::WritePreFile(4));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g1", "/files/c.rfile", "")));
+        CatalogueRequest r = Request("g1", open);
+        QCOMPARE(r.localPath, open);
+        QVERIFY(!r.needDownload);
+        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        QCOMPARE(r.serverAnswer, 10);
+        QVERIFY(!r.downloaded && !r.pointerStale);
+        QCOMPARE(server.RequestCount(), 1);
+    }
+
+    void openFileIsNeverTheTarget()
+    {
+        // The pointer names the file the store has open; the service has a newer catalogue.
+        const QString open = CatalogueSlots::MakeCatalogueFileName(0);
+        WriteBytes(open, "open catalogue");
+        WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "older catalogue");
+        QVERIFY(CatalogueSlots::WritePreFile(0));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/new.rfile", "")));
+        server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
+        CatalogueRequest r = Request("g1", open);
+        QCOMPARE(r.localPath, open);
+        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        QCOMPARE(r.serverAnswer, 1);
+        QVERIFY(r.downloaded);
+        QCOMPARE(r.slot, 1);
+        QCOMPARE(r.localPath, CatalogueSlots::MakeCatalogueFileName(1));
+        QCOMPARE(ReadBytes(r.localPath), catalogue);
+        QCOMPARE(ReadBytes(open), QByteArray("open catalogue"));
+
+        // With every other slot blocked there is nowhere to go: nothing is written.
+        for (int i = 1; i < CatalogueSlots::SlotCount; ++i) {
+            QFile::remove(CatalogueSlots::MakeCatalogueFileName(i));
+            QVERIFY(QDir().mkpath(CatalogueSlots::MakeCatalogueFileName(i) + "/blocked"));
+        }
+        CatalogueRequest blocked = Request("g1", open);
+        QVERIFY(!CatalogueService::DownloadCatalogue(blocked, &canceller, Reporter()));
+        QVERIFY(blocked.noFreeSlot);
+        QVERIFY(!blocked.downloaded);
+        QCOMPARE(ReadBytes(open), QByteArray("open catalogue"));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("answerStatus");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("code");
+        const QByteArray goodMd5 = FileDownloader::Md5Hex("catalogue").toLatin1();
+        QTest::newRow("empty answer") << QByteArray() << 200 << QByteArray("catalogue") << 0;
+        QTest::newRow("answer starts with a zero byte") << QByteArray("\0ok", 3) << 200 << QByteArray("catalogue") << 0;
+        QTest::newRow("answer with status 404") << OkAnswer("g2", "/files/c.rfile", goodMd5) << 404 << QByteArray("catalogue") << 0;
+        QTest::newRow("retry") << QByteArray("retry|||") << 200 << QByteArray("catalogue") << 2;
+        QTest::newRow("upgrade") << QByteArray("upgrade|||") << 200 << QByteArray("catalogue") << 3;
+        QTest::newRow("md5 mismatch") << OkAnswer("g2", "/files/c.rfile", FileDownloader::Md5Hex("other").toLatin1()) << 200 << QByteArray("catalogue") << 1;
+        QTest::newRow("empty catalogue") << OkAnswer("g2", "/files/c.rfile", "") << 200 << QByteArray() << 1;
+    }
+
+    void failures()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, answerStatus);
+        QFETCH(QByteArray, file);
+        QFETCH(int, code);
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Status(answerStatus, answer));
+        server.SetResponse("/files/c.rfile", TestHttpResponse::Ok(file));
+        CatalogueRequest r = Request(QString(), QString());
+        QVERIFY(!CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        QCOMPARE(r.serverAnswer, code);
+        QVERIFY(!r.downloaded && !r.pointerStale);
+        QVERIFY(!QFile::exists(r.localPath));
+        QVERIFY(!QFile::exists(CatalogueSlots::MakePreFilePath()));
+    }
+
+    void closeDuringDownload()
+    {
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/c.rfile", "")));
+        server.SetResponse("/files/c.rfile", TestHttpResponse::Hang());
+        CatalogueRequest r = Request(QString(), QString());
+        QElapsedTimer clock;
+        std::thread closer([this] {
+            server.WaitForRequests(2);
+            canceller.close = true;
+        });
+        clock.start();
+        QVERIFY(!CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+        closer.join();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!r.downloaded);
+        QCOMPARE(server.RequestCount(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServiceProtocol)
+#include "test_serviceprotocol.moc"
