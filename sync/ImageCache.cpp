@@ -1,13 +1,13 @@
 #include "ImageCache.h"
 
 #include "CacheFolderClearing.h"
+#include "CatalogueFiles.h"
 #include "Const.h"
 #include "Helper.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 const QString ImageCache::MarkerFileName = QStringLiteral("active-check-cache.file");
 
@@ -16,13 +16,8 @@ namespace {
 // Rewriting the marker is what moves its modification time to now.
 void WriteMarker(const QString &path)
 {
-    if (path.isEmpty())
-        return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(QByteArrayLiteral("NOW"));
-    file.commit();
+    if (!path.isEmpty())
+        WriteTextFile(path, QStringLiteral("NOW"));
 }
 
 } // namespace

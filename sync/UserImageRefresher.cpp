@@ -3,13 +3,13 @@
 #include "Const.h"
 #include "FileDownloader.h"
 #include "Helper.h"
+#include "ServiceUrl.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QPixmap>
 #include <QReadLocker>
-#include <QUrl>
 #include <QWriteLocker>
 
 namespace {
@@ -83,10 +83,8 @@ QString UserImageRefresher::GetImageFileName(const ItemComparePart &key, bool lo
 
 QString UserImageRefresher::GetImageUrl(const ItemComparePart &key)
 {
-    const QString path =
-        QStringLiteral("/local/images/") + GetImageFileName(ItemComparePart(key.uid, 0), false);
-    // Resolved against the service root, never glued to it.
-    return QUrl(Const::ServiceBaseUrl).resolved(QUrl(path)).toString();
+    return MakeServiceUrl(QStringLiteral("/local/images/")
+                          + GetImageFileName(ItemComparePart(key.uid, 0), false));
 }
 
 QString UserImageRefresher::GetImageFilePath(const ItemComparePart &key) const

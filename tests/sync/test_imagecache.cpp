@@ -11,6 +11,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 void Touch(const QString &path, const QByteArray &content = QByteArray())
@@ -25,6 +28,14 @@ void SetModified(const QString &path, const QDateTime &when)
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadWrite));
     QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+// Many files at once: plain system calls keep the test fast.
+void CreateEmpty(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    ::close(fd);
 }
 
 int CountCached(const QString &folder)
@@ -47,7 +58,10 @@ private slots:
     void clearingIsSerialisedEvenWithoutMutex();
 
 private:
-    QTemporaryDir home;
+    // Forty thousand files: on a memory file system when there is one, which is much faster.
+    QTemporaryDir home{QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                           ? QStringLiteral("/dev/shm/tessaly-test-XXXXXX")
+                           : QDir::tempPath() + QStringLiteral("/tessaly-test-XXXXXX")};
     QString markerPath;
 };
 
@@ -104,7 +118,7 @@ void TestImageCache::clearsOnlyFromThresholdOn()
     // The listing counts "." and "..": 39998 files make 40000 entries, one short.
     const int below = ImageCache::ClearThresholdEntries - 3;
     for (int i = 0; i < below - 1; ++i)
-        Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
+        CreateEmpty(folder + QStringLiteral("/%1_201.rfile").arg(i));
     Touch(folder + QStringLiteral("/notes.txt"));
 
     SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
