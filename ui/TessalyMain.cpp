@@ -4,14 +4,11 @@
 #include "NativeApplication.h"
 #include "ObjectiveC.h"
 #include "StartupGuard.h"
+#include "WidgetPrompts.h"
+#include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QTextCodec>
 #include <QTimer>
-
-#if __has_include("cipher/SqlCipherDriverRegistration.h")
-#include "cipher/SqlCipherDriverRegistration.h"
-#define TESSALY_HAS_CIPHER_REGISTRATION 1
-#endif
 
 #if __has_include("MainWindow.h")
 #include "MainWindow.h"
@@ -104,14 +101,13 @@ int TessalyMain(int argc, char *argv[])
     QCoreApplication::setApplicationName(Const::AppName);
     // A log-out goes through our close path; Qt must not close the windows itself.
     QGuiApplication::setFallbackSessionManagementEnabled(false);
-#ifdef TESSALY_HAS_CIPHER_REGISTRATION
     RegisterSqlCipherDriver();
-#endif
 
     NativeApplication app(argc, argv);
     // Closing a box over a hidden window must not end the loop behind the close path.
     app.setQuitOnLastWindowClosed(false);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF8"));
+    WidgetPrompts::Install();
 
     if (app.isRunning()) {
         app.sendMessage(Const::MsgRaiseWindow, 5000);
