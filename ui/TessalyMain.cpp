@@ -36,6 +36,22 @@ struct HasFailedAccessor : std::false_type {};
 template <typename W>
 struct HasFailedAccessor<W, std::void_t<decltype(bool(std::declval<const W &>().IsConstructionFailed()))>> : std::true_type {};
 
+template <typename W, typename = void>
+struct HasPublicHide : std::false_type {};
+template <typename W>
+struct HasPublicHide<W, std::void_t<decltype(std::declval<W &>().OnCallHideCurrentWindow())>> : std::true_type {};
+
+// The delayed hide of a hidden start goes through the window's own operation.
+template <typename W>
+void HideLater(W *window)
+{
+    if constexpr (HasPublicHide<W>::value) {
+        window->OnCallHideCurrentWindow();
+    } else if (!QMetaObject::invokeMethod(window, "OnCallHideCurrentWindow")) {
+        ObjectiveC::HideWindow();
+    }
+}
+
 template <typename W>
 bool StartHidden(const W &window)
 {
@@ -71,7 +87,7 @@ int RunMainWindow(NativeApplication &app, StartupGuard &guard)
     ObjectiveC::SetMainWindow(window.get());
     if (StartHidden(*window)) {
         MainWindow *hidden = window.get();
-        QTimer::singleShot(100, hidden, [hidden]() { hidden->OnCallHideCurrentWindow(); });
+        QTimer::singleShot(100, hidden, [hidden]() { HideLater(hidden); });
     } else {
         window->show();
     }

@@ -54,24 +54,23 @@ private slots:
         QVERIFY(!ObjectiveC::IsHidden());
 
         QDialog dialog(&window);
-        bool checked = false;
-        int result = -1;
+        bool hiddenWhileOpen = false;
+        bool dialogStayed = false;
+        bool shownAgain = false;
         QTimer::singleShot(0, &dialog, [&]() {
             ObjectiveC::HideWindow();
-            QVERIFY(ObjectiveC::IsHidden());
-            QVERIFY(!window.isVisible());
+            hiddenWhileOpen = ObjectiveC::IsHidden() && !window.isVisible();
             QTest::qWait(30);
             // Hiding must not end the dialog's event loop.
-            QVERIFY(dialog.isVisible());
+            dialogStayed = dialog.isVisible();
             ObjectiveC::ShowWindow();
-            QVERIFY(window.isVisible());
-            QVERIFY(!ObjectiveC::IsHidden());
-            checked = true;
+            shownAgain = window.isVisible() && !ObjectiveC::IsHidden();
             dialog.done(7);
         });
-        result = dialog.exec();
-        QVERIFY(checked);
-        QCOMPARE(result, 7);
+        QCOMPARE(dialog.exec(), 7);
+        QVERIFY(hiddenWhileOpen);
+        QVERIFY(dialogStayed);
+        QVERIFY(shownAgain);
 
         // A window shown by other means no longer counts as hidden.
         ObjectiveC::HideWindow();
