@@ -296,11 +296,6 @@ private slots:
         QCOMPARE(store.QueryCategoryIds(QStringLiteral("Caption like '%lph%'")), (QList<qint64>{2, 3}));
         QVERIFY(store.QueryBookIds(QStringLiteral("no_such_column = 1")).isEmpty());
 
-        QCOMPARE(store.database->SelectRows(QStringLiteral("select UID, Caption from runtime_cataloginfo "
-                                                           "where UID = 4"))
-                     .value(0)
-                     .value(QStringLiteral("Caption")),
-                 QVariant(QStringLiteral("Arts & Crafts")));
         QCOMPARE(store.database->SelectValues(QStringLiteral("select UID, Caption from runtime_cataloginfo "
                                                              "where UID in (4, 5) order by UID"),
                                               false, true),
