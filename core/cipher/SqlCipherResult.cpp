@@ -338,7 +338,8 @@ QVariant SqlCipherResult::data(int field)
     case SQLITE_BLOB: {
         const void *blob = sqlite3_column_blob(stmt, field);
         const int bytes = sqlite3_column_bytes(stmt, field);
-        return QVariant(QByteArray(static_cast<const char *>(blob), bytes));
+        // An empty blob is a value, not NULL: keep the byte array non-null.
+        return QVariant(QByteArray(blob ? static_cast<const char *>(blob) : "", bytes));
     }
     default:
         return QVariant();
