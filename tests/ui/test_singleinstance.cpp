@@ -1,9 +1,12 @@
 #include "QtSingleApplication.h"
 #include "SingleInstanceGuard.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -11,7 +14,8 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <unistd.h>
+
+int TessalyMain(int argc, char *argv[]);
 
 namespace {
 void SetChildNames()
@@ -72,6 +76,23 @@ int RunSecond(int argc, char **argv, const QString &message)
     }
     return app.sendMessage(message, 5000) ? 0 : 1;
 }
+// The real entry function; every message box is cancelled and reported on stdout.
+int RunEntry(int argc, char **argv)
+{
+    qAddPreRoutine([]() {
+        auto *timer = new QTimer(QCoreApplication::instance());
+        QObject::connect(timer, &QTimer::timeout, []() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                Say(QStringLiteral("box:") + box->windowTitle() + QLatin1Char('|') + box->text());
+                box->reject();
+            }
+        });
+        timer->start(10);
+    });
+    argv[1] = argv[0];
+    return TessalyMain(argc - 1, argv + 1);
+}
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -119,18 +140,27 @@ class TestSingleInstance : public QObject
         return QString::fromUtf8(child.output.mid(at + int(qstrlen(marker)), end - at - int(qstrlen(marker)))).trimmed();
     }
 
-    int RunSecondChild(const QTemporaryDir &data, const QString &message)
+    // Runs a later start to its end; its exit status as the shell sees it, or -1.
+    int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
     {
         QProcess second;
         second.setProcessEnvironment(EnvFor(data));
-        second.setProcessChannelMode(QProcess::ForwardedChannels);
-        second.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--second"), message});
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(QCoreApplication::applicationFilePath(), args);
         if (!second.waitForFinished(15000)) {
             second.kill();
             second.waitForFinished();
             return -1;
         }
+        if (output) {
+            *output = second.readAllStandardOutput();
+        }
         return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+    }
+
+    int RunSecondChild(const QTemporaryDir &data, const QString &message)
+    {
+        return RunToEnd(data, {QStringLiteral("--second"), message});
     }
 
     void Stop(Child &child)
@@ -238,13 +268,37 @@ private slots:
         Stop(first);
     }
 
-    void serverNameIsPerUserAndFolder()
+    void entryEndsWith44WhenLockIsHeld()
     {
-        const QString a = SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Tessaly"));
-        QCOMPARE(SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Tessaly/")), a);
-        QVERIFY(SingleInstanceGuard::KeyForDataFolder(QStringLiteral("/home/u/.local/share/Quillory/Other")) != a);
-        QVERIFY(a.contains(QString::number(::getuid())));
-        QVERIFY(!a.contains(QLatin1Char('/')));
+        QTemporaryDir data;
+        // The names are set before any folder is asked for: the data lives under Quillory/.
+        const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
+        QVERIFY(QDir().mkpath(baseFolder));
+        QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
+        QVERIFY(held.tryLock(0));
+
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
+        QVERIFY(output.contains("box:Error|Only a single instance"));
+    }
+
+    void entryOfSecondStartOnlyRaisesTheFirst()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        QVERIFY(!WaitReady(first).isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
+        QVERIFY(clock.elapsed() < 6000);
+        QVERIFY(!output.contains("box:"));
+        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop"));
+        // Neither the base folder nor its lock file was touched.
+        QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
+        Stop(first);
     }
 };
 
@@ -257,6 +311,9 @@ int main(int argc, char *argv[])
         }
         if (mode == "--late-primary" && argc >= 3) {
             return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
+        }
+        if (mode == "--entry") {
+            return RunEntry(argc, argv);
         }
         if (mode == "--second" && argc >= 3) {
             return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
