@@ -102,9 +102,12 @@ bool UserImageRefresher::IsImageCached(const ItemComparePart &key) const
 bool UserImageRefresher::IsImagePending(const ItemComparePart &key)
 {
     QReadLocker locker(&queueLock);
-    if (queue.contains(key))
-        return true;
-    for (const ActiveDownload &active : qAsConst(activeDownloads)) {
+    return queue.contains(key) || IsDownloadingLocked(key);
+}
+
+bool UserImageRefresher::IsDownloadingLocked(const ItemComparePart &key) const
+{
+    for (const ActiveDownload &active : activeDownloads) {
         if (!active.reported && active.key == key)
             return true;
     }
@@ -121,7 +124,8 @@ void UserImageRefresher::QueueImage(const ItemComparePart &key, bool append)
 
 void UserImageRefresher::QueueImageLocked(const ItemComparePart &key, bool append)
 {
-    if (queue.contains(key))
+    // A cover being downloaded is not fetched a second time; its report is on its way.
+    if (queue.contains(key) || IsDownloadingLocked(key))
         return;
     if (queue.size() >= MaxQueuedCovers)
         queue.removeLast();

@@ -46,7 +46,7 @@ public:
     // Queued, or being downloaded and not yet reported.
     bool IsImagePending(const ItemComparePart &key);
     // Puts the key at the front (or the back with append); a key already queued keeps its place,
-    // a full queue drops its last key, and keys without a cover are refused.
+    // a full queue drops its last key, and keys without a cover or being downloaded are refused.
     void QueueImage(const ItemComparePart &key, bool append = false);
 
     // The cover for a view (GUI thread): cached covers are loaded into pixmap (when load is set)
@@ -87,6 +87,8 @@ private:
     };
 
     void QueueImageLocked(const ItemComparePart &key, bool append);
+    // Started and not yet reported.
+    bool IsDownloadingLocked(const ItemComparePart &key) const;
     bool StartDownloadsLocked();
     bool CollectFinishedLocked(QList<Report> &reports, QList<FileDownloader *> &ended);
     // Stops and deletes the downloads still running; covers cut short go back to the queue.

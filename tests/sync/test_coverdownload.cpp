@@ -158,6 +158,9 @@ void TestCoverDownload::startsTwentyPerPassAndAtMostThirtyNine()
         // Newest first: the ten left are the earliest of the thirty.
         QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(110, 1));
         QVERIFY(refresher.IsImagePending({130, 1}));
+        // A cover being downloaded is not queued a second time.
+        refresher.QueueImage({130, 1}, false);
+        QCOMPARE(refresher.QueuedKeys().size(), 10);
 
         // Twenty or more running: no new start.
         QVERIFY(refresher.ProcessQueue());
