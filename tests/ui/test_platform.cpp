@@ -119,6 +119,10 @@ int main(int argc, char *argv[])
     // A private data location, so the instance lock of this run is its own.
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    // Whatever the runner ignores, these signals reach the program in this test.
+    for (int signo : {SIGTERM, SIGINT, SIGHUP}) {
+        std::signal(signo, SIG_DFL);
+    }
     QCoreApplication::setOrganizationName(QStringLiteral("QuilloryTest"));
     QCoreApplication::setApplicationName(QStringLiteral("TessalyPlatformTest"));
     NativeApplication app(argc, argv);

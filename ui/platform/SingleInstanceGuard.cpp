@@ -34,7 +34,7 @@ SingleInstanceGuard::~SingleInstanceGuard()
     if (server) {
         server->close();
     }
-    if (primary) {
+    if (lockHeld) {
         lockFile.unlock();
     }
 }
@@ -59,6 +59,7 @@ bool SingleInstanceGuard::Claim()
     }
     if (lockFile.tryLock(0)) {
         primary = true;
+        lockHeld = true;
         return true;
     }
     // Only a lock held by a live process means another instance; a lock file that cannot be
@@ -80,8 +81,10 @@ bool SingleInstanceGuard::Listen()
         server->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server, &QLocalServer::newConnection, this, &SingleInstanceGuard::OnNewConnection);
     }
-    // We hold the lock, so any socket file of this name belongs to a crashed instance.
-    QLocalServer::removeServer(key);
+    // Holding the lock, any socket file of this name belongs to a crashed instance.
+    if (lockHeld) {
+        QLocalServer::removeServer(key);
+    }
     return server->listen(key);
 }
 

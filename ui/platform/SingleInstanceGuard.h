@@ -53,5 +53,6 @@ private:
     QLockFile lockFile;
     QLocalServer *server = nullptr;
     bool primary = false;
+    bool lockHeld = false;
     QHash<QLocalSocket *, QByteArray> pending;
 };

@@ -55,6 +55,10 @@ UnixSignalRelay::UnixSignalRelay(QObject *parent)
     action.sa_flags = SA_RESTART;
     for (int i = 0; i < SignalCount; ++i) {
         ::sigaction(HandledSignals[i], &action, &previous[i]);
+        // A signal the starter chose to ignore (nohup) stays ignored.
+        if (previous[i].sa_handler == SIG_IGN) {
+            ::sigaction(HandledSignals[i], &previous[i], nullptr);
+        }
     }
     installed = true;
 }
