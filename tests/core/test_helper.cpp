@@ -233,5 +233,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHelper)
+QTEST_GUILESS_MAIN(TestHelper)
 #include "test_helper.moc"

@@ -265,5 +265,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSettings)
+QTEST_GUILESS_MAIN(TestSettings)
 #include "test_settings.moc"
