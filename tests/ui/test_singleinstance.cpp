@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QMessageBox>
@@ -124,20 +125,27 @@ class TestSingleInstance : public QObject
         QVERIFY(child.process.waitForStarted(5000));
     }
 
+    // The word after marker in a child's output, or empty.
+    static QString WordAfter(const QByteArray &output, const char *marker)
+    {
+        const int at = output.indexOf(marker);
+        const int end = output.indexOf('\n', at);
+        if (at < 0 || end < 0) {
+            return QString();
+        }
+        const int from = at + int(qstrlen(marker));
+        return QString::fromUtf8(output.mid(from, end - from)).trimmed();
+    }
+
     // Server name of a started first instance, once it says it listens.
     QString WaitReady(Child &child, const char *marker = "ready ")
     {
         QElapsedTimer clock;
         clock.start();
-        while (!child.output.contains(marker) && clock.elapsed() < 10000) {
+        while (WordAfter(child.output, marker).isEmpty() && clock.elapsed() < 10000) {
             QTest::qWait(10);
         }
-        const int at = child.output.indexOf(marker);
-        if (at < 0) {
-            return QString();
-        }
-        const int end = child.output.indexOf('\n', at);
-        return QString::fromUtf8(child.output.mid(at + int(qstrlen(marker)), end - at - int(qstrlen(marker)))).trimmed();
+        return WordAfter(child.output, marker);
     }
 
     // Runs a later start to its end; its exit status as the shell sees it, or -1.
@@ -163,10 +171,20 @@ class TestSingleInstance : public QObject
         return RunToEnd(data, {QStringLiteral("--second"), message});
     }
 
+    // Kills the child and removes what a killed instance leaves in the temporary folder.
     void Stop(Child &child)
     {
         child.process.kill();
         child.process.waitForFinished(5000);
+        child.output += child.process.readAllStandardOutput();
+        QString name = WordAfter(child.output, "ready ");
+        if (name.isEmpty()) {
+            name = WordAfter(child.output, "claimed ");
+        }
+        if (!name.isEmpty()) {
+            QFile::remove(SingleInstanceGuard(name).lockFilePath());
+            QLocalServer::removeServer(name);
+        }
     }
 
 private slots:
@@ -200,7 +218,9 @@ private slots:
             Start(crashed, data, {QStringLiteral("--primary")});
             name = WaitReady(crashed);
             QVERIFY(!name.isEmpty());
-            Stop(crashed); // SIGKILL: neither socket nor lock file is cleaned up
+            // SIGKILL: neither socket nor lock file is cleaned up.
+            crashed.process.kill();
+            crashed.process.waitForFinished(5000);
         }
         SingleInstanceGuard probe(name);
         QVERIFY(QFile::exists(probe.lockFilePath()));
