@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 #include <QHash>
+#include <QMetaType>
 
 // Identifies one cover image: the book's id and its cover image id.
 // {0, 0} stands for "no cover".
@@ -34,3 +35,4 @@ inline uint qHash(const ItemComparePart &key, uint seed = 0) noexcept
 }
 
 Q_DECLARE_TYPEINFO(ItemComparePart, Q_PRIMITIVE_TYPE);
+Q_DECLARE_METATYPE(ItemComparePart)
