@@ -16,13 +16,6 @@
 
 namespace {
 
-void Touch(const QString &path, const QByteArray &content = QByteArray())
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 void SetModified(const QString &path, const QDateTime &when)
 {
     QFile file(path);
@@ -30,8 +23,8 @@ void SetModified(const QString &path, const QDateTime &when)
     QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
 }
 
-// Many files at once: plain system calls keep the test fast.
-void CreateEmpty(const QString &path)
+// Plain system calls: forty thousand files must not take long.
+void Touch(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0644);
     QVERIFY(fd >= 0);
@@ -100,10 +93,6 @@ void TestImageCache::markerRules()
     QCOMPARE(ImageCache::MinutesSinceCheck(true), 8.0 * 1440);
     QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
 
-    // Six days: not due yet.
-    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-6));
-    QVERIFY(ImageCache::MinutesSinceCheck(false) < ImageCache::CheckIntervalMinutes);
-
     // A marker from the future counts as a year old and is rewritten.
     SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(3));
     QVERIFY(ImageCache::MinutesSinceCheck(false) >= 365 * 1440 - 1);
@@ -118,7 +107,7 @@ void TestImageCache::clearsOnlyFromThresholdOn()
     // The listing counts "." and "..": 39998 files make 40000 entries, one short.
     const int below = ImageCache::ClearThresholdEntries - 3;
     for (int i = 0; i < below - 1; ++i)
-        CreateEmpty(folder + QStringLiteral("/%1_201.rfile").arg(i));
+        Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
     Touch(folder + QStringLiteral("/notes.txt"));
 
     SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
@@ -141,7 +130,6 @@ void TestImageCache::clearingRemovesOnlyCacheFiles()
     QTemporaryDir outside;
     const QString target = outside.filePath(QStringLiteral("target.rfile"));
     Touch(target);
-
     Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
     Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
     Touch(db + QStringLiteral("/keep.db"));
@@ -150,21 +138,13 @@ void TestImageCache::clearingRemovesOnlyCacheFiles()
     Touch(images + QStringLiteral("/1_2_201.rfile"));
 
     ClearDatabaseCacheFolder(&Const::FileAccessMutex);
-    QVERIFY(!QFile::exists(db + QStringLiteral("/single_us_7_3011_0.rfile")));
-    QVERIFY(!QFile::exists(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile")));
-    QVERIFY(QFile::exists(db + QStringLiteral("/keep.db")));
-    QVERIFY(QFileInfo(db + QStringLiteral("/sub.rfile")).isDir());
-    QVERIFY(QFileInfo(db + QStringLiteral("/link.rfile")).isSymLink());
+    QCOMPARE(QDir(db).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+             (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
     QVERIFY(QFile::exists(target));
-    // The other cache is not touched.
     QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
 
     ClearImageCacheFolder(&Const::FileAccessMutex);
     QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
-
-    // A folder that is not there is left alone.
-    RemoveCachedFiles(outside.filePath(QStringLiteral("missing")));
-    QVERIFY(!QFileInfo::exists(outside.filePath(QStringLiteral("missing"))));
 }
 
 void TestImageCache::clearingIsSerialisedEvenWithoutMutex()

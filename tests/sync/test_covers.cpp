@@ -1,0 +1,329 @@
+// The cover worker: names, the queue, cover states for the views, and downloads from a local
+// service (passes, three attempts, start limits, stopping at the end of the worker).
+#include "Const.h"
+#include "TestHttpServer.h"
+#include "UserImageRefresher.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QSize CoverSize(218, 218);
+using Keys = QList<ItemComparePart>;
+
+QByteArray Jpeg(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(20, 90, 160));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return bytes;
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray CoverPath(qint64 uid)
+{
+    return "/local/images/" + QByteArray::number(uid) + "_201.jpg";
+}
+
+// Runs passes (as the worker does, without its sleeps) until count reports arrived.
+bool PassUntilReported(UserImageRefresher &refresher, QSignalSpy &spy, int count)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (spy.size() < count && timer.elapsed() < 10000) {
+        refresher.ProcessQueue();
+        QTest::qWait(20);
+    }
+    return spy.size() >= count;
+}
+
+} // namespace
+
+class TestCovers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void namesAndAddress();
+    void queueKeepsOrderWithoutDuplicatesWithinLimit();
+    void keysWithoutCoverShowNoCoverAndAreNeverQueued();
+    void coverStates();
+    void cachedCoversAreShrunkNotEnlarged_data();
+    void cachedCoversAreShrunkNotEnlarged();
+    void undecodableCacheFileIsDeletedAndFetchedAgain();
+    void aPassOfCoversLandsInTheCacheReportedOnce();
+    void missingCoverIsTriedThreeTimesThenLeftToTheViews();
+    void startsTwentyPerPassAndAtMostThirtyNine();
+    void workerEndStopsItsDownloadsAndKeepsTheirCovers();
+
+private:
+    QTemporaryDir home;
+    TestHttpServer server;
+};
+
+void TestCovers::initTestCase()
+{
+    QVERIFY(home.isValid());
+    qputenv("HOME", home.path().toUtf8());
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(server.Start());
+    Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
+}
+
+void TestCovers::init()
+{
+    server.ClearScript();
+    server.ClearRequests();
+}
+
+void TestCovers::namesAndAddress()
+{
+    QCOMPARE(UserImageRefresher::GetImageFileName({1234, 56}, true), QStringLiteral("1234_56_201.rfile"));
+    QCOMPARE(UserImageRefresher::GetImageFileName({1234, 0}, true), QStringLiteral("1234_201.rfile"));
+    // The service names covers after the book alone.
+    QCOMPARE(UserImageRefresher::GetImageUrl({1234, 56}), server.Url(QStringLiteral("/local/images/1234_201.jpg")));
+
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QVERIFY(refresher.CacheFolder().startsWith(home.path()));
+    QCOMPARE(refresher.GetImageFilePath({7, 8}), refresher.CacheFolder() + QStringLiteral("/7_8_201.rfile"));
+}
+
+void TestCovers::queueKeepsOrderWithoutDuplicatesWithinLimit()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    for (int i = 1; i <= UserImageRefresher::MaxQueuedCovers; ++i)
+        refresher.QueueImage({i, 100 + i}, false);
+    Keys keys = refresher.QueuedKeys();
+    QCOMPARE(keys.size(), 210);
+    QCOMPARE(keys.first(), ItemComparePart(210, 310));
+
+    // Queued already: nothing moves.
+    refresher.QueueImage({5, 105}, false);
+    QCOMPARE(refresher.QueuedKeys(), keys);
+
+    // The 211th key goes to the front and the earliest one is dropped.
+    refresher.QueueImage({211, 311}, false);
+    keys = refresher.QueuedKeys();
+    QCOMPARE(keys.size(), 210);
+    QCOMPARE(keys.first(), ItemComparePart(211, 311));
+    QCOMPARE(keys.last(), ItemComparePart(2, 102));
+    QVERIFY(!refresher.IsImagePending({1, 101}));
+    QCOMPARE(refresher.GetWaitingCount(), 210);
+
+    refresher.QueueImage({999, 1}, true);
+    QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(999, 1));
+}
+
+void TestCovers::keysWithoutCoverShowNoCoverAndAreNeverQueued()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QPixmap pixmap;
+    for (const ItemComparePart &key : {ItemComparePart(0, 0), ItemComparePart(1234, 0), ItemComparePart(0, 56)}) {
+        refresher.QueueImage(key, false);
+        const CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+        QVERIFY2(!state.HasImage() && !state.loading, "no cover, not loading forever");
+    }
+    QVERIFY(refresher.QueuedKeys().isEmpty());
+}
+
+void TestCovers::coverStates()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QPixmap pixmap;
+
+    // Missing: loading, queued at the front; asking again changes nothing.
+    refresher.QueueImage({1, 1}, false);
+    QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
+    QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
+    QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
+
+    // Cached: no image without loading (details view), the caller's pixmap with it.
+    WriteFile(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180)));
+    CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
+    QVERIFY(!state.HasImage() && !state.loading);
+    state = refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize);
+    QCOMPARE(state.image, &pixmap);
+    QVERIFY(!state.loading);
+    QCOMPARE(pixmap.size(), QSize(120, 180));
+}
+
+void TestCovers::cachedCoversAreShrunkNotEnlarged_data()
+{
+    QTest::addColumn<QSize>("stored");
+    QTest::addColumn<QSize>("wanted");
+    QTest::addColumn<QSize>("shown");
+    QTest::newRow("tall") << QSize(400, 600) << CoverSize << QSize(145, 218);
+    QTest::newRow("wide") << QSize(436, 218) << CoverSize << QSize(218, 109);
+    QTest::newRow("exact") << QSize(218, 218) << CoverSize << QSize(218, 218);
+    QTest::newRow("small") << QSize(100, 150) << CoverSize << QSize(100, 150);
+    QTest::newRow("no size known yet") << QSize(400, 600) << QSize() << QSize(400, 600);
+}
+
+void TestCovers::cachedCoversAreShrunkNotEnlarged()
+{
+    QFETCH(QSize, stored);
+    QFETCH(QSize, wanted);
+    QFETCH(QSize, shown);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
+    WriteFile(path, Jpeg(stored));
+    QCOMPARE(UserImageRefresher::LoadCoverImage(path, wanted).size(), shown);
+}
+
+void TestCovers::undecodableCacheFileIsDeletedAndFetchedAgain()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    const ItemComparePart key(40, 41);
+    WriteFile(refresher.GetImageFilePath(key), "<html>502 Bad Gateway</html>");
+    QPixmap pixmap;
+    CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+    QVERIFY(!state.HasImage() && !state.loading);
+    QVERIFY(!refresher.IsImageCached(key));
+
+    QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
+    QCOMPARE(refresher.QueuedKeys(), Keys{key});
+}
+
+void TestCovers::aPassOfCoversLandsInTheCacheReportedOnce()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+    const QByteArray jpeg = Jpeg(QSize(300, 450));
+    for (qint64 uid = 101; uid <= 105; ++uid) {
+        server.SetResponse(CoverPath(uid), TestHttpResponse::Ok(jpeg));
+        refresher.QueueImage({uid, 7}, false);
+    }
+
+    QVERIFY(PassUntilReported(refresher, completed, 5));
+    // Each is dropped once its thread has ended too, without a second report.
+    QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
+    QCOMPARE(completed.size(), 5);
+    QSet<qint64> reported;
+    for (const QList<QVariant> &args : qAsConst(completed)) {
+        QVERIFY(args.at(0).toBool());
+        QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
+        QCOMPARE(args.at(2).toLongLong(), qint64(7));
+        reported.insert(args.at(1).toLongLong());
+    }
+    QCOMPARE(reported, (QSet<qint64>{101, 102, 103, 104, 105}));
+    QCOMPARE(server.RequestCount(), 5);
+
+    QPixmap pixmap;
+    for (qint64 uid = 101; uid <= 105; ++uid) {
+        QVERIFY(refresher.GetCoverPixmap({uid, 7}, pixmap, true, CoverSize).HasImage());
+        QCOMPARE(pixmap.size(), QSize(145, 218));
+    }
+}
+
+void TestCovers::missingCoverIsTriedThreeTimesThenLeftToTheViews()
+{
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+    server.SetResponse(CoverPath(404), TestHttpResponse::Status(404, "no such cover"));
+    const ItemComparePart key(404, 1);
+    refresher.QueueImage(key, false);
+
+    QVERIFY(PassUntilReported(refresher, completed, 1));
+    QCOMPARE(completed.at(0), (QVariantList{false, QVariant(qint64(404)), QVariant(qint64(1))}));
+    QCOMPARE(server.RequestCount(CoverPath(404)), 3);
+    QVERIFY(!refresher.IsImageCached(key));
+    QVERIFY(!refresher.IsImagePending(key));
+
+    // Not queued again by the worker; the next view request does it.
+    QPixmap pixmap;
+    QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
+    QCOMPARE(refresher.QueuedKeys(), Keys{key});
+}
+
+void TestCovers::startsTwentyPerPassAndAtMostThirtyNine()
+{
+    server.SetDefault(TestHttpResponse::Hang());
+    QElapsedTimer timer;
+    {
+        UserImageRefresher refresher;
+        QVERIFY(refresher.PrepareCacheFolder());
+        for (int i = 1; i <= 19; ++i)
+            refresher.QueueImage({i, 1}, false);
+        QVERIFY(refresher.ProcessQueue());
+        QCOMPARE(refresher.ActiveDownloadCount(), 19);
+
+        for (int i = 101; i <= 130; ++i)
+            refresher.QueueImage({i, 1}, false);
+        QVERIFY(refresher.ProcessQueue());
+        QCOMPARE(refresher.ActiveDownloadCount(), 39);
+        // Newest first: the ten left are the earliest of the thirty.
+        QCOMPARE(refresher.QueuedKeys().size(), 10);
+        QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(110, 1));
+        // A cover being downloaded is pending and not queued a second time.
+        QVERIFY(refresher.IsImagePending({130, 1}));
+        refresher.QueueImage({130, 1}, false);
+        QCOMPARE(refresher.GetWaitingCount(), 49);
+
+        // Twenty or more running: no new start.
+        QVERIFY(refresher.ProcessQueue());
+        QCOMPARE(refresher.ActiveDownloadCount(), 39);
+        QVERIFY(server.WaitForRequests(39));
+        timer.start();
+    }
+    // The hanging transfers end with their owner instead of running on for minutes.
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestCovers::workerEndStopsItsDownloadsAndKeepsTheirCovers()
+{
+    server.SetDefault(TestHttpResponse::Hang());
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    for (int i = 201; i <= 203; ++i)
+        refresher.QueueImage({i, 2}, false);
+    refresher.StartIfNotRunning();
+    QVERIFY(server.WaitForRequests(3));
+
+    QElapsedTimer timer;
+    timer.start();
+    refresher.Stop();
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(refresher.ActiveDownloadCount(), 0);
+    // Cut short: back in the queue in their old order, nothing half-written.
+    QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
+    QVERIFY(!refresher.IsImageCached({201, 2}));
+
+    // A later run fetches them. Reports cross to this thread queued, as in the program.
+    int succeeded = 0;
+    QObject receiver;
+    connect(&refresher, &UserImageRefresher::completed, &receiver,
+            [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
+    server.SetDefault(TestHttpResponse::Ok(Jpeg(QSize(100, 150))));
+    refresher.StartIfNotRunning();
+    QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
+    refresher.Stop();
+    QVERIFY(refresher.IsImageCached({203, 2}));
+}
+
+QTEST_MAIN(TestCovers)
+#include "test_covers.moc"
