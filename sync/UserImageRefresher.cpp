@@ -184,10 +184,7 @@ bool UserImageRefresher::ProcessQueue()
                && CollectFinishedLocked(reports, ended);
     }
     // Outside the lock: a receiver may ask for the cover at once, and ended threads are gone.
-    for (const Report &report : qAsConst(reports)) {
-        emit completed(report.succeeded, QVariant(report.key.uid),
-                       QVariant(report.key.imageCompId));
-    }
+    EmitReports(reports);
     qDeleteAll(ended);
     return goOn;
 }
@@ -247,18 +244,31 @@ void UserImageRefresher::StopActiveDownloads()
     }
     // Deleting a downloader stops its transfer and waits for its thread; no lock is held.
     QList<ItemComparePart> cutShort;
+    QList<Report> reports;
     for (const ActiveDownload &active : qAsConst(running)) {
         bool succeeded = false;
-        if (!active.reported && !TryReadResult(active.downloader, succeeded))
-            cutShort.append(active.key);
+        if (!active.reported) {
+            if (TryReadResult(active.downloader, succeeded))
+                reports.append(Report{active.key, succeeded});
+            else
+                cutShort.append(active.key);
+        }
         delete active.downloader;
     }
-    if (cutShort.isEmpty())
-        return;
-    QWriteLocker locker(&queueLock);
-    // Back to the front in their old order, so a restart fetches them first.
-    for (int i = cutShort.size() - 1; i >= 0; --i)
-        QueueImageLocked(cutShort.at(i), false);
+    if (!cutShort.isEmpty()) {
+        QWriteLocker locker(&queueLock);
+        // Back to the front in their old order, so a restart fetches them first.
+        for (int i = cutShort.size() - 1; i >= 0; --i)
+            QueueImageLocked(cutShort.at(i), false);
+    }
+    // Finished ones that no pass reported yet: their views are waiting for them.
+    EmitReports(reports);
+}
+
+void UserImageRefresher::EmitReports(const QList<Report> &reports)
+{
+    for (const Report &report : reports)
+        emit completed(report.succeeded, QVariant(report.key.uid), QVariant(report.key.imageCompId));
 }
 
 void UserImageRefresher::DoRun()

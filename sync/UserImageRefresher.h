@@ -93,6 +93,8 @@ private:
     bool CollectFinishedLocked(QList<Report> &reports, QList<FileDownloader *> &ended);
     // Stops and deletes the downloads still running; covers cut short go back to the queue.
     void StopActiveDownloads();
+    // Emits completed for each; never called with queueLock held.
+    void EmitReports(const QList<Report> &reports);
 
     QList<ItemComparePart> queue;
     QList<ActiveDownload> activeDownloads;
