@@ -61,7 +61,8 @@ void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
     // Rows are turned into records one at a time: a whole table of row maps would cost
     // several times the memory of the records themselves.
     BookHash &cache = *books;
-    cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 24)));
+    // The count comes from the file: bound the reservation against a damaged value.
+    cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 20)));
     const QString uidColumn = QStringLiteral("UID");
     database->VisitRows(QStringLiteral("select * from %1").arg(Const::TablePublishedBookInfo),
                         [&cache, &uidColumn](const DatabaseRow &row) {
