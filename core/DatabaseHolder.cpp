@@ -13,7 +13,8 @@ QAtomicInteger<quint64> nextConnectionSerial(1);
 }
 
 DatabaseHolder::DatabaseHolder()
-    : connectionName(ConnectionNameBase + QLatin1Char('_')
+    // The literal, not ConnectionNameBase: a holder may be built during static initialisation.
+    : connectionName(QStringLiteral("DEFAULT_DB_CONN_")
                      + QString::number(nextConnectionSerial.fetchAndAddOrdered(1)))
 {
 }
