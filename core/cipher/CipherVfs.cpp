@@ -1,5 +1,6 @@
 #include "cipher/CipherVfs.h"
 
+#include "cipher/CipherPageCache.h"
 #include "cipher/CipherPageCodec.h"
 
 #include <QHash>
@@ -64,6 +65,8 @@ struct FileState
     bool presentAsRollback = false; // WAL-mode header shown as rollback mode (no -wal file exists)
     CipherPageCodec codec;
     std::vector<uint8_t> scratch;
+    // Decrypted pages shared with other connections to the same unchanged file; may be null.
+    std::shared_ptr<CipherPageCache::CachedFile> cache;
 };
 
 // Main database files only; other files are opened by the base VFS directly in our memory.
@@ -105,23 +108,52 @@ void FixPageOne(FileState *state, uint8_t *page)
     }
 }
 
+// Reads one whole page and decrypts it, or takes its plain text from the shared cache when
+// the stored page is unchanged since it was decrypted.
+int ReadPage(CipherFile *cf, uint8_t *page, uint32_t pgno)
+{
+    FileState *state = cf->state;
+    const sqlite3_int64 offset = sqlite3_int64(pgno - 1) * state->pageSize;
+    const int rc = cf->real->pMethods->xRead(cf->real, page, state->pageSize, offset);
+    if (rc != SQLITE_OK)
+        return rc; // a short read passes through with its zero-filled buffer, undecrypted
+    quint64 digest = 0;
+    if (state->cache) {
+        digest = CipherPageCache::Digest(page, size_t(state->pageSize));
+        if (state->cache->Read(pgno, digest, page)) {
+            if (pgno == 1)
+                FixPageOne(state, page);
+            return SQLITE_OK;
+        }
+    }
+    const CipherPageCodec::Result result = state->codec.DecryptPage(page, state->pageSize, pgno);
+    if (result != CipherPageCodec::Result::Ok) {
+        std::memset(page, 0, size_t(state->pageSize));
+        return result == CipherPageCodec::Result::BadMac ? SQLITE_CORRUPT : SQLITE_IOERR_READ;
+    }
+    if (state->cache)
+        CipherPageCache::Instance().Store(state->cache, pgno, digest, page);
+    if (pgno == 1)
+        FixPageOne(state, page);
+    return SQLITE_OK;
+}
+
 int ReadWholePages(CipherFile *cf, uint8_t *buffer, int amount, sqlite3_int64 offset)
 {
     FileState *state = cf->state;
-    const int rc = cf->real->pMethods->xRead(cf->real, buffer, amount, offset);
-    if (rc != SQLITE_OK)
-        return rc; // a short read passes through with its zero-filled buffer, undecrypted
     const int pages = amount / state->pageSize;
     for (int i = 0; i < pages; ++i) {
         uint8_t *page = buffer + size_t(i) * size_t(state->pageSize);
         const uint32_t pgno = uint32_t(offset / state->pageSize) + uint32_t(i) + 1;
-        const CipherPageCodec::Result result = state->codec.DecryptPage(page, state->pageSize, pgno);
-        if (result != CipherPageCodec::Result::Ok) {
-            std::memset(buffer, 0, size_t(amount));
-            return result == CipherPageCodec::Result::BadMac ? SQLITE_CORRUPT : SQLITE_IOERR_READ;
+        const int rc = ReadPage(cf, page, pgno);
+        if (rc == SQLITE_IOERR_SHORT_READ) {
+            std::memset(page, 0, size_t(amount) - size_t(i) * size_t(state->pageSize));
+            return rc;
         }
-        if (pgno == 1)
-            FixPageOne(state, page);
+        if (rc != SQLITE_OK) {
+            std::memset(buffer, 0, size_t(amount));
+            return rc;
+        }
     }
     return SQLITE_OK;
 }
@@ -304,6 +336,23 @@ int ValidateMainFile(VfsInstance *instance, CipherFile *cf, const char *name)
     return SQLITE_OK;
 }
 
+void AttachCache(VfsInstance *instance, CipherFile *cf, const char *name)
+{
+    if (CipherPageCache::Instance().BudgetBytes() <= 0)
+        return;
+    CipherPageCache::FileIdentity identity;
+    uint8_t salt[CipherPageCodec::SaltSize];
+    if (cf->real->pMethods->xFileSize(cf->real, &identity.size) != SQLITE_OK
+        || cf->real->pMethods->xRead(cf->real, salt, sizeof salt, 0) != SQLITE_OK) {
+        return;
+    }
+    identity.owner = instance;
+    identity.path = QByteArray(name);
+    identity.salt = QByteArray(reinterpret_cast<const char *>(salt), sizeof salt);
+    identity.pageSize = cf->state->pageSize;
+    cf->state->cache = CipherPageCache::Instance().Attach(identity);
+}
+
 int VfsOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *outFlags)
 {
     VfsInstance *instance = Instance(vfs);
@@ -341,6 +390,7 @@ int VfsOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, i
         cf->state = nullptr;
         return rc;
     }
+    AttachCache(instance, cf, name);
     cf->base.pMethods = &kCipherIoMethods;
     return SQLITE_OK;
 }

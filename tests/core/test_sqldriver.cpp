@@ -1,6 +1,7 @@
 // The "SQLITECIPHER" driver over the decrypting file layer: opening, failures, values,
 // prepared statements and use from several threads.
 #include "cipher/CatalogueEncrypter.h"
+#include "cipher/CipherPageCache.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QAtomicInt>
@@ -226,6 +227,62 @@ private slots:
         QVERIFY(!ran || check.value(0).toString() != QLatin1String("ok"));
         check = QSqlQuery();
         Remove(db);
+    }
+
+    // Pages decrypted by one connection serve the next, but never once the file changed:
+    // a page damaged in place after it was cached still fails, a re-encrypted file reads anew.
+    void sharedPageCacheNeverHidesChanges()
+    {
+        const QString path = dir.filePath(QStringLiteral("cached.db"));
+        QFile::remove(path);
+        QVERIFY(QFile::copy(catalogue, path));
+        auto integrity = [&path](QString *result) {
+            QSqlDatabase db = Open(path, kPassword);
+            QSqlQuery query(db);
+            const bool ok = db.isOpen() && query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next();
+            *result = ok ? query.value(0).toString() : QString();
+            query = QSqlQuery();
+            Remove(db);
+            return ok;
+        };
+        QString result;
+        const qint64 usedBefore = CipherPageCache::Instance().UsedBytes();
+        QVERIFY(integrity(&result));
+        QCOMPARE(result, QStringLiteral("ok"));
+        QVERIFY(CipherPageCache::Instance().UsedBytes() > usedBefore); // every page is cached now
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.seek(file.size() - 1024 + 100);
+            char c = 0;
+            file.getChar(&c);
+            file.seek(file.size() - 1024 + 100);
+            file.putChar(char(c ^ 0x10));
+        }
+        QVERIFY(!integrity(&result) || result != QLatin1String("ok"));
+
+        // Same path, new content (and salt): the new rows are read.
+        QVERIFY(MakeCatalogue(dir.filePath(QStringLiteral("cached-plain.db")), path, 1024, 42));
+        QSqlDatabase db = Open(path, kPassword);
+        QSqlQuery count(db);
+        QVERIFY(count.exec(QStringLiteral("select count(*) from items")) && count.next());
+        QCOMPARE(count.value(0).toInt(), 42);
+        count = QSqlQuery();
+        Remove(db);
+
+        // The budget bounds the memory; no budget, no caching (reads still work).
+        const qint64 budget = CipherPageCache::Instance().BudgetBytes();
+        CipherPageCache::Instance().SetBudgetBytes(64 * 1024);
+        QVERIFY(CipherPageCache::Instance().UsedBytes() <= 64 * 1024);
+        QVERIFY(integrity(&result));
+        QCOMPARE(result, QStringLiteral("ok"));
+        QVERIFY(CipherPageCache::Instance().UsedBytes() <= 64 * 1024);
+        CipherPageCache::Instance().SetBudgetBytes(0);
+        QCOMPARE(CipherPageCache::Instance().UsedBytes(), 0);
+        QVERIFY(integrity(&result));
+        QCOMPARE(result, QStringLiteral("ok"));
+        QCOMPARE(CipherPageCache::Instance().UsedBytes(), 0);
+        CipherPageCache::Instance().SetBudgetBytes(budget);
     }
 
     void valuesAndRecords()

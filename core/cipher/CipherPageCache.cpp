@@ -1,0 +1,171 @@
+#include "cipher/CipherPageCache.h"
+
+#include <cstring>
+
+namespace {
+
+QByteArray KeyOf(const CipherPageCache::FileIdentity &identity)
+{
+    return QByteArray(reinterpret_cast<const char *>(&identity.owner), int(sizeof identity.owner)) + identity.path;
+}
+
+} // namespace
+
+bool CipherPageCache::FileIdentity::operator==(const FileIdentity &other) const
+{
+    return owner == other.owner && path == other.path && salt == other.salt && pageSize == other.pageSize
+           && size == other.size;
+}
+
+CipherPageCache::CachedFile::CachedFile(const FileIdentity &identityIn, quint32 pageCount)
+    : identity(identityIn)
+    , pages(pageCount)
+{
+}
+
+bool CipherPageCache::CachedFile::Read(quint32 pgno, quint64 storedDigest, uint8_t *out)
+{
+    QMutexLocker locker(&mutex);
+    if (pgno == 0 || pgno > pages.size())
+        return false;
+    const Slot &slot = pages[pgno - 1];
+    if (!slot.plain || slot.storedDigest != storedDigest)
+        return false;
+    std::memcpy(out, slot.plain.get(), size_t(identity.pageSize));
+    return true;
+}
+
+quint64 CipherPageCache::Digest(const uint8_t *data, size_t length)
+{
+    // Fletcher-style sums in four independent lanes, kept in registers: any changed word
+    // changes the sums, and the running second sums weight words by their position.
+    auto load = [data](size_t offset) {
+        quint64 word;
+        std::memcpy(&word, data + offset, sizeof word);
+        return word;
+    };
+    quint64 s0 = 0, s1 = 0, s2 = 0, s3 = 0, w0 = 0, w1 = 0, w2 = 0, w3 = 0;
+    size_t i = 0;
+    for (; i + 32 <= length; i += 32) {
+        s0 += load(i);
+        s1 += load(i + 8);
+        s2 += load(i + 16);
+        s3 += load(i + 24);
+        w0 += s0;
+        w1 += s1;
+        w2 += s2;
+        w3 += s3;
+    }
+    quint64 h = quint64(length) * 0x9E3779B185EBCA87ull;
+    for (; i < length; ++i)
+        h = (h ^ data[i]) * 0x100000001B3ull;
+    for (const quint64 value : {s0, w0, s1, w1, s2, w2, s3, w3}) {
+        h = (h ^ value) * 0xC2B2AE3D27D4EB4Full;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+CipherPageCache &CipherPageCache::Instance()
+{
+    static CipherPageCache cache;
+    return cache;
+}
+
+std::shared_ptr<CipherPageCache::CachedFile> CipherPageCache::Attach(const FileIdentity &identity)
+{
+    QMutexLocker locker(&mutex);
+    const QByteArray key = KeyOf(identity);
+    std::shared_ptr<CachedFile> existing = files.value(key);
+    if (existing && existing->identity == identity) {
+        existing->lastUse = ++useCounter;
+        return existing;
+    }
+    if (existing)
+        DropLocked(existing); // the file changed: its pages are stale
+    const quint32 pageCount = identity.pageSize > 0 ? quint32(identity.size / identity.pageSize) : 0;
+    auto file = std::make_shared<CachedFile>(identity, pageCount);
+    file->lastUse = ++useCounter;
+    files.insert(key, file);
+    return file;
+}
+
+void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgno, quint64 storedDigest,
+                            const uint8_t *page)
+{
+    const qint64 size = file->identity.pageSize;
+    QMutexLocker locker(&mutex);
+    // A dropped or replaced entry keeps serving its open connections but stores nothing more.
+    if (files.value(KeyOf(file->identity)) != file)
+        return;
+    if (used.load() + size > budget.load() && !MakeRoomLocked(size, file.get()))
+        return;
+    QMutexLocker fileLocker(&file->mutex);
+    if (pgno == 0 || pgno > file->pages.size())
+        return;
+    CachedFile::Slot &slot = file->pages[pgno - 1];
+    if (!slot.plain) {
+        slot.plain.reset(new uint8_t[size_t(size)]);
+        file->bytes += size;
+        used += size;
+    }
+    std::memcpy(slot.plain.get(), page, size_t(size));
+    slot.storedDigest = storedDigest;
+}
+
+void CipherPageCache::DropLocked(const std::shared_ptr<CachedFile> &file)
+{
+    {
+        QMutexLocker fileLocker(&file->mutex);
+        for (auto &slot : file->pages)
+            slot.plain.reset();
+        used -= file->bytes;
+        file->bytes = 0;
+    }
+    const QByteArray key = KeyOf(file->identity);
+    if (files.value(key) == file)
+        files.remove(key);
+}
+
+bool CipherPageCache::MakeRoomLocked(qint64 needed, const CachedFile *keep)
+{
+    while (used.load() + needed > budget.load()) {
+        std::shared_ptr<CachedFile> oldest;
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const std::shared_ptr<CachedFile> &candidate = it.value();
+            if (candidate.get() == keep || candidate->bytes == 0)
+                continue;
+            if (!oldest || candidate->lastUse < oldest->lastUse)
+                oldest = candidate;
+        }
+        if (!oldest)
+            return false;
+        DropLocked(oldest);
+    }
+    return true;
+}
+
+void CipherPageCache::SetBudgetBytes(qint64 bytes)
+{
+    QMutexLocker locker(&mutex);
+    budget = bytes < 0 ? 0 : bytes;
+    MakeRoomLocked(0, nullptr);
+}
+
+qint64 CipherPageCache::BudgetBytes() const
+{
+    return budget.load();
+}
+
+qint64 CipherPageCache::UsedBytes() const
+{
+    return used.load();
+}
+
+void CipherPageCache::Clear()
+{
+    QMutexLocker locker(&mutex);
+    const auto all = files.values();
+    for (const std::shared_ptr<CachedFile> &file : all)
+        DropLocked(file);
+}
