@@ -176,7 +176,10 @@ function makeLibraryCatalogue(file, pageSize) {
     })();
     db.exec('CREATE INDEX mixed_s ON mixed(s)');
     db.close();
-    return libraryRows(openLibrary(file, PASSWORD), 'SELECT * FROM mixed ORDER BY id');
+    const reader = openLibrary(file, PASSWORD);
+    const rows = libraryRows(reader, 'SELECT * FROM mixed ORDER BY id');
+    reader.close();
+    return rows;
 }
 
 function runTool(args) {
@@ -285,6 +288,32 @@ for (const pageSize of PAGE_SIZES) {
     check(compareRows(ours.rows, expected) === '', 'library-modified file: our rows', compareRows(ours.rows, expected));
     const integrity = dumpRows(file, 'PRAGMA integrity_check', PASSWORD);
     check(integrity.rows.length === 1 && integrity.rows[0][0].v === 'ok', 'library-modified file: our integrity_check');
+}
+
+// A checkpointed WAL-mode file reads like a rollback file; one with a pending log is refused.
+{
+    const file = path.join(workDir, 'library-wal.db');
+    fresh(file);
+    const db = openLibrary(file, PASSWORD);
+    db.pragma('journal_mode=WAL');
+    db.exec('CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)');
+    const insert = db.prepare('INSERT INTO t VALUES(?,?)');
+    db.transaction(() => {
+        for (let id = 1; id <= 500; ++id)
+            insert.run(id, `wal row ${id}`);
+    })();
+    db.close();
+    const header = fs.readFileSync(file).subarray(16, 24);
+    check(header[2] === 2 && header[3] === 2 && !fs.existsSync(file + '-wal'), 'WAL file: header says WAL, log checkpointed');
+    const reader = openLibrary(file, PASSWORD);
+    const expected = libraryRows(reader, 'SELECT * FROM t ORDER BY id');
+    reader.close();
+    const ours = dumpRows(file, 'SELECT * FROM t ORDER BY id', PASSWORD);
+    check(ours.status === 0 && compareRows(ours.rows, expected) === '', 'WAL file: our rows', ours.error || compareRows(ours.rows, expected));
+    fs.writeFileSync(file + '-wal', Buffer.alloc(4096, 1));
+    const pending = dumpRows(file, 'SELECT * FROM t ORDER BY id', PASSWORD);
+    check(pending.status === 2, 'WAL file with a pending log: refused', pending.error);
+    fs.rmSync(file + '-wal', { force: true });
 }
 
 console.log(`${passed} passed, ${failed} failed`);
