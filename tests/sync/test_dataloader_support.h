@@ -1,0 +1,217 @@
+#pragma once
+
+// Shared set-up of the catalogue worker tests: a private data folder, the local service,
+// generated catalogues, and a recorder of the workers' queued signals.
+
+#include "CatalogueSlots.h"
+#include "Const.h"
+#include "DisplayDataSaver.h"
+#include "FileDownloader.h"
+#include "Helper.h"
+#include "TestHttpServer.h"
+#include "UserDataLoader.h"
+#include "UserDataRefresher.h"
+#include "cipher/CatalogueGenerator.h"
+#include "cipher/SqlCipherDriverRegistration.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QStringList>
+#include <QThread>
+
+namespace LoaderTest {
+
+inline QByteArray ReadBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline QString SlotPath(int slot)
+{
+    return CatalogueSlots::MakeCatalogueFileName(slot);
+}
+
+inline QString PointerPath()
+{
+    return CatalogueSlots::MakePreFilePath();
+}
+
+inline QString PointerText()
+{
+    return QString::fromUtf8(ReadBytes(PointerPath()));
+}
+
+// Slot numbers whose files exist.
+inline QList<int> ExistingSlots()
+{
+    QList<int> found;
+    for (int slot = 0; slot < CatalogueSlots::SlotCount; ++slot) {
+        if (QFile::exists(SlotPath(slot)))
+            found.append(slot);
+    }
+    return found;
+}
+
+inline QString DatabaseFolder()
+{
+    return Helper::GetLocalFolder(Helper::FolderDatabase);
+}
+
+inline QString FoldersFilePath()
+{
+    return Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase);
+}
+
+// An encrypted catalogue with the given guid, as the service would publish it (cached per guid).
+inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
+{
+    static QHash<QString, QByteArray> cache;
+    const QString key = guid + QLatin1Char('/') + QString::number(books);
+    if (cache.contains(key))
+        return cache.value(key);
+    RegisterSqlCipherDriver();
+    CatalogueGeneratorOptions options;
+    options.books = books;
+    options.categories = 12;
+    options.password = Helper::GetCatalogPassword().toUtf8();
+    options.nowUtc = 1764892800;
+    options.guid = guid;
+    const QString path = QDir::temp().filePath(QStringLiteral("tessaly-loader-test-%1-%2.rfile")
+                                                   .arg(QCoreApplication::applicationPid())
+                                                   .arg(cache.size()));
+    QByteArray bytes;
+    if (CatalogueGenerator::Generate(options, path))
+        bytes = ReadBytes(path);
+    QFile::remove(path);
+    cache.insert(key, bytes);
+    return bytes;
+}
+
+inline QByteArray OkAnswer(const QString &guid, const QByteArray &location, const QByteArray &md5)
+{
+    return "ok|" + guid.toUtf8() + '|' + location + '|' + md5 + "|5|6";
+}
+
+// The service publishes `bytes` under guid at `location`, with its MD5 unless md5 is given.
+inline void Publish(TestHttpServer &server, const QString &guid, const QByteArray &bytes,
+                    const QByteArray &location = "/files/catalogue.rfile", const QByteArray *md5 = nullptr)
+{
+    const QByteArray sum = md5 ? *md5 : FileDownloader::Md5Hex(bytes).toLatin1();
+    server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer(guid, location, sum)));
+    server.SetResponse(location, TestHttpResponse::Ok(bytes));
+}
+
+inline int ServiceRequests(const TestHttpServer &server)
+{
+    return server.RequestCount("/service/getdatabase.php");
+}
+
+// Collects what a worker sends, delivered through queued connections to the test thread.
+struct Recorder
+{
+    QObject context;
+    QStringList messages;
+    QList<QPair<bool, bool>> completions;
+    int startComputing = 0;
+
+    void Attach(UserDataLoader *worker)
+    {
+        QObject::connect(worker, &UserDataLoader::message, &context,
+                         [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
+        QObject::connect(worker, &UserDataLoader::completed, &context,
+                         [this](bool isSucc, bool isrecalc) { completions.append(qMakePair(isSucc, isrecalc)); },
+                         Qt::QueuedConnection);
+        if (auto *refresher = qobject_cast<UserDataRefresher *>(worker)) {
+            QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
+                             [this](bool isStart) { startComputing += isStart ? 1 : 0; }, Qt::QueuedConnection);
+        }
+    }
+
+    void Clear()
+    {
+        messages.clear();
+        completions.clear();
+        startComputing = 0;
+    }
+};
+
+// Delivers the queued signals of a worker whose thread has ended.
+inline void Drain()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// Runs one load to its end; false when it took longer than timeoutMs.
+inline bool RunWorker(UserDataLoader &worker, int timeoutMs = 20000)
+{
+    worker.StartIfNotRunning();
+    QElapsedTimer timer;
+    timer.start();
+    while (worker.IsRunning()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    Drain();
+    return true;
+}
+
+struct Results
+{
+    bool lastResult = false;
+    int lastError = -1;
+    int serverAnswer = -1;
+};
+
+inline Results ReadResults(UserDataLoader &worker)
+{
+    QReadLocker locker(&worker.dataLock);
+    Results results;
+    results.lastResult = worker.lastResult;
+    results.lastError = worker.lastError;
+    results.serverAnswer = worker.serverAnswer;
+    return results;
+}
+
+// The guid the folders file was computed for and its folder captions; empty guid and no
+// captions when it does not decode.
+inline QPair<QString, QStringList> ReadFoldersFile()
+{
+    DisplayDataSaver store;
+    QPair<QString, QStringList> result;
+    bool added = false;
+    if (!QFile::exists(FoldersFilePath()) || !store.LoadFolders(added))
+        return result;
+    QReadLocker locker(&store.lock);
+    result.first = store.currentGuid;
+    for (const DisplayFolder *folder : store.folders)
+        result.second.append(folder->caption);
+    return result;
+}
+
+inline QString OpenGuid(DisplayDataSaver &store)
+{
+    return store.items->GetCurrentGuid();
+}
+
+inline QString OpenFile(DisplayDataSaver &store)
+{
+    QReadLocker locker(&store.items->lock);
+    return store.items->currentFilePath;
+}
+
+} // namespace LoaderTest
