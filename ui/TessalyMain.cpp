@@ -1,6 +1,7 @@
 // Program entry: single instance, instance lock, data-folder check, main window, event loop.
 #include "Const.h"
 #include "Helper.h"
+#include "MainWindow.h"
 #include "NativeApplication.h"
 #include "ObjectiveC.h"
 #include "StartupGuard.h"
@@ -10,84 +11,21 @@
 #include <QTextCodec>
 #include <QTimer>
 
-#if __has_include("MainWindow.h")
-#include "MainWindow.h"
-
 #include <memory>
-#include <type_traits>
 
 namespace {
-// The window tells main whether to start hidden and whether it gave up while being built
-// (image cache folder unusable). Either a public member or an accessor answers.
-template <typename W, typename = void>
-struct HasStartHiddenMember : std::false_type {};
-template <typename W>
-struct HasStartHiddenMember<W, std::void_t<decltype(bool(std::declval<const W &>().startHidden))>> : std::true_type {};
-template <typename W, typename = void>
-struct HasStartHiddenAccessor : std::false_type {};
-template <typename W>
-struct HasStartHiddenAccessor<W, std::void_t<decltype(bool(std::declval<const W &>().IsStartHidden()))>> : std::true_type {};
-template <typename W, typename = void>
-struct HasFailedMember : std::false_type {};
-template <typename W>
-struct HasFailedMember<W, std::void_t<decltype(bool(std::declval<const W &>().constructionFailed))>> : std::true_type {};
-template <typename W, typename = void>
-struct HasFailedAccessor : std::false_type {};
-template <typename W>
-struct HasFailedAccessor<W, std::void_t<decltype(bool(std::declval<const W &>().IsConstructionFailed()))>> : std::true_type {};
-
-template <typename W, typename = void>
-struct HasPublicHide : std::false_type {};
-template <typename W>
-struct HasPublicHide<W, std::void_t<decltype(std::declval<W &>().OnCallHideCurrentWindow())>> : std::true_type {};
-
-// The delayed hide of a hidden start goes through the window's own operation.
-template <typename W>
-void HideLater(W *window)
-{
-    if constexpr (HasPublicHide<W>::value) {
-        window->OnCallHideCurrentWindow();
-    } else if (!QMetaObject::invokeMethod(window, "OnCallHideCurrentWindow")) {
-        ObjectiveC::HideWindow();
-    }
-}
-
-template <typename W>
-bool StartHidden(const W &window)
-{
-    if constexpr (HasStartHiddenAccessor<W>::value) {
-        return window.IsStartHidden();
-    } else if constexpr (HasStartHiddenMember<W>::value) {
-        return window.startHidden;
-    } else {
-        return false;
-    }
-}
-
-template <typename W>
-bool ConstructionFailed(const W &window)
-{
-    if constexpr (HasFailedAccessor<W>::value) {
-        return window.IsConstructionFailed();
-    } else if constexpr (HasFailedMember<W>::value) {
-        return window.constructionFailed;
-    } else {
-        return false;
-    }
-}
-
 int RunMainWindow(NativeApplication &app, StartupGuard &guard)
 {
     auto window = std::make_unique<MainWindow>(nullptr);
-    if (ConstructionFailed(*window)) {
+    // The image cache folder was unusable; the window has told the user already.
+    if (window->IsConstructionFailed()) {
         window.reset();
         guard.Release();
         return 0;
     }
     ObjectiveC::SetMainWindow(window.get());
-    if (StartHidden(*window)) {
-        MainWindow *hidden = window.get();
-        QTimer::singleShot(100, hidden, [hidden]() { HideLater(hidden); });
+    if (window->IsStartHidden()) {
+        QTimer::singleShot(100, window.get(), &MainWindow::OnCallHideCurrentWindow);
     } else {
         window->show();
     }
@@ -99,16 +37,6 @@ int RunMainWindow(NativeApplication &app, StartupGuard &guard)
     return 0;
 }
 } // namespace
-#else
-namespace {
-// Until the main window is part of the build there is nothing to run.
-int RunMainWindow(NativeApplication &, StartupGuard &guard)
-{
-    guard.Release();
-    return 0;
-}
-} // namespace
-#endif
 
 int TessalyMain(int argc, char *argv[])
 {
