@@ -54,7 +54,7 @@ void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *s
             ascending = state->ascending;
         }
         // One query for the whole table instead of one per book.
-        if (folder->type == AllBooks && static_cast<int>(sortType) != 0)
+        if (folder->type == AllBooks && sortType != OrderBy_None)
             items->LoadAllBooks(itemToken);
         items->SortBookIds(sortType, ascending, &folder->bookIds, folder->sortedBookIds, itemToken);
         state->Reset(folder->bookIds.size(), clamped);

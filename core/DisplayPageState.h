@@ -22,7 +22,7 @@ public:
     int pageSize = 1;
     QMutex mutex;
     QReadWriteLock lock;
-    ItemBookSortType sortType = static_cast<ItemBookSortType>(0);
+    ItemBookSortType sortType = OrderBy_None;
     bool ascending = false;
 
     // Sets the counters for count ids at page size per page and goes back to page 1.
