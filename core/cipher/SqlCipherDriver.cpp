@@ -44,9 +44,9 @@ bool SqlCipherDriver::hasFeature(DriverFeature feature) const
     case Unicode:
     case BLOB:
     case FinishQuery:
-    case LowPrecisionNumbers:
     case SimpleLocking:
         return true;
+    case LowPrecisionNumbers: // numbers come back as stored, whatever the precision policy
     case QuerySize:
     case LastInsertId:
     case BatchOperations:
