@@ -1,0 +1,290 @@
+#include "test_dataloader_support.h"
+
+#include "DisplayPageState.h"
+#include "ItemBook.h"
+#include "QWriteLockerExt2.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace LoaderTest;
+
+namespace {
+
+const int Cycles = 200;
+const int Books = 80;
+const qint64 TimeBudgetMs = 60000;
+
+enum Kind {
+    NewCatalogue,
+    Unchanged,
+    BadMd5,
+    TruncatedBody,
+    ErrorPage,
+    ServerError,
+    HangingAnswer,
+    HangingDownload,
+    CutDownload,
+    WrongGuidInside
+};
+
+// Faults between the good cycles; every fourth cycle brings a new catalogue.
+const Kind Plan[] = {NewCatalogue, BadMd5,       Unchanged,     TruncatedBody, NewCatalogue, ServerError,
+                     HangingAnswer, ErrorPage,   NewCatalogue,  CutDownload,   WrongGuidInside, Unchanged,
+                     NewCatalogue, HangingDownload, BadMd5,     ServerError};
+
+// Pages through every book of the "all books" folder from a thread of its own, as a second
+// reader next to the GUI thread, counting books that should exist but are not found.
+class BookReader
+{
+public:
+    explicit BookReader(DisplayDataSaver *store) : store(store) {}
+
+    void Start()
+    {
+        worker = std::thread([this] { Loop(); });
+    }
+
+    void Finish()
+    {
+        stop = true;
+        worker.join();
+    }
+
+    std::atomic<int> pages{0};
+    std::atomic<int> missing{0};
+
+private:
+    void Loop()
+    {
+        int offset = 0;
+        while (!stop) {
+            QList<qint64> ids;
+            {
+                QReadLockerExt2 token(0, &store->lock);
+                const QUuid all = store->FindFirstFolderOfType(AllBooks, token);
+                if (DisplayFolder *folder = store->FindFolder(all, token))
+                    ids = folder->bookIds;
+            }
+            if (ids.isEmpty()) {
+                std::this_thread::yield();
+                continue;
+            }
+            offset = (offset + 20) % ids.size();
+            QWriteLockerExt2 token(&store->items->lock);
+            for (int i = offset; i < qMin(offset + 20, ids.size()); ++i) {
+                if (!store->items->GetBook(ids.at(i), token))
+                    ++missing;
+            }
+            ++pages;
+            Pause();
+        }
+    }
+
+    // Leaves the cores to the workers now and then.
+    static void Pause() { std::this_thread::sleep_for(std::chrono::microseconds(50)); }
+
+    DisplayDataSaver *store;
+    std::thread worker;
+    std::atomic<bool> stop{false};
+};
+
+} // namespace
+
+// Many refreshes against a service that mixes good catalogues with every kind of fault, while
+// books are read all along: the open catalogue and the slot pointer must always stay good.
+class TestSoakRefresh : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir home;
+    TestHttpServer server;
+    QStringList goodGuids;
+
+    // Serves the answer and file of one cycle; returns the guid a good cycle must end with.
+    QString Script(Kind kind, const QString &openGuid, int cycle)
+    {
+        server.ClearScript();
+        const QString next = goodGuids.at((goodGuids.indexOf(openGuid) + 1) % goodGuids.size());
+        const QByteArray bytes = CatalogueBytes(next, Books);
+        const QByteArray location = "/files/c" + QByteArray::number(cycle) + ".rfile";
+        const QByteArray noMd5;
+        switch (kind) {
+        case NewCatalogue:
+            Publish(server, next, bytes, location);
+            return next;
+        case Unchanged:
+            Publish(server, openGuid, CatalogueBytes(openGuid, Books), location);
+            return openGuid;
+        case BadMd5: {
+            const QByteArray md5 = FileDownloader::Md5Hex(bytes + "x").toLatin1();
+            Publish(server, next, bytes, location, &md5);
+            break;
+        }
+        case TruncatedBody:
+            Publish(server, next, bytes.left(bytes.size() / 2 + cycle), location, &noMd5);
+            break;
+        case ErrorPage:
+            Publish(server, next, "<html><h1>502 Bad Gateway</h1></html>", location, &noMd5);
+            break;
+        case ServerError:
+            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Status(500, "error"));
+            break;
+        case HangingAnswer:
+            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Hang());
+            break;
+        case HangingDownload:
+            Publish(server, next, bytes, location);
+            server.SetResponse(location, TestHttpResponse::Hang());
+            break;
+        case CutDownload:
+            Publish(server, next, bytes, location);
+            server.SetResponse(location, TestHttpResponse::CloseMidBody(bytes, bytes.size() / 3));
+            break;
+        case WrongGuidInside:
+            Publish(server, next + QStringLiteral("-announced"), bytes, location);
+            break;
+        }
+        return QString();
+    }
+
+    // The slot the pointer names holds the open catalogue.
+    static bool PointerNamesOpenFile(DisplayDataSaver &store)
+    {
+        bool ok = false;
+        const int slot = PointerText().toInt(&ok);
+        return ok && SlotPath(slot) == OpenFile(store) && QFile::exists(SlotPath(slot));
+    }
+
+    // Pages the "all books" folder on the test thread, which stands for the GUI thread.
+    static void PageOnGuiThread(DisplayDataSaver &store, DisplayPageState &state, int &pages)
+    {
+        QReadLockerExt2 token(0, &store.lock);
+        DisplayFolder *folder = store.FindFolder(store.FindFirstFolderOfType(AllBooks, token), token);
+        if (!folder)
+            return;
+        QList<ItemBook *> books;
+        state.SetCurrentPage(1 + pages % 4);
+        store.LoadFolderPage(folder, &state, pages % 7 == 0, 20, &books, token);
+        ++pages;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        qputenv("HOME", home.path().toUtf8());
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(server.Start());
+        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        for (int i = 0; i < 4; ++i) {
+            goodGuids << QStringLiteral("soak-guid-%1").arg(i);
+            QVERIFY(!CatalogueBytes(goodGuids.last(), Books).isEmpty());
+        }
+    }
+
+    void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
+
+    void refreshCyclesKeepAGoodCatalogue()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        DisplayDataSaver store;
+        UserDataLoader loader;
+        UserDataRefresher refresher;
+        loader.SetStores(&store, QStringLiteral("os=2"));
+        refresher.SetStores(&store, QStringLiteral("os=2"));
+        Recorder recorder;
+        recorder.Attach(&loader);
+        recorder.Attach(&refresher);
+
+        Publish(server, goodGuids.first(), CatalogueBytes(goodGuids.first(), Books));
+        QVERIFY(RunWorker(loader));
+        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
+
+        BookReader reader(&store);
+        reader.Start();
+        DisplayPageState pageState;
+        int guiPages = 0;
+        int faults = 0;
+        int swaps = 0;
+        int rejections = 0;
+        int unchanged = 0;
+        int cycle = 0;
+        qint64 hangMs = 0;
+        for (; cycle < Cycles && clock.elapsed() < TimeBudgetMs - 5000; ++cycle) {
+            const Kind kind = Plan[cycle % (sizeof(Plan) / sizeof(Plan[0]))];
+            const QString openGuid = OpenGuid(store);
+            const QString openFile = OpenFile(store);
+            const QString pointer = PointerText();
+            const QString expected = Script(kind, openGuid, cycle);
+            recorder.Clear();
+            // Hangs end by a short time-out; answers that come get all the time they need.
+            const bool hang = kind == HangingAnswer || kind == HangingDownload;
+            refresher.requestTimeoutMs = hang ? 300 : 20000;
+            refresher.downloadTimeoutMs = hang ? 300 : 20000;
+
+            QElapsedTimer cycleClock;
+            cycleClock.start();
+            refresher.StartIfNotRunning();
+            while (refresher.IsRunning()) {
+                PageOnGuiThread(store, pageState, guiPages);
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+                QThread::msleep(1);
+            }
+            Drain();
+            if (hang)
+                hangMs += cycleClock.elapsed();
+
+            QVERIFY2(recorder.completions.size() == 1, qPrintable(QStringLiteral("cycle %1").arg(cycle)));
+            const bool succeeded = recorder.completions.first().first;
+            if (expected.isEmpty()) {
+                ++faults;
+                QVERIFY2(!succeeded, qPrintable(QStringLiteral("fault accepted in cycle %1").arg(cycle)));
+                ++rejections;
+                QCOMPARE(OpenGuid(store), openGuid);
+                QCOMPARE(OpenFile(store), openFile);
+                QCOMPARE(PointerText(), pointer);
+            } else {
+                QVERIFY2(succeeded, qPrintable(QStringLiteral("good cycle %1 failed").arg(cycle)));
+                QCOMPARE(OpenGuid(store), expected);
+                if (expected != openGuid)
+                    ++swaps;
+                else
+                    ++unchanged;
+            }
+            QVERIFY(goodGuids.contains(OpenGuid(store)));
+            QVERIFY2(PointerNamesOpenFile(store), qPrintable(QStringLiteral("cycle %1").arg(cycle)));
+        }
+        reader.Finish();
+
+        QCOMPARE(cycle, Cycles);
+        QVERIFY(goodGuids.contains(OpenGuid(store)));
+        QVERIFY(PointerNamesOpenFile(store));
+        QCOMPARE(ReadBytes(OpenFile(store)), CatalogueBytes(OpenGuid(store), Books));
+        QCOMPARE(ReadFoldersFile().first, OpenGuid(store));
+        QCOMPARE(reader.missing.load(), 0);
+        QVERIFY(reader.pages.load() > 0);
+        QVERIFY(guiPages > 0);
+        // Every slot file left behind is a whole good catalogue.
+        for (int slot : ExistingSlots()) {
+            bool good = false;
+            for (const QString &guid : qAsConst(goodGuids))
+                good = good || ReadBytes(SlotPath(slot)) == CatalogueBytes(guid, Books);
+            QVERIFY2(good, qPrintable(QStringLiteral("slot %1").arg(slot)));
+        }
+        qInfo("soak: %d cycles, %d faults injected, %d swaps, %d rejections, %d unchanged, %d pages read by the "
+              "reader thread, %d by the GUI thread, %lld ms (%lld ms in hangs)",
+              cycle, faults, swaps, rejections, unchanged, reader.pages.load(), guiPages,
+              static_cast<long long>(clock.elapsed()), static_cast<long long>(hangMs));
+        QVERIFY(clock.elapsed() < TimeBudgetMs);
+    }
+};
+
+QTEST_MAIN(TestSoakRefresh)
+#include "test_soak_refresh.moc"
