@@ -99,14 +99,10 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("answer");
         QTest::newRow("retry") << 0 << 3 << 2;
-        QTest::newRow("upgrade") << 1 << 3 << 3;
-        QTest::newRow("status 500") << 2 << 3 << 0;
-        QTest::newRow("md5 mismatch") << 3 << 3 << 1;
-        QTest::newRow("error page, no md5") << 4 << 2 << 1;
-        QTest::newRow("truncated, no md5") << 5 << 2 << 1;
-        QTest::newRow("other guid inside") << 6 << 2 << 1;
-        QTest::newRow("connection cut") << 7 << 3 << 1;
-        QTest::newRow("malformed answer") << 8 << 3 << 0;
+        QTest::newRow("md5 mismatch") << 1 << 3 << 1;
+        QTest::newRow("error page, no md5") << 2 << 2 << 1;
+        QTest::newRow("other guid inside") << 3 << 2 << 1;
+        QTest::newRow("malformed answer") << 4 << 3 << 0;
     }
 
     void failedFirstStartLeavesNothing()
@@ -123,26 +119,13 @@ private slots:
             server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("retry|||"));
             break;
         case 1:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("Upgrade|x|y|z"));
-            break;
-        case 2:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Status(500, "oops"));
-            break;
-        case 3:
             Publish(server, guid, bytes, "/files/catalogue.rfile", &wrongMd5);
             break;
-        case 4:
+        case 2:
             Publish(server, guid, "<html><body>Service unavailable</body></html>", "/files/catalogue.rfile", &noMd5);
             break;
-        case 5:
-            Publish(server, guid, bytes.left(bytes.size() / 2), "/files/catalogue.rfile", &noMd5);
-            break;
-        case 6:
+        case 3:
             Publish(server, QStringLiteral("guid-announced"), bytes);
-            break;
-        case 7:
-            Publish(server, guid, bytes);
-            server.SetResponse("/files/catalogue.rfile", TestHttpResponse::CloseMidBody(bytes, bytes.size() / 3));
             break;
         default:
             server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("ok|guid|/files/catalogue.rfile"));
@@ -169,28 +152,6 @@ private slots:
         QCOMPARE(OpenFile(store), QString());
         QVERIFY(!QFile::exists(FoldersFilePath()));
         QVERIFY(!recorder.messages.contains(ComputeText));
-    }
-
-    // A pointer naming a missing slot falls back to a download; the unusable local file that
-    // the start-up load would have taken is replaced.
-    void pointerToMissingSlotDownloadsAgain()
-    {
-        QDir().mkpath(DatabaseFolder());
-        QVERIFY(WriteBytes(PointerPath(), "7"));
-        QVERIFY(WriteBytes(SlotPath(0), "stale bytes"));
-        const QByteArray bytes = CatalogueBytes(QStringLiteral("guid-one"));
-        Publish(server, QStringLiteral("guid-one"), bytes);
-
-        DisplayDataSaver store;
-        UserDataLoader loader;
-        loader.SetStores(&store, QString());
-        Recorder recorder;
-        recorder.Attach(&loader);
-        QVERIFY(RunWorker(loader));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
-        QCOMPARE(ExistingSlots(), QList<int>{0});
-        QCOMPARE(ReadBytes(SlotPath(0)), bytes);
-        QCOMPARE(PointerText(), QStringLiteral("0"));
     }
 
     // Destroying a worker whose request hangs ends it promptly and without a completion.
