@@ -117,7 +117,8 @@ int CatalogueTool::Usage(const QString &problem)
         << "usage: tessaly-catalogue generate --books N [--categories M] [--seed S] [--password P] "
            "[--page-size B] [--now SECONDS] --out FILE\n"
         << "       tessaly-catalogue encrypt PLAIN OUT [--password P]\n"
-        << "       tessaly-catalogue info FILE [--password P]\n";
+        << "       tessaly-catalogue info FILE [--password P]\n"
+        << "       tessaly-catalogue site --books N [--seed S] --out DIR | --update DIR\n";
     return 1;
 }
 

@@ -1,4 +1,5 @@
 #include "CatalogueTool.h"
+#include "SiteCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -7,6 +8,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "site") == 0)
+        return SiteCommand::Main(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-catalogue"));
     QTextStream out(stdout);
