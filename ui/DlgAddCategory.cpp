@@ -26,8 +26,6 @@ DlgAddCategory::~DlgAddCategory()
     refresher.Stop();
     qDeleteAll(newFolders);
     newFolders.clear();
-    if (!loading.added)
-        delete loading.panel;
     delete ui;
 }
 

@@ -22,8 +22,6 @@ DlgAddFilter::~DlgAddFilter()
 {
     // The worker computes the caller's folder: it must end before the caller frees it.
     refresher.Stop();
-    if (!loading.added)
-        delete loading.panel;
     delete ui;
 }
 
