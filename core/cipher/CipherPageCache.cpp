@@ -25,7 +25,7 @@ CipherPageCache::CachedFile::CachedFile(const FileIdentity &identityIn, quint32 
 
 bool CipherPageCache::CachedFile::Read(quint32 pgno, quint64 storedDigest, uint8_t *out)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     if (pgno == 0 || pgno > pages.size())
         return false;
     const Slot &slot = pages[pgno - 1];
@@ -74,7 +74,7 @@ CipherPageCache &CipherPageCache::Instance()
 
 std::shared_ptr<CipherPageCache::CachedFile> CipherPageCache::Attach(const FileIdentity &identity)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     const QByteArray key = KeyOf(identity);
     std::shared_ptr<CachedFile> existing = files.value(key);
     if (existing && existing->identity == identity) {
@@ -94,13 +94,13 @@ void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgn
                             const uint8_t *page)
 {
     const qint64 size = file->identity.pageSize;
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     // A dropped or replaced entry keeps serving its open connections but stores nothing more.
     if (files.value(KeyOf(file->identity)) != file)
         return;
     if (used.load() + size > budget.load() && !MakeRoomLocked(size, file.get()))
         return;
-    QMutexLocker fileLocker(&file->mutex);
+    std::lock_guard<std::mutex> fileLocker(file->mutex);
     if (pgno == 0 || pgno > file->pages.size())
         return;
     CachedFile::Slot &slot = file->pages[pgno - 1];
@@ -116,7 +116,7 @@ void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgn
 void CipherPageCache::DropLocked(const std::shared_ptr<CachedFile> &file)
 {
     {
-        QMutexLocker fileLocker(&file->mutex);
+        std::lock_guard<std::mutex> fileLocker(file->mutex);
         for (auto &slot : file->pages)
             slot.plain.reset();
         used -= file->bytes;
@@ -147,7 +147,7 @@ bool CipherPageCache::MakeRoomLocked(qint64 needed, const CachedFile *keep)
 
 void CipherPageCache::SetBudgetBytes(qint64 bytes)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     budget = bytes < 0 ? 0 : bytes;
     MakeRoomLocked(0, nullptr);
 }
@@ -164,7 +164,7 @@ qint64 CipherPageCache::UsedBytes() const
 
 void CipherPageCache::Clear()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     const auto all = files.values();
     for (const std::shared_ptr<CachedFile> &file : all)
         DropLocked(file);

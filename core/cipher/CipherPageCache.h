@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QMutex>
+#include <mutex>
 
 #include <atomic>
 #include <cstdint>
@@ -51,7 +51,7 @@ public:
             std::unique_ptr<uint8_t[]> plain;
             quint64 storedDigest = 0;
         };
-        QMutex mutex;
+        std::mutex mutex;
         std::vector<Slot> pages; // index pgno - 1
         qint64 bytes = 0;
         quint64 lastUse = 0;
@@ -80,7 +80,7 @@ private:
     void DropLocked(const std::shared_ptr<CachedFile> &file);
     bool MakeRoomLocked(qint64 needed, const CachedFile *keep);
 
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     QHash<QByteArray, std::shared_ptr<CachedFile>> files; // by owner and path
     std::atomic<qint64> budget{DefaultBudgetBytes};
     std::atomic<qint64> used{0};

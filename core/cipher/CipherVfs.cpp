@@ -4,8 +4,8 @@
 #include "cipher/CipherPageCodec.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
+
 
 #include <openssl/crypto.h>
 #include <sqlite3.h>
@@ -24,7 +24,7 @@ struct VfsInstance
     sqlite3_vfs *base = nullptr;
     QByteArray name;
     QByteArray password;
-    QMutex keyMutex;
+    std::mutex keyMutex;
     QHash<QByteArray, QByteArray> keyBySalt; // salt -> derived key
 
     ~VfsInstance()
@@ -38,7 +38,7 @@ struct VfsInstance
     {
         const QByteArray saltBytes(reinterpret_cast<const char *>(salt), CipherPageCodec::SaltSize);
         {
-            QMutexLocker locker(&keyMutex);
+            std::lock_guard<std::mutex> locker(keyMutex);
             const auto it = keyBySalt.constFind(saltBytes);
             if (it != keyBySalt.constEnd()) {
                 std::memcpy(key, it.value().constData(), CipherPageCodec::KeySize);
@@ -48,7 +48,7 @@ struct VfsInstance
         // The derivation takes tens of milliseconds: run it without the lock.
         if (!CipherPageCodec::DeriveKey(password, salt, key))
             return false;
-        QMutexLocker locker(&keyMutex);
+        std::lock_guard<std::mutex> locker(keyMutex);
         if (keyBySalt.size() >= 32) {
             for (auto it = keyBySalt.begin(); it != keyBySalt.end(); ++it)
                 OPENSSL_cleanse(it.value().data(), size_t(it.value().size()));
@@ -475,7 +475,7 @@ int VfsCurrentTimeInt64(sqlite3_vfs *vfs, sqlite3_int64 *out)
 }
 
 // Registered instances live for the whole process: SQLite keeps pointers to them.
-QMutex g_registryMutex;
+std::mutex g_registryMutex;
 QHash<QByteArray, VfsInstance *> g_instances;
 int g_counter = 0;
 
@@ -495,7 +495,7 @@ QByteArray CipherVfs::VfsNameForPassword(const QByteArray &password, QString *er
         setError(QStringLiteral("the catalogue password has a reserved raw-key form"));
         return QByteArray();
     }
-    QMutexLocker locker(&g_registryMutex);
+    std::lock_guard<std::mutex> locker(g_registryMutex);
     const auto it = g_instances.constFind(password);
     if (it != g_instances.constEnd())
         return it.value()->name;

@@ -11,7 +11,7 @@ SqlCipherConnection::~SqlCipherConnection()
 
 void SqlCipherConnection::Close()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     for (SqlCipherResult *result : qAsConst(results))
         result->FinalizeStatement();
     if (db) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 #include <QSet>
 #include <QString>
 
@@ -21,7 +21,7 @@ public:
     SqlCipherConnection(const SqlCipherConnection &) = delete;
     SqlCipherConnection &operator=(const SqlCipherConnection &) = delete;
 
-    QMutex mutex;
+    std::mutex mutex;
 
     // Under mutex.
     sqlite3 *db = nullptr;

@@ -137,7 +137,7 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
     }
 
     {
-        QMutexLocker locker(&connection->mutex);
+        std::lock_guard<std::mutex> locker(connection->mutex);
         connection->db = handle;
     }
     setOpen(true);
@@ -268,6 +268,6 @@ QString SqlCipherDriver::escapeIdentifier(const QString &identifier, IdentifierT
 
 QVariant SqlCipherDriver::handle() const
 {
-    QMutexLocker locker(&connection->mutex);
+    std::lock_guard<std::mutex> locker(connection->mutex);
     return QVariant::fromValue(static_cast<void *>(connection->db));
 }

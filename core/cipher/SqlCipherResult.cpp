@@ -81,21 +81,21 @@ SqlCipherResult::SqlCipherResult(const SqlCipherDriver *driver, std::shared_ptr<
     : QSqlResult(driver)
     , connection(std::move(connectionIn))
 {
-    QMutexLocker locker(&connection->mutex);
+    std::lock_guard<std::mutex> locker(connection->mutex);
     connection->results.insert(this);
 }
 
 SqlCipherResult::~SqlCipherResult()
 {
-    QMutexLocker locker(&connection->mutex);
+    std::lock_guard<std::mutex> locker(connection->mutex);
     connection->results.remove(this);
-    QMutexLocker statementLocker(&stmtMutex);
+    std::lock_guard<std::mutex> statementLocker(stmtMutex);
     FinalizeLocked();
 }
 
 void SqlCipherResult::FinalizeStatement()
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     FinalizeLocked();
 }
 
@@ -123,8 +123,8 @@ bool SqlCipherResult::reset(const QString &query)
 
 bool SqlCipherResult::prepare(const QString &query)
 {
-    QMutexLocker locker(&connection->mutex);
-    QMutexLocker statementLocker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(connection->mutex);
+    std::lock_guard<std::mutex> statementLocker(stmtMutex);
     return PrepareLocked(query);
 }
 
@@ -240,7 +240,7 @@ bool SqlCipherResult::RewindLocked()
 
 bool SqlCipherResult::exec()
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     setActive(false);
     setAt(QSql::BeforeFirstRow);
     if (!stmt) {
@@ -263,7 +263,7 @@ bool SqlCipherResult::fetch(int index)
 {
     if (index < 0)
         return false;
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     if (!stmt || !isActive())
         return false;
     if (onRow && index == stepIndex) {
@@ -302,7 +302,7 @@ bool SqlCipherResult::fetchLast()
 {
     int last = -1;
     {
-        QMutexLocker locker(&stmtMutex);
+        std::lock_guard<std::mutex> locker(stmtMutex);
         if (!stmt || !isActive())
             return false;
         while (!exhausted) {
@@ -322,7 +322,7 @@ bool SqlCipherResult::fetchLast()
 
 QVariant SqlCipherResult::data(int field)
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     if (!stmt || !onRow || field < 0 || field >= sqlite3_column_count(stmt))
         return QVariant();
     switch (sqlite3_column_type(stmt, field)) {
@@ -348,7 +348,7 @@ QVariant SqlCipherResult::data(int field)
 
 bool SqlCipherResult::isNull(int field)
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     if (!stmt || !onRow || field < 0 || field >= sqlite3_column_count(stmt))
         return true;
     return sqlite3_column_type(stmt, field) == SQLITE_NULL;
@@ -361,13 +361,13 @@ int SqlCipherResult::size()
 
 int SqlCipherResult::numRowsAffected()
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     return stmt ? sqlite3_changes(sqlite3_db_handle(stmt)) : -1;
 }
 
 QSqlRecord SqlCipherResult::record() const
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     if (!isActive() || !isSelect())
         return QSqlRecord();
     return columns;
@@ -375,13 +375,13 @@ QSqlRecord SqlCipherResult::record() const
 
 void SqlCipherResult::detachFromResultSet()
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     if (stmt)
         RewindLocked();
 }
 
 QVariant SqlCipherResult::handle() const
 {
-    QMutexLocker locker(&stmtMutex);
+    std::lock_guard<std::mutex> locker(stmtMutex);
     return QVariant::fromValue(static_cast<void *>(stmt));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 #include <QSqlRecord>
 #include <QSqlResult>
 
@@ -49,7 +49,7 @@ private:
     void FinalizeLocked();
 
     std::shared_ptr<SqlCipherConnection> connection;
-    mutable QMutex stmtMutex;
+    mutable std::mutex stmtMutex;
     sqlite3_stmt *stmt = nullptr;
     QSqlRecord columns;
     // Index of the last row stepped to (-1 before the first); onRow while the statement
