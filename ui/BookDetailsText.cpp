@@ -58,7 +58,8 @@ QString FormatBookDatesText(const ItemBook &book)
 
 int VisibleStarCount(float stars)
 {
-    if (stars < 2.0f)
+    // Written so that a NaN rating hides the row too.
+    if (!(stars >= 2.0f))
         return 0;
     if (static_cast<double>(stars) > 4.7)
         return 5;
