@@ -234,4 +234,19 @@ private:
     bool maximizeWhenShown = false;
     bool gaveUp = false;
     bool workersStarted = false;
+
+    // ---- commands (MainWindowCommands.cpp)
+public:
+    // mode is a FilterFolderType.
+    void OnProcessFilterDialog(int mode, const QVariant &folderId, int row);
+    static bool StoreFilterFolder(DisplayDataSaver *store, DisplayFolder *folder, const QVariant &oldId,
+                                  const QWriteLockerExt2 &token);
+    static QString GetBookGoLink(ItemDataSaver *store, const QVariant &bookId, bool direct);
+    void ShowNetworkAlert();
+    // The manual version check's query; tests replace it (empty: the version service).
+    std::function<bool(int timeoutMs, bool &newer, QString &ownVersion, QString &latestVersion)> versionQuery;
+
+private:
+    void ShowStoredFolder(const QUuid &id, int rowHint);
+    void RedownloadCatalogue();
 };
