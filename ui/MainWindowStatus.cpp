@@ -120,7 +120,8 @@ void MainWindow::OnShowDBLoadResult(bool ok, UserDataLoader *loader, bool showBa
         return;
     }
     if (ok) {
-        if (infoBar->isVisible())
+        // Not isVisible(): a bar shown while the window is hidden in the tray must go too.
+        if (!infoBar->isHidden())
             SetMainInformationText(QString(), QString());
         OnSetSubShowText(CatalogueStatusText(), QString(), true, true, false);
         return;
@@ -241,11 +242,11 @@ void MainWindow::on_action_refresh_image_downloaded(bool isSucc, const QVariant 
     QMutexLocker locker(&mainMutex);
     const ItemComparePart key(uid.toLongLong(), compare.toLongLong());
     if (viewController.IsImageView() && PendingCoverShown(key)) {
+        // The state points into pixmap: it must outlive the update.
+        QPixmap pixmap;
         CoverImageState state;
-        if (isSucc) {
-            QPixmap pixmap;
+        if (isSucc)
             state = imageRefresher.GetCoverPixmap(key, pixmap, true, QSize(218, 218));
-        }
         viewController.UpdateItemImage(key, state);
     }
     if (key == detailsCoverKey)
