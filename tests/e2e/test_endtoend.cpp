@@ -1,0 +1,477 @@
+// The whole program against a local catalogue service: the catalogue tool makes the service
+// folder, python3's static web server serves it on 127.0.0.1, and the program (its test build,
+// which takes the service address from the environment) runs offscreen in temporary folders.
+// Everything is checked from the outside, through the files the program leaves.
+#include "DisplayDataSaver.h"
+#include "DisplayFolder.h"
+#include "DisplayFolderType.h"
+#include "ItemDataSaver.h"
+#include "cipher/SqlCipherDriverRegistration.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QReadLocker>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const int kBooks = 300;
+const int kStartMs = 30000;
+
+QString BinaryDir()
+{
+    return qEnvironmentVariable("TESSALY_TEST_BINARY_DIR");
+}
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Md5Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+// Polls while processing events (so QProcess notices an exit) until done() or the time is up.
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+// The parsed "ok|GUID|LOCATION|MD5||" answer of the site.
+struct ServiceAnswer
+{
+    QString guid;
+    QString location;
+    QByteArray md5;
+};
+
+// What the folders file holds, decoded with the program's own reader.
+struct FoldersFile
+{
+    bool read = false;
+    bool builtinsMissing = true;
+    QString guid;
+    QHash<int, qint64> countByType;
+    QHash<qint64, qint64> countByCategory;
+};
+
+FoldersFile ReadFoldersFile(const QString &path)
+{
+    FoldersFile result;
+    if (!QFileInfo::exists(path))
+        return result;
+    DisplayDataSaver store(path);
+    bool builtinsAdded = true;
+    result.read = store.LoadFolders(builtinsAdded);
+    result.builtinsMissing = builtinsAdded;
+    QReadLocker locker(&store.lock);
+    result.guid = store.currentGuid;
+    for (const DisplayFolder *folder : qAsConst(store.folders)) {
+        result.countByType[folder->type] = folder->calcBookCount;
+        if (folder->type == CategoryFolder)
+            result.countByCategory[folder->categoryUid] = folder->calcBookCount;
+    }
+    return result;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void siteFolderIsComplete();
+    void firstStartLoadsTheCatalogueAndCovers();
+    void secondStartLeavesTheFirstRunning();
+    void updatedCatalogueIsSwappedInAfterARestart();
+    void sigtermEndsCleanlyAndKeepsEveryFile();
+
+private:
+    QString ToolPath() const { return BinaryDir() + QStringLiteral("/tools/tessaly-catalogue"); }
+    QString ProgramPath() const { return BinaryDir() + QStringLiteral("/tests/e2e/tessaly-e2e"); }
+    QString SitePath(const QString &relative) const { return root.filePath(QStringLiteral("site/") + relative); }
+    QString BaseFolder() const { return root.filePath(QStringLiteral("data/Quillory/Tessaly_LocalFolder")); }
+    QString DatabaseFolder() const { return BaseFolder() + QStringLiteral("/database"); }
+    QString CacheFolder() const { return BaseFolder() + QStringLiteral(" LocalCache1"); }
+    QString PointerPath() const { return DatabaseFolder() + QStringLiteral("/single_us_1_3011_0.rfile.prefile"); }
+    QString FoldersPath() const { return BaseFolder() + QStringLiteral("/user-folders.file"); }
+
+    bool RunTool(const QStringList &arguments, QByteArray *output = nullptr);
+    bool StartServer();
+    std::unique_ptr<QProcess> StartProgram(const QString &logName);
+    bool Terminate(QProcess *process);
+    ServiceAnswer ReadAnswer() const;
+    // The slot file the pointer names, once the pointer exists.
+    QString PointedSlotFile() const;
+    // Expected counts, from the served catalogue opened with the program's reader.
+    bool ReadExpectations(const ServiceAnswer &answer);
+    bool FoldersMatch(const ServiceAnswer &answer, const FoldersFile &folders) const;
+    // Every cached cover is the served cover of its book; returns how many there are.
+    int CheckCachedCovers();
+    QString ProgramLog(const QString &logName) const;
+
+    QTemporaryDir root;
+    QProcess server;
+    quint16 port = 0;
+    std::unique_ptr<QProcess> program;
+    qint64 expectedBooks = 0;
+    qint64 expectedBest = 0;
+    QHash<qint64, qint64> expectedCategoryCounts;
+    QHash<qint64, qint64> imageIdByBook;
+};
+
+bool TestEndToEnd::RunTool(const QStringList &arguments, QByteArray *output)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(ToolPath(), arguments);
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return false;
+    if (output)
+        *output = tool.readAllStandardOutput();
+    return true;
+}
+
+bool TestEndToEnd::StartServer()
+{
+    // A port the system just handed out; should another process take it first, try again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 0))
+                return false;
+            port = probe.serverPort();
+        }
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.setStandardOutputFile(root.filePath(QStringLiteral("http.log")));
+        server.start(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("--bind"),
+                                                 QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("--directory"),
+                                                 root.filePath(QStringLiteral("site"))});
+        if (!server.waitForStarted(10000))
+            return false;
+        const bool up = WaitUntil(
+            [this] {
+                if (server.state() != QProcess::Running)
+                    return true;
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, port);
+                return socket.waitForConnected(200);
+            },
+            10000);
+        if (up && server.state() == QProcess::Running)
+            return true;
+        server.kill();
+        server.waitForFinished(5000);
+    }
+    return false;
+}
+
+std::unique_ptr<QProcess> TestEndToEnd::StartProgram(const QString &logName)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "ALL_PROXY"})
+        env.remove(QString::fromLatin1(name));
+    // Every folder the program could touch lies in the temporary folder.
+    for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const QString folder = root.filePath(QString::fromLatin1(name).toLower());
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QString::fromLatin1(name), folder);
+    }
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TESSALY_E2E_SERVICE_URL"), QStringLiteral("http://127.0.0.1:%1").arg(port));
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(env);
+    process->setWorkingDirectory(root.path());
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardOutputFile(root.filePath(logName));
+    process->start(ProgramPath(), QStringList());
+    if (!process->waitForStarted(10000))
+        return nullptr;
+    return process;
+}
+
+bool TestEndToEnd::Terminate(QProcess *process)
+{
+    process->terminate();
+    return WaitUntil([process] { return process->state() == QProcess::NotRunning; }, 20000)
+           && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+}
+
+QString TestEndToEnd::ProgramLog(const QString &logName) const
+{
+    return QString::fromUtf8(FileBytes(root.filePath(logName)).right(3000));
+}
+
+ServiceAnswer TestEndToEnd::ReadAnswer() const
+{
+    ServiceAnswer answer;
+    const QStringList parts = QString::fromUtf8(FileBytes(SitePath(QStringLiteral("service/getdatabase.php")))).split(QLatin1Char('|'));
+    if (parts.size() == 6 && parts.at(0) == QLatin1String("ok") && parts.at(4).isEmpty() && parts.at(5).isEmpty()) {
+        answer.guid = parts.at(1);
+        answer.location = parts.at(2);
+        answer.md5 = parts.at(3).toLatin1();
+    }
+    return answer;
+}
+
+QString TestEndToEnd::PointedSlotFile() const
+{
+    const QByteArray slot = FileBytes(PointerPath()).trimmed();
+    if (slot.isEmpty())
+        return QString();
+    return DatabaseFolder() + QStringLiteral("/single_us_1_3011_%1.rfile").arg(QString::fromLatin1(slot));
+}
+
+bool TestEndToEnd::ReadExpectations(const ServiceAnswer &answer)
+{
+    // A copy, so that nothing is ever written next to the served file.
+    const QString copy = root.filePath(QStringLiteral("expected-%1.rfile").arg(answer.guid));
+    if (!QFile::copy(SitePath(answer.location.mid(1)), copy))
+        return false;
+    ItemDataSaver store;
+    if (!store.LoadDatabase(copy))
+        return false;
+    QReadLocker locker(&store.lock);
+    if (store.currentGuid != answer.guid)
+        return false;
+    expectedBooks = ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("select count(*) from published_bookinfo")).toLongLong();
+    expectedBest = ItemDataSaver::QuerySingleValue(store.database,
+                                                   QStringLiteral("select count(*) from published_bookinfo where BookStars >= 4.8"))
+                       .toLongLong();
+    expectedCategoryCounts.clear();
+    for (qint64 category : store.QueryCategoryIds(QString())) {
+        expectedCategoryCounts[category] = ItemDataSaver::QuerySingleValue(
+            store.database, QStringLiteral("select Calc_BookCount from runtime_cataloginfo where UID = %1").arg(category)).toLongLong();
+    }
+    // Kept across catalogues: the cache may still hold covers of withdrawn books.
+    const QList<qint64> books = store.QueryBookIds(QString());
+    for (qint64 uid : books) {
+        imageIdByBook[uid] = ItemDataSaver::QuerySingleValue(
+            store.database, QStringLiteral("select _ImageCompID from published_bookinfo where UID = %1").arg(uid)).toLongLong();
+    }
+    return expectedBooks > 0 && books.size() == expectedBooks;
+}
+
+bool TestEndToEnd::FoldersMatch(const ServiceAnswer &answer, const FoldersFile &folders) const
+{
+    if (!folders.read || folders.guid != answer.guid)
+        return false;
+    for (auto it = folders.countByCategory.cbegin(); it != folders.countByCategory.cend(); ++it) {
+        if (expectedCategoryCounts.value(it.key(), -1) != it.value())
+            return false;
+    }
+    return !folders.builtinsMissing && folders.countByType.value(AllBooks) == expectedBooks
+           && folders.countByType.value(BestBooks) == expectedBest && expectedBest > 0
+           && folders.countByType.value(NewArrivals) > 0 && folders.countByType.value(NewArrivals) <= expectedBooks;
+}
+
+int TestEndToEnd::CheckCachedCovers()
+{
+    static const QRegularExpression name(QStringLiteral("^(\\d+)_(\\d+)_201\\.rfile$"));
+    int count = 0;
+    const QStringList files = QDir(CacheFolder()).entryList(QDir::Files);
+    for (const QString &file : files) {
+        const QRegularExpressionMatch match = name.match(file);
+        if (!match.hasMatch()) {
+            qWarning() << "unexpected file in the image cache:" << file;
+            return -1;
+        }
+        const qint64 uid = match.captured(1).toLongLong();
+        const QByteArray served = FileBytes(SitePath(QStringLiteral("local/images/%1_201.jpg").arg(uid)));
+        const QByteArray cached = FileBytes(QDir(CacheFolder()).filePath(file));
+        if (served.isEmpty() || cached != served || imageIdByBook.value(uid) != match.captured(2).toLongLong()) {
+            qWarning() << "cached cover differs from the served one:" << file;
+            return -1;
+        }
+        ++count;
+    }
+    return count;
+}
+
+void TestEndToEnd::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    RegisterSqlCipherDriver();
+    QVERIFY2(!BinaryDir().isEmpty(), "TESSALY_TEST_BINARY_DIR is not set (run through ctest)");
+    QVERIFY2(QFileInfo(ToolPath()).isExecutable(), qPrintable(ToolPath()));
+    QVERIFY2(QFileInfo(ProgramPath()).isExecutable(), qPrintable(ProgramPath()));
+    QVERIFY(root.isValid());
+    QByteArray output;
+    QVERIFY(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QString::number(kBooks), QStringLiteral("--seed"),
+                     QStringLiteral("11"), QStringLiteral("--out"), root.filePath(QStringLiteral("site"))},
+                    &output));
+    QVERIFY2(StartServer(), "python3 -m http.server did not start on 127.0.0.1");
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    if (program && program->state() != QProcess::NotRunning) {
+        program->kill();
+        program->waitForFinished(5000);
+    }
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        if (!server.waitForFinished(5000)) {
+            server.kill();
+            server.waitForFinished(5000);
+        }
+    }
+}
+
+void TestEndToEnd::siteFolderIsComplete()
+{
+    const ServiceAnswer answer = ReadAnswer();
+    QVERIFY(!answer.guid.isEmpty());
+    QVERIFY(answer.location.startsWith(QLatin1String("/files/")));
+    QCOMPARE(Md5Hex(FileBytes(SitePath(answer.location.mid(1)))), answer.md5);
+    QCOMPARE(FileBytes(SitePath(QStringLiteral("service/version.php"))), QByteArray("3.3.5"));
+    QVERIFY(ReadExpectations(answer));
+    QCOMPARE(expectedBooks, qint64(kBooks));
+
+    // Books with an image id mostly have a real JPEG cover; a few are missing on purpose.
+    int covers = 0;
+    int missing = 0;
+    for (auto it = imageIdByBook.cbegin(); it != imageIdByBook.cend(); ++it) {
+        const QString path = SitePath(QStringLiteral("local/images/%1_201.jpg").arg(it.key()));
+        if (it.value() == 0 || !QFileInfo::exists(path)) {
+            missing += it.value() != 0;
+            continue;
+        }
+        ++covers;
+        if (covers <= 5) {
+            const qint64 size = QFileInfo(path).size();
+            QVERIFY2(size > 10000 && size < 100000, qPrintable(QString::number(size)));
+            const QImage image(path, "JPEG");
+            QVERIFY(!image.isNull());
+            QVERIFY(image.height() > image.width());
+        }
+    }
+    QVERIFY(covers > kBooks * 8 / 10);
+    QVERIFY(missing > 0);
+}
+
+void TestEndToEnd::firstStartLoadsTheCatalogueAndCovers()
+{
+    const ServiceAnswer answer = ReadAnswer();
+    program = StartProgram(QStringLiteral("program-1.log"));
+    QVERIFY(program);
+
+    // The catalogue lands, complete, in the slot the pointer names.
+    const bool landed = WaitUntil(
+        [&] {
+            const QString slot = PointedSlotFile();
+            return program->state() != QProcess::Running
+                   || (!slot.isEmpty() && Md5Hex(FileBytes(slot)) == answer.md5);
+        },
+        kStartMs);
+    QVERIFY2(landed && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
+
+    // The folders are computed for this catalogue, with counts that match it.
+    const bool computed = WaitUntil(
+        [&] { return program->state() != QProcess::Running || FoldersMatch(answer, ReadFoldersFile(FoldersPath())); }, kStartMs);
+    QVERIFY2(computed && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
+
+    // The first page's covers arrive in the image cache, byte for byte as served.
+    int cached = 0;
+    const bool covered = WaitUntil(
+        [&] {
+            cached = CheckCachedCovers();
+            return program->state() != QProcess::Running || cached < 0 || cached >= 10;
+        },
+        kStartMs);
+    QVERIFY2(covered && cached >= 10 && program->state() == QProcess::Running,
+             qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
+}
+
+void TestEndToEnd::secondStartLeavesTheFirstRunning()
+{
+    QVERIFY(program && program->state() == QProcess::Running);
+    std::unique_ptr<QProcess> second = StartProgram(QStringLiteral("program-2.log"));
+    QVERIFY(second);
+    QVERIFY2(second->waitForFinished(15000), "the second start did not end");
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QTest::qWait(500);
+    QCOMPARE(program->state(), QProcess::Running);
+}
+
+void TestEndToEnd::updatedCatalogueIsSwappedInAfterARestart()
+{
+    const ServiceAnswer before = ReadAnswer();
+    QVERIFY(RunTool({QStringLiteral("site"), QStringLiteral("--update"), root.filePath(QStringLiteral("site"))}));
+    const ServiceAnswer after = ReadAnswer();
+    QVERIFY(!after.guid.isEmpty() && after.guid != before.guid);
+    QVERIFY(ReadExpectations(after));
+    QVERIFY(expectedBooks != kBooks);
+
+    QVERIFY2(Terminate(program.get()), qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
+    program = StartProgram(QStringLiteral("program-3.log"));
+    QVERIFY(program);
+    const bool swapped = WaitUntil(
+        [&] {
+            const QString slot = PointedSlotFile();
+            return program->state() != QProcess::Running
+                   || (!slot.isEmpty() && Md5Hex(FileBytes(slot)) == after.md5
+                       && FoldersMatch(after, ReadFoldersFile(FoldersPath())));
+        },
+        kStartMs);
+    QVERIFY2(swapped && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-3.log"))));
+}
+
+void TestEndToEnd::sigtermEndsCleanlyAndKeepsEveryFile()
+{
+    QVERIFY(program && program->state() == QProcess::Running);
+    const ServiceAnswer answer = ReadAnswer();
+    QVERIFY2(Terminate(program.get()), qPrintable(ProgramLog(QStringLiteral("program-3.log"))));
+
+    const QString slot = PointedSlotFile();
+    QVERIFY(!slot.isEmpty());
+    QCOMPARE(Md5Hex(FileBytes(slot)), answer.md5);
+    QByteArray info;
+    QVERIFY(RunTool({QStringLiteral("info"), slot}, &info));
+    QVERIFY2(info.contains("guid=" + answer.guid.toLatin1()), info.constData());
+    QVERIFY(FoldersMatch(answer, ReadFoldersFile(FoldersPath())));
+    QVERIFY(CheckCachedCovers() >= 10);
+    // No half-written file (an atomic writer's "<name>.XXXXXX", a journal) is left behind.
+    static const QRegularExpression unfinished(QStringLiteral("\\.[A-Za-z0-9]{6}$|-journal$|-wal$"));
+    QStringList leftovers;
+    for (const QString &folder : {BaseFolder(), DatabaseFolder(), CacheFolder()}) {
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        for (const QString &file : files) {
+            if (unfinished.match(file).hasMatch())
+                leftovers.append(file);
+        }
+    }
+    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "test_endtoend.moc"
