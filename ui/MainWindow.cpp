@@ -318,7 +318,8 @@ QString MainWindow::QueryCurrentWindowText() const
 
 void MainWindow::SetRefreshServiceIsStarting(bool isStart)
 {
-    const bool enabled = isStart ? false : !NativeHelper::IsClosing();
+    // A close under way counts as closing: a late worker result must not re-enable anything.
+    const bool enabled = isStart ? false : !IsClosingOrCloseStarted();
     for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
                             ui->action_Settings, ui->action_Check_For_Updates, ui->action_Reresh_All_Data})
         action->setEnabled(enabled);

@@ -275,16 +275,23 @@ void MainWindow::run_action_show_loaditems_count()
 
 void MainWindow::run_action_start_check_version()
 {
+    // The closing flag is set only once the close worker runs; a close under way is enough.
+    if (closeStarted)
+        return;
     versionLoader.StartIfNotRunning();
 }
 
 void MainWindow::run_action_start_check_database()
 {
+    if (closeStarted)
+        return;
     dataRefresher.StartIfNotRunning();
 }
 
 void MainWindow::run_action_start_check_retry()
 {
+    if (closeStarted)
+        return;
     dataRefresher.StartIfNotRunning();
 }
 
