@@ -175,5 +175,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDataLoader)
+QTEST_GUILESS_MAIN(TestDataLoader)
 #include "test_dataloader.moc"

@@ -316,5 +316,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDataRefresher)
+QTEST_GUILESS_MAIN(TestDataRefresher)
 #include "test_datarefresher.moc"

@@ -286,5 +286,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSoakRefresh)
+QTEST_GUILESS_MAIN(TestSoakRefresh)
 #include "test_soak_refresh.moc"
