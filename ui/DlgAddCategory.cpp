@@ -7,17 +7,12 @@
 #include "QReadLockerExt2.h"
 #include "ui_DlgAddCategory.h"
 
-#include <QCloseEvent>
-#include <QLabel>
-
 DlgAddCategory::DlgAddCategory(QWidget *parent)
-    : QDialog(parent)
+    : DlgAddComputingDialog(parent)
     , ui(new Ui_DlgAddCategory)
 {
     ui->setupUi(this);
-    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowMaximizeButtonHint);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &DlgAddCategory::reject);
-    connect(&refresher, &DisplayFolderRefresher::completed, this, &QDialog::accept, Qt::QueuedConnection);
 }
 
 DlgAddCategory::~DlgAddCategory()
@@ -25,7 +20,6 @@ DlgAddCategory::~DlgAddCategory()
     // The worker reads newFolders: it must end before they go.
     refresher.Stop();
     qDeleteAll(newFolders);
-    newFolders.clear();
     delete ui;
 }
 
@@ -40,10 +34,7 @@ void DlgAddCategory::OnInitLocalData(DisplayDataSaver *store)
     creator.BuildCategoryCheckBoxes();
     if (!ui->contentForDisplay->layout())
         ui->contentForDisplay->setLayout(checkLayout);
-    if (!loading.panel) {
-        QString title;
-        loading.Create(true, title);
-    }
+    CreateLoadingPanel();
 }
 
 DisplayFolder *DlgAddCategory::CreateCategoryFolder(DisplayDataSaver *store, qint64 categoryId)
@@ -73,38 +64,9 @@ QList<DisplayFolder *> DlgAddCategory::TakeNewFolders()
     return taken;
 }
 
-bool DlgAddCategory::IsComputing() const
-{
-    return computing && (!refresherStarted || refresher.IsRunning());
-}
-
-void DlgAddCategory::reject()
-{
-    if (IsComputing())
-        return;
-    QDialog::reject();
-}
-
-void DlgAddCategory::done(int result)
-{
-    if (ended)
-        return;
-    ended = true;
-    QDialog::done(result);
-}
-
-void DlgAddCategory::closeEvent(QCloseEvent *event)
-{
-    if (IsComputing()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
 void DlgAddCategory::on_buttonBox_accepted()
 {
-    if (computing || ended)
+    if (!CanStartComputing())
         return;
     const QList<qint64> ids = *creator.GetCheckedIds();
     if (ids.isEmpty()) {
@@ -115,19 +77,5 @@ void DlgAddCategory::on_buttonBox_accepted()
         if (DisplayFolder *folder = CreateCategoryFolder(folderStore, id))
             newFolders.append(folder);
     }
-
-    // Computing starts before the panel's event processing, so no close slips in there.
-    computing = true;
-    if (loading.messageLabel)
-        loading.messageLabel->hide();
-    if (loading.titleLabel)
-        loading.titleLabel->setText(tr("Computing..."));
-    loading.ShowInLayout(ui->verticalLayout_2);
-
-    // Only this thread starts the refresher, so the running test and the start cannot interleave.
-    if (!refresher.IsRunning()) {
-        refresher.SetFolders(folderStore, newFolders);
-        refresher.StartIfNotRunning();
-    }
-    refresherStarted = true;
+    StartComputing(ui->verticalLayout_2, tr("Computing..."), folderStore, newFolders);
 }
