@@ -1,5 +1,6 @@
 #include "cipher/CipherPageCache.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,11 @@ QByteArray KeyOf(const CipherPageCache::FileIdentity &identity)
 }
 
 } // namespace
+
+void CipherPageCache::CachedFile::FreeDeleter::operator()(uint8_t *page) const
+{
+    std::free(page);
+}
 
 bool CipherPageCache::FileIdentity::operator==(const FileIdentity &other) const
 {
@@ -76,18 +82,34 @@ std::shared_ptr<CipherPageCache::CachedFile> CipherPageCache::Attach(const FileI
 {
     std::lock_guard<std::mutex> locker(mutex);
     const QByteArray key = KeyOf(identity);
-    std::shared_ptr<CachedFile> existing = files.value(key);
-    if (existing && existing->identity == identity) {
-        existing->lastUse = ++useCounter;
-        return existing;
+    std::shared_ptr<CachedFile> file = files.value(key);
+    if (file && !(file->identity == identity)) {
+        DropLocked(file); // the file changed: its pages are stale
+        file.reset();
     }
-    if (existing)
-        DropLocked(existing); // the file changed: its pages are stale
-    const quint32 pageCount = identity.pageSize > 0 ? quint32(identity.size / identity.pageSize) : 0;
-    auto file = std::make_shared<CachedFile>(identity, pageCount);
+    if (!file) {
+        // Closed files are kept only until another file is opened.
+        const auto all = files.values();
+        for (const std::shared_ptr<CachedFile> &other : all) {
+            if (other->openCount == 0)
+                DropLocked(other);
+        }
+        const quint32 pageCount = identity.pageSize > 0 ? quint32(identity.size / identity.pageSize) : 0;
+        file = std::make_shared<CachedFile>(identity, pageCount);
+        files.insert(key, file);
+    }
+    ++file->openCount;
     file->lastUse = ++useCounter;
-    files.insert(key, file);
     return file;
+}
+
+void CipherPageCache::Detach(const std::shared_ptr<CachedFile> &file)
+{
+    std::lock_guard<std::mutex> locker(mutex);
+    if (file->openCount > 0)
+        --file->openCount;
+    if (file->openCount == 0 && file->lastUse != useCounter)
+        DropLocked(file); // another file was opened since
 }
 
 void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgno, quint64 storedDigest,
@@ -105,7 +127,10 @@ void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgn
         return;
     CachedFile::Slot &slot = file->pages[pgno - 1];
     if (!slot.plain) {
-        slot.plain.reset(new uint8_t[size_t(size)]);
+        void *memory = nullptr;
+        if (posix_memalign(&memory, 4096, size_t(size)) != 0)
+            return;
+        slot.plain.reset(static_cast<uint8_t *>(memory));
         file->bytes += size;
         used += size;
     }

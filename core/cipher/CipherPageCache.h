@@ -17,8 +17,10 @@
 // only while the page on disk still has that digest: every read still reads the file, so a
 // changed or damaged page is decrypted and checked afresh, never answered from the cache.
 // A file entry is keyed by password (the VFS), path, salt, page size and file size. Only
-// pages whose tag checked out are stored. Memory is bounded by a byte budget; when it is
-// reached, whole files are dropped, least recently opened first.
+// pages whose tag checked out are stored. A file's pages are kept while it is open and, once
+// closed, only while no other file has been opened since (so a replaced catalogue frees its
+// pages, while reopening the same file finds them). Memory is also bounded by a byte
+// budget; when it is reached, whole files are dropped, least recently opened first.
 //
 // Lock order: the cache's mutex before a file entry's mutex.
 class CipherPageCache
@@ -46,15 +48,20 @@ public:
 
     private:
         friend class CipherPageCache;
+        struct FreeDeleter
+        {
+            void operator()(uint8_t *page) const;
+        };
         struct Slot
         {
-            std::unique_ptr<uint8_t[]> plain;
+            std::unique_ptr<uint8_t, FreeDeleter> plain; // page-aligned: copies stay fast
             quint64 storedDigest = 0;
         };
         std::mutex mutex;
         std::vector<Slot> pages; // index pgno - 1
         qint64 bytes = 0;
         quint64 lastUse = 0;
+        int openCount = 0; // under the cache's mutex
     };
 
     // Fast non-cryptographic digest of a stored page, to notice a changed page. A forged
@@ -63,8 +70,10 @@ public:
 
     static CipherPageCache &Instance();
 
-    // The entry for this file, new when the file is not cached or has changed since.
+    // The entry for an opened file, new when the file is not cached or has changed since.
+    // Each Attach is paired with one Detach when the file is closed.
     std::shared_ptr<CachedFile> Attach(const FileIdentity &identity);
+    void Detach(const std::shared_ptr<CachedFile> &file);
     // Stores a decrypted page, if the budget allows (dropping other files if needed).
     void Store(const std::shared_ptr<CachedFile> &file, quint32 pgno, quint64 storedDigest, const uint8_t *page);
 

@@ -95,6 +95,8 @@ int CipherClose(sqlite3_file *file)
     int rc = SQLITE_OK;
     if (cf->real->pMethods)
         rc = cf->real->pMethods->xClose(cf->real);
+    if (cf->state && cf->state->cache)
+        CipherPageCache::Instance().Detach(cf->state->cache);
     delete cf->state;
     cf->state = nullptr;
     return rc;
