@@ -185,15 +185,20 @@ void MainWindow::Add_AddItemToTreeView(DisplayFolder *folder, int row, const QRe
     treeController.CreateFolderItem(folder, row, token);
     if (!select)
         return;
+    const QUuid uid = folder->uid;
+    // Showing the folder re-enters slots that lock the folder store themselves: the caller's
+    // token lets go meanwhile (a write token would otherwise deadlock them).
+    token.unlock();
     const QVariant current = CurrentFolderId();
-    if (current.isValid() && current.toUuid() == folder->uid) {
+    if (current.isValid() && current.toUuid() == uid) {
         if (reload)
-            run_action_treeview_item_selected(1, QVariant::fromValue(folder->uid));
-        return;
+            run_action_treeview_item_selected(1, QVariant::fromValue(uid));
+    } else {
+        const QModelIndex index = treeController.FindFolderIndex(uid);
+        if (index.isValid())
+            treeController.treeView->setCurrentIndex(index);
     }
-    const QModelIndex index = treeController.FindFolderIndex(folder->uid);
-    if (index.isValid())
-        treeController.treeView->setCurrentIndex(index);
+    token.relock();
 }
 
 QString MainWindow::FormatListTotalText()

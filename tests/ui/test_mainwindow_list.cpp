@@ -33,6 +33,7 @@ private slots:
     void bookMovesCrossPages();
     void viewSwitchKeepsThePage();
     void coversOfAPageQueuedFirstInPageOrder();
+    void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
 
 private:
     void Open(int view, int pageSize);
@@ -431,6 +432,37 @@ void TestMainWindowList::coversOfAPageQueuedFirstInPageOrder()
     QCOMPARE(queued.mid(0, second.size()), second);
     QCOMPARE(queued.mid(second.size(), first.size()), first);
     QCOMPARE(window->views().pendingCovers, second);
+}
+
+void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
+{
+    Open(0, 10);
+    auto *folder = new DisplayFolder();
+    folder->uid = QUuid::createUuid();
+    folder->type = FilterFolder;
+    folder->caption = QStringLiteral("Added");
+    folder->bookIds = {3, 4, 5};
+    {
+        // A command adds the folder under its write token and asks for it to be shown; showing
+        // it re-enters slots that read the store.
+        QWriteLockerExt2 token(&window->folders().lock);
+        QVERIFY(window->folders().AddFolder(folder, token));
+        window->Add_AddItemToTreeView(folder, -1, token, true, true);
+        token.CheckLock(&window->folders().lock);
+    }
+    QCOMPARE(window->CurrentFolderId().toUuid(), folder->uid);
+    QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));
+    QVERIFY(window->form()->action_ShowCategory_Option_EditFolder->isEnabled());
+
+    // Added again while current, with reload: shown again from its first book.
+    folder->bookIds = {6};
+    {
+        QReadLockerExt2 token(0, &window->folders().lock);
+        const int row = window->tree().FindFolderIndex(folder->uid).row();
+        window->Add_AddItemToTreeView(folder, row, token, true, true);
+    }
+    QCOMPARE(RowIds(), QList<qint64>({6}));
+    QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
 }
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowList)
