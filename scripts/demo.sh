@@ -43,11 +43,10 @@ cmake --build "$build" -j"${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target tess
 
 # Every run starts clean: a fresh catalogue site and empty program folders.
 rm -rf "$data/site" "$data/home"
-mkdir -p "$data"
-"$build/tools/tessaly-catalogue" site --books "$books" --out "$data/site"
 home="$data/home"
 for d in data config cache runtime; do mkdir -p "$home/$d"; done
 chmod 700 "$home/runtime"
+XDG_RUNTIME_DIR="$home/runtime" "$build/tools/tessaly-catalogue" site --books "$books" --out "$data/site"
 
 server_pid=""
 xvfb_pid=""

@@ -34,7 +34,9 @@ DISPLAY=":$n" TESSALY_DEMO_SKIP_DEPS=1 "$here/scripts/demo.sh" "$@" &
 demo_pid=$!
 
 # The demo builds first, so allow for a full build; then wait until the cover count settles.
-count_covers() { find "$cache" -maxdepth 1 -name '*.rfile' 2>/dev/null | wc -l; }
+count_covers() {
+    if [ -d "$cache" ]; then find "$cache" -maxdepth 1 -name '*.rfile' | wc -l; else echo 0; fi
+}
 last=-1
 stable=0
 for _ in $(seq 1 3600); do
