@@ -99,7 +99,7 @@ void TestCompute::initTestCase()
     TestCatalogue b;
     b.guid = QStringLiteral("guid-B");
     b.books = {Book(8, QStringLiteral("Other"), QStringLiteral("Hal"), QStringLiteral("|12|"), 4.9, 1.0, 5, 5, 1)};
-    b.withCategoryTable = false;
+    b.withCaptionColumn = false;
     catalogueB = dir.filePath(QStringLiteral("b.rfile"));
     QVERIFY(MakeTestCatalogue(b, catalogueB));
 }
@@ -320,7 +320,7 @@ void TestCompute::failedQueryLeavesGuidUnset()
     DisplayFolder *all = AddFolder(AllBooks, QStringLiteral("All Tessaly"));
     DisplayFolder *byCaption = AddFolder(FilterFolder, QStringLiteral("By caption"));
     byCaption->search.findCategoryName = QStringList{QStringLiteral("Sci")};
-    // Catalogue B has no category table: the caption lookup fails.
+    // Catalogue B's category table lacks the caption column: the caption lookup fails.
     QVERIFY(store->items->LoadDatabase(catalogueB));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
     QVERIFY(store->ComputeAll());

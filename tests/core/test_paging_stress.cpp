@@ -1,6 +1,8 @@
 #include "DisplayDataSaver.h"
 #include "DisplayPageState.h"
-#include "test_compute_catalogue.h"
+#include "Helper.h"
+#include "cipher/CatalogueGenerator.h"
+#include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -22,27 +24,21 @@ void TestPagingStress::pagingDuringComputeAndSwaps()
     QTemporaryDir dir;
     QStringList catalogues;
     for (int variant = 0; variant < 2; ++variant) {
-        TestCatalogue catalogue;
-        catalogue.guid = QStringLiteral("guid-%1").arg(variant);
-        for (qint64 id = 1; id <= 1500; ++id) {
-            TestCatalogueBook book;
-            book.uid = id;
-            book.name = QStringLiteral("Book %1").arg(id);
-            book.orgPrice = double((id * 37 + variant) % 101);
-            book.stars = double(id % 6);
-            book.catalogIds = QStringLiteral("|%1|").arg(id % 9);
-            book.firstPubTime = QDateTime::currentSecsSinceEpoch() - id * 600;
-            catalogue.books.append(book);
-        }
+        CatalogueGeneratorOptions options;
+        options.books = 1500;
+        options.categories = 9;
+        options.seed = quint64(variant + 1);
+        options.password = Helper::GetCatalogPassword().toUtf8();
         catalogues.append(dir.filePath(QStringLiteral("s%1.rfile").arg(variant)));
-        QVERIFY(MakeTestCatalogue(catalogue, catalogues.last()));
+        QVERIFY(CatalogueGenerator::Generate(options, catalogues.last()));
     }
+    RegisterSqlCipherDriver();
 
     DisplayDataSaver store(dir.filePath(QStringLiteral("user-folders.file")));
     QVERIFY(store.items->LoadDatabase(catalogues.at(0)));
     bool added = false;
     QVERIFY(store.LoadFolders(added));
-    for (qint64 category = 0; category < 9; ++category) {
+    for (qint64 category = 1; category <= 9; ++category) {
         auto *folder = new DisplayFolder();
         folder->type = CategoryFolder;
         folder->caption = QStringLiteral("C%1").arg(category);
