@@ -17,7 +17,6 @@ private slots:
     void rangeCodes();
     void rangeJoinAndUnknownCodes();
     void selectTextAndTokens();
-    void offeredCodesAndLabels();
 };
 
 void TestFolderSql::literalsAndComparisons()
@@ -161,13 +160,6 @@ void TestFolderSql::selectTextAndTokens()
              QStringLiteral("bookcatalogids like '%|12|%'"));
     QCOMPARE(MakeIdStrings({12, 40}, true), QStringList({QStringLiteral("|12|"), QStringLiteral("|40|")}));
     QCOMPARE(MakeIdStrings({12, 40}, false), QStringList({QStringLiteral("12"), QStringLiteral("40")}));
-}
-
-void TestFolderSql::offeredCodesAndLabels()
-{
-    QCOMPARE(FolderRangeCode::OfferedCodes(FolderRangeCode::UserRating), QList<qint64>({1000, 1002, 1003, 1004, 1005}));
-    QCOMPARE(FolderRangeCode::OfferedCodes(FolderRangeCode::BookSize).size(), 6);
-    QCOMPARE(FolderRangeCode::Column(4003), QStringLiteral("BookSize"));
 }
 
 QTEST_GUILESS_MAIN(TestFolderSql)

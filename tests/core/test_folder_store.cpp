@@ -14,7 +14,6 @@ private slots:
     void addFolderRefusesDuplicates();
     void removeFolder();
     void newOrderSurvivesReload();
-    void searchFolderFactory();
 
 private:
     DisplayFolder *Add(int type, const QString &caption, qint64 categoryUid = 0);
@@ -177,17 +176,6 @@ void TestFolderStore::newOrderSurvivesReload()
     // An empty order keeps every folder where it was.
     QVERIFY(store->ApplyNewOrder({}));
     QCOMPARE(Captions(store), expected);
-}
-
-void TestFolderStore::searchFolderFactory()
-{
-    DisplayFolder *folder = DisplayFolder::CreateSearchFolder();
-    QCOMPARE(folder->type, int(SearchResult));
-    QCOMPARE(folder->caption, QStringLiteral("Search Result"));
-    QCOMPARE(folder->calcCaption, QStringLiteral("Search Result (0 Books)"));
-    QVERIFY(!folder->uid.isNull());
-    QVERIFY(folder->search.IsEmpty());
-    delete folder;
 }
 
 QTEST_GUILESS_MAIN(TestFolderStore)

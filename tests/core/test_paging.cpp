@@ -20,7 +20,6 @@ private slots:
     void emptyFolder();
     void missingBooksAreSkipped();
     void sortsByPriceAndKeepsOrderBetweenPages();
-    void nullFolderAndState();
 
 private:
     // Books 1..count with price = id % 7 (0 when the id is in missing).
@@ -204,15 +203,6 @@ void TestPaging::sortsByPriceAndKeepsOrderBetweenPages()
         QVERIFY(all.at(i - 1) % 7 <= all.at(i) % 7);
     QCOMPARE(folder->sortedBookIds, all);
     QCOMPARE(folder->bookIds, ids);
-}
-
-void TestPaging::nullFolderAndState()
-{
-    QList<ItemBook *> out;
-    out.append(nullptr);
-    QReadLockerExt2 token(0, &store->lock);
-    store->LoadFolderPage(nullptr, state, true, 10, &out, token);
-    QVERIFY(out.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPaging)
