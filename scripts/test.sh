@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds in a fresh folder and runs every test.
 # Usage: scripts/test.sh [--sanitize address,undefined|thread] [ctest arguments...]
+# A sanitizer run builds and runs the tests of the threaded code (core and sync).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 sanitize=""
@@ -10,7 +11,11 @@ if [ "${1:-}" = "--sanitize" ]; then sanitize="$2"; shift 2; fi
 
 build="$here/build-test${sanitize:+-${sanitize//,/-}}"
 rm -rf "$build"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$sanitize"
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$sanitize")
+if [ -n "$sanitize" ]; then
+    options+=(-DTESSALY_TEST_AREAS="core;sync" -DTESSALY_BUILD_BENCH=OFF)
+fi
+cmake -S "$here" -B "$build" "${options[@]}"
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"
