@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QFile>
 #include <QMovie>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -51,6 +52,8 @@ private slots:
     void timerIntervals();
     void newVersionIsEscapedAndShownOnce();
     void queueCount();
+    void loadingProgressGoesToThePanel();
+    void recomputedFoldersReloadTheList();
     void arrivingCovers();
 
 private:
@@ -323,6 +326,53 @@ void TestMainWindowStatus::queueCount()
     QVERIFY(label);
     QCOMPARE(label->text(), QStringLiteral(" Images Queue: %1 ").arg(window->images().GetWaitingCount()));
     QVERIFY(window->images().GetWaitingCount() >= 3);
+}
+
+void TestMainWindowStatus::loadingProgressGoesToThePanel()
+{
+    window->on_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
+    QVERIFY(FindLabelWithText(window.get(), QStringLiteral("Reading the catalogue <b>file</b>...")));
+}
+
+void TestMainWindowStatus::recomputedFoldersReloadTheList()
+{
+    SetPageSizes(*window, 10, 10);
+    {
+        QWriteLocker locker(&window->settings().lock);
+        window->settings().currentSettings.Display_DefaultView = 0;
+    }
+    window->OnCallRefreshListView(false, false);
+    window->SetRefreshServiceIsStarting(false);
+    window->OnLoadDisplayFolders();
+    Ui_MainWindow *ui = window->form();
+    ui->action_ShowInfo_Page_Next->trigger();
+    QCOMPARE(window->page().GetCurrentPage(), 2);
+    window->OnShowSingleBookInfoRightMenu(false, true, QPoint());
+    QVERIFY(ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
+
+    // A refresh recomputed the folder of all books behind the window's back.
+    const QUuid all = FolderOfType(*window, AllBooks);
+    QList<qint64> ids;
+    for (qint64 id = 12; id >= 1; --id)
+        ids << id;
+    QString caption;
+    {
+        QWriteLockerExt2 token(&window->folders().lock);
+        DisplayFolder *folder = window->folders().FindFolder(all, token);
+        QVERIFY(folder);
+        folder->bookIds = ids;
+        folder->calcBookCount = ids.size();
+        folder->UpdateCaptionWithCount();
+        caption = folder->calcCaption;
+    }
+    window->on_action_userDataRefreshed(true, true);
+    const QModelIndex row = window->tree().FindFolderIndex(all);
+    QCOMPARE(window->tree().model->itemFromIndex(row)->text(), caption);
+    QCOMPARE(window->page().GetCurrentPage(), 1);
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 12 items (10 items per page) "));
+    QCOMPARE(window->views().GetCurrentItem().toLongLong(), 12LL);
+    QVERIFY(!ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
+    QVERIFY(ui->action_ShowInfo_Page_Next_ContextMenu->isEnabled());
 }
 
 void TestMainWindowStatus::arrivingCovers()
