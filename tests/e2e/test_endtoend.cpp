@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QReadLocker>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -121,7 +122,8 @@ private:
     QString PointerPath() const { return DatabaseFolder() + QStringLiteral("/single_us_1_3011_0.rfile.prefile"); }
     QString FoldersPath() const { return BaseFolder() + QStringLiteral("/user-folders.file"); }
 
-    bool RunTool(const QStringList &arguments, QByteArray *output = nullptr);
+    // The tool's exit code; -1 when it did not run to its end.
+    int RunTool(const QStringList &arguments, QByteArray *output = nullptr);
     bool StartServer();
     std::unique_ptr<QProcess> StartProgram(const QString &logName);
     bool Terminate(QProcess *process);
@@ -143,18 +145,18 @@ private:
     qint64 expectedBest = 0;
     QHash<qint64, qint64> expectedCategoryCounts;
     QHash<qint64, qint64> imageIdByBook;
+    QSet<qint64> bookIds;
 };
 
-bool TestEndToEnd::RunTool(const QStringList &arguments, QByteArray *output)
+int TestEndToEnd::RunTool(const QStringList &arguments, QByteArray *output)
 {
     QProcess tool;
-    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tool.start(ToolPath(), arguments);
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
-        return false;
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
+        return -1;
     if (output)
         *output = tool.readAllStandardOutput();
-    return true;
+    return tool.exitCode();
 }
 
 bool TestEndToEnd::StartServer()
@@ -273,6 +275,7 @@ bool TestEndToEnd::ReadExpectations(const ServiceAnswer &answer)
     }
     // Kept across catalogues: the cache may still hold covers of withdrawn books.
     const QList<qint64> books = store.QueryBookIds(QString());
+    bookIds = QSet<qint64>(books.cbegin(), books.cend());
     for (qint64 uid : books) {
         imageIdByBook[uid] = ItemDataSaver::QuerySingleValue(
             store.database, QStringLiteral("select _ImageCompID from published_bookinfo where UID = %1").arg(uid)).toLongLong();
@@ -325,9 +328,10 @@ void TestEndToEnd::initTestCase()
     QVERIFY2(QFileInfo(ProgramPath()).isExecutable(), qPrintable(ProgramPath()));
     QVERIFY(root.isValid());
     QByteArray output;
-    QVERIFY(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QString::number(kBooks), QStringLiteral("--seed"),
-                     QStringLiteral("11"), QStringLiteral("--out"), root.filePath(QStringLiteral("site"))},
-                    &output));
+    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QString::number(kBooks), QStringLiteral("--seed"),
+                      QStringLiteral("11"), QStringLiteral("--out"), root.filePath(QStringLiteral("site"))},
+                     &output),
+             0);
     QVERIFY2(StartServer(), "python3 -m http.server did not start on 127.0.0.1");
 }
 
@@ -376,6 +380,17 @@ void TestEndToEnd::siteFolderIsComplete()
     }
     QVERIFY(covers > kBooks * 8 / 10);
     QVERIFY(missing > 0);
+
+    // A folder that is not a site is refused and left as it was.
+    const QString other = root.filePath(QStringLiteral("not-a-site"));
+    QVERIFY(QDir().mkpath(other));
+    QFile keep(other + QStringLiteral("/keep.txt"));
+    QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("mine") == 4);
+    keep.close();
+    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QStringLiteral("5"), QStringLiteral("--out"), other}), 2);
+    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--update"), other}), 2);
+    QCOMPARE(QDir(other).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("keep.txt")});
+    QCOMPARE(FileBytes(other + QStringLiteral("/keep.txt")), QByteArray("mine"));
 }
 
 void TestEndToEnd::firstStartLoadsTheCatalogueAndCovers()
@@ -426,11 +441,20 @@ void TestEndToEnd::secondStartLeavesTheFirstRunning()
 void TestEndToEnd::updatedCatalogueIsSwappedInAfterARestart()
 {
     const ServiceAnswer before = ReadAnswer();
-    QVERIFY(RunTool({QStringLiteral("site"), QStringLiteral("--update"), root.filePath(QStringLiteral("site"))}));
+    const QSet<qint64> booksBefore = bookIds;
+    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--update"), root.filePath(QStringLiteral("site"))}), 0);
     const ServiceAnswer after = ReadAnswer();
     QVERIFY(!after.guid.isEmpty() && after.guid != before.guid);
+    QCOMPARE(Md5Hex(FileBytes(SitePath(after.location.mid(1)))), after.md5);
     QVERIFY(ReadExpectations(after));
-    QVERIFY(expectedBooks != kBooks);
+    // Some books are new (with covers where they should have one), some withdrawn.
+    const QSet<qint64> added = bookIds - booksBefore;
+    const QSet<qint64> withdrawn = booksBefore - bookIds;
+    QVERIFY(!added.isEmpty() && !withdrawn.isEmpty());
+    int newCovers = 0;
+    for (qint64 uid : added)
+        newCovers += QFileInfo::exists(SitePath(QStringLiteral("local/images/%1_201.jpg").arg(uid)));
+    QVERIFY(newCovers > added.size() / 2);
 
     QVERIFY2(Terminate(program.get()), qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
     program = StartProgram(QStringLiteral("program-3.log"));
@@ -456,7 +480,7 @@ void TestEndToEnd::sigtermEndsCleanlyAndKeepsEveryFile()
     QVERIFY(!slot.isEmpty());
     QCOMPARE(Md5Hex(FileBytes(slot)), answer.md5);
     QByteArray info;
-    QVERIFY(RunTool({QStringLiteral("info"), slot}, &info));
+    QCOMPARE(RunTool({QStringLiteral("info"), slot}, &info), 0);
     QVERIFY2(info.contains("guid=" + answer.guid.toLatin1()), info.constData());
     QVERIFY(FoldersMatch(answer, ReadFoldersFile(FoldersPath())));
     QVERIFY(CheckCachedCovers() >= 10);
