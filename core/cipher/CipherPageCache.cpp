@@ -1,6 +1,7 @@
 #include "cipher/CipherPageCache.h"
 
-#include <cstdlib>
+#include <sys/mman.h>
+
 #include <cstring>
 
 namespace {
@@ -12,11 +13,6 @@ QByteArray KeyOf(const CipherPageCache::FileIdentity &identity)
 
 } // namespace
 
-void CipherPageCache::CachedFile::FreeDeleter::operator()(uint8_t *page) const
-{
-    std::free(page);
-}
-
 bool CipherPageCache::FileIdentity::operator==(const FileIdentity &other) const
 {
     return owner == other.owner && path == other.path && salt == other.salt && pageSize == other.pageSize
@@ -25,19 +21,37 @@ bool CipherPageCache::FileIdentity::operator==(const FileIdentity &other) const
 
 CipherPageCache::CachedFile::CachedFile(const FileIdentity &identityIn, quint32 pageCount)
     : identity(identityIn)
-    , pages(pageCount)
+    , storedDigests(pageCount, 0)
+    , present(pageCount, false)
 {
+    arenaSize = size_t(pageCount) * size_t(identity.pageSize);
+    if (arenaSize > 0) {
+        void *memory = mmap(nullptr, arenaSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        arena = memory == MAP_FAILED ? nullptr : static_cast<uint8_t *>(memory);
+    }
+}
+
+CipherPageCache::CachedFile::~CachedFile()
+{
+    ReleaseLocked();
+}
+
+void CipherPageCache::CachedFile::ReleaseLocked()
+{
+    if (arena)
+        munmap(arena, arenaSize);
+    arena = nullptr;
+    std::fill(present.begin(), present.end(), false);
 }
 
 bool CipherPageCache::CachedFile::Read(quint32 pgno, quint64 storedDigest, uint8_t *out)
 {
     std::lock_guard<std::mutex> locker(mutex);
-    if (pgno == 0 || pgno > pages.size())
+    if (!arena || pgno == 0 || pgno > present.size())
         return false;
-    const Slot &slot = pages[pgno - 1];
-    if (!slot.plain || slot.storedDigest != storedDigest)
+    if (!present[pgno - 1] || storedDigests[pgno - 1] != storedDigest)
         return false;
-    std::memcpy(out, slot.plain.get(), size_t(identity.pageSize));
+    std::memcpy(out, arena + size_t(pgno - 1) * size_t(identity.pageSize), size_t(identity.pageSize));
     return true;
 }
 
@@ -123,27 +137,22 @@ void CipherPageCache::Store(const std::shared_ptr<CachedFile> &file, quint32 pgn
     if (used.load() + size > budget.load() && !MakeRoomLocked(size, file.get()))
         return;
     std::lock_guard<std::mutex> fileLocker(file->mutex);
-    if (pgno == 0 || pgno > file->pages.size())
+    if (!file->arena || pgno == 0 || pgno > file->present.size())
         return;
-    CachedFile::Slot &slot = file->pages[pgno - 1];
-    if (!slot.plain) {
-        void *memory = nullptr;
-        if (posix_memalign(&memory, 4096, size_t(size)) != 0)
-            return;
-        slot.plain.reset(static_cast<uint8_t *>(memory));
+    if (!file->present[pgno - 1]) {
+        file->present[pgno - 1] = true;
         file->bytes += size;
         used += size;
     }
-    std::memcpy(slot.plain.get(), page, size_t(size));
-    slot.storedDigest = storedDigest;
+    std::memcpy(file->arena + size_t(pgno - 1) * size_t(size), page, size_t(size));
+    file->storedDigests[pgno - 1] = storedDigest;
 }
 
 void CipherPageCache::DropLocked(const std::shared_ptr<CachedFile> &file)
 {
     {
         std::lock_guard<std::mutex> fileLocker(file->mutex);
-        for (auto &slot : file->pages)
-            slot.plain.reset();
+        file->ReleaseLocked();
         used -= file->bytes;
         file->bytes = 0;
     }

@@ -41,6 +41,10 @@ public:
     {
     public:
         CachedFile(const FileIdentity &identity, quint32 pageCount);
+        ~CachedFile();
+        CachedFile(const CachedFile &) = delete;
+        CachedFile &operator=(const CachedFile &) = delete;
+
         const FileIdentity identity;
         // Copies the plain page pgno into out when it is cached for a stored page with this
         // digest; false otherwise (out untouched).
@@ -48,17 +52,16 @@ public:
 
     private:
         friend class CipherPageCache;
-        struct FreeDeleter
-        {
-            void operator()(uint8_t *page) const;
-        };
-        struct Slot
-        {
-            std::unique_ptr<uint8_t, FreeDeleter> plain; // page-aligned: copies stay fast
-            quint64 storedDigest = 0;
-        };
+        void ReleaseLocked();
+
         std::mutex mutex;
-        std::vector<Slot> pages; // index pgno - 1
+        // One anonymous mapping per file, filled page by page: memory is committed only for
+        // stored pages, and the cache never interleaves with SQLite's own page buffers on
+        // the heap (which would slow its scans).
+        uint8_t *arena = nullptr;
+        size_t arenaSize = 0;
+        std::vector<quint64> storedDigests; // index pgno - 1
+        std::vector<bool> present;
         qint64 bytes = 0;
         quint64 lastUse = 0;
         int openCount = 0; // under the cache's mutex
