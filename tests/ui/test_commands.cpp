@@ -416,6 +416,10 @@ void TestCommands::storePageLinksAndBrokenLinks()
     QVERIFY(!QFile::exists(slot));
     QTRY_COMPARE(refreshed.count(), 1);
     QCOMPARE(links.opened.size(), 3);
+
+    ModalScript().Run(window->form()->action_go_website);
+    QCOMPARE(links.opened.size(), 4);
+    QVERIFY(links.opened.last().toString().startsWith(Const::SoftwareUrl));
 }
 
 void TestCommands::manualVersionCheck()
