@@ -188,12 +188,12 @@ void MainWindow::OnProcessFilterDialog(int mode, const QVariant &folderId, int r
     folderStore.SaveLocked(token);
 }
 
+// Rebuilds (rowHint >= 0) or appends the folder's tree item, then makes it current and shows it.
 void MainWindow::ShowStoredFolder(const QUuid &id, int rowHint)
 {
     int row = -1;
     if (rowHint >= 0) {
-        // The tree may have been rebuilt while the dialog ran: trust the row only if it still
-        // shows this folder.
+        // The tree may have been rebuilt while the dialog ran: the row is found by the id.
         const QModelIndex index = treeController.FindFolderIndex(id);
         row = index.isValid() ? index.row() : -1;
     }
