@@ -28,11 +28,12 @@ void Report(const CatalogueService::ProgressReporter &report, const QPair<qint64
         report(progress);
 }
 
-// Runs the catalogue file download into path; true when it completed and no close is asked.
-bool FetchCatalogueFile(const QString &location, const QString &md5, const QString &path,
+// Runs the catalogue file download into path, reporting progress about every 1.5 s; true when
+// it completed and no close is asked. The downloader writes the file only when it is complete.
+bool FetchCatalogueFile(const QString &location, const QString &md5, const QString &path, int timeoutMs,
                         IBaseCloseable *canceller, const CatalogueService::ProgressReporter &report)
 {
-    FileDownloader downloader(ItemComparePart(), location, canceller, CatalogueService::DownloadTimeoutMs, path);
+    FileDownloader downloader(ItemComparePart(), location, canceller, timeoutMs, path);
     {
         QWriteLocker locker(&downloader.lock);
         downloader.expectedMd5 = md5;
@@ -74,16 +75,17 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
     request.downloaded = false;
     request.pointerStale = false;
     request.noFreeSlot = false;
+    request.publishedGuid.clear();
     if (request.alwaysAsk == 0 && !request.needDownload && IsFileUsable(request.localPath))
         return true;
 
     request.serverAnswer = AnswerNone;
     Report(report, Const::ZeroProgress);
     const QString url = MakeRequestUrl(request.queryString);
-    qDebug().noquote() << "load db from: " + url;
+    qDebug().noquote() << QStringLiteral("load db from: ") + url;
     QString answer;
     {
-        FileDownloader query(ItemComparePart(), url, canceller, RequestTimeoutMs, QString());
+        FileDownloader query(ItemComparePart(), url, canceller, request.requestTimeoutMs, QString());
         answer = query.RunAndWait();
     }
     if (answer.isEmpty() || CloseRequested(canceller))
@@ -96,6 +98,8 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
         return true;
     if (request.serverAnswer != AnswerDownload)
         return false;
+    // A download answer has six parts; the second is the guid the file must carry.
+    request.publishedGuid = answer.split(QLatin1Char('|'), Qt::KeepEmptyParts).value(1);
 
     // The store reads from its open file: a new catalogue goes into another slot.
     if (request.localPath.isEmpty() || IsSameFilePath(request.localPath, request.openFilePath)) {
@@ -111,7 +115,7 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
         request.slot = slot;
     }
 
-    if (!FetchCatalogueFile(location, md5, request.localPath, canceller, report))
+    if (!FetchCatalogueFile(location, md5, request.localPath, request.downloadTimeoutMs, canceller, report))
         return false;
     request.downloaded = true;
     request.pointerStale = true;

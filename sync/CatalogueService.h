@@ -9,35 +9,7 @@
 class IBaseCloseable;
 class ItemDataSaver;
 
-// One catalogue check with the service: its inputs, and what came of it.
-struct CatalogueRequest
-{
-    // The software-information query appended to the request.
-    QString queryString;
-    // Guid and file of the catalogue the store has open (empty when none is open).
-    QString openGuid;
-    QString openFilePath;
-    // 0 for the start-up load (a usable local file is used without asking), 1 for a refresh.
-    int alwaysAsk = 0;
-    // From CatalogueSlots::PickCatalogFile.
-    bool needDownload = true;
-    // The paths the slot search was told to avoid; a new search honours them too.
-    QStringList inUse;
-
-    // In: the slot file chosen by CatalogueSlots::PickCatalogFile and its slot. Out: when a
-    // download had to move away from the open catalogue file, the slot file written instead.
-    QString localPath;
-    int slot = 0;
-
-    // Out: the status code of the answer (0 until an answer was parsed).
-    int serverAnswer = 0;
-    // Out: both true together exactly when a new file was written to localPath (the slot
-    // pointer must then name `slot`).
-    bool downloaded = false;
-    bool pointerStale = false;
-    // Out: a download was due but no slot other than the open file was free.
-    bool noFreeSlot = false;
-};
+struct CatalogueRequest;
 
 // The conversation with the catalogue service. Everything runs on the calling worker's thread;
 // the transfers run on threads of their own and are waited for in 300 ms slices.
@@ -77,4 +49,40 @@ public:
 
     // The file the catalogue store has open (read under its lock; do not hold that lock).
     static QString OpenCatalogueFile(ItemDataSaver &store);
+};
+
+// One catalogue check with the service: its inputs, and what came of it.
+struct CatalogueRequest
+{
+    // The software-information query appended to the request.
+    QString queryString;
+    // Guid and file of the catalogue the store has open (empty when none is open).
+    QString openGuid;
+    QString openFilePath;
+    // 0 for the start-up load (a usable local file is used without asking), 1 for a refresh.
+    int alwaysAsk = 0;
+    // From CatalogueSlots::PickCatalogFile.
+    bool needDownload = true;
+    // The paths the slot search was told to avoid; a new search honours them too.
+    QStringList inUse;
+
+    // In: the slot file chosen by CatalogueSlots::PickCatalogFile and its slot. Out: when a
+    // download had to move away from the open catalogue file, the slot file written instead.
+    QString localPath;
+    int slot = 0;
+
+    // Time-outs of the service request and of the catalogue download.
+    int requestTimeoutMs = CatalogueService::RequestTimeoutMs;
+    int downloadTimeoutMs = CatalogueService::DownloadTimeoutMs;
+
+    // Out: the status code of the answer (0 until an answer was parsed).
+    int serverAnswer = 0;
+    // Out: for a download answer, the guid it announced (the downloaded file must carry it).
+    QString publishedGuid;
+    // Out: both true together exactly when a new file was written to localPath (the slot
+    // pointer must then name `slot`).
+    bool downloaded = false;
+    bool pointerStale = false;
+    // Out: a download was due but no slot other than the open file was free.
+    bool noFreeSlot = false;
 };

@@ -63,6 +63,36 @@ void UserDataLoader::SetServerAnswer(int code)
     serverAnswer = code;
 }
 
+bool UserDataLoader::PrepareRequest(const Stores &stores, int alwaysAsk, CatalogueRequest &request) const
+{
+    request.queryString = stores.queryString;
+    request.alwaysAsk = alwaysAsk;
+    request.requestTimeoutMs = requestTimeoutMs;
+    request.downloadTimeoutMs = downloadTimeoutMs;
+    // Empty at start-up; otherwise the slot search must spare the open file.
+    request.openFilePath = CatalogueService::OpenCatalogueFile(*stores.catalogue);
+    if (!request.openFilePath.isEmpty())
+        request.inUse << request.openFilePath;
+    request.localPath = PickCatalogFile(&request.inUse, request.slot, request.needDownload);
+    if (request.localPath.isEmpty())
+        return false;
+    request.openGuid = stores.catalogue->GetCurrentGuid();
+    return true;
+}
+
+bool UserDataLoader::DownloadCatalogue(CatalogueRequest &request)
+{
+    const bool current = CatalogueService::DownloadCatalogue(
+        request, this, [this](const QPair<qint64, qint64> &progress) { ReportDownloadProgress(progress); });
+    SetServerAnswer(request.serverAnswer);
+    return current;
+}
+
+void UserDataLoader::ReportDownloadProgress(const QPair<qint64, qint64> &progress)
+{
+    emit message(CatalogueService::DownloadProgressText(progress));
+}
+
 QString UserDataLoader::ReadCatalogueGuid(const QString &path)
 {
     DatabaseHolder holder;
@@ -123,28 +153,19 @@ bool UserDataLoader::LoadUserData(bool &changed)
         return false;
 
     CatalogueRequest request;
-    request.queryString = stores.queryString;
-    request.alwaysAsk = 0;
-    // Empty at start-up; should the loader run again, the slot search must spare the open file.
-    request.openFilePath = CatalogueService::OpenCatalogueFile(*stores.catalogue);
-    if (!request.openFilePath.isEmpty())
-        request.inUse << request.openFilePath;
-    request.localPath = PickCatalogFile(&request.inUse, request.slot, request.needDownload);
-    if (request.localPath.isEmpty())
+    if (!PrepareRequest(stores, 0, request))
         return Fail(ErrorNoSlot);
-    request.openGuid = stores.catalogue->GetCurrentGuid();
     if (IsCloseRequested())
         return false;
 
-    QString publishedGuid;
-    if (!DownloadCatalogue(request, publishedGuid))
+    if (!DownloadCatalogue(request))
         return Fail(request.noFreeSlot ? ErrorNoSlot : ErrorDownload);
     if (IsCloseRequested())
         return false;
 
     emit message(tr("Loading the free ebooks database from local disk..."));
     const bool opened = request.downloaded
-        ? SwapInCatalogue(stores.catalogue, request.localPath, publishedGuid)
+        ? SwapInCatalogue(stores.catalogue, request.localPath, request.publishedGuid)
         : stores.catalogue->LoadDatabase(request.localPath);
     if (!opened)
         return Fail(ErrorDatabase);

@@ -44,11 +44,9 @@ public:
     static QString PickCatalogFile(const QStringList *inUse, int &slot, bool &needDownload);
     // Writes the slot pointer (CatalogueSlots::WritePreFile).
     static bool WritePreFile(int slot);
-    // Makes sure request.localPath holds the current catalogue, asking the service unless a
-    // start-up load already has a usable file; a new catalogue never goes over
-    // request.openFilePath. publishedGuid receives the guid the answer announced for a download.
-    // Keeps serverAnswer up to date. False on failure or close.
-    bool DownloadCatalogue(CatalogueRequest &request, QString &publishedGuid);
+    // CatalogueService::DownloadCatalogue on this worker: it is the canceller, progress goes
+    // out through `message`, and the answer's code is copied to serverAnswer.
+    bool DownloadCatalogue(CatalogueRequest &request);
     // Sends the download text for (bytes received, bytes total) through `message`.
     void ReportDownloadProgress(const QPair<qint64, qint64> &progress);
 
@@ -60,8 +58,8 @@ public:
     int serverAnswer = CatalogueService::AnswerNone;
     bool lastResult = false;
 
-    // Time-outs of the service request and of the catalogue download; tests shorten them.
-    // Set before the start.
+    // Time-outs of the service request and of the catalogue download, copied into each
+    // request; tests shorten them. Set before the start.
     int requestTimeoutMs = CatalogueService::RequestTimeoutMs;
     int downloadTimeoutMs = CatalogueService::DownloadTimeoutMs;
 
@@ -85,13 +83,13 @@ protected:
     // Records the error code (unless the program closes: a closing load sets none); returns false.
     bool Fail(int code);
     void SetServerAnswer(int code);
+    // Fills in a request for the slot file to load or download into (the open catalogue file
+    // is kept out of the slot search); false when no slot is free.
+    bool PrepareRequest(const Stores &stores, int alwaysAsk, CatalogueRequest &request) const;
     // Switches the catalogue store to a downloaded file, but only when it opens and its guid is
     // not empty and equals expectedGuid (the one the answer announced). A rejected file is
     // removed; the store, its open file and the slot pointer stay as they were.
     bool SwapInCatalogue(ItemDataSaver *store, const QString &path, const QString &expectedGuid);
     // The guid stored in the catalogue file; empty when it does not open as a catalogue.
     static QString ReadCatalogueGuid(const QString &path);
-
-private:
-    bool FetchCatalogueFile(const QString &location, const QString &md5, const QString &path);
 };

@@ -60,17 +60,9 @@ bool UserDataRefresher::LoadUserData(bool &changed)
         return false;
 
     CatalogueRequest request;
-    request.queryString = stores.queryString;
-    request.alwaysAsk = 1;
-    request.openFilePath = CatalogueService::OpenCatalogueFile(*stores.catalogue);
-    request.inUse << request.openFilePath;
-    request.localPath = PickCatalogFile(&request.inUse, request.slot, request.needDownload);
-    if (request.localPath.isEmpty())
+    if (!PrepareRequest(stores, 1, request))
         return Fail(ErrorNoSlot);
-    request.openGuid = stores.catalogue->GetCurrentGuid();
-
-    QString publishedGuid;
-    if (!DownloadCatalogue(request, publishedGuid))
+    if (!DownloadCatalogue(request))
         return Fail(request.noFreeSlot ? ErrorNoSlot : ErrorDownload);
     if (IsCloseRequested())
         return false;
@@ -81,7 +73,7 @@ bool UserDataRefresher::LoadUserData(bool &changed)
     emit message(tr("Loading the latest free ebooks information..."));
     emit startComputing(true);
     if (request.downloaded) {
-        if (!SwapInCatalogue(stores.catalogue, request.localPath, publishedGuid))
+        if (!SwapInCatalogue(stores.catalogue, request.localPath, request.publishedGuid))
             return Fail(ErrorDatabase);
     } else if (request.openFilePath.isEmpty()) {
         // Nothing is open yet (the start-up load failed): open the file the pointer names.
