@@ -2,6 +2,7 @@
 
 #include "DisplayDataSaver.h"
 #include "DisplayPageState.h"
+#include "FilterFolderType.h"
 #include "ItemComparePart.h"
 #include "LoadingController.h"
 #include "MainWindowCloseThread.h"
@@ -238,7 +239,7 @@ private:
     // ---- commands (MainWindowCommands.cpp)
 public:
     // mode is a FilterFolderType.
-    void OnProcessFilterDialog(int mode, const QVariant &folderId, int row);
+    void OnProcessFilterDialog(FilterFolderType mode, const QVariant &folderId, int row);
     static bool StoreFilterFolder(DisplayDataSaver *store, DisplayFolder *folder, const QVariant &oldId,
                                   const QWriteLockerExt2 &token);
     static QString GetBookGoLink(ItemDataSaver *store, const QVariant &bookId, bool direct);

@@ -118,7 +118,7 @@ void MainWindow::on_action_StartSearch_triggered()
     OnProcessFilterDialog(SearchBooks, QVariant(), -1);
 }
 
-void MainWindow::OnProcessFilterDialog(int mode, const QVariant &folderId, int row)
+void MainWindow::OnProcessFilterDialog(FilterFolderType mode, const QVariant &folderId, int row)
 {
     QWriteLockerExt2 token(&folderStore.lock);
     // The dialog always works on a folder of this command's own: a new one, or for an edit a
@@ -146,7 +146,7 @@ void MainWindow::OnProcessFilterDialog(int mode, const QVariant &folderId, int r
     bool accepted = false;
     {
         DlgAddFilter dialog(this);
-        dialog.OnInitLocalData(folder.get(), FilterFolderType(mode), &folderStore);
+        dialog.OnInitLocalData(folder.get(), mode, &folderStore);
         // The dialog's computation takes the store's lock itself.
         token.unlock();
         accepted = dialog.exec() == QDialog::Accepted;
