@@ -1,6 +1,5 @@
 #include "test_dataloader_support.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,11 +33,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid());
-        qputenv("HOME", home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(server.Start());
-        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        QVERIFY(TestSandbox::UseLocalService(home, server));
         QVERIFY(!CatalogueBytes(QStringLiteral("guid-one")).isEmpty());
     }
 

@@ -9,6 +9,7 @@
 #include "FileDownloader.h"
 #include "Helper.h"
 #include "TestHttpServer.h"
+#include "TestSandbox.h"
 #include "UserDataLoader.h"
 #include "UserDataRefresher.h"
 #include "cipher/CatalogueGenerator.h"
@@ -26,17 +27,8 @@
 
 namespace LoaderTest {
 
-inline QByteArray ReadBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
 
 inline QString SlotPath(int slot)
 {
@@ -99,17 +91,12 @@ inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
     return bytes;
 }
 
-inline QByteArray OkAnswer(const QString &guid, const QByteArray &location, const QByteArray &md5)
-{
-    return "ok|" + guid.toUtf8() + '|' + location + '|' + md5 + "|5|6";
-}
-
 // The service publishes `bytes` under guid at `location`, with its MD5 unless md5 is given.
 inline void Publish(TestHttpServer &server, const QString &guid, const QByteArray &bytes,
                     const QByteArray &location = "/files/catalogue.rfile", const QByteArray *md5 = nullptr)
 {
     const QByteArray sum = md5 ? *md5 : FileDownloader::Md5Hex(bytes).toLatin1();
-    server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer(guid, location, sum)));
+    server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(TestSandbox::CatalogueOkAnswer(guid.toUtf8(), location, sum)));
     server.SetResponse(location, TestHttpResponse::Ok(bytes));
 }
 

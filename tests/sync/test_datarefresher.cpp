@@ -3,7 +3,6 @@
 #include "DisplayFolder.h"
 #include "QWriteLockerExt2.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -70,11 +69,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid());
-        qputenv("HOME", home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(server.Start());
-        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        QVERIFY(TestSandbox::UseLocalService(home, server));
         QVERIFY(!CatalogueBytes(QStringLiteral("guid-one")).isEmpty());
         QVERIFY(!CatalogueBytes(QStringLiteral("guid-two"), 150).isEmpty());
     }

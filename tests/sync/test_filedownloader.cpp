@@ -1,6 +1,7 @@
 #include "FileDownloader.h"
-#include "IBaseCloseable.h"
+#include "TestCloseable.h"
 #include "TestHttpServer.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,29 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
 
 namespace {
-
-class FakeCloseable : public IBaseCloseable
-{
-public:
-    std::atomic<bool> close{false};
-    bool IsCloseRequested() override { return close; }
-};
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
-}
 
 // Starts the downloader the way the owners do and waits for the final result.
 bool RunToEnd(FileDownloader &d)
@@ -82,10 +64,10 @@ private slots:
         QCOMPARE(server.RequestCount(), 1);
 
         const QString target = dir.filePath("body.bin");
-        WriteAll(target, "old content that is longer than the body");
+        QVERIFY(WriteBytes(target, "old content that is longer than the body"));
         FileDownloader toFile(ItemComparePart(7, 8), server.Url("/body"), nullptr, 5000, target);
         QVERIFY(RunToEnd(toFile));
-        QCOMPARE(ReadAll(target), body);
+        QCOMPARE(ReadBytes(target), body);
         QCOMPARE(toFile.tag, ItemComparePart(7, 8));
     }
 
@@ -108,11 +90,11 @@ private slots:
         QCOMPARE(FileDownloader::Md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
         server.SetResponse("/cat", TestHttpResponse::Ok("catalogue bytes"));
         const QString target = dir.filePath("md5.bin");
-        WriteAll(target, "old");
+        QVERIFY(WriteBytes(target, "old"));
         FileDownloader d(ItemComparePart(), server.Url("/cat"), nullptr, 5000, target);
         d.expectedMd5 = md5;
         QCOMPARE(RunToEnd(d), ok);
-        QCOMPARE(ReadAll(target), ok ? QByteArray("catalogue bytes") : QByteArray("old"));
+        QCOMPARE(ReadBytes(target), ok ? QByteArray("catalogue bytes") : QByteArray("old"));
     }
 
     void failuresLeaveTargetAlone_data()
@@ -141,14 +123,14 @@ private slots:
         }
         server.SetResponse("/x", r);
         const QString target = dir.filePath("kept.bin");
-        WriteAll(target, "old bytes");
+        QVERIFY(WriteBytes(target, "old bytes"));
         FileDownloader d(ItemComparePart(), server.Url("/x"), nullptr, 600, target);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(!RunToEnd(d));
         QVERIFY(clock.elapsed() < 1500);
         QVERIFY(d.finished);
-        QCOMPARE(ReadAll(target), QByteArray("old bytes"));
+        QCOMPARE(ReadBytes(target), QByteArray("old bytes"));
         QCOMPARE(server.RequestCount(), 1);  // the redirect is not followed
         // No half-written temporary file stays behind.
         QCOMPARE(QDir(dir.path()).entryList({"kept.bin*"}, QDir::Files | QDir::Hidden), QStringList{"kept.bin"});
@@ -178,11 +160,11 @@ private slots:
         QVERIFY(stranger.Start());
         stranger.SetDefault(TestHttpResponse::Ok("must not arrive"));
         const QString target = dir.filePath("tls.bin");
-        WriteAll(target, "old bytes");
+        QVERIFY(WriteBytes(target, "old bytes"));
         FileDownloader bad(ItemComparePart(), stranger.Url("/t"), nullptr, 5000, target);
         QVERIFY(!RunToEnd(bad));
         QVERIFY(bad.data.isEmpty());
-        QCOMPARE(ReadAll(target), QByteArray("old bytes"));
+        QCOMPARE(ReadBytes(target), QByteArray("old bytes"));
         QCOMPARE(stranger.RequestCount(), 0);
     }
 
@@ -248,7 +230,7 @@ private slots:
     void cancelCheckAndBusyStart()
     {
         server.SetDefault(TestHttpResponse::Hang());
-        FakeCloseable canceller;
+        TestCloseable canceller;
         FileDownloader d(ItemComparePart(), server.Url("/c"), &canceller, 840000, QString());
         {
             QMutexLocker locker(&d.startMutex);

@@ -3,41 +3,24 @@
 #include "Const.h"
 #include "FileDownloader.h"
 #include "Helper.h"
-#include "IBaseCloseable.h"
 #include "ServiceUrl.h"
+#include "TestCloseable.h"
 #include "TestHttpServer.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <thread>
 
+using TestSandbox::CatalogueOkAnswer;
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
+
 namespace {
-
-class FakeCloseable : public IBaseCloseable
-{
-public:
-    std::atomic<bool> close{false};
-    bool IsCloseRequested() override { return close; }
-};
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 const QString Base = QStringLiteral("https://service.test.example");
 
@@ -49,18 +32,13 @@ class TestServiceProtocol : public QObject
 private:
     QTemporaryDir home;
     TestHttpServer server;
-    FakeCloseable canceller;
+    TestCloseable canceller;
     QList<QPair<qint64, qint64>> reports;
     const QByteArray catalogue = QByteArray("catalogue file bytes ").repeated(100);
 
     CatalogueService::ProgressReporter Reporter()
     {
         return [this](const QPair<qint64, qint64> &p) { reports.append(p); };
-    }
-
-    QByteArray OkAnswer(const QByteArray &guid, const QByteArray &location, const QByteArray &md5)
-    {
-        return "ok|" + guid + '|' + location + '|' + md5 + "|5|6";
     }
 
     // A refresh-style request for the slot the pointer names.
@@ -80,10 +58,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid());
-        qputenv("HOME", home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(server.Start());
+        QVERIFY(TestSandbox::UseLocalService(home, server));
     }
 
     void init()
@@ -189,7 +164,7 @@ private slots:
     {
         const QByteArray md5 = FileDownloader::Md5Hex(catalogue).toUpper().toLatin1();
         // The answer ends at its first zero byte.
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)));
         server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
         CatalogueRequest r = Request(QString(), QString());
         r.alwaysAsk = 0;
@@ -216,9 +191,9 @@ private slots:
     void unchangedCatalogue()
     {
         const QString open = CatalogueSlots::MakeCatalogueFileName(4);
-        WriteBytes(open, "open catalogue");
+        QVERIFY(WriteBytes(open, "open catalogue"));
         QVERIFY(CatalogueSlots::WritePreFile(4));
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g1", "/files/c.rfile", "")));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g1", "/files/c.rfile", "")));
         CatalogueRequest r = Request("g1", open);
         QCOMPARE(r.localPath, open);
         QVERIFY(!r.needDownload);
@@ -232,10 +207,10 @@ private slots:
     {
         // The pointer names the file the store has open; the service has a newer catalogue.
         const QString open = CatalogueSlots::MakeCatalogueFileName(0);
-        WriteBytes(open, "open catalogue");
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "older catalogue");
+        QVERIFY(WriteBytes(open, "open catalogue"));
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "older catalogue"));
         QVERIFY(CatalogueSlots::WritePreFile(0));
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/new.rfile", "")));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", "")));
         server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
         CatalogueRequest r = Request("g1", open);
         QCOMPARE(r.localPath, open);
@@ -268,11 +243,11 @@ private slots:
         const QByteArray goodMd5 = FileDownloader::Md5Hex("catalogue").toLatin1();
         QTest::newRow("empty answer") << QByteArray() << 200 << QByteArray("catalogue") << 0;
         QTest::newRow("answer starts with a zero byte") << QByteArray("\0ok", 3) << 200 << QByteArray("catalogue") << 0;
-        QTest::newRow("answer with status 404") << OkAnswer("g2", "/files/c.rfile", goodMd5) << 404 << QByteArray("catalogue") << 0;
+        QTest::newRow("answer with status 404") << CatalogueOkAnswer("g2", "/files/c.rfile", goodMd5) << 404 << QByteArray("catalogue") << 0;
         QTest::newRow("retry") << QByteArray("retry|||") << 200 << QByteArray("catalogue") << 2;
         QTest::newRow("upgrade") << QByteArray("upgrade|||") << 200 << QByteArray("catalogue") << 3;
-        QTest::newRow("md5 mismatch") << OkAnswer("g2", "/files/c.rfile", FileDownloader::Md5Hex("other").toLatin1()) << 200 << QByteArray("catalogue") << 1;
-        QTest::newRow("empty catalogue") << OkAnswer("g2", "/files/c.rfile", "") << 200 << QByteArray() << 1;
+        QTest::newRow("md5 mismatch") << CatalogueOkAnswer("g2", "/files/c.rfile", FileDownloader::Md5Hex("other").toLatin1()) << 200 << QByteArray("catalogue") << 1;
+        QTest::newRow("empty catalogue") << CatalogueOkAnswer("g2", "/files/c.rfile", "") << 200 << QByteArray() << 1;
     }
 
     void failures()
@@ -293,7 +268,7 @@ private slots:
 
     void closeDuringDownload()
     {
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(OkAnswer("g2", "/files/c.rfile", "")));
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/c.rfile", "")));
         server.SetResponse("/files/c.rfile", TestHttpResponse::Hang());
         CatalogueRequest r = Request(QString(), QString());
         QElapsedTimer clock;

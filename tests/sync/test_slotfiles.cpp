@@ -1,30 +1,16 @@
 #include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
 #include "Helper.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(bytes);
-}
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
 
 class TestSlotFiles : public QObject
 {
@@ -48,9 +34,7 @@ private slots:
     void initTestCase()
     {
         // Data folders live in a home of our own.
-        QVERIFY(home.isValid());
-        qputenv("HOME", home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(TestSandbox::UsePrivateHome(home));
         folder = Helper::GetLocalFolder(Helper::FolderDatabase);
         QVERIFY(!folder.isEmpty());
         QVERIFY(folder.startsWith(home.path()));
@@ -84,11 +68,11 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, slot);
         QCOMPARE(CatalogueSlots::ReadPreFileSlot(), 0);  // no pointer file
-        WriteBytes(CatalogueSlots::MakePreFilePath(), content);
+        QVERIFY(WriteBytes(CatalogueSlots::MakePreFilePath(), content));
         QCOMPARE(CatalogueSlots::ReadPreFileSlot(), slot);
 
         // The named slot is used only when its file is usable; slot 10 never is.
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)), "catalogue");
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)), "catalogue"));
         int picked = -1;
         bool needDownload = false;
         const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
@@ -106,7 +90,7 @@ private slots:
     void searchDeletesOnlyTheReturnedSlot()
     {
         // Start-up: no pointer, an old slot-0 file is deleted and slot 0 is reused.
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "old");
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "old"));
         int slot = -1;
         bool needDownload = false;
         QCOMPARE(CatalogueSlots::PickCatalogFile({}, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(0));
@@ -115,9 +99,9 @@ private slots:
         QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0)));
 
         // Slots in use are skipped (case does not matter) and their files stay.
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "zero");
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "one");
-        WriteBytes(CatalogueSlots::MakeCatalogueFileName(3), "three");
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "zero"));
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "one"));
+        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(3), "three"));
         const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
         QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
         QCOMPARE(slot, 2);
@@ -134,10 +118,10 @@ private slots:
             const QString path = CatalogueSlots::MakeCatalogueFileName(i);
             if (i % 2) {
                 inUse << path;
-                WriteBytes(path, "busy");
+                QVERIFY(WriteBytes(path, "busy"));
             } else {
                 QVERIFY(QDir().mkpath(path));
-                WriteBytes(path + "/inner", "x");
+                QVERIFY(WriteBytes(path + "/inner", "x"));
             }
         }
         int slot = -1;

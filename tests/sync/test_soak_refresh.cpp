@@ -4,7 +4,6 @@
 #include "ItemBook.h"
 #include "QWriteLockerExt2.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -177,11 +176,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid());
-        qputenv("HOME", home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(server.Start());
-        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        QVERIFY(TestSandbox::UseLocalService(home, server));
         for (int i = 0; i < 4; ++i) {
             goodGuids << QStringLiteral("soak-guid-%1").arg(i);
             QVERIFY(!CatalogueBytes(goodGuids.last(), Books).isEmpty());

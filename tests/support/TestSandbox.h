@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QTemporaryDir;
+class TestHttpServer;
+
+// Set-up shared by the tests that need data folders of their own or the local service.
+namespace TestSandbox {
+
+// Points the data folders into home (HOME and Qt's test mode); false when home is not usable.
+bool UsePrivateHome(const QTemporaryDir &home);
+
+// UsePrivateHome, then starts server and points the service, version and web roots at it.
+// False (with a warning saying which step) when any step fails.
+bool UseLocalService(const QTemporaryDir &home, TestHttpServer &server);
+
+// The file's bytes; empty when it is missing or cannot be read.
+QByteArray ReadBytes(const QString &path);
+
+// Replaces the file's content; false when it cannot be opened or not all bytes were written.
+bool WriteBytes(const QString &path, const QByteArray &bytes);
+
+// A catalogue service answer announcing the file at location: "ok|guid|location|md5|5|6".
+QByteArray CatalogueOkAnswer(const QByteArray &guid, const QByteArray &location, const QByteArray &md5);
+
+} // namespace TestSandbox
