@@ -13,7 +13,7 @@ class TestBookOrder : public QObject
 {
     Q_OBJECT
 
-    struct Spec
+    struct TestBook
     {
         qint64 uid;
         qint64 pubSeconds;
@@ -24,10 +24,10 @@ class TestBookOrder : public QObject
         qint64 size;
     };
 
-    static void AddBooks(ItemDataSaver &store, const QList<Spec> &specs)
+    static void AddBooks(ItemDataSaver &store, const QList<TestBook> &testBooks)
     {
         QWriteLockerExt2 token(&store.lock);
-        for (const Spec &s : specs) {
+        for (const TestBook &s : testBooks) {
             auto *book = new ItemBook();
             book->uid = s.uid;
             book->name = QStringLiteral("Book %1").arg(s.uid);
@@ -134,13 +134,13 @@ private slots:
     void randomOrderIsAFreshPermutation()
     {
         ItemDataSaver big;
-        QList<Spec> specs;
+        QList<TestBook> testBooks;
         QList<qint64> bigIds;
         for (qint64 id = 1; id <= 40; ++id) {
-            specs.append({id, id, id, 0.0f, 0.0f, id, id});
+            testBooks.append({id, id, id, 0.0f, 0.0f, id, id});
             bigIds.append(id);
         }
-        AddBooks(big, specs);
+        AddBooks(big, testBooks);
 
         const QList<qint64> first = Sort(big, OrderBy_Random, false, &bigIds);
         const QList<qint64> second = Sort(big, OrderBy_Random, true, &bigIds);
