@@ -1,11 +1,13 @@
 #include "ItemBook.h"
 
 #include "Formatters.h"
+#include "ItemBookLoadCache.h"
+#include "LocalTimeConverter.h"
 
-#include <QLocale>
 #include <QStringList>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 QList<qint64> ParseIdList(const QString &text)
@@ -33,20 +35,44 @@ void CopyIdList(const QList<qint64> *source, QList<qint64> *destination)
 
 namespace {
 
-// Catalogue times are unsigned 32-bit seconds since the epoch, shown in local time.
-QDateTime ToLocalDateTime(const QVariant &value)
+// Catalogue times are unsigned 32-bit seconds since the epoch.
+qint64 CatalogueSeconds(const QVariant &value)
 {
-    const quint32 seconds = static_cast<quint32>(value.toLongLong());
-    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds), Qt::LocalTime);
+    return static_cast<qint64>(static_cast<quint32>(value.toLongLong()));
 }
 
-// The catalogue writes its event times as UTC wall-clock values: re-read the shown
-// date and clock time as UTC and convert to local time.
-QDateTime WallClockAsUtcToLocal(const QDateTime &time)
+// Floats travel through the text cache as their bit pattern.
+qint64 FloatKey(float value)
 {
-    if (!time.isValid())
-        return QDateTime();
-    return QDateTime(time.date(), time.time(), Qt::UTC).toLocalTime();
+    quint32 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float KeyFloat(qint64 key)
+{
+    const quint32 bits = static_cast<quint32>(key);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+QString MakePagesText(qint64 pages)
+{
+    return pages != 0 ? QString::number(pages) + QStringLiteral(" Pages") : QString();
+}
+
+QString MakeStarsText(qint64 key)
+{
+    const float stars = KeyFloat(key);
+    return std::fabs(stars) < std::numeric_limits<float>::epsilon()
+               ? QString()
+               : QString::number(static_cast<double>(stars), 'g', 6);
+}
+
+QString MakePriceText(qint64 key)
+{
+    return QStringLiteral("$") + QString::number(static_cast<double>(KeyFloat(key)), 'f', 2);
 }
 
 } // namespace
@@ -61,6 +87,17 @@ ItemBook::ItemBook()
 
 bool ItemBook::LoadFromRecord(const DatabaseRow &row)
 {
+    const LocalTimeConverter converter;
+    return Fill(row, converter, nullptr);
+}
+
+bool ItemBook::LoadFromRecord(const DatabaseRow &row, ItemBookLoadCache &cache)
+{
+    return Fill(row, cache.Converter(), &cache);
+}
+
+bool ItemBook::Fill(const DatabaseRow &row, const LocalTimeConverter &converter, ItemBookLoadCache *cache)
+{
     uid = row.value(QStringLiteral("UID")).toLongLong();
     lid = row.value(QStringLiteral("LID")).toLongLong();
     name = row.value(QStringLiteral("BookName")).toString();
@@ -69,7 +106,7 @@ bool ItemBook::LoadFromRecord(const DatabaseRow &row)
     catalogNames = row.value(QStringLiteral("BookCatalog")).toString();
     catalogIds = row.value(QStringLiteral("BookCatalogIDS")).toString();
     author = row.value(QStringLiteral("BookAuthor")).toString();
-    bookDate = ToLocalDateTime(row.value(QStringLiteral("BookDate")));
+    const qint64 bookSeconds = CatalogueSeconds(row.value(QStringLiteral("BookDate")));
     pages = row.value(QStringLiteral("BookPages")).toLongLong();
     size = row.value(QStringLiteral("BookSize")).toLongLong();
     stars = row.value(starsField).toFloat();
@@ -77,29 +114,41 @@ bool ItemBook::LoadFromRecord(const DatabaseRow &row)
     goLink = row.value(QStringLiteral("GoLink")).toString();
     transLink = row.value(QStringLiteral("_TransLink")).toString();
     introLong = row.value(QStringLiteral("IntroLong")).toString();
-    firstPubTime = ToLocalDateTime(row.value(QStringLiteral("FirstPubTimeGMT")));
+    firstPubTime = converter.FromSecsSinceEpoch(CatalogueSeconds(row.value(QStringLiteral("FirstPubTimeGMT"))));
     localCompField = row.value(QStringLiteral("LocalCompField")).toLongLong();
-    checkTime = ToLocalDateTime(row.value(QStringLiteral("_CheckTimeGMT")));
+    checkTime = converter.FromSecsSinceEpoch(CatalogueSeconds(row.value(QStringLiteral("_CheckTimeGMT"))));
     imageCompId = row.value(QStringLiteral("_ImageCompID")).toLongLong();
 
-    catalogIdList = ParseIdList(catalogIds);
+    // The catalogue writes its event times as UTC wall-clock values: the shown date and clock
+    // time are re-read as UTC and converted to local time.
+    firstPubTimeLocal = converter.WallClockAsUtcToLocal(firstPubTime);
+    firstPubText = firstPubTimeLocal.isValid() ? converter.ShortText(firstPubTimeLocal) : QString();
+    checkTimeLocal = converter.WallClockAsUtcToLocal(checkTime);
 
-    const QLocale locale = QLocale::system();
-    if (bookDate.isValid())
-        bookDateText = locale.toString(bookDate.date(), QLocale::ShortFormat);
-
-    firstPubTimeLocal = WallClockAsUtcToLocal(firstPubTime);
-    firstPubText = firstPubTimeLocal.isValid()
-                       ? locale.toString(firstPubTimeLocal, QLocale::ShortFormat)
-                       : QString();
-    checkTimeLocal = WallClockAsUtcToLocal(checkTime);
-
-    pagesText = pages != 0 ? QString::number(pages) + QStringLiteral(" Pages") : QString();
-    sizeText = FormatFileSize(size);
-    starsText = std::fabs(stars) < std::numeric_limits<float>::epsilon()
-                    ? QString()
-                    : QString::number(static_cast<double>(stars), 'g', 6);
-    orgPriceText = QStringLiteral("$") + QString::number(static_cast<double>(orgPrice), 'f', 2);
+    if (cache) {
+        // Values that repeat across a catalogue are shared; names, links, descriptions and
+        // event times rarely repeat.
+        const ItemBookLoadCache::LocalDate &date = cache->Date(bookSeconds);
+        bookDate = date.time;
+        bookDateText = date.shortDateText;
+        catalogIdList = cache->IdList(catalogIds);
+        cache->Share(catalogIds);
+        cache->Share(catalogNames);
+        cache->Share(author);
+        pagesText = cache->Text(ItemBookLoadCache::PagesText, pages, MakePagesText);
+        sizeText = FormatFileSize(size); // sizes rarely repeat, their rounded texts do
+        cache->Share(sizeText);
+        starsText = cache->Text(ItemBookLoadCache::StarsText, FloatKey(stars), MakeStarsText);
+        orgPriceText = cache->Text(ItemBookLoadCache::PriceText, FloatKey(orgPrice), MakePriceText);
+    } else {
+        bookDate = converter.FromSecsSinceEpoch(bookSeconds);
+        bookDateText = bookDate.isValid() ? converter.ShortDateText(bookDate.date()) : QString();
+        catalogIdList = ParseIdList(catalogIds);
+        pagesText = MakePagesText(pages);
+        sizeText = FormatFileSize(size);
+        starsText = MakeStarsText(FloatKey(stars));
+        orgPriceText = MakePriceText(FloatKey(orgPrice));
+    }
 
     if (uid < 1 || name.isEmpty()) {
         comparePart = ItemComparePart();

@@ -11,6 +11,9 @@
 // One catalogue row as DatabaseHolder::SelectRows returns it: column name -> value.
 using DatabaseRow = QHash<QString, QVariant>;
 
+class ItemBookLoadCache;
+class LocalTimeConverter;
+
 // Splits "|12|40|" into its positive ids, in order; empty parts are skipped, duplicates kept.
 QList<qint64> ParseIdList(const QString &text);
 // Clears the destination (when given), then appends every id of the source (when given).
@@ -25,6 +28,9 @@ public:
 
     // Fills the record from one row; false when the row has no positive "UID" or no "BookName".
     bool LoadFromRecord(const DatabaseRow &row);
+    // The same for one of many records filled together: repeated values are shared through
+    // the cache (the record's values are equal to those of the one-row form).
+    bool LoadFromRecord(const DatabaseRow &row, ItemBookLoadCache &cache);
 
     qint64 uid = 0;
     qint64 lid = 0;
@@ -62,4 +68,7 @@ public:
     QString starsText;
     QString orgPriceText;
     ItemComparePart comparePart;
+
+private:
+    bool Fill(const DatabaseRow &row, const LocalTimeConverter &converter, ItemBookLoadCache *cache);
 };

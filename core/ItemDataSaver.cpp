@@ -2,6 +2,7 @@
 
 #include "Const.h"
 #include "ItemBook.h"
+#include "ItemBookLoadCache.h"
 #include "ItemCategory.h"
 #include "QReadLockerExt2.h"
 #include "QWriteLockerExt2.h"
@@ -64,13 +65,14 @@ void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
     // The count comes from the file: bound the reservation against a damaged value.
     cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 20)));
     const QString uidColumn = QStringLiteral("UID");
+    ItemBookLoadCache shared;
     database->VisitRows(QStringLiteral("select * from %1").arg(Const::TablePublishedBookInfo),
-                        [&cache, &uidColumn](const DatabaseRow &row) {
+                        [&cache, &uidColumn, &shared](const DatabaseRow &row) {
                             const qint64 uid = row.value(uidColumn).toLongLong();
                             if (cache.contains(uid))
                                 return;
                             auto *book = new ItemBook();
-                            if (book->LoadFromRecord(row))
+                            if (book->LoadFromRecord(row, shared))
                                 cache.insert(uid, book);
                             else
                                 delete book;
