@@ -170,6 +170,7 @@ void TestCommandsSettings::OpenOnSecondPage()
     {
         QWriteLocker locker(&window->settings().lock);
         window->settings().currentSettings.Display_DefaultView = View_Details;
+        window->settings().currentSettings.Check_NewVersion = true;
         window->settings().currentSettings.Check_NewDatabase = false;
         window->settings().currentSettings.Check_NewDatabase_Minutes = 120;
     }
@@ -201,13 +202,17 @@ void TestCommandsSettings::acceptedSettingsReapplyTheDatabaseTimer()
     QCOMPARE(reread.currentSettings.Check_NewDatabase, true);
     QCOMPARE(reread.currentSettings.Check_NewDatabase_Minutes, 10080);
 
-    // The tool-bar command is the same command: switching the check off stops the timer.
+    QVERIFY(window->timerVersion()->isActive());
+
+    // The tool-bar command is the same command: switching the checks off stops the timers.
     ModalScript({Settings([](DlgNativeSettings *dialog) {
         QCOMPARE(dialog->ui->Check_NewDatabase_Minutes->currentText(), QStringLiteral("168"));
         dialog->ui->Check_NewDatabase->click();
+        dialog->ui->Check_NewVersion->click();
         Press(dialog, QDialogButtonBox::Ok);
     })}).Run(Form()->action_Tool_Settings);
     QVERIFY(!window->timerDatabase()->isActive());
+    QVERIFY(!window->timerVersion()->isActive());
     QCOMPARE(window->settings().GetCurrentSettings().Check_NewDatabase, false);
 }
 
