@@ -62,6 +62,8 @@ int Measure(const QString &path)
     store.SortBookIds(OrderBy_Random, false, &ids, sorted, token);
     const qint64 sortRandomMs = timer.restart();
 
+    // Local-time conversions cost far more with TZ unset (the zone file is checked on each).
+    out << "TZ: " << (qEnvironmentVariableIsSet("TZ") ? qEnvironmentVariable("TZ") : QStringLiteral("unset")) << "\n";
     out << "catalogue: " << store.knownBookCount << " books, " << store.books->size()
         << " cached" << Qt::endl;
     out << "LoadDatabase: " << openMs << " ms" << Qt::endl;
