@@ -1,6 +1,7 @@
 // Commands of the main window: folder dialogs, removal, store page links, caches and the
 // manual version check.
 #include "test_mainwindow_fixture.h"
+#include "test_modal_script.h"
 
 #include "DlgAddCategory.h"
 #include "DlgAddFilter.h"
@@ -25,88 +26,6 @@
 using namespace MainWindowTest;
 
 namespace {
-
-// Handles, in order, the modal windows that the code under test opens; each step gets one.
-// Steps run from the modal window's own event loop (not inside the polling timer), so they may
-// open further modal windows. A window that no step is left for is rejected and recorded.
-class ModalScript : public QObject
-{
-public:
-    using Step = std::function<void(QWidget *)>;
-
-    explicit ModalScript(QList<Step> steps = {})
-        : steps(std::move(steps))
-    {
-        connect(&timer, &QTimer::timeout, this, [this]() {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || seen.contains(modal))
-                return;
-            seen << modal;
-            if (handled == this->steps.size()) {
-                unexpected << modal->windowTitle();
-                QTimer::singleShot(0, qobject_cast<QDialog *>(modal), &QDialog::reject);
-                return;
-            }
-            QTimer::singleShot(0, modal, [step = this->steps.at(handled++), modal]() {
-                step(modal);
-                // A failed step must not leave its window waiting for ever.
-                auto *dialog = qobject_cast<QDialog *>(modal);
-                if (dialog && QTest::currentTestFailed() && dialog->isVisible())
-                    dialog->QDialog::done(QDialog::Rejected);
-            });
-        });
-    }
-
-    // Runs the command; every step must have been used.
-    void Run(const std::function<void()> &command)
-    {
-        timer.start(10);
-        command();
-        timer.stop();
-        QCOMPARE(handled, steps.size());
-        QCOMPARE(unexpected, QStringList());
-    }
-
-    void Run(QAction *action)
-    {
-        QVERIFY(action->isEnabled());
-        Run([action]() { action->trigger(); });
-    }
-
-private:
-    QList<Step> steps;
-    QList<QPointer<QWidget>> seen;
-    int handled = 0;
-    QStringList unexpected;
-    QTimer timer;
-};
-
-ModalScript::Step Answer(QMessageBox::StandardButton button, const QString &title, const QString &text)
-{
-    return [=](QWidget *widget) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        QVERIFY(box);
-        QCOMPARE(box->windowTitle(), title);
-        QCOMPARE(box->text(), text);
-        box->button(button)->click();
-    };
-}
-
-template <typename Dialog>
-ModalScript::Step Fill(const std::function<void(Dialog *)> &fill)
-{
-    return [fill](QWidget *widget) {
-        auto *dialog = qobject_cast<Dialog *>(widget);
-        QVERIFY(dialog);
-        fill(dialog);
-    };
-}
-
-template <typename Dialog>
-void Press(Dialog *dialog, QDialogButtonBox::StandardButton which)
-{
-    dialog->ui->buttonBox->button(which)->click();
-}
 
 QList<qint64> Sorted(QList<qint64> ids)
 {

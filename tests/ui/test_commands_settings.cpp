@@ -1,6 +1,7 @@
 // Commands of the main window that change how it works: settings, About and the folder re-order
 // mode with its drop.
 #include "test_mainwindow_fixture.h"
+#include "test_modal_script.h"
 
 #include "DlgAbout.h"
 #include "DlgNativeSettings.h"
@@ -24,66 +25,9 @@ using namespace MainWindowTest;
 
 namespace {
 
-// Handles, in order, the modal windows the command opens; each step gets one. Steps run from
-// the modal window's own event loop. A window no step is left for is rejected and recorded.
-class ModalScript : public QObject
-{
-public:
-    using Step = std::function<void(QWidget *)>;
-
-    explicit ModalScript(QList<Step> steps = {})
-        : steps(std::move(steps))
-    {
-        connect(&timer, &QTimer::timeout, this, [this]() {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || seen.contains(modal))
-                return;
-            seen << modal;
-            if (handled == this->steps.size()) {
-                unexpected << modal->windowTitle();
-                QTimer::singleShot(0, qobject_cast<QDialog *>(modal), &QDialog::reject);
-                return;
-            }
-            QTimer::singleShot(0, modal, [step = this->steps.at(handled++), modal]() {
-                step(modal);
-                // A failed step must not leave its window waiting for ever.
-                auto *dialog = qobject_cast<QDialog *>(modal);
-                if (dialog && QTest::currentTestFailed() && dialog->isVisible())
-                    dialog->QDialog::done(QDialog::Rejected);
-            });
-        });
-    }
-
-    void Run(QAction *action)
-    {
-        QVERIFY(action->isEnabled());
-        timer.start(10);
-        action->trigger();
-        timer.stop();
-        QCOMPARE(handled, steps.size());
-        QCOMPARE(unexpected, QStringList());
-    }
-
-private:
-    QList<Step> steps;
-    QList<QPointer<QWidget>> seen;
-    int handled = 0;
-    QStringList unexpected;
-    QTimer timer;
-};
-
 ModalScript::Step Settings(const std::function<void(DlgNativeSettings *)> &fill)
 {
-    return [fill](QWidget *widget) {
-        auto *dialog = qobject_cast<DlgNativeSettings *>(widget);
-        QVERIFY(dialog);
-        fill(dialog);
-    };
-}
-
-void Press(DlgNativeSettings *dialog, QDialogButtonBox::StandardButton which)
-{
-    dialog->ui->buttonBox->button(which)->click();
+    return Fill<DlgNativeSettings>(fill);
 }
 
 void Choose(QComboBox *combo, const QString &text)
