@@ -21,6 +21,8 @@ void CopyIdList(const QList<qint64> *source, QList<qint64> *destination);
 
 // One book of the catalogue, filled from one row of "published_bookinfo".
 // Created on the heap by the catalogue store and owned by its book cache.
+// Loaded date-times are local times: each holds its instant with the local offset of that
+// instant (LocalTimeConverter), so dates, clock times and texts read as local ones.
 class ItemBook
 {
 public:
