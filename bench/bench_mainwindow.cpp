@@ -87,6 +87,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
+    // The first load runs for real: keep its requests on a closed loopback port.
+    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9"),
+                                     QString());
     QCoreApplication::setOrganizationName(Const::CompanyName);
     QCoreApplication::setApplicationName(Const::AppName);
     RegisterSqlCipherDriver();

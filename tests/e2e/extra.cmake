@@ -8,3 +8,8 @@ if(TARGET e2e_test_endtoend)
     add_dependencies(e2e_test_endtoend tessaly-e2e tessaly-catalogue)
     set_tests_properties(e2e_test_endtoend PROPERTIES TIMEOUT 120 LABELS "e2e")
 endif()
+
+# The process tests of the ui area run the same test build of the program.
+if(TARGET ui_test_program_process)
+    add_dependencies(ui_test_program_process tessaly-e2e)
+endif()

@@ -19,9 +19,11 @@
 
 namespace {
 
+// The program's own entry built with its service pointed at a closed loopback port, so that a
+// run never looks up the shipped service host.
 QString ProgramPath()
 {
-    return qEnvironmentVariable("TESSALY_TEST_BINARY_DIR") + QStringLiteral("/tessaly");
+    return qEnvironmentVariable("TESSALY_TEST_BINARY_DIR") + QStringLiteral("/tests/e2e/tessaly-e2e");
 }
 
 // A private home and data folders for one program run.
@@ -51,6 +53,7 @@ public:
         env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        env.insert(QStringLiteral("TESSALY_E2E_SERVICE_URL"), QStringLiteral("http://127.0.0.1:9"));
         return env;
     }
 

@@ -1,3 +1,4 @@
+#include "Const.h"
 #include "QtSingleApplication.h"
 #include "SingleInstanceGuard.h"
 
@@ -92,6 +93,9 @@ int RunEntry(int argc, char **argv)
         timer->start(10);
     });
     argv[1] = argv[0];
+    // Never look up the shipped service host from a test.
+    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9"),
+                                     QString());
     return TessalyMain(argc - 1, argv + 1);
 }
 } // namespace
