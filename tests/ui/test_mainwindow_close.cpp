@@ -113,7 +113,8 @@ void TestMainWindowClose::startHiddenOnlyFromBackground()
     QVERIFY(window->IsStartHidden());
     QVERIFY(!window->isVisible());
     QCOMPARE(window->QueryCurrentWindowText(), Const::AppName);
-    QVERIFY(window->windowTitle().startsWith(Const::AppName + QStringLiteral(" - Version: ")));
+    QCOMPARE(window->windowTitle(), Const::AppName + QStringLiteral(" - Version: ") + Const::FullVersion
+                                        + QStringLiteral(" (") + Const::WebsiteUrl + QStringLiteral(")"));
 }
 
 void TestMainWindowClose::trayActivationReasons()

@@ -7,6 +7,7 @@
 #include "UserImageRefresher.h"
 
 #include <QStandardItemModel>
+#include <QToolBar>
 
 using namespace MainWindowTest;
 
@@ -34,6 +35,7 @@ private slots:
     void viewSwitchKeepsThePage();
     void coversOfAPageQueuedFirstInPageOrder();
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
+    void toolBarsInOrder();
 
 private:
     void Open(int view, int pageSize);
@@ -42,6 +44,9 @@ private:
     QList<qint64> RowIds() const;
     int CurrentPage() { return window->page().GetCurrentPage(); }
     QList<bool> PageCommands() const;
+    // The entries of the tool bar that holds the action: object names, "|" for separators,
+    // "<spacer>", "<combo>" and label texts for widgets.
+    QStringList ToolBarEntries(QAction *member) const;
     ItemBook Book(qint64 id);
 
     QTemporaryDir dir;
@@ -463,6 +468,70 @@ void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
     }
     QCOMPARE(RowIds(), QList<qint64>({6}));
     QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
+}
+
+
+QStringList TestMainWindowList::ToolBarEntries(QAction *member) const
+{
+    QToolBar *bar = nullptr;
+    for (QToolBar *candidate : window->findChildren<QToolBar *>()) {
+        if (candidate != window->form()->mainToolBar && candidate->actions().contains(member))
+            bar = candidate;
+    }
+    if (!bar)
+        return {};
+    QStringList entries;
+    for (QAction *action : bar->actions()) {
+        if (action->isSeparator()) {
+            entries << QStringLiteral("|");
+        } else if (QWidget *widget = bar->widgetForAction(action); widget && !action->objectName().startsWith(QStringLiteral("action_"))) {
+            if (auto *label = qobject_cast<QLabel *>(widget))
+                entries << (label->text().isEmpty() ? QStringLiteral("<label>") : label->text());
+            else if (qobject_cast<QComboBox *>(widget))
+                entries << QStringLiteral("<combo>");
+            else if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
+                entries << QStringLiteral("<spacer>");
+            else
+                entries << QStringLiteral("<widget>");
+        } else {
+            entries << action->objectName().mid(int(qstrlen("action_")));
+        }
+    }
+    return entries;
+}
+
+void TestMainWindowList::toolBarsInOrder()
+{
+    Ui_MainWindow *ui = window->form();
+    const QString line = QStringLiteral("|");
+    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_View_Refresh),
+             QStringList({QStringLiteral("ShowInfo_View_Refresh"), line, QStringLiteral("ShowInfo_View_Covers"),
+                          QStringLiteral("ShowInfo_View_Details"), line, QStringLiteral(" Order:"),
+                          QStringLiteral("ShowInfo_OrderBy_None"), QStringLiteral("ShowInfo_OrderBy_Random"),
+                          QStringLiteral("ShowInfo_OrderBy_EventStartDate"), QStringLiteral("ShowInfo_OrderBy_BookDate"),
+                          QStringLiteral("ShowInfo_OrderBy_UserRating"), QStringLiteral("ShowInfo_OrderBy_OrgPrice"),
+                          QStringLiteral("ShowInfo_OrderBy_BookPages"), QStringLiteral("ShowInfo_OrderBy_BookSize"),
+                          QStringLiteral("<spacer>"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
+    QCOMPARE(ToolBarEntries(ui->action_ShowCategory_Option_ResortCategory),
+             QStringList({QStringLiteral("ShowCategory_Option_ResortCategory"),
+                          QStringLiteral("ShowCategory_Option_EditFolder"),
+                          QStringLiteral("ShowCategory_Option_RemoveFolder"), line}));
+    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_Page_First),
+             QStringList({QStringLiteral("<label>"), line, QStringLiteral(" Images Queue: 0 "), QStringLiteral("<spacer>"),
+                          line, QStringLiteral("ShowInfo_Page_First"), QStringLiteral("ShowInfo_Page_Prev"),
+                          QStringLiteral("<combo>"), QStringLiteral("ShowInfo_Page_Next"),
+                          QStringLiteral("ShowInfo_Page_Last"), line, QStringLiteral("ShowInfo_View_Prev"),
+                          QStringLiteral("ShowInfo_View_Next"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
+    // The page moves show icons only; the order opens as "Normal" with the descending arrow.
+    QVERIFY(ui->action_ShowInfo_Page_First->text().isEmpty());
+    QVERIFY(ui->action_ShowInfo_Page_Last->text().isEmpty());
+    QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
+    QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked());
+    // The refresh command sits at the right end of the main tool bar.
+    const QList<QAction *> main = ui->mainToolBar->actions();
+    QVERIFY(main.size() >= 3);
+    QCOMPARE(main.last(), ui->action_Reresh_All_Data);
+    QVERIFY(main.at(main.size() - 2)->isSeparator());
 }
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowList)
