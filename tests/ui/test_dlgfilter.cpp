@@ -33,6 +33,14 @@ QList<int> Tags(FlowLayout *row)
     return tags;
 }
 
+QStringList Texts(FlowLayout *row)
+{
+    QStringList texts;
+    for (int i = 0; i < row->count(); ++i)
+        texts << qobject_cast<QCheckBoxWithTag *>(row->itemAt(i)->widget())->text();
+    return texts;
+}
+
 QCheckBoxWithTag *Range(FlowLayout *row, qint64 code)
 {
     return AddFilterCreator::FindTagBox(row, QVariant(code));
@@ -108,7 +116,15 @@ private slots:
         QCOMPARE(Tags(search.creator.priceRow), QList<int>({2000, 2002, 2003, 2004, 2005, 2006, 2001}));
         QCOMPARE(Tags(search.creator.pagesRow), QList<int>({3000, 3002, 3003, 3004, 3005, 3006, 3007, 3001}));
         QCOMPARE(Tags(search.creator.sizeRow), QList<int>({4000, 4002, 4003, 4004, 4005, 4001}));
-        QCOMPARE(Range(search.creator.priceRow, 2001)->text(), QStringLiteral("More than $50"));
+        QCOMPARE(Texts(search.creator.ratingRow),
+                 QStringLiteral("unknown value|2 - 3 Stars|3 - 4 Stars|4 - 5 Stars|5 Stars").split(QLatin1Char('|')));
+        QCOMPARE(Texts(search.creator.priceRow),
+                 QStringLiteral("unknown value|$0|$0 - $10|$10 - $20|$20 - $30|$30 - $50|More than $50").split(QLatin1Char('|')));
+        QCOMPARE(Texts(search.creator.pagesRow),
+                 QStringLiteral("unknown value|1 - 10|11 - 30|31 - 50|51 - 100|101 - 200|201 - 400|More than 400")
+                     .split(QLatin1Char('|')));
+        QCOMPARE(Texts(search.creator.sizeRow),
+                 QStringLiteral("unknown value|< 500KB|500KB - 1MB|1MB - 10MB|10MB - 50MB|More than 50MB").split(QLatin1Char('|')));
     }
 
     void editShowsTheFolderAndWritesTheFormBack()

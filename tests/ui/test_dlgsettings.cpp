@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -159,6 +161,19 @@ private slots:
         QCOMPARE(ui.get<QPushButton>("Start_AutoStart_Help")->text(), QStringLiteral("Automatically start the software when I log on to Mac"));
         QCOMPARE(ui.check("Start_AutoStart")->text(), ui.get<QPushButton>("Start_AutoStart_Help")->text());
         QCOMPARE(ui.check("Start_AutoMinimized")->text(), QStringLiteral("--> start the software minimized"));
+        const QStringList texts = {ui.get<QGroupBox>("groupBox")->title(), ui.check("App_Minimize_to_tray")->text(),
+                                   ui.check("App_Close_to_tray")->text(), ui.check("Start_AutoMaximized")->text(),
+                                   ui.check("Check_NewVersion")->text(), ui.check("Check_NewDatabase")->text(),
+                                   ui.get<QLabel>("label_2")->text(), ui.check("Advance_UseDirectGoLink")->text(),
+                                   ui.get<QGroupBox>("groupBox_2")->title(), ui.get<QLabel>("label")->text(),
+                                   ui.get<QLabel>("label_3")->text(), ui.get<QLabel>("label_6")->text()};
+        QCOMPARE(texts, (QStringList{QStringLiteral("General"), QStringLiteral("Minimize software to tray"),
+                                     QStringLiteral("Close software to tray"), QStringLiteral("Start the software maximized"),
+                                     QStringLiteral("Automatically check for new version"),
+                                     QStringLiteral("Automatically check for book database every"), QStringLiteral("hours"),
+                                     QStringLiteral("Directly link to the purchase site"), QStringLiteral("Display"),
+                                     QStringLiteral("Default View:"), QStringLiteral("Covers View: Number of items per page:"),
+                                     QStringLiteral("Details View: Number of items per page:")}));
         QVERIFY(ui.check("Start_AutoStart")->isHidden());
         QVERIFY(ui.check("Start_AutoMinimized")->isHidden());
         QVERIFY(!ui.check("Start_AutoMinimized")->isEnabled());
