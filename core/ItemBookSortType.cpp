@@ -2,7 +2,9 @@
 
 bool ItemBookSortTypeInitialAscending(ItemBookSortType type)
 {
-    return type == OrderBy_BookPages || type == OrderBy_BookSize;
+    // Pages and size start small-to-large; the values without an enumerator (7 to 10, above 11)
+    // do too, and every other order starts with the largest or newest.
+    return type < OrderBy_None || (type >= OrderBy_BookPages && type != OrderBy_Random);
 }
 
 bool ItemBookSortTypeFlipsOnRepeat(ItemBookSortType type)

@@ -5,6 +5,7 @@
 #include "NativeApplication.h"
 #include "NativeHelper.h"
 #include "ObjectiveC.h"
+#include "StartupArguments.h"
 #include "StyleHelpers.h"
 #include "ui_mainwindow.h"
 
@@ -43,15 +44,9 @@ MainWindow::MainWindow(QWidget *parent, bool startWorkers)
         return;
     }
 
-    const bool background = words.contains(Const::ArgBackground, Qt::CaseInsensitive);
-    const bool restart = words.contains(Const::ArgRestart, Qt::CaseInsensitive);
-    startHidden = (background && !restart) || ObjectiveC::IsHidden();
+    startHidden = StartupArguments::IsStartHiddenRequested(words) || ObjectiveC::IsHidden();
 
-    bool autoMaximized = false;
-    {
-        QReadLocker locker(&config.lock);
-        autoMaximized = config.currentSettings.Start_AutoMaximized;
-    }
+    const bool autoMaximized = config.GetCurrentSettings().Start_AutoMaximized;
     if (autoMaximized) {
         if (startHidden)
             maximizeWhenShown = true;
@@ -70,7 +65,7 @@ MainWindow::MainWindow(QWidget *parent, bool startWorkers)
     loadingController.Create(true, loadingTitle);
     loadingController.ShowInLayout(ui->layoutForM2);
 
-    closeThread.SetThreadsToStop({&dataRefresher, &imageRefresher, &versionLoader, &dataLoader});
+    closeThread.SetThreadsToStop(WorkersInStopOrder());
 
     errorPixmap = new QPixmap(QStringLiteral(":/local/images/16/stop.png"));
     nullCoverPixmap = new QPixmap(QStringLiteral(":/local/images/other/nullcover-218.png"));
@@ -282,10 +277,8 @@ void MainWindow::ConnectWorkers(bool startWorkers)
     retryTimer->setInterval(300000);
     connect(retryTimer, &QTimer::timeout, this, &MainWindow::run_action_start_check_retry);
 
-    if (startWorkers) {
-        workersStarted = true;
+    if (startWorkers)
         dataLoader.StartIfNotRunning();
-    }
 }
 
 MainWindow::~MainWindow()
@@ -302,13 +295,16 @@ MainWindow::~MainWindow()
     delete helpPixmap;
 }
 
+QList<QThreadExtend *> MainWindow::WorkersInStopOrder()
+{
+    return {&dataRefresher, &imageRefresher, &versionLoader, &dataLoader};
+}
+
 void MainWindow::StopWorkersNow()
 {
     closeThread.Stop();
-    dataRefresher.Stop();
-    imageRefresher.Stop();
-    versionLoader.Stop();
-    dataLoader.Stop();
+    for (QThreadExtend *worker : WorkersInStopOrder())
+        worker->Stop();
 }
 
 QString MainWindow::QueryCurrentWindowText() const
@@ -411,11 +407,7 @@ void MainWindow::changeEvent(QEvent *event)
     auto *stateEvent = static_cast<QWindowStateChangeEvent *>(event);
     if (stateEvent->oldState() == Qt::WindowMinimized || !isMinimized())
         return;
-    bool toTray = false;
-    {
-        QReadLocker locker(&config.lock);
-        toTray = config.currentSettings.App_Minimize_to_tray;
-    }
+    const bool toTray = config.GetCurrentSettings().App_Minimize_to_tray;
     if (toTray) {
         event->ignore();
         ObjectiveC::HideWindow();
@@ -424,11 +416,7 @@ void MainWindow::changeEvent(QEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    bool toTray = false;
-    {
-        QReadLocker locker(&config.lock);
-        toTray = config.currentSettings.App_Close_to_tray;
-    }
+    const bool toTray = config.GetCurrentSettings().App_Close_to_tray;
     event->ignore();
     if (toTray && !QCoreApplication::closingDown() && isVisible() && !ObjectiveC::IsHidden()) {
         ObjectiveC::HideWindow();

@@ -132,8 +132,6 @@ public:
     static void FillPageComboBox(QComboBox *combo, int pageCount, int currentPage);
     void QueuePageCovers(UserImageRefresher *worker, const QList<ItemComparePart> &pageKeys);
     QVariant CurrentFolderId() const;
-    // Re-reads every tree row's caption and icon from its folder after a recomputation.
-    void RefreshFolderItems();
 
     // ---- status (MainWindowStatus.cpp)
     void OnShowDBLoadResult(bool ok, UserDataLoader *loader, bool showBar, bool &retry);
@@ -180,6 +178,8 @@ private:
     void BuildStatusAndInfoBars();
     void ConnectWorkers(bool startWorkers);
     void ShowImageCacheFolderError();
+    // The order in which the close path stops the workers.
+    QList<QThreadExtend *> WorkersInStopOrder();
     void StopWorkersNow();
 
     Ui_MainWindow *ui;
@@ -234,7 +234,6 @@ private:
     bool startHidden = false;
     bool maximizeWhenShown = false;
     bool gaveUp = false;
-    bool workersStarted = false;
 
     // ---- commands (MainWindowCommands.cpp)
 public:

@@ -93,10 +93,7 @@ void MainWindow::run_action_listview_item_contextmenu(bool isSelected, const QPo
 void MainWindow::SetSingleInfoBookCover(const ItemComparePart &key)
 {
     detailsCoverKey = key;
-    if (key.uid == 0 || key.imageCompId == 0) {
-        ui->lblShowBookCover->setPixmap(*nullCoverPixmap);
-        return;
-    }
+    // A key without both ids is answered "no cover" by the cache itself.
     QPixmap pixmap;
     const CoverImageState state =
         imageRefresher.GetCoverPixmap(key, pixmap, true, ui->lblShowBookCover->size());

@@ -15,9 +15,6 @@
 
 namespace {
 
-// Default direction per sort type: 1 ascending, 0 descending.
-const unsigned char DefaultAscending[12] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 0};
-
 bool IsPositiveId(const QVariant &id)
 {
     if (!id.isValid() || id.isNull())
@@ -51,16 +48,6 @@ void MainWindow::OnLoadDisplayFolders()
     // Making a row current re-enters the selection slot, which takes the folder-store lock itself.
     if (target.isValid())
         treeController.treeView->setCurrentIndex(target);
-}
-
-void MainWindow::RefreshFolderItems()
-{
-    QReadLockerExt2 token(0, &folderStore.lock);
-    for (int row = 0; row < treeController.model->rowCount(); ++row) {
-        const QVariant id = treeController.GetItemFolderId(treeController.model->index(row, 0));
-        if (DisplayFolder *folder = folderStore.FindFolder(id.toUuid(), token))
-            treeController.CreateFolderItem(folder, row, token);
-    }
 }
 
 void MainWindow::run_action_treeview_item_selected(int, const QVariant &id)
@@ -105,11 +92,8 @@ void MainWindow::OnLoadListViewData(const QVariant &folderId, bool resort, bool 
         return;
 
     const bool imageView = viewController.IsImageView();
-    int pageSize = 0;
-    {
-        QReadLocker locker(&config.lock);
-        pageSize = imageView ? config.currentSettings.Display_CoversView_PageCount : config.currentSettings.Display_DetailsView_PageCount;
-    }
+    const NativeConfigSettings settings = config.GetCurrentSettings();
+    const int pageSize = imageView ? settings.Display_CoversView_PageCount : settings.Display_DetailsView_PageCount;
 
     // Texts are copied out of the catalogue while its lock is held, so the page never keeps a
     // book record across a catalogue swap.
@@ -167,11 +151,7 @@ void MainWindow::OnLoadListViewData(const QVariant &folderId, bool resort, bool 
 
 void MainWindow::OnCallRefreshListView(bool reload, bool selectLast)
 {
-    int viewType = 1;
-    {
-        QReadLocker locker(&config.lock);
-        viewType = config.currentSettings.Display_DefaultView;
-    }
+    const int viewType = config.GetCurrentSettings().Display_DefaultView;
     ChangeBookShowView(viewActions.value(viewType == 0 ? 0 : 1), false, true);
     if (reload)
         OnLoadListViewData(CurrentFolderId(), true, selectLast);
@@ -341,12 +321,11 @@ void MainWindow::ChangeBookShowOrder(QAction *action, bool reload)
     bool ascending = false;
     {
         QReadLocker locker(&pageState.lock);
-        if (type == static_cast<int>(pageState.sortType)) {
-            const bool flips = (type >= 2 && type <= 6) || type == 11;
-            ascending = flips ? !pageState.ascending : pageState.ascending;
-        } else {
-            ascending = type > 11 || type < 0 ? true : DefaultAscending[type] == 1;
-        }
+        const auto sortType = static_cast<ItemBookSortType>(type);
+        if (sortType == pageState.sortType)
+            ascending = ItemBookSortTypeFlipsOnRepeat(sortType) ? !pageState.ascending : pageState.ascending;
+        else
+            ascending = ItemBookSortTypeInitialAscending(sortType);
     }
     QString caption = action->data().toString();
     if (caption.isEmpty()) {

@@ -5,6 +5,7 @@
 #include "CoverImageState.h"
 #include "Helper.h"
 #include "NativeHelper.h"
+#include "VersionNumberHelper.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -163,11 +164,7 @@ void MainWindow::OnShowDBLoadResult(bool ok, UserDataLoader *loader, bool showBa
         break;
     }
     if (reloadSentence) {
-        bool recheck = false;
-        {
-            QReadLocker locker(&config.lock);
-            recheck = config.currentSettings.Check_NewDatabase;
-        }
+        const bool recheck = config.GetCurrentSettings().Check_NewDatabase;
         if (recheck) {
             retry = true;
             message += tr(" The software will reload it after several minutes.");
@@ -229,7 +226,7 @@ void MainWindow::on_action_userDataRefreshed(bool isSucc, bool isrecalc)
     if (isSucc)
         SetGlobalEditWindowEnabled(true);
     if (isrecalc) {
-        RefreshFolderItems();
+        treeController.RefreshFolderItems();
         OnLoadListViewData(CurrentFolderId(), true, false);
         OnShowSingleBookInfoRightMenu(false, false, QPoint());
     }
@@ -259,8 +256,8 @@ void MainWindow::run_action_show_new_version(const QString &newVersion)
         return;
     if (!newVersionLabel || newVersionLabel->isVisible())
         return;
-    // The version text comes from the network: bounded, and escaped by InitLinkLabel.
-    InitLinkLabel(newVersionLabel, tr("New Update Available: %1").arg(newVersion.left(32)),
+    // The version text comes from the network: bounded here, and escaped by InitLinkLabel.
+    InitLinkLabel(newVersionLabel, tr("New Update Available: %1").arg(BoundedVersionText(newVersion)),
                   Const::DownloadUrlWithInfo, true);
     newVersionLabel->show();
 }
@@ -303,14 +300,10 @@ void MainWindow::on_action_hide_main_informationbar()
 void MainWindow::OnRecheckAutoInvokeEvents()
 {
     QMutexLocker locker(&mainMutex);
-    bool checkVersion = false, checkDatabase = false;
-    int minutes = 0;
-    {
-        QReadLocker settingsLocker(&config.lock);
-        checkVersion = config.currentSettings.Check_NewVersion;
-        checkDatabase = config.currentSettings.Check_NewDatabase;
-        minutes = config.currentSettings.Check_NewDatabase_Minutes;
-    }
+    const NativeConfigSettings settings = config.GetCurrentSettings();
+    const bool checkVersion = settings.Check_NewVersion;
+    const bool checkDatabase = settings.Check_NewDatabase;
+    const int minutes = settings.Check_NewDatabase_Minutes;
     if (checkVersion) {
         versionTimer->setInterval(7200000);
         if (!versionTimer->isActive())

@@ -114,6 +114,18 @@ QModelIndex TreeController::FindFolderIndex(const QUuid &id) const
     return QModelIndex();
 }
 
+void TreeController::RefreshFolderItems()
+{
+    if (!folderStore || !model)
+        return;
+    QReadLockerExt2 token(0, &folderStore->lock);
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QVariant id = GetItemFolderId(model->index(row, 0));
+        if (DisplayFolder *folder = folderStore->FindFolder(id.toUuid(), token))
+            CreateFolderItem(folder, row, token);
+    }
+}
+
 QList<QUuid> TreeController::ReadFolderOrder() const
 {
     QList<QUuid> order;

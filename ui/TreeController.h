@@ -32,6 +32,9 @@ public:
     QVariant GetItemFolderId(const QModelIndex &index) const;
     QModelIndex FindFolderIndex(const QUuid &id) const;
     QList<QUuid> ReadFolderOrder() const;
+    // Re-reads every row's caption and icon from its folder (after a recomputation); rows whose
+    // folder is gone stay as they are.
+    void RefreshFolderItems();
     const QIcon &IconForType(int type) const;
 
     QHBoxLayout *layout;
