@@ -95,14 +95,21 @@ void ExtendCoverView::AddItem(const QString &, const ItemBook *book, const Cover
     tile->show();
 }
 
-ClickableLabel *ExtendCoverView::TileLabel(int index) const
+namespace {
+// The cover label, the first widget of a tile.
+ClickableLabel *CoverLabelOf(QWidget *tile)
 {
-    QLayoutItem *item = layout ? layout->itemAt(index) : nullptr;
-    QWidget *tile = item ? item->widget() : nullptr;
     if (!tile || !tile->layout())
         return nullptr;
     QLayoutItem *first = tile->layout()->itemAt(0);
     return first ? qobject_cast<ClickableLabel *>(first->widget()) : nullptr;
+}
+} // namespace
+
+ClickableLabel *ExtendCoverView::TileLabel(int index) const
+{
+    QLayoutItem *item = layout ? layout->itemAt(index) : nullptr;
+    return CoverLabelOf(item ? item->widget() : nullptr);
 }
 
 ClickableLabel *ExtendCoverView::FindTile(const ItemComparePart &key, bool exact)
@@ -154,10 +161,7 @@ void ExtendCoverView::ApplyLayoutNow()
 
 void ExtendCoverView::SelectTile(QWidget *tile)
 {
-    if (!tile || !tile->layout())
-        return;
-    QLayoutItem *first = tile->layout()->itemAt(0);
-    auto *label = first ? qobject_cast<ClickableLabel *>(first->widget()) : nullptr;
+    ClickableLabel *label = CoverLabelOf(tile);
     if (!label)
         return;
     onViewList_itemClicked(label);
