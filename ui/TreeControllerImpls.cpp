@@ -1,13 +1,11 @@
 #include "TreeControllerImpls.h"
 
+#include "TreeController.h"
+
 #include <QDataStream>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QStandardItemModel>
-
-namespace {
-const int FolderIdRole = Qt::UserRole + 1;
-}
 
 TreeControllerImpls::TreeControllerImpls(QWidget *parent) : QTreeView(parent) {}
 
@@ -26,10 +24,12 @@ int TreeControllerImpls::DraggedRow(const QMimeData *data, QStandardItemModel *i
     stream >> row >> column >> roles;
     if (stream.status() != QDataStream::Ok)
         return -1;
-    const QVariant id = roles.value(FolderIdRole);
+    const QVariant id = roles.value(TreeController::FolderIdRole);
+    if (!id.isValid())
+        return -1;
     for (int i = 0; i < itemModel->rowCount(); ++i) {
         QStandardItem *item = itemModel->item(i, 0);
-        if (item && id.isValid() && item->data(FolderIdRole) == id)
+        if (item && item->data(TreeController::FolderIdRole) == id)
             return i;
     }
     return -1;
