@@ -222,24 +222,15 @@ bool MainWindow::StoreFilterFolder(DisplayDataSaver *store, DisplayFolder *folde
         return false;
     token.CheckLock(&store->lock);
     const QUuid id = oldId.toUuid();
-    if (id.isNull() || store->folders.isEmpty())
+    DisplayFolder *old = store->FindFolder(id, token);
+    if (!old)
         return false;
-    int index = -1;
-    for (int i = 0; i < store->folders.size(); ++i) {
-        if (store->folders.at(i)->uid == id) {
-            index = i;
-            break;
-        }
-    }
-    if (index < 0)
-        return false;
-    DisplayFolder *old = store->folders.at(index);
     // A folder already stored elsewhere would end up in the list twice.
     if (old != folder && store->folders.contains(folder))
         return false;
     folder->uid = id;
     folder->UpdateCaptionWithCount();
-    store->folders[index] = folder;
+    store->folders[store->folders.indexOf(old)] = folder;
     if (old != folder)
         delete old;
     return true;
