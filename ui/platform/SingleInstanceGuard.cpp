@@ -18,12 +18,17 @@ constexpr char AckByte = 'A';
 // A client that neither completes its frame nor disconnects is dropped after this.
 constexpr int StalledClientMs = 5000;
 constexpr int RetryPauseMs = 50;
+
+QString LockPathFor(const QString &key)
+{
+    return QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock");
+}
 } // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const QString &key, QObject *parent)
     : QObject(parent)
     , key(key)
-    , lockFile(QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock"))
+    , lockFile(LockPathFor(key))
 {
     // Staleness only by a dead owner, never by age: the first instance may run for weeks.
     lockFile.setStaleLockTime(0);
@@ -49,7 +54,7 @@ QString SingleInstanceGuard::KeyForDataFolder(const QString &dataFolder)
 
 QString SingleInstanceGuard::lockFilePath() const
 {
-    return QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock");
+    return LockPathFor(key);
 }
 
 bool SingleInstanceGuard::Claim()
@@ -73,7 +78,7 @@ bool SingleInstanceGuard::Listen()
     if (!primary) {
         return false;
     }
-    if (server && server->isListening()) {
+    if (IsListening()) {
         return true;
     }
     if (!server) {
