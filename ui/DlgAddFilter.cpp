@@ -48,6 +48,5 @@ void DlgAddFilter::on_buttonBox_accepted()
 {
     if (!CanStartComputing() || !creator.ApplyToFolder(this, folder))
         return;
-    resultFolders.append(folder);
-    StartComputing(ui->verticalLayout, tr("Computing..."), folderStore, resultFolders);
+    StartComputing(ui->verticalLayout, tr("Computing..."), folderStore, {folder});
 }

@@ -4,8 +4,6 @@
 #include "DlgAddFilterCreator.h"
 #include "FilterFolderType.h"
 
-#include <QList>
-
 class DisplayDataSaver;
 class DisplayFolder;
 class Ui_DlgAddFilter;
@@ -27,7 +25,6 @@ public:
     Ui_DlgAddFilter *ui = nullptr;
     DisplayFolder *folder = nullptr;
     DisplayDataSaver *folderStore = nullptr;
-    QList<DisplayFolder *> resultFolders;
     AddFilterCreator creator;
 
 private slots:
