@@ -35,7 +35,6 @@ void TreeController::CreateTreeView()
     setMaximumWidth(500);
 
     treeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    treeView->setSelectionMode(QAbstractItemView::SingleSelection);
 
     model = new QStandardItemModel(this);
     model->setHorizontalHeaderLabels({QStringLiteral("Folders")});
