@@ -49,38 +49,31 @@ void ViewController::AttachToLayout(QLayout *parent)
         parent->addWidget(this);
 }
 
+template <class View>
+BaseView *ViewController::ShowView(View *&view)
+{
+    if (view) {
+        view->show();
+        return view;
+    }
+    view = new View(this);
+    view->InitView();
+    connect(view, &View::on_action_item_selected, this, &ViewController::run_action_listview_item_selected);
+    connect(view, &View::on_action_item_contextmenu, this, &ViewController::run_action_listview_item_contextmenu);
+    EnsureLayout()->addWidget(view);
+    return view;
+}
+
 BaseView *ViewController::ShowCoverView(const QWriteLockerExt2 &token)
 {
     token.CheckLock(&lock);
-    if (coverView) {
-        coverView->show();
-        return coverView;
-    }
-    coverView = new ExtendCoverView(this);
-    coverView->InitView();
-    connect(coverView, &ExtendCoverView::on_action_item_selected, this,
-            &ViewController::run_action_listview_item_selected);
-    connect(coverView, &ExtendCoverView::on_action_item_contextmenu, this,
-            &ViewController::run_action_listview_item_contextmenu);
-    EnsureLayout()->addWidget(coverView);
-    return coverView;
+    return ShowView(coverView);
 }
 
 BaseView *ViewController::ShowDetailsView(const QWriteLockerExt2 &token)
 {
     token.CheckLock(&lock);
-    if (detailsView) {
-        detailsView->show();
-        return detailsView;
-    }
-    detailsView = new ExtendTreeView(this);
-    detailsView->InitView();
-    connect(detailsView, &ExtendTreeView::on_action_item_selected, this,
-            &ViewController::run_action_listview_item_selected);
-    connect(detailsView, &ExtendTreeView::on_action_item_contextmenu, this,
-            &ViewController::run_action_listview_item_contextmenu);
-    EnsureLayout()->addWidget(detailsView);
-    return detailsView;
+    return ShowView(detailsView);
 }
 
 void ViewController::ApplyViewType(int type)

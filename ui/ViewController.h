@@ -68,6 +68,9 @@ public slots:
 private:
     class SignalHold;
     QHBoxLayout *EnsureLayout();
+    // Shows the view, creating and connecting it on first use.
+    template <class View>
+    BaseView *ShowView(View *&view);
     void FlushHeldSignals();
 
     int holdDepth = 0;
