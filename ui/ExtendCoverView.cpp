@@ -185,26 +185,23 @@ int ExtendCoverView::GetCount()
     return layout ? layout->count() : 0;
 }
 
-bool ExtendCoverView::SelectNext()
+bool ExtendCoverView::SelectAt(int index)
 {
-    if (!HasNext(nullptr))
-        return false;
-    QLayoutItem *item = layout->itemAt(GetCurrentIndex() + 1);
+    QLayoutItem *item = layout ? layout->itemAt(index) : nullptr;
     if (!item)
         return false;
     SelectTile(item->widget());
     return true;
 }
 
+bool ExtendCoverView::SelectNext()
+{
+    return HasNext(nullptr) && SelectAt(GetCurrentIndex() + 1);
+}
+
 bool ExtendCoverView::SelectPrevious()
 {
-    if (!HasPrevious(nullptr))
-        return false;
-    QLayoutItem *item = layout->itemAt(GetCurrentIndex() - 1);
-    if (!item)
-        return false;
-    SelectTile(item->widget());
-    return true;
+    return HasPrevious(nullptr) && SelectAt(GetCurrentIndex() - 1);
 }
 
 void ExtendCoverView::SelectEdge(bool last)
@@ -212,7 +209,7 @@ void ExtendCoverView::SelectEdge(bool last)
     const int count = GetCount();
     if (count == 0)
         return;
-    SelectTile(layout->itemAt(last ? count - 1 : 0)->widget());
+    SelectAt(last ? count - 1 : 0);
     QScrollBar *bar = verticalScrollBar();
     const int target = last ? bar->maximum() : 0;
     if (bar->value() != target)

@@ -31,6 +31,8 @@ public:
 
     // Makes the tile current and scrolls it into view.
     void SelectTile(QWidget *tile);
+    // Selects the tile at index; false when there is none.
+    bool SelectAt(int index);
     // The cover label of the tile whose key matches (both ids when exact, else the book id).
     ClickableLabel *FindTile(const ItemComparePart &key, bool exact);
     ClickableLabel *TileLabel(int index) const;
