@@ -6,8 +6,6 @@
 #include "ItemComparePart.h"
 #include "VersionNumberHelper.h"
 
-#include <QMutexLocker>
-
 UserVersionLoader::UserVersionLoader(QObject *parent) : QThreadExtend(parent) {}
 
 UserVersionLoader::~UserVersionLoader()
@@ -24,20 +22,12 @@ bool UserVersionLoader::QueryLatestVersion(IBaseCloseable *canceller, int timeou
 
     FileDownloader downloader(ItemComparePart(), Const::VersionCheckUrlWithKind, canceller,
                               timeoutMs, QString());
-    bool succeeded = false;
-    {
-        QMutexLocker locker(&downloader.startMutex);
-        if (!downloader.isRunning()) {
-            downloader.start(QThread::LowPriority);
-            succeeded = downloader.Wait(WaitSliceMs);
-        }
-    }
+    const QString body = downloader.RunAndWait();
     // A close request makes the check fail quietly, whatever arrived.
     if (canceller && canceller->IsCloseRequested())
         return false;
     // The body is untrusted text of any size: keep a short plain version of it.
-    if (succeeded)
-        latestVersion = BoundedVersionText(downloader.GetResultText());
+    latestVersion = BoundedVersionText(body);
     if (latestVersion.isEmpty())
         return false;
     newer = QVersionNumber::compare(ParseVersionNumber(latestVersion),

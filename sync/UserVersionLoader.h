@@ -13,7 +13,6 @@ class UserVersionLoader : public QThreadExtend
     Q_OBJECT
 public:
     static constexpr int WorkerTimeoutMs = 240000;
-    static constexpr int WaitSliceMs = 300;
 
     explicit UserVersionLoader(QObject *parent = nullptr);
     ~UserVersionLoader() override;
