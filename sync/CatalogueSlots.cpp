@@ -23,15 +23,22 @@ QString CatalogueSlots::MakePreFilePath()
     return Helper::GetLocalFilePath(MakeCatalogueFileBaseName(0) + Const::PreFileSuffix, Helper::FolderDatabase);
 }
 
-int CatalogueSlots::ReadPreFileSlot()
+namespace {
+
+// The slot the pointer text names: its number when it reads as 0..10, else 0.
+int SlotFromPointerText(const QString &text)
 {
-    const QString text = ReadTextFile(MakePreFilePath());
-    if (text.isEmpty())
-        return 0;
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     // 10 is accepted although the search never produces it: such a pointer names a missing slot.
-    return ok && value >= 0 && value <= SlotCount ? value : 0;
+    return ok && value >= 0 && value <= CatalogueSlots::SlotCount ? value : 0;
+}
+
+} // namespace
+
+int CatalogueSlots::ReadPreFileSlot()
+{
+    return SlotFromPointerText(ReadTextFile(MakePreFilePath()));
 }
 
 bool CatalogueSlots::WritePreFile(int slot)
@@ -48,9 +55,10 @@ QString CatalogueSlots::PickCatalogFile(const QStringList &inUse, int &slot, boo
     slot = 0;
     needDownload = true;
     // Without a pointer there is no catalogue to reuse: the search starts afresh.
-    if (ReadTextFile(MakePreFilePath()).isEmpty())
+    const QString pointer = ReadTextFile(MakePreFilePath());
+    if (pointer.isEmpty())
         return PickFreeSlot(inUse, slot);
-    const int named = ReadPreFileSlot();
+    const int named = SlotFromPointerText(pointer);
     const QString namedPath = MakeCatalogueFileName(named);
     if (IsFileUsable(namedPath)) {
         slot = named;
