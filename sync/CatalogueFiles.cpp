@@ -4,29 +4,35 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+QString TextUpToZero(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
+}
+
 QString ReadTextFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    QByteArray bytes = file.readAll();
-    const int zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
-    return QString::fromUtf8(bytes);
+    return TextUpToZero(file.readAll());
 }
 
-bool WriteTextFile(const QString &path, const QString &text)
+bool WriteBytesFile(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
     }
     return file.commit();
+}
+
+bool WriteTextFile(const QString &path, const QString &text)
+{
+    return WriteBytesFile(path, text.toUtf8());
 }
 
 bool IsFileUsable(const QString &path)

@@ -2,12 +2,19 @@
 
 #include <QString>
 
-// Small file helpers of the local catalogue files (slot files and the slot pointer).
+class QByteArray;
 
-// The file's text (UTF-8 up to the first zero byte); empty when missing, unreadable or empty.
+// Small file helpers of the local catalogue files (slot files and the slot pointer) and of the
+// downloads that write them.
+
+// The bytes as UTF-8 text up to the first zero byte.
+QString TextUpToZero(const QByteArray &bytes);
+// The file's text (TextUpToZero); empty when missing, unreadable or empty.
 QString ReadTextFile(const QString &path);
-// Replaces the file atomically with the UTF-8 text. False when anything failed (open, write or
+// Replaces the file atomically with the bytes. False when anything failed (open, write or
 // commit); the old file is then unchanged.
+bool WriteBytesFile(const QString &path, const QByteArray &bytes);
+// WriteBytesFile with the text as UTF-8.
 bool WriteTextFile(const QString &path, const QString &text);
 // The file exists and opens for reading and writing (it is closed again at once).
 bool IsFileUsable(const QString &path);

@@ -1,5 +1,6 @@
 #include "FileDownloader.h"
 
+#include "CatalogueFiles.h"
 #include "IBaseCloseable.h"
 #include "NativeHelper.h"
 #include "QEventLoopWithProgress.h"
@@ -10,7 +11,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QReadLocker>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 #include <QWriteLocker>
@@ -96,10 +96,7 @@ QString FileDownloader::GetResultText()
 
 QString FileDownloader::GetResultTextLocked() const
 {
-    if (data.isEmpty())
-        return QString();
-    const int zero = data.indexOf('\0');
-    return QString::fromUtf8(zero < 0 ? data : data.left(zero));
+    return TextUpToZero(data);
 }
 
 QString FileDownloader::Md5Hex(const QByteArray &bytes)
@@ -179,20 +176,8 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
         return;
     if (!expectedMd5.isEmpty() && Md5Hex(data).compare(expectedMd5, Qt::CaseInsensitive) != 0)
         return;
-    if (!targetPath.isEmpty() && !WriteTarget())
+    // Atomic: on any error the old target stays as it was.
+    if (!targetPath.isEmpty() && !WriteBytesFile(targetPath, data))
         return;
     succeeded = true;
-}
-
-// Replaces the target atomically; on any error the old file stays as it was.
-bool FileDownloader::WriteTarget()
-{
-    QSaveFile file(targetPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (!data.isEmpty() && file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }

@@ -71,6 +71,5 @@ protected:
 
 private:
     bool RunTransfer();
-    bool WriteTarget();
     QString GetResultTextLocked() const;
 };
