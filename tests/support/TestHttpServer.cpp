@@ -9,6 +9,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <functional>
+
 TestHttpServer::TestHttpServer(Mode mode) : mode(mode), script(new TestHttpScript)
 {
 }
@@ -114,11 +116,14 @@ void TestHttpServer::ClearRequests() { script->ClearRequests(); }
 
 int TestHttpServer::ConnectionCount() const { return script->ConnectionCount(); }
 
-bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
+namespace {
+
+// Sleeps in short steps until counted() reaches count; false after timeoutMs.
+bool WaitForCount(const std::function<int()> &counted, int count, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
-    while (script->RequestCount() < count) {
+    while (counted() < count) {
         if (clock.elapsed() > timeoutMs)
             return false;
         QThread::msleep(2);
@@ -126,14 +131,14 @@ bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
     return true;
 }
 
+} // namespace
+
+bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
+{
+    return WaitForCount([this] { return script->RequestCount(); }, count, timeoutMs);
+}
+
 bool TestHttpServer::WaitForConnections(int count, int timeoutMs) const
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (script->ConnectionCount() < count) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(2);
-    }
-    return true;
+    return WaitForCount([this] { return script->ConnectionCount(); }, count, timeoutMs);
 }
