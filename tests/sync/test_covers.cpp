@@ -2,15 +2,14 @@
 // service (passes, three attempts, start limits, stopping at the end of the worker).
 #include "Const.h"
 #include "TestHttpServer.h"
+#include "TestSandbox.h"
 #include "UserImageRefresher.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,13 +27,6 @@ QByteArray Jpeg(const QSize &size)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG");
     return bytes;
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 QByteArray CoverPath(qint64 uid)
@@ -81,9 +73,7 @@ private:
 
 void TestCovers::initTestCase()
 {
-    QVERIFY(home.isValid());
-    qputenv("HOME", home.path().toUtf8());
-    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(TestSandbox::UsePrivateHome(home));
     QVERIFY(server.Start());
     Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
 }
@@ -160,7 +150,7 @@ void TestCovers::coverStates()
     QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
 
     // Cached: no image without loading (details view), the caller's pixmap with it.
-    WriteFile(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180)));
+    QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
     CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
     QVERIFY(!state.HasImage() && !state.loading);
     state = refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize);
@@ -188,7 +178,7 @@ void TestCovers::cachedCoversAreShrunkNotEnlarged()
     QFETCH(QSize, shown);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
-    WriteFile(path, Jpeg(stored));
+    QVERIFY(TestSandbox::WriteBytes(path, Jpeg(stored)));
     QCOMPARE(UserImageRefresher::LoadCoverImage(path, wanted).size(), shown);
 }
 
@@ -197,7 +187,7 @@ void TestCovers::undecodableCacheFileIsDeletedAndFetchedAgain()
     UserImageRefresher refresher;
     QVERIFY(refresher.PrepareCacheFolder());
     const ItemComparePart key(40, 41);
-    WriteFile(refresher.GetImageFilePath(key), "<html>502 Bad Gateway</html>");
+    QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath(key), "<html>502 Bad Gateway</html>"));
     QPixmap pixmap;
     CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
     QVERIFY(!state.HasImage() && !state.loading);

@@ -3,10 +3,10 @@
 #include "Const.h"
 #include "Helper.h"
 #include "ImageCache.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -60,9 +60,7 @@ private:
 
 void TestImageCache::initTestCase()
 {
-    QVERIFY(home.isValid());
-    qputenv("HOME", home.path().toUtf8());
-    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(TestSandbox::UsePrivateHome(home));
     const QString base = Helper::GetLocalFolder(Helper::FolderBase);
     QVERIFY(base.startsWith(home.path()));
     markerPath = Helper::CombinePath(base, ImageCache::MarkerFileName);
