@@ -1,5 +1,7 @@
 #include "ItemCategory.h"
 
+#include "Formatters.h"
+
 bool ItemCategory::LoadFromRecord(const DatabaseRow &row)
 {
     uid = row.value(QStringLiteral("UID")).toLongLong();
@@ -15,7 +17,5 @@ QString ItemCategory::MakeCategoryCaption(bool escape) const
     QString text = caption;
     if (escape)
         text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    // One arg call: a "%2" inside the caption must stay as it is.
-    return QStringLiteral("%1 (%2 Book%3)")
-        .arg(text, QString::number(bookCount), bookCount == 1 ? QString() : QStringLiteral("s"));
+    return FormatNameWithBookCount(text, bookCount);
 }
