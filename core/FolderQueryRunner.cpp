@@ -7,39 +7,39 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+namespace {
+
+QList<qint64> Failed(const QString &reason, bool *ok)
+{
+    qDebug().noquote() << QStringLiteral("SQL Error: ") + reason;
+    if (ok)
+        *ok = false;
+    return QList<qint64>();
+}
+
+} // namespace
+
 namespace FolderQueryRunner {
 
 QList<qint64> SelectUids(ItemDataSaver *items, const QString &table, const QString &where,
                          const QString &orderBy, bool *ok)
 {
-    QList<qint64> ids;
-    bool success = false;
     DatabaseHolder *holder = items ? items->database : nullptr;
-    if (!holder) {
-        qDebug().noquote() << QStringLiteral("SQL Error: ") + QStringLiteral("no catalogue");
-    } else {
-        QReadLocker locker(&holder->lock);
-        if (!holder->db.isOpen()) {
-            qDebug().noquote() << QStringLiteral("SQL Error: ") + QStringLiteral("no open catalogue");
-        } else {
-            QSqlQuery query(holder->db);
-            query.setForwardOnly(true);
-            if (!query.exec(MakeSelectUidsText(table, where, orderBy))) {
-                qDebug().noquote() << QStringLiteral("SQL Error: ") + query.lastError().text();
-            } else {
-                success = true;
-                while (query.next()) {
-                    const QVariant value = query.value(0);
-                    if (!value.isNull())
-                        ids.append(value.toLongLong());
-                }
-            }
-        }
+    if (!holder)
+        return Failed(QStringLiteral("no catalogue"), ok);
+    QReadLocker locker(&holder->lock);
+    if (!holder->db.isOpen())
+        return Failed(QStringLiteral("no open catalogue"), ok);
+    QSqlQuery query(holder->db);
+    query.setForwardOnly(true);
+    if (!query.exec(MakeSelectUidsText(table, where, orderBy)))
+        return Failed(query.lastError().text(), ok);
+    QList<qint64> ids;
+    while (query.next()) {
+        const QVariant value = query.value(0);
+        if (!value.isNull())
+            ids.append(value.toLongLong());
     }
-    if (!success)
-        ids.clear();
-    if (ok && !success)
-        *ok = false;
     return ids;
 }
 
