@@ -1,6 +1,7 @@
 #include "ItemDataSaver.h"
 
 #include "Const.h"
+#include "FolderQuery.h"
 #include "ItemBook.h"
 #include "ItemBookLoadCache.h"
 #include "ItemCategory.h"
@@ -18,12 +19,18 @@ ItemDataSaver::ItemDataSaver()
 
 ItemDataSaver::~ItemDataSaver()
 {
+    FreeCatalogue(categories, bigCategories, books, database);
+}
+
+void ItemDataSaver::FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories,
+                                  BookHash *books, DatabaseHolder *holder)
+{
     qDeleteAll(*categories);
     delete categories;
     delete bigCategories;
     qDeleteAll(*books); // null entries are fine for delete
     delete books;
-    delete database;
+    delete holder;
 }
 
 ItemBook *ItemDataSaver::LoadBook(DatabaseHolder *holder, qint64 uid)
@@ -82,7 +89,6 @@ void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
 QString ItemDataSaver::GetCurrentGuid()
 {
     QReadLockerExt2 token(0, &lock);
-    token.CheckLock(&lock);
     return currentGuid;
 }
 
@@ -92,12 +98,8 @@ QList<qint64> ItemDataSaver::SelectUids(const QString &table, const QString &whe
     QList<qint64> ids;
     if (!database)
         return ids;
-    const QString wherePart = where.isEmpty() ? QString() : QStringLiteral("where ") + where;
-    const QString orderPart =
-        orderByText.isEmpty() ? QString() : QStringLiteral("order by ") + orderByText;
-    // One arg call: a "%" sign inside the where text is never substituted.
-    const QString sql = QStringLiteral("select UID from %1 %2 %3").arg(table, wherePart, orderPart);
-    const QList<QVariant> values = database->SelectValues(sql, true, true);
+    const QList<QVariant> values =
+        database->SelectValues(MakeSelectUidsText(table, where, orderByText), true, true);
     ids.reserve(values.size());
     for (const QVariant &value : values)
         ids.append(value.toLongLong());

@@ -118,4 +118,7 @@ public:
 
 private:
     static bool IsReadableCatalogue(DatabaseHolder *holder);
+    // Frees a catalogue's records and its connection.
+    static void FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories, BookHash *books,
+                              DatabaseHolder *holder);
 };

@@ -66,12 +66,7 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
 
     // Nobody can reach the old catalogue any more: free it outside the write lock, so that
     // readers do not wait for a large book cache to be released.
-    qDeleteAll(*oldCategories);
-    delete oldCategories;
-    delete oldBigCategories;
-    qDeleteAll(*oldBooks);
-    delete oldBooks;
-    delete oldHolder;
+    FreeCatalogue(oldCategories, oldBigCategories, oldBooks, oldHolder);
     return true;
 }
 
