@@ -132,14 +132,14 @@ void DisplayDataSaver::WriteNumberListElement(QXmlStreamWriter &writer, const QS
 
 void DisplayDataSaver::WriteMetaElement(QXmlStreamWriter &writer) const
 {
-    writer.writeStartElement(QStringLiteral("DisplayMeta"));
+    writer.writeStartElement(Const::XmlDisplayMeta);
     WriteTextElement(writer, QStringLiteral("CurrentGUID"), currentGuid);
     writer.writeEndElement();
 }
 
 void DisplayDataSaver::WriteSearchElement(QXmlStreamWriter &writer, const DisplayFolderSearch &search)
 {
-    writer.writeStartElement(QStringLiteral("DisplayFolderSearch"));
+    writer.writeStartElement(Const::XmlDisplayFolderSearch);
     WriteTextListElement(writer, QStringLiteral("FindName"), search.findName);
     WriteTextListElement(writer, QStringLiteral("FindAuthor"), search.findAuthor);
     WriteTextListElement(writer, QStringLiteral("FindCategoryName"), search.findCategoryName);
@@ -153,7 +153,7 @@ void DisplayDataSaver::WriteSearchElement(QXmlStreamWriter &writer, const Displa
 
 void DisplayDataSaver::WriteFolderElement(QXmlStreamWriter &writer, const DisplayFolder *folder)
 {
-    writer.writeStartElement(QStringLiteral("DisplayFolder"));
+    writer.writeStartElement(Const::XmlDisplayFolder);
     WriteUuidElement(writer, QStringLiteral("UID"), folder->uid);
     WriteNumberElement(writer, QStringLiteral("Type"), folder->type);
     WriteTextElement(writer, QStringLiteral("Caption"), folder->caption);
@@ -177,7 +177,7 @@ QByteArray DisplayDataSaver::BuildFoldersDocument(const QReadLockerExt2 &token) 
     QXmlStreamWriter writer(&document);
     writer.setAutoFormatting(false);
     writer.writeStartDocument();
-    writer.writeStartElement(QStringLiteral("DocumentElement"));
+    writer.writeStartElement(Const::XmlDocumentElement);
     WriteMetaElement(writer);
     for (const DisplayFolder *folder : folders)
         WriteFolderElement(writer, folder);
@@ -259,7 +259,7 @@ DisplayFolder *DisplayDataSaver::ReadFolderElement(QXmlStreamReader &reader)
     auto *folder = new DisplayFolder();
     while (reader.readNextStartElement()) {
         const QStringRef name = reader.name();
-        if (name == QLatin1String("DisplayFolderSearch")) {
+        if (name == Const::XmlDisplayFolderSearch) {
             ReadSearchElement(reader, folder->search);
             continue;
         }
@@ -324,9 +324,9 @@ bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
     while (!reader.atEnd() && !reader.hasError()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
             continue;
-        if (reader.name() == QLatin1String("DisplayMeta")) {
+        if (reader.name() == Const::XmlDisplayMeta) {
             ReadMetaElement(reader);
-        } else if (reader.name() == QLatin1String("DisplayFolder")) {
+        } else if (reader.name() == Const::XmlDisplayFolder) {
             DisplayFolder *folder = ReadFolderElement(reader);
             // A folder cut off by a fault, without identity or caption, or repeating an
             // earlier uid is dropped.
