@@ -5,9 +5,9 @@
 #include "FolderQueryRunner.h"
 #include "Formatters.h"
 #include "NativeHelper.h"
+#include "ShuffleInPlace.h"
 
 #include <QLocale>
-#include <QRandomGenerator>
 
 namespace {
 
@@ -79,12 +79,8 @@ QList<qint64> DisplayDataSaver::QueryNewArrivalBooks(bool *ok)
         {SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), QVariant(seconds))}, QStringLiteral("and"), true);
     QList<qint64> ids =
         FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, where, items->orderBy, ok);
-    // A new random order at every computation (forward Fisher-Yates).
-    QRandomGenerator *random = QRandomGenerator::global();
-    for (int i = 0; i + 1 < ids.size(); ++i) {
-        const int j = i + static_cast<int>(random->bounded(static_cast<quint32>(ids.size() - i)));
-        ids.swapItemsAt(i, j);
-    }
+    // A new random order at every computation.
+    ShuffleInPlace(ids);
     return ids;
 }
 

@@ -3,8 +3,8 @@
 
 #include "ItemBook.h"
 #include "QWriteLockerExt2.h"
+#include "ShuffleInPlace.h"
 
-#include <QRandomGenerator>
 #include <QVector>
 
 #include <algorithm>
@@ -44,17 +44,6 @@ float FloatKey(float value)
 qint64 DateKey(const QDateTime &time)
 {
     return time.toMSecsSinceEpoch();
-}
-
-// Forward Fisher-Yates over the process-wide generator, which is safe from any thread.
-void Shuffle(QVector<ItemBook *> &work)
-{
-    QRandomGenerator *random = QRandomGenerator::global();
-    const int count = work.size();
-    for (int i = 0; i < count - 1; ++i) {
-        const int j = i + static_cast<int>(random->bounded(static_cast<quint32>(count - i)));
-        std::swap(work[i], work[j]);
-    }
 }
 
 } // namespace
@@ -99,7 +88,7 @@ void ItemDataSaver::SortBookIds(ItemBookSortType sortType, bool ascending,
         SortByKey(work, ascending, [](const ItemBook *b) { return b->size; });
         break;
     case OrderBy_Random:
-        Shuffle(work);
+        ShuffleInPlace(work);
         break;
     default: // 7 to 10 and unknown values keep the input order
         break;
