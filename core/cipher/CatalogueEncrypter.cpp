@@ -41,10 +41,9 @@ constexpr qint64 kLockByteOffset = 0x40000000;
 bool CatalogueEncrypter::EncryptFile(const QString &plainPath, const QString &outPath, const QByteArray &password,
                                      QString *error)
 {
-    if (password.isEmpty())
-        return SetError(error, QStringLiteral("an empty catalogue password is not allowed"));
-    if (CipherPageCodec::IsRawKeyPassword(password))
-        return SetError(error, QStringLiteral("the catalogue password has a reserved raw-key form"));
+    const QString problem = CipherPageCodec::PasswordProblem(password);
+    if (!problem.isEmpty())
+        return SetError(error, problem);
     if (QFile::exists(plainPath + QStringLiteral("-journal")) || QFile::exists(plainPath + QStringLiteral("-wal")))
         return SetError(error, QStringLiteral("%1 was not closed cleanly (a journal exists)").arg(plainPath));
 

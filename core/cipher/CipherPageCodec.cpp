@@ -154,6 +154,15 @@ bool CipherPageCodec::IsRawKeyPassword(const QByteArray &password)
     return false;
 }
 
+QString CipherPageCodec::PasswordProblem(const QByteArray &password)
+{
+    if (password.isEmpty())
+        return QStringLiteral("an empty catalogue password is not allowed");
+    if (IsRawKeyPassword(password))
+        return QStringLiteral("the catalogue password has a reserved raw-key form");
+    return QString();
+}
+
 bool CipherPageCodec::DeriveKey(const QByteArray &password, const uint8_t salt[SaltSize], uint8_t key[KeySize])
 {
     if (password.isEmpty())
@@ -188,11 +197,11 @@ bool CipherPageCodec::ChaChaXor(const uint8_t key[KeySize], const uint8_t nonce1
     return true;
 }
 
-bool CipherPageCodec::MakeOneTimeKey(uint32_t pgno, const uint8_t *nonce, uint8_t otk[64], uint32_t *counter)
+uint32_t CipherPageCodec::MakeOneTimeKey(uint32_t pgno, const uint8_t *nonce, uint8_t otk[64]) const
 {
-    *counter = ReadLe32(nonce + 12) ^ pgno;
-    ChaChaBlock(masterKey, nonce, *counter, otk); // the keystream XOR 64 zero bytes
-    return true;
+    const uint32_t counter = ReadLe32(nonce + 12) ^ pgno;
+    ChaChaBlock(masterKey, nonce, counter, otk); // the keystream XOR 64 zero bytes
+    return counter;
 }
 
 bool CipherPageCodec::ComputeTag(const uint8_t otk[32], const uint8_t *data, size_t length, uint8_t tag[TagSize])
@@ -210,9 +219,9 @@ CipherPageCodec::Result CipherPageCodec::DecryptPage(uint8_t *page, int pageSize
     const uint8_t *nonce = page + n;
     const uint8_t *storedTag = page + n + NonceSize;
     uint8_t otk[64];
-    uint32_t counter = 0;
+    const uint32_t counter = MakeOneTimeKey(pgno, nonce, otk);
     uint8_t tag[TagSize];
-    if (!MakeOneTimeKey(pgno, nonce, otk, &counter) || !ComputeTag(otk, page, size_t(n) + NonceSize, tag)) {
+    if (!ComputeTag(otk, page, size_t(n) + NonceSize, tag)) {
         OPENSSL_cleanse(otk, sizeof otk);
         return Result::CryptoFailure;
     }
@@ -248,11 +257,7 @@ CipherPageCodec::Result CipherPageCodec::EncryptPageWithNonce(uint8_t *page, int
     const int n = pageSize - ReserveSize;
     std::memcpy(page + n, nonce, NonceSize);
     uint8_t otk[64];
-    uint32_t counter = 0;
-    if (!MakeOneTimeKey(pgno, nonce, otk, &counter)) {
-        OPENSSL_cleanse(otk, sizeof otk);
-        return Result::CryptoFailure;
-    }
+    const uint32_t counter = MakeOneTimeKey(pgno, nonce, otk);
     const int start = pgno == 1 ? 24 : 0;
     bool ok = ChaChaXor(otk + 32, nonce, counter + 1, page + start, size_t(n - start));
     if (ok && pgno == 1)

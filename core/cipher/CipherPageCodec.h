@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,11 +62,14 @@ public:
     static int PageSizeFromHeader(const uint8_t header[24]);
     // True when the password would be taken as a raw key by other implementations.
     static bool IsRawKeyPassword(const QByteArray &password);
+    // Why the password cannot key a catalogue (empty, or a reserved raw-key form); empty when it can.
+    static QString PasswordProblem(const QByteArray &password);
 
     static const uint8_t SqliteMagic[16];
 
 private:
-    bool MakeOneTimeKey(uint32_t pgno, const uint8_t *nonce, uint8_t otk[64], uint32_t *counter);
+    // The one-time key block of the page; returns the block counter it was made with.
+    uint32_t MakeOneTimeKey(uint32_t pgno, const uint8_t *nonce, uint8_t otk[64]) const;
     bool ComputeTag(const uint8_t otk[32], const uint8_t *data, size_t length, uint8_t tag[TagSize]);
 
     evp_cipher_ctx_st *cipherCtx = nullptr;

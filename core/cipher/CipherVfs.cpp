@@ -29,9 +29,16 @@ struct VfsInstance
 
     ~VfsInstance()
     {
+        ForgetKeys();
+        OPENSSL_cleanse(password.data(), size_t(password.size()));
+    }
+
+    // Wipes and drops every derived key (the caller holds keyMutex, or is the destructor).
+    void ForgetKeys()
+    {
         for (auto it = keyBySalt.begin(); it != keyBySalt.end(); ++it)
             OPENSSL_cleanse(it.value().data(), size_t(it.value().size()));
-        OPENSSL_cleanse(password.data(), size_t(password.size()));
+        keyBySalt.clear();
     }
 
     bool KeyForSalt(const uint8_t salt[CipherPageCodec::SaltSize], uint8_t key[CipherPageCodec::KeySize])
@@ -49,11 +56,8 @@ struct VfsInstance
         if (!CipherPageCodec::DeriveKey(password, salt, key))
             return false;
         std::lock_guard<std::mutex> locker(keyMutex);
-        if (keyBySalt.size() >= 32) {
-            for (auto it = keyBySalt.begin(); it != keyBySalt.end(); ++it)
-                OPENSSL_cleanse(it.value().data(), size_t(it.value().size()));
-            keyBySalt.clear();
-        }
+        if (keyBySalt.size() >= 32)
+            ForgetKeys();
         keyBySalt.insert(saltBytes, QByteArray(reinterpret_cast<const char *>(key), CipherPageCodec::KeySize));
         return true;
     }
@@ -489,12 +493,9 @@ QByteArray CipherVfs::VfsNameForPassword(const QByteArray &password, QString *er
         if (error)
             *error = text;
     };
-    if (password.isEmpty()) {
-        setError(QStringLiteral("an empty catalogue password is not allowed"));
-        return QByteArray();
-    }
-    if (CipherPageCodec::IsRawKeyPassword(password)) {
-        setError(QStringLiteral("the catalogue password has a reserved raw-key form"));
+    const QString problem = CipherPageCodec::PasswordProblem(password);
+    if (!problem.isEmpty()) {
+        setError(problem);
         return QByteArray();
     }
     std::lock_guard<std::mutex> locker(g_registryMutex);
