@@ -285,6 +285,21 @@ int Fail(const QString &why, int rc = SQLITE_NOTADB)
     return rc;
 }
 
+// Shares decrypted pages with other connections to the same unchanged file.
+void AttachCache(VfsInstance *instance, CipherFile *cf, const char *name, sqlite3_int64 size,
+                 const uint8_t salt[CipherPageCodec::SaltSize])
+{
+    if (CipherPageCache::Instance().BudgetBytes() <= 0)
+        return;
+    CipherPageCache::FileIdentity identity;
+    identity.owner = instance;
+    identity.path = QByteArray(name);
+    identity.salt = QByteArray(reinterpret_cast<const char *>(salt), CipherPageCodec::SaltSize);
+    identity.pageSize = cf->state->pageSize;
+    identity.size = size;
+    cf->state->cache = CipherPageCache::Instance().Attach(identity);
+}
+
 // Checks the plain header and authenticates page 1; fills the file state.
 int ValidateMainFile(VfsInstance *instance, CipherFile *cf, const char *name)
 {
@@ -339,24 +354,8 @@ int ValidateMainFile(VfsInstance *instance, CipherFile *cf, const char *name)
         state->presentAsRollback = true;
     }
     std::fill(state->scratch.begin(), state->scratch.end(), 0);
+    AttachCache(instance, cf, name, size, header);
     return SQLITE_OK;
-}
-
-void AttachCache(VfsInstance *instance, CipherFile *cf, const char *name)
-{
-    if (CipherPageCache::Instance().BudgetBytes() <= 0)
-        return;
-    CipherPageCache::FileIdentity identity;
-    uint8_t salt[CipherPageCodec::SaltSize];
-    if (cf->real->pMethods->xFileSize(cf->real, &identity.size) != SQLITE_OK
-        || cf->real->pMethods->xRead(cf->real, salt, sizeof salt, 0) != SQLITE_OK) {
-        return;
-    }
-    identity.owner = instance;
-    identity.path = QByteArray(name);
-    identity.salt = QByteArray(reinterpret_cast<const char *>(salt), sizeof salt);
-    identity.pageSize = cf->state->pageSize;
-    cf->state->cache = CipherPageCache::Instance().Attach(identity);
 }
 
 int VfsOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *outFlags)
@@ -396,7 +395,6 @@ int VfsOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, i
         cf->state = nullptr;
         return rc;
     }
-    AttachCache(instance, cf, name);
     cf->base.pMethods = &kCipherIoMethods;
     return SQLITE_OK;
 }
