@@ -13,6 +13,29 @@ namespace {
 const int MinPageCount = 5;
 const int MaxPageCount = 210;
 
+// Every setting with its key in the file; each is either a flag or a number.
+struct SettingKey
+{
+    const char *key;
+    bool NativeConfigSettings::*flag;
+    int NativeConfigSettings::*number;
+};
+
+const SettingKey kSettingKeys[] = {
+    {"Start_AutoStart", &NativeConfigSettings::Start_AutoStart, nullptr},
+    {"Start_AutoMinimized", &NativeConfigSettings::Start_AutoMinimized, nullptr},
+    {"Start_AutoMaximized", &NativeConfigSettings::Start_AutoMaximized, nullptr},
+    {"App_Close_to_tray", &NativeConfigSettings::App_Close_to_tray, nullptr},
+    {"App_Minimize_to_tray", &NativeConfigSettings::App_Minimize_to_tray, nullptr},
+    {"Check_NewVersion", &NativeConfigSettings::Check_NewVersion, nullptr},
+    {"Check_NewDatabase", &NativeConfigSettings::Check_NewDatabase, nullptr},
+    {"Check_NewDatabase_Minutes", nullptr, &NativeConfigSettings::Check_NewDatabase_Minutes},
+    {"Display_DefaultView", nullptr, &NativeConfigSettings::Display_DefaultView},
+    {"Display_CoversView_PageCount", nullptr, &NativeConfigSettings::Display_CoversView_PageCount},
+    {"Display_DetailsView_PageCount", nullptr, &NativeConfigSettings::Display_DetailsView_PageCount},
+    {"Advance_UseDirectGoLink", &NativeConfigSettings::Advance_UseDirectGoLink, nullptr},
+};
+
 NativeConfigLoader::WarningPrompt &writeDeniedPrompt()
 {
     static NativeConfigLoader::WarningPrompt prompt;
@@ -42,24 +65,13 @@ bool NativeConfigLoader::Load()
     const NativeConfigSettings &d = defaultSettings;
     NativeConfigSettings &c = currentSettings;
     settings.beginGroup(groupName);
-    const auto readBool = [&settings](const char *key, bool fallback) {
-        return settings.value(QLatin1String(key), fallback).toBool();
-    };
-    const auto readInt = [&settings](const char *key, int fallback) {
-        return settings.value(QLatin1String(key), fallback).toInt();
-    };
-    c.Start_AutoStart = readBool("Start_AutoStart", d.Start_AutoStart);
-    c.Start_AutoMinimized = readBool("Start_AutoMinimized", d.Start_AutoMinimized);
-    c.Start_AutoMaximized = readBool("Start_AutoMaximized", d.Start_AutoMaximized);
-    c.App_Close_to_tray = readBool("App_Close_to_tray", d.App_Close_to_tray);
-    c.App_Minimize_to_tray = readBool("App_Minimize_to_tray", d.App_Minimize_to_tray);
-    c.Check_NewVersion = readBool("Check_NewVersion", d.Check_NewVersion);
-    c.Check_NewDatabase = readBool("Check_NewDatabase", d.Check_NewDatabase);
-    c.Check_NewDatabase_Minutes = readInt("Check_NewDatabase_Minutes", d.Check_NewDatabase_Minutes);
-    c.Display_DefaultView = readInt("Display_DefaultView", d.Display_DefaultView);
-    c.Display_CoversView_PageCount = readInt("Display_CoversView_PageCount", d.Display_CoversView_PageCount);
-    c.Display_DetailsView_PageCount = readInt("Display_DetailsView_PageCount", d.Display_DetailsView_PageCount);
-    c.Advance_UseDirectGoLink = readBool("Advance_UseDirectGoLink", d.Advance_UseDirectGoLink);
+    for (const SettingKey &setting : kSettingKeys) {
+        const QString key = QLatin1String(setting.key);
+        if (setting.flag)
+            c.*setting.flag = settings.value(key, d.*setting.flag).toBool();
+        else
+            c.*setting.number = settings.value(key, d.*setting.number).toInt();
+    }
     settings.endGroup();
 
     // Corrected in memory only; the file keeps its values until the next save.
@@ -86,18 +98,13 @@ bool NativeConfigLoader::SaveToFile(const QReadLockerExt2 &token)
 
     const NativeConfigSettings &c = currentSettings;
     settings.beginGroup(groupName);
-    settings.setValue(QStringLiteral("Start_AutoStart"), c.Start_AutoStart);
-    settings.setValue(QStringLiteral("Start_AutoMinimized"), c.Start_AutoMinimized);
-    settings.setValue(QStringLiteral("Start_AutoMaximized"), c.Start_AutoMaximized);
-    settings.setValue(QStringLiteral("App_Close_to_tray"), c.App_Close_to_tray);
-    settings.setValue(QStringLiteral("App_Minimize_to_tray"), c.App_Minimize_to_tray);
-    settings.setValue(QStringLiteral("Check_NewVersion"), c.Check_NewVersion);
-    settings.setValue(QStringLiteral("Check_NewDatabase"), c.Check_NewDatabase);
-    settings.setValue(QStringLiteral("Check_NewDatabase_Minutes"), c.Check_NewDatabase_Minutes);
-    settings.setValue(QStringLiteral("Display_DefaultView"), c.Display_DefaultView);
-    settings.setValue(QStringLiteral("Display_CoversView_PageCount"), c.Display_CoversView_PageCount);
-    settings.setValue(QStringLiteral("Display_DetailsView_PageCount"), c.Display_DetailsView_PageCount);
-    settings.setValue(QStringLiteral("Advance_UseDirectGoLink"), c.Advance_UseDirectGoLink);
+    for (const SettingKey &setting : kSettingKeys) {
+        const QString key = QLatin1String(setting.key);
+        if (setting.flag)
+            settings.setValue(key, c.*setting.flag);
+        else
+            settings.setValue(key, c.*setting.number);
+    }
     settings.endGroup();
     // Written now, while _configLocker is still held, and checked.
     settings.sync();
