@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 QString CatalogueSlots::MakeCatalogueFileBaseName(int slot)
 {
     return QStringLiteral("single_%1_%2_%3_%4%5")
@@ -74,10 +76,8 @@ QString CatalogueSlots::PickFreeSlot(const QStringList &inUse, int &slot)
         const QString path = MakeCatalogueFileName(candidate);
         if (path.isEmpty())
             return QString();
-        bool used = false;
-        for (const QString &entry : inUse)
-            used = used || IsSameFilePath(entry, path);
-        if (used)
+        if (std::any_of(inUse.cbegin(), inUse.cend(),
+                        [&path](const QString &entry) { return IsSameFilePath(entry, path); }))
             continue;
         if (QFile::exists(path))
             QFile::remove(path);
