@@ -75,10 +75,12 @@ bool MakeCert(Made &out, const char *commonName, long serial, bool isCa, const M
     return ok && X509_sign(out.cert, issuerKey, EVP_sha256()) > 0;
 }
 
-QByteArray CertPem(X509 *cert)
+// What write put into a memory BIO.
+template <typename Write>
+QByteArray WrittenPem(Write write)
 {
     BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, cert);
+    write(bio);
     char *data = nullptr;
     const long len = BIO_get_mem_data(bio, &data);
     QByteArray pem(data, int(len));
@@ -86,15 +88,16 @@ QByteArray CertPem(X509 *cert)
     return pem;
 }
 
+QByteArray CertPem(X509 *cert)
+{
+    return WrittenPem([cert](BIO *bio) { PEM_write_bio_X509(bio, cert); });
+}
+
 QByteArray KeyPem(EVP_PKEY *key)
 {
-    BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    char *data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    QByteArray pem(data, int(len));
-    BIO_free(bio);
-    return pem;
+    return WrittenPem([key](BIO *bio) {
+        PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    });
 }
 
 TestTlsCertificates::Identity ToIdentity(const Made &m)
