@@ -13,25 +13,19 @@ TestHttpListener::TestHttpListener(TestHttpScript *script, Tls tls) : script(scr
 void TestHttpListener::incomingConnection(qintptr descriptor)
 {
     script->ConnectionOpened();
-    if (tls == Tls::None) {
-        auto *socket = new QTcpSocket;
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        new TestHttpConnection(socket, script, false, this);
-        return;
-    }
-    const TestTlsCertificates &certs = TestTlsCertificates::Instance();
-    const TestTlsCertificates::Identity &id = tls == Tls::Trusted ? certs.Trusted() : certs.Untrusted();
-    auto *socket = new QSslSocket;
+    QSslSocket *tlsSocket = tls == Tls::None ? nullptr : new QSslSocket;
+    QTcpSocket *socket = tlsSocket ? tlsSocket : new QTcpSocket;
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
     }
-    socket->setLocalCertificate(id.certificate);
-    socket->setPrivateKey(id.key);
-    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
-    new TestHttpConnection(socket, script, true, this);
-    socket->startServerEncryption();
+    new TestHttpConnection(socket, script, tlsSocket != nullptr, this);
+    if (!tlsSocket)
+        return;
+    const TestTlsCertificates &certs = TestTlsCertificates::Instance();
+    const TestTlsCertificates::Identity &id = tls == Tls::Trusted ? certs.Trusted() : certs.Untrusted();
+    tlsSocket->setLocalCertificate(id.certificate);
+    tlsSocket->setPrivateKey(id.key);
+    tlsSocket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    tlsSocket->startServerEncryption();
 }
