@@ -16,7 +16,8 @@ DisplayDataSaver::DisplayDataSaver()
     : mutex(QMutex::NonRecursive), lock(QReadWriteLock::NonRecursive), items(&itemStore),
       clock([] { return QDateTime::currentDateTime(); })
 {
-    userFoldersPath = Helper::CombinePath(Helper::GetLocalFolder(0), QString::fromLatin1(kFoldersFileName));
+    // Empty when the base data folder is unknown: never a file at the file-system root.
+    userFoldersPath = Helper::GetLocalFilePath(QString::fromLatin1(kFoldersFileName), Helper::FolderBase);
 }
 
 DisplayDataSaver::DisplayDataSaver(const QString &foldersFilePath)
