@@ -5,9 +5,9 @@
 // child process (so the generator's own memory does not count); with "--measure FILE [BOOKS]"
 // it measures an existing catalogue; "--generate FILE [BOOKS]" only writes one.
 #include "Helper.h"
-#include "ItemDataSaver.h"
-#include "QWriteLockerExt2.h"
-#include "cipher/CatalogueGenerator.h"
+#include "catalogue/ItemDataSaver.h"
+#include "threads/QWriteLockerExt2.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QCoreApplication>

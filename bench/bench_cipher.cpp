@@ -10,8 +10,8 @@
 // (targets: cold <= 1.3x, warm <= 1.05x).
 //
 //   bench_cipher [BOOKS]
-#include "cipher/CatalogueEncrypter.h"
-#include "cipher/CatalogueGenerator.h"
+#include "writer/CatalogueEncrypter.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/CipherPageCache.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 

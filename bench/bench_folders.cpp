@@ -7,11 +7,11 @@
 //    decrypting file layer, in the same run.
 // 2. LoadFolderPage of "All" sorted by price: the first time (loads every book) and later
 //    pages, with time and peak memory.
-#include "DisplayDataSaver.h"
-#include "DisplayPageState.h"
-#include "FolderQuery.h"
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayPageState.h"
+#include "folders/FolderQuery.h"
 #include "Helper.h"
-#include "cipher/CatalogueGenerator.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/CipherVfs.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 

@@ -3,10 +3,10 @@
 // Usage: bench_mainwindow [books] [page switches]
 #include "CatalogueSlots.h"
 #include "Const.h"
-#include "DisplayDataSaver.h"
+#include "folders/DisplayDataSaver.h"
 #include "Helper.h"
-#include "MainWindow.h"
-#include "cipher/CatalogueGenerator.h"
+#include "mainwindow/MainWindow.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QApplication>

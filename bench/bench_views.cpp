@@ -1,8 +1,8 @@
 // Times filling the covers and details views with a page of 210 books and switching views.
 #include "CoverImageState.h"
-#include "ExtendCoverView.h"
-#include "ItemBook.h"
-#include "ViewController.h"
+#include "views/ExtendCoverView.h"
+#include "catalogue/ItemBook.h"
+#include "views/ViewController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

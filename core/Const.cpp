@@ -2,8 +2,8 @@
 
 #include "BuildConfig.h"
 #include "Helper.h"
-#include "ItemBook.h"
-#include "ItemComparePart.h"
+#include "catalogue/ItemBook.h"
+#include "catalogue/ItemComparePart.h"
 
 const QString Const::CompanyName = QStringLiteral("Quillory");
 const QString Const::ProductName = QStringLiteral("Tessaly");

@@ -1,7 +1,7 @@
 #include "Helper.h"
 
 #include "Const.h"
-#include "DisplayFolderEncrypterClass.h"
+#include "envelope/DisplayFolderEncrypterClass.h"
 
 #include <QDebug>
 #include <QDesktopServices>

@@ -4,8 +4,8 @@
 #include "CatalogueSlots.h"
 #include "Const.h"
 #include "FileDownloader.h"
-#include "IBaseCloseable.h"
-#include "ItemDataSaver.h"
+#include "threads/IBaseCloseable.h"
+#include "catalogue/ItemDataSaver.h"
 #include "ServiceUrl.h"
 
 #include <QCoreApplication>

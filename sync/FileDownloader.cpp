@@ -1,8 +1,8 @@
 #include "FileDownloader.h"
 
 #include "CatalogueFiles.h"
-#include "IBaseCloseable.h"
-#include "NativeHelper.h"
+#include "threads/IBaseCloseable.h"
+#include "threads/NativeHelper.h"
 #include "QEventLoopWithProgress.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ItemComparePart.h"
+#include "catalogue/ItemComparePart.h"
 
 #include <QByteArray>
 #include <QMutex>

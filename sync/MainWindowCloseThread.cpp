@@ -1,6 +1,6 @@
 #include "MainWindowCloseThread.h"
 
-#include "NativeHelper.h"
+#include "threads/NativeHelper.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

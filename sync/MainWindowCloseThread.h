@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QThreadExtend.h"
+#include "threads/QThreadExtend.h"
 
 #include <QList>
 #include <QMutex>

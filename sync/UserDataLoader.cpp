@@ -2,9 +2,9 @@
 
 #include "CatalogueSlots.h"
 #include "CatalogueFiles.h"
-#include "DatabaseHolder.h"
-#include "DisplayDataSaver.h"
-#include "ItemDataSaver.h"
+#include "catalogue/DatabaseHolder.h"
+#include "folders/DisplayDataSaver.h"
+#include "catalogue/ItemDataSaver.h"
 
 #include <QFile>
 #include <QReadLocker>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CatalogueService.h"
-#include "QThreadExtend.h"
+#include "threads/QThreadExtend.h"
 
 #include <QPair>
 #include <QReadWriteLock>

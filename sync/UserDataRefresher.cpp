@@ -1,10 +1,10 @@
 #include "UserDataRefresher.h"
 
 #include "Const.h"
-#include "DisplayDataSaver.h"
+#include "folders/DisplayDataSaver.h"
 #include "ImageCache.h"
-#include "ItemDataSaver.h"
-#include "QReadLockerExt2.h"
+#include "catalogue/ItemDataSaver.h"
+#include "threads/QReadLockerExt2.h"
 
 #include <QCoreApplication>
 

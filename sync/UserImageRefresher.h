@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CoverImageState.h"
-#include "ItemComparePart.h"
-#include "QThreadExtend.h"
+#include "catalogue/ItemComparePart.h"
+#include "threads/QThreadExtend.h"
 
 #include <QImage>
 #include <QList>

@@ -2,8 +2,8 @@
 
 #include "Const.h"
 #include "FileDownloader.h"
-#include "IBaseCloseable.h"
-#include "ItemComparePart.h"
+#include "threads/IBaseCloseable.h"
+#include "catalogue/ItemComparePart.h"
 #include "VersionNumberHelper.h"
 
 UserVersionLoader::UserVersionLoader(QObject *parent) : QThreadExtend(parent) {}

@@ -1,6 +1,6 @@
 #include "WidgetPrompts.h"
 
-#include "NativeConfigLoader.h"
+#include "settings/NativeConfigLoader.h"
 
 #include <QMessageBox>
 

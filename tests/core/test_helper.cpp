@@ -1,7 +1,7 @@
 #include "Const.h"
 #include "Formatters.h"
 #include "Helper.h"
-#include "ItemBook.h"
+#include "catalogue/ItemBook.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -2,10 +2,10 @@
 // folder, python3's static web server serves it on 127.0.0.1, and the program (its test build,
 // which takes the service address from the environment) runs offscreen in temporary folders.
 // Everything is checked from the outside, through the files the program leaves.
-#include "DisplayDataSaver.h"
-#include "DisplayFolder.h"
-#include "DisplayFolderType.h"
-#include "ItemDataSaver.h"
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolder.h"
+#include "folders/DisplayFolderType.h"
+#include "catalogue/ItemDataSaver.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IBaseCloseable.h"
+#include "threads/IBaseCloseable.h"
 
 #include <atomic>
 

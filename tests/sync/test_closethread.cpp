@@ -1,6 +1,6 @@
 // The shutdown worker sets the one-way closing flag, so it runs in its own executable.
 #include "MainWindowCloseThread.h"
-#include "NativeHelper.h"
+#include "threads/NativeHelper.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

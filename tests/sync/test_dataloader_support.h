@@ -5,14 +5,14 @@
 
 #include "CatalogueSlots.h"
 #include "Const.h"
-#include "DisplayDataSaver.h"
+#include "folders/DisplayDataSaver.h"
 #include "FileDownloader.h"
 #include "Helper.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
 #include "UserDataLoader.h"
 #include "UserDataRefresher.h"
-#include "cipher/CatalogueGenerator.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QCoreApplication>

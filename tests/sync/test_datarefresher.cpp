@@ -1,7 +1,7 @@
 #include "test_dataloader_support.h"
 
-#include "DisplayFolder.h"
-#include "QWriteLockerExt2.h"
+#include "folders/DisplayFolder.h"
+#include "threads/QWriteLockerExt2.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // Sets the one-way closing flag, so it runs as an executable of its own.
 #include "FileDownloader.h"
-#include "NativeHelper.h"
+#include "threads/NativeHelper.h"
 #include "TestHttpServer.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "test_dataloader_support.h"
 
-#include "DisplayPageState.h"
-#include "ItemBook.h"
-#include "QWriteLockerExt2.h"
+#include "folders/DisplayPageState.h"
+#include "catalogue/ItemBook.h"
+#include "threads/QWriteLockerExt2.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,11 +1,11 @@
 #include "CatalogueTool.h"
 
-#include "DatabaseHolder.h"
+#include "catalogue/DatabaseHolder.h"
 #include "Helper.h"
-#include "ItemCategory.h"
-#include "ItemDataSaver.h"
-#include "cipher/CatalogueEncrypter.h"
-#include "cipher/CatalogueGenerator.h"
+#include "catalogue/ItemCategory.h"
+#include "catalogue/ItemDataSaver.h"
+#include "writer/CatalogueEncrypter.h"
+#include "writer/CatalogueGenerator.h"
 #include "cipher/CipherPageCodec.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 

@@ -3,8 +3,8 @@
 #include "CatalogueTool.h"
 #include "Const.h"
 #include "CoverPainter.h"
-#include "cipher/CatalogueEncrypter.h"
-#include "cipher/CatalogueGenerator.h"
+#include "writer/CatalogueEncrypter.h"
+#include "writer/CatalogueGenerator.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

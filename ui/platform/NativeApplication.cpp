@@ -1,6 +1,6 @@
-#include "NativeApplication.h"
+#include "platform/NativeApplication.h"
 
-#include "UnixSignalRelay.h"
+#include "platform/UnixSignalRelay.h"
 
 #include <QSessionManager>
 

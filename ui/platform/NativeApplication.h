@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QtSingleApplication.h"
+#include "platform/QtSingleApplication.h"
 
 class UnixSignalRelay;
 

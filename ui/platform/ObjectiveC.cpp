@@ -1,6 +1,6 @@
-#include "ObjectiveC.h"
+#include "platform/ObjectiveC.h"
 
-#include "QtSingleApplication.h"
+#include "platform/QtSingleApplication.h"
 
 #include <QApplication>
 #include <QMainWindow>

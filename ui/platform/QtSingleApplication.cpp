@@ -1,6 +1,6 @@
-#include "QtSingleApplication.h"
+#include "platform/QtSingleApplication.h"
 
-#include "SingleInstanceGuard.h"
+#include "platform/SingleInstanceGuard.h"
 
 #include <QStandardPaths>
 #include <QWidget>

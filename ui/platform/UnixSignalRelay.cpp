@@ -1,4 +1,4 @@
-#include "UnixSignalRelay.h"
+#include "platform/UnixSignalRelay.h"
 
 #include <QSocketNotifier>
 

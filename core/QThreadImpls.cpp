@@ -1,9 +1,0 @@
-#include "QThreadImpls.h"
-
-#include "IRunThread.h"
-
-void QThreadImpls::run()
-{
-    if (runTarget)
-        runTarget->Run();
-}

@@ -1,0 +1,117 @@
+#include "catalogue/ItemDataSaver.h"
+
+#include "Const.h"
+#include "folders/FolderQuery.h"
+#include "catalogue/ItemBook.h"
+#include "catalogue/ItemBookLoadCache.h"
+#include "catalogue/ItemCategory.h"
+#include "threads/QReadLockerExt2.h"
+#include "threads/QWriteLockerExt2.h"
+
+ItemDataSaver::ItemDataSaver()
+    : orderBy(QStringLiteral("FirstPubTimeGMT DESC")),
+      database(new DatabaseHolder()),
+      categories(new CategoryHash()),
+      bigCategories(new BigCategoryList()),
+      books(new BookHash())
+{
+}
+
+ItemDataSaver::~ItemDataSaver()
+{
+    FreeCatalogue(categories, bigCategories, books, database);
+}
+
+void ItemDataSaver::FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories,
+                                  BookHash *books, DatabaseHolder *holder)
+{
+    qDeleteAll(*categories);
+    delete categories;
+    delete bigCategories;
+    qDeleteAll(*books); // null entries are fine for delete
+    delete books;
+    delete holder;
+}
+
+ItemBook *ItemDataSaver::LoadBook(DatabaseHolder *holder, qint64 uid)
+{
+    if (!holder)
+        return nullptr;
+    const QList<DatabaseRow> rows = holder->SelectRows(
+        QStringLiteral("select * from %1 where uid=%2")
+            .arg(Const::TablePublishedBookInfo, QString::number(uid)));
+    if (rows.isEmpty())
+        return nullptr;
+    auto *book = new ItemBook();
+    if (!book->LoadFromRecord(rows.first())) {
+        delete book;
+        return nullptr;
+    }
+    return book;
+}
+
+ItemBook *ItemDataSaver::GetBook(qint64 uid, const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    const auto found = books->constFind(uid);
+    if (found != books->constEnd())
+        return found.value();
+    ItemBook *book = LoadBook(database, uid);
+    books->insert(uid, book);
+    return book;
+}
+
+void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    if (knownBookCount <= books->size())
+        return;
+    // Rows are turned into records one at a time: a whole table of row maps would cost
+    // several times the memory of the records themselves.
+    BookHash &cache = *books;
+    // The count comes from the file: bound the reservation against a damaged value.
+    cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 20)));
+    const QString uidColumn = QStringLiteral("UID");
+    ItemBookLoadCache shared;
+    database->VisitRows(QStringLiteral("select * from %1").arg(Const::TablePublishedBookInfo),
+                        [&cache, &uidColumn, &shared](const DatabaseRow &row) {
+                            const qint64 uid = row.value(uidColumn).toLongLong();
+                            if (cache.contains(uid))
+                                return;
+                            auto *book = new ItemBook();
+                            if (book->LoadFromRecord(row, shared))
+                                cache.insert(uid, book);
+                            else
+                                delete book;
+                        });
+}
+
+QString ItemDataSaver::GetCurrentGuid()
+{
+    QReadLockerExt2 token(0, &lock);
+    return currentGuid;
+}
+
+QList<qint64> ItemDataSaver::SelectUids(const QString &table, const QString &where,
+                                        const QString &orderByText)
+{
+    QList<qint64> ids;
+    if (!database)
+        return ids;
+    const QList<QVariant> values =
+        database->SelectValues(MakeSelectUidsText(table, where, orderByText), true, true);
+    ids.reserve(values.size());
+    for (const QVariant &value : values)
+        ids.append(value.toLongLong());
+    return ids;
+}
+
+QList<qint64> ItemDataSaver::QueryBookIds(const QString &where)
+{
+    return SelectUids(Const::TablePublishedBookInfo, where, orderBy);
+}
+
+QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where)
+{
+    return SelectUids(Const::TableRuntimeCatalogInfo, where, QString());
+}

@@ -1,0 +1,62 @@
+#include "envelope/DefaultEncryptHelper.h"
+
+#include "envelope/SimpleCrypt.h"
+
+bool DefaultEncryptHelper::EncryptBytes(const QByteArray &input, QByteArray &output) const
+{
+    output.clear();
+    if (input.isEmpty())
+        return true;
+    SimpleCrypt crypt(GetKey());
+    crypt.setCompressionMode(SimpleCryptCompression::Always);
+    crypt.setProtectionMode(SimpleCryptProtection::Hash);
+    const QByteArray envelope = crypt.encryptToByteArray(input);
+    if (crypt.getLastError() != SimpleCryptError::NoError)
+        return false;
+    output = envelope;
+    return true;
+}
+
+bool DefaultEncryptHelper::DecryptBytes(const QByteArray &input, QByteArray &output,
+                                        quint8 expectedFlags) const
+{
+    output.clear();
+    if (input.isEmpty())
+        return true;
+    SimpleCrypt crypt(GetKey());
+    const QByteArray payload = crypt.decryptToByteArray(input);
+    if (crypt.getLastError() != SimpleCryptError::NoError)
+        return false;
+    if (expectedFlags != 0 && crypt.getLastFlags() != expectedFlags)
+        return false;
+    output = payload;
+    return true;
+}
+
+bool DefaultEncryptHelper::DecryptBase64(const QString &base64, QString &output) const
+{
+    output.clear();
+    QByteArray payload;
+    if (!DecryptBytes(QByteArray::fromBase64(base64.toUtf8()), payload))
+        return false;
+    output = SimpleCrypt::PayloadToText(payload);
+    return true;
+}
+
+QString DefaultEncryptHelper::DecryptString(const QString &base64) const
+{
+    if (base64.isEmpty())
+        return QString();
+    QString text;
+    if (!DecryptBase64(base64, text))
+        return QString();
+    return text;
+}
+
+QString DefaultEncryptHelper::EncryptString(const QString &plain) const
+{
+    QByteArray envelope;
+    if (!EncryptBytes(plain.toUtf8(), envelope))
+        return QString();
+    return QString::fromLatin1(envelope.toBase64());
+}

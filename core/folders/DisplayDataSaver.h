@@ -1,0 +1,131 @@
+#pragma once
+
+#include "folders/DisplayFolder.h"
+#include "catalogue/ItemDataSaver.h"
+#include "threads/QReadLockerExt2.h"
+#include "threads/QWriteLockerExt2.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QReadWriteLock>
+#include <QString>
+#include <QUuid>
+#include <QVariant>
+
+#include <functional>
+
+class DisplayPageState;
+class ItemBook;
+class QXmlStreamReader;
+class QXmlStreamWriter;
+
+// The folder store: the user's folders in tree order, their computation, paging and the
+// folders file. Lock order: mutex, then lock, then NativeHelper::_configLocker, then the
+// catalogue store's locks. Neither mutex nor lock is recursive: an operation that locks by
+// itself is never called with lock held.
+class DisplayDataSaver
+{
+public:
+    // Keeps its folders file in the base data folder.
+    DisplayDataSaver();
+    // Keeps its folders file at the given path (its folder is created when missing).
+    explicit DisplayDataSaver(const QString &foldersFilePath);
+    ~DisplayDataSaver();
+
+    DisplayDataSaver(const DisplayDataSaver &) = delete;
+    DisplayDataSaver &operator=(const DisplayDataSaver &) = delete;
+
+    // Serialises load, compute-and-save and re-order-and-save.
+    QMutex mutex;
+    // Guards currentGuid, folders and every folder's fields.
+    QReadWriteLock lock;
+    QString userFoldersPath;
+    // Guid of the catalogue for which the folders were last computed.
+    QString currentGuid;
+    // Tree order; the store owns every folder in it.
+    QList<DisplayFolder *> folders;
+    ItemDataSaver itemStore;
+    ItemDataSaver *items;
+    // The clock of the new-arrivals window; replaceable for tests.
+    std::function<QDateTime()> clock;
+
+    // ---- lookups and changes ----
+    DisplayFolder *FindFolder(const QUuid &id, const QReadLockerExt2 &token) const;
+    QUuid FindFirstFolderOfType(int type, const QReadLockerExt2 &token) const;
+    void CollectCategoryIds(QList<qint64> *out);
+    // Refuses null and a folder (pointer or uid) already in the store.
+    bool AddFolder(DisplayFolder *folder, const QWriteLockerExt2 &token);
+    bool CanRemoveFolder(const QVariant &id);
+    bool CanEditFolder(const QVariant &id);
+    // Takes the folder out of the list and deletes it.
+    bool RemoveFolder(const QUuid &id);
+    int GetFolderType(const QUuid &id);
+    bool SaveLocked(const QWriteLockerExt2 &token);
+    // Re-orders the folders by the given ids and saves; unknown and repeated ids are skipped,
+    // folders the list does not name keep their old relative order at the end.
+    bool ApplyNewOrder(const QList<QUuid> &ids);
+    // GUI thread only: sortedBookIds is written under a read token.
+    void LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort, int pageSize,
+                        QList<ItemBook *> *out, const QReadLockerExt2 &token);
+    static int ClampPageSize(int pageSize);
+
+    // ---- computation ----
+    // ok (when given) turns false when a query of the folder failed.
+    DisplayFolder *RefreshFolder(DisplayFolder *folder, const QWriteLockerExt2 &token,
+                                 bool includeSearchFolders, bool *ok = nullptr);
+    // False when cut short by closing (currentGuid kept). After a failed query currentGuid is
+    // left empty, so the folders are recomputed at the next chance.
+    bool ComputeFolders();
+    bool ComputeAll();
+    bool IsGuidUnchanged();
+    // Queries run on the catalogue store's connection; the caller holds the catalogue store's
+    // lock. ok (when given) turns false when the query could not run.
+    QList<qint64> QueryCategoryBooks(qint64 categoryId, bool *ok = nullptr);
+    QList<qint64> QueryNewArrivalBooks(bool *ok = nullptr);
+    QList<qint64> QueryBestBooks(bool *ok = nullptr);
+    QList<qint64> QueryAllBooks(bool *ok = nullptr);
+    QList<qint64> QueryFilterBooks(DisplayFolder *folder, bool *ok = nullptr);
+    void UpdateNewArrivalsCaption(DisplayFolder *folder);
+    // The where text of a filter folder's conditions (category-name keywords are resolved
+    // to category ids through the catalogue).
+    QString MakeFilterWhere(DisplayFolder *folder, bool *ok = nullptr);
+
+    // ---- folders file ----
+    bool LoadFolders(bool &builtinsAdded);
+    bool ReadFoldersFile(const QWriteLockerExt2 &token);
+    bool EnsureBuiltinFolders(const QWriteLockerExt2 &token);
+    bool WriteFoldersFile(const QWriteLockerExt2 &token);
+    bool HasFolderOfType(int type, const QReadLockerExt2 &token) const;
+    // The document as written into the envelope.
+    QByteArray BuildFoldersDocument(const QReadLockerExt2 &token) const;
+    // Path where an unreadable folders file is kept aside.
+    QString BadFilePath() const;
+
+    static QString JoinTextList(const QStringList &items);
+    static QString JoinNumberList(const QList<qint64> &items);
+    static QStringList ParseTextList(const QString &text);
+    static QList<qint64> ParseNumberList(const QString &text);
+
+private:
+    QString BaseFolder() const;
+    void ClearFolders();
+    void KeepBadFileAside();
+
+    void WriteMetaElement(QXmlStreamWriter &writer) const;
+    static void WriteFolderElement(QXmlStreamWriter &writer, const DisplayFolder *folder);
+    static void WriteSearchElement(QXmlStreamWriter &writer, const DisplayFolderSearch &search);
+    static void WriteUuidElement(QXmlStreamWriter &writer, const QString &name, const QUuid &id);
+    static void WriteNumberElement(QXmlStreamWriter &writer, const QString &name, qint64 value);
+    static void WriteTextElement(QXmlStreamWriter &writer, const QString &name, const QString &text);
+    static void WriteTextListElement(QXmlStreamWriter &writer, const QString &name,
+                                     const QStringList &items);
+    static void WriteNumberListElement(QXmlStreamWriter &writer, const QString &name,
+                                       const QList<qint64> &items);
+    void ReadMetaElement(QXmlStreamReader &reader);
+    static DisplayFolder *ReadFolderElement(QXmlStreamReader &reader);
+    static void ReadSearchElement(QXmlStreamReader &reader, DisplayFolderSearch &search);
+
+    // Where a custom path was given, its folder stands in for the base data folder.
+    QString customBaseFolder;
+};

@@ -1,0 +1,138 @@
+#include "settings/NativeConfigLoader.h"
+
+#include "Const.h"
+#include "Helper.h"
+#include "threads/NativeHelper.h"
+#include "threads/QReadLockerExt2.h"
+
+#include <QDebug>
+#include <QSettings>
+
+namespace {
+
+const int MinPageCount = 5;
+const int MaxPageCount = 210;
+
+// Every setting with its key in the file; each is either a flag or a number.
+struct SettingKey
+{
+    const char *key;
+    bool NativeConfigSettings::*flag;
+    int NativeConfigSettings::*number;
+};
+
+const SettingKey kSettingKeys[] = {
+    {"Start_AutoStart", &NativeConfigSettings::Start_AutoStart, nullptr},
+    {"Start_AutoMinimized", &NativeConfigSettings::Start_AutoMinimized, nullptr},
+    {"Start_AutoMaximized", &NativeConfigSettings::Start_AutoMaximized, nullptr},
+    {"App_Close_to_tray", &NativeConfigSettings::App_Close_to_tray, nullptr},
+    {"App_Minimize_to_tray", &NativeConfigSettings::App_Minimize_to_tray, nullptr},
+    {"Check_NewVersion", &NativeConfigSettings::Check_NewVersion, nullptr},
+    {"Check_NewDatabase", &NativeConfigSettings::Check_NewDatabase, nullptr},
+    {"Check_NewDatabase_Minutes", nullptr, &NativeConfigSettings::Check_NewDatabase_Minutes},
+    {"Display_DefaultView", nullptr, &NativeConfigSettings::Display_DefaultView},
+    {"Display_CoversView_PageCount", nullptr, &NativeConfigSettings::Display_CoversView_PageCount},
+    {"Display_DetailsView_PageCount", nullptr, &NativeConfigSettings::Display_DetailsView_PageCount},
+    {"Advance_UseDirectGoLink", &NativeConfigSettings::Advance_UseDirectGoLink, nullptr},
+};
+
+NativeConfigLoader::WarningPrompt &writeDeniedPrompt()
+{
+    static NativeConfigLoader::WarningPrompt prompt;
+    return prompt;
+}
+
+} // namespace
+
+NativeConfigLoader::NativeConfigLoader()
+    : filePath(Helper::GetLocalFilePath(fileName, Helper::FolderBase))
+{
+}
+
+NativeConfigLoader::NativeConfigLoader(const QString &path) : filePath(path)
+{
+}
+
+bool NativeConfigLoader::Load()
+{
+    QWriteLocker locker(&lock);
+    if (filePath.isEmpty())
+        return false;
+    QSettings settings(filePath, QSettings::IniFormat);
+    if (!settings.isWritable())
+        return false;
+
+    const NativeConfigSettings &d = defaultSettings;
+    NativeConfigSettings &c = currentSettings;
+    settings.beginGroup(groupName);
+    for (const SettingKey &setting : kSettingKeys) {
+        const QString key = QLatin1String(setting.key);
+        if (setting.flag)
+            c.*setting.flag = settings.value(key, d.*setting.flag).toBool();
+        else
+            c.*setting.number = settings.value(key, d.*setting.number).toInt();
+    }
+    settings.endGroup();
+
+    // Corrected in memory only; the file keeps its values until the next save.
+    c.Display_CoversView_PageCount = qBound(MinPageCount, c.Display_CoversView_PageCount, MaxPageCount);
+    c.Display_DetailsView_PageCount = qBound(MinPageCount, c.Display_DetailsView_PageCount, MaxPageCount);
+    if (c.Display_DefaultView != View_Details && c.Display_DefaultView != View_Covers)
+        c.Display_DefaultView = d.Display_DefaultView;
+    if (c.Check_NewDatabase_Minutes < 1)
+        c.Check_NewDatabase_Minutes = d.Check_NewDatabase_Minutes;
+    return true;
+}
+
+bool NativeConfigLoader::SaveToFile(const QReadLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    QWriteLocker configLocker(NativeHelper::_configLocker);
+    if (NativeHelper::IsClosing())
+        return false;
+    if (filePath.isEmpty())
+        return false;
+    QSettings settings(filePath, QSettings::IniFormat);
+    if (!settings.isWritable())
+        return false;
+
+    const NativeConfigSettings &c = currentSettings;
+    settings.beginGroup(groupName);
+    for (const SettingKey &setting : kSettingKeys) {
+        const QString key = QLatin1String(setting.key);
+        if (setting.flag)
+            settings.setValue(key, c.*setting.flag);
+        else
+            settings.setValue(key, c.*setting.number);
+    }
+    settings.endGroup();
+    // Written now, while _configLocker is still held, and checked.
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+NativeConfigSettings NativeConfigLoader::GetCurrentSettings() const
+{
+    QReadLocker locker(&lock);
+    return currentSettings;
+}
+
+void NativeConfigLoader::SetWriteDeniedPrompt(const WarningPrompt &prompt)
+{
+    writeDeniedPrompt() = prompt;
+}
+
+void NativeConfigLoader::ShowWriteDeniedWarning(QWidget *parent)
+{
+    const QString text =
+        Const::tr("You don't have permission to write the configuration file, do you want to get more information?");
+    const WarningPrompt &prompt = writeDeniedPrompt();
+    if (!prompt) {
+        qWarning().noquote() << text;
+        return;
+    }
+    if (prompt(parent, Const::tr("Info"), text)) {
+        QString link = Const::HelpConfigFolderUrl;
+        Helper::OpenLink(link);
+    }
+}

@@ -1,0 +1,170 @@
+#include "catalogue/ItemBook.h"
+#include "catalogue/ItemDataSaver.h"
+#include "threads/QWriteLockerExt2.h"
+
+#include <QtTest>
+
+#include <QSet>
+
+// The orderings work on the store's book cache; the books are put there directly, so no
+// catalogue file is needed. Ids without a cached book are looked up in the (unopened)
+// connection and come back missing.
+class TestBookOrder : public QObject
+{
+    Q_OBJECT
+
+    struct TestBook
+    {
+        qint64 uid;
+        qint64 pubSeconds;
+        qint64 dateSeconds;
+        float price;
+        float stars;
+        qint64 pages;
+        qint64 size;
+    };
+
+    static void AddBooks(ItemDataSaver &store, const QList<TestBook> &testBooks)
+    {
+        QWriteLockerExt2 token(&store.lock);
+        for (const TestBook &s : testBooks) {
+            auto *book = new ItemBook();
+            book->uid = s.uid;
+            book->name = QStringLiteral("Book %1").arg(s.uid);
+            book->firstPubTime = QDateTime::fromSecsSinceEpoch(s.pubSeconds);
+            book->bookDate = QDateTime::fromSecsSinceEpoch(s.dateSeconds);
+            book->orgPrice = s.price;
+            book->stars = s.stars;
+            book->pages = s.pages;
+            book->size = s.size;
+            store.books->insert(s.uid, book);
+        }
+    }
+
+    static QList<qint64> Sort(ItemDataSaver &store, int type, bool ascending, const QList<qint64> *ids)
+    {
+        QList<qint64> out{-1}; // must be cleared first
+        QWriteLockerExt2 token(&store.lock);
+        store.SortBookIds(static_cast<ItemBookSortType>(type), ascending, ids, out, token);
+        return out;
+    }
+
+    ItemDataSaver store;
+    // Id 9 has no book. Every key orders the five books differently.
+    const QList<qint64> ids{5, 9, 7, 1, 3, 2};
+
+private slots:
+    void initTestCase()
+    {
+        AddBooks(store, {
+                            // uid, pub, date, price, stars, pages, size
+                            {5, 500, 30, 4.0f, 4.5f, 100, 10},
+                            {7, 700, 10, 1.0f, 2.0f, 300, -1},
+                            {1, 100, 50, 9.0f, 5.0f, 200, 3},
+                            {3, 300, 20, 2.5f, 0.0f, 50, 1000000000000LL},
+                            {2, 200, 40, 7.0f, 3.0f, 400, 0},
+                        });
+    }
+
+    void storedOrderKeepsEveryId()
+    {
+        QCOMPARE(Sort(store, OrderBy_None, false, &ids), ids);
+        QCOMPARE(Sort(store, OrderBy_None, true, &ids), ids);
+    }
+
+    void keyOrders_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<QList<qint64>>("expected");
+        QTest::newRow("event start, descending") << 1 << false << QList<qint64>{7, 5, 3, 2, 1};
+        QTest::newRow("event start ignores ascending") << 1 << true << QList<qint64>{7, 5, 3, 2, 1};
+        QTest::newRow("date asc") << 2 << true << QList<qint64>{7, 3, 5, 2, 1};
+        QTest::newRow("date desc") << 2 << false << QList<qint64>{1, 2, 5, 3, 7};
+        QTest::newRow("price asc") << 3 << true << QList<qint64>{7, 3, 5, 2, 1};
+        QTest::newRow("price desc") << 3 << false << QList<qint64>{1, 2, 5, 3, 7};
+        QTest::newRow("rating asc") << 4 << true << QList<qint64>{3, 7, 2, 5, 1};
+        QTest::newRow("rating desc") << 4 << false << QList<qint64>{1, 5, 2, 7, 3};
+        QTest::newRow("pages asc") << 5 << true << QList<qint64>{3, 5, 1, 7, 2};
+        QTest::newRow("pages desc") << 5 << false << QList<qint64>{2, 7, 1, 5, 3};
+        QTest::newRow("size asc, signed") << 6 << true << QList<qint64>{7, 2, 1, 5, 3};
+        QTest::newRow("size desc, signed") << 6 << false << QList<qint64>{3, 5, 1, 2, 7};
+        QTest::newRow("type 8 keeps input order") << 8 << true << QList<qint64>{5, 7, 1, 3, 2};
+        QTest::newRow("unknown type keeps input order") << 42 << false << QList<qint64>{5, 7, 1, 3, 2};
+    }
+    void keyOrders()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, ascending);
+        QFETCH(QList<qint64>, expected);
+        QCOMPARE(Sort(store, type, ascending, &ids), expected);
+    }
+
+    void emptyOrAbsentInput()
+    {
+        const QList<qint64> empty;
+        for (int type : {0, 1, 3, 6, 8, 11}) {
+            QVERIFY(Sort(store, type, true, nullptr).isEmpty());
+            QVERIFY(Sort(store, type, false, &empty).isEmpty());
+        }
+        const QList<qint64> onlyMissing{9, 99};
+        QVERIFY(Sort(store, OrderBy_OrgPrice, true, &onlyMissing).isEmpty());
+        QCOMPARE(Sort(store, OrderBy_None, true, &onlyMissing), onlyMissing);
+    }
+
+    void duplicatesStay()
+    {
+        const QList<qint64> dup{1, 7, 1, 9, 7};
+        QCOMPARE(Sort(store, OrderBy_OrgPrice, true, &dup), (QList<qint64>{7, 7, 1, 1}));
+        QCOMPARE(Sort(store, 9, true, &dup), (QList<qint64>{1, 7, 1, 7}));
+        QList<qint64> shuffled = Sort(store, OrderBy_Random, false, &dup);
+        std::sort(shuffled.begin(), shuffled.end());
+        QCOMPARE(shuffled, (QList<qint64>{1, 1, 7, 7}));
+    }
+
+    void missingIdsAreRemembered()
+    {
+        const QList<qint64> withMissing{9, 5};
+        Sort(store, OrderBy_BookSize, true, &withMissing);
+        QWriteLockerExt2 token(&store.lock);
+        QVERIFY(store.books->contains(9));
+        QVERIFY(store.books->value(9) == nullptr);
+    }
+
+    void randomOrderIsAFreshPermutation()
+    {
+        ItemDataSaver big;
+        QList<TestBook> testBooks;
+        QList<qint64> bigIds;
+        for (qint64 id = 1; id <= 40; ++id) {
+            testBooks.append({id, id, id, 0.0f, 0.0f, id, id});
+            bigIds.append(id);
+        }
+        AddBooks(big, testBooks);
+
+        const QList<qint64> first = Sort(big, OrderBy_Random, false, &bigIds);
+        const QList<qint64> second = Sort(big, OrderBy_Random, true, &bigIds);
+        QVERIFY(first != second); // 1 in 40! to fail
+        for (const QList<qint64> &permutation : {first, second}) {
+            QCOMPARE(permutation.size(), bigIds.size());
+            QCOMPARE(QSet<qint64>(permutation.begin(), permutation.end()).size(), bigIds.size());
+        }
+    }
+
+    // Every permutation of three books shows up, each roughly a sixth of the time.
+    void randomOrderIsUniform()
+    {
+        const QList<qint64> three{5, 7, 1};
+        QHash<QList<qint64>, int> seen;
+        const int rounds = 6000;
+        for (int i = 0; i < rounds; ++i)
+            ++seen[Sort(store, OrderBy_Random, false, &three)];
+        QCOMPARE(seen.size(), 6);
+        for (int count : qAsConst(seen))
+            QVERIFY2(count > 800 && count < 1200, qPrintable(QString::number(count)));
+    }
+
+};
+
+QTEST_GUILESS_MAIN(TestBookOrder)
+#include "test_bookorder.moc"

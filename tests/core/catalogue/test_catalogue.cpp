@@ -1,0 +1,463 @@
+#include "catalogue/DatabaseHolder.h"
+#include "Helper.h"
+#include "catalogue/ItemBook.h"
+#include "catalogue/ItemCategory.h"
+#include "catalogue/ItemDataSaver.h"
+#include "threads/QReadLockerExt2.h"
+#include "threads/QWriteLockerExt2.h"
+#include "writer/CatalogueEncrypter.h"
+#include "cipher/SqlCipherDriverRegistration.h"
+
+#include <QtTest>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+namespace {
+
+struct CategoryRow
+{
+    qint64 uid;
+    qint64 count;
+    QString caption;
+};
+
+struct BookRow
+{
+    qint64 uid;
+    QString name;
+    double price;
+};
+
+struct CatalogueContent
+{
+    QList<QPair<QString, QVariant>> recall;
+    QList<CategoryRow> categories;
+    QList<BookRow> books;
+};
+
+// Writes a plain SQLite catalogue and encrypts it with the given password.
+bool WriteCatalogue(const QString &path, const CatalogueContent &content, const QByteArray &password)
+{
+    const QString plainPath = path + QStringLiteral(".plain");
+    const QString reservedPath = path + QStringLiteral(".reserved");
+    static int serial = 0;
+    const QString connection = QStringLiteral("builder_%1").arg(++serial);
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(plainPath);
+        ok = db.open();
+        QSqlQuery q(db);
+        const char *const schema[] = {
+            "create table native_loadrecall (pname text, pvalue)",
+            "create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)",
+            "create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, "
+            "BookPrice real, BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)",
+        };
+        for (const char *sql : schema)
+            ok = ok && q.exec(QString::fromLatin1(sql));
+        db.transaction();
+        for (const auto &pair : content.recall) {
+            q.prepare(QStringLiteral("insert into native_loadrecall values (?, ?)"));
+            q.addBindValue(pair.first);
+            q.addBindValue(pair.second);
+            ok = ok && q.exec();
+        }
+        for (const CategoryRow &c : content.categories) {
+            q.prepare(QStringLiteral("insert into runtime_cataloginfo values (?, ?, ?, ?)"));
+            q.addBindValue(c.uid);
+            q.addBindValue(c.uid * 10);
+            q.addBindValue(c.count);
+            q.addBindValue(c.caption);
+            ok = ok && q.exec();
+        }
+        for (const BookRow &b : content.books) {
+            q.prepare(QStringLiteral("insert into published_bookinfo values (?, 1, ?, ?, 0, '|1|', ?, ?)"));
+            q.addBindValue(b.uid);
+            q.addBindValue(b.name);
+            q.addBindValue(b.price);
+            q.addBindValue(1700000000 + b.uid);
+            q.addBindValue(b.uid + 1000);
+            ok = ok && q.exec();
+        }
+        db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    QString error;
+    ok = ok && CatalogueEncrypter::RemakeWithReserve(plainPath, reservedPath, &error)
+         && CatalogueEncrypter::EncryptFile(reservedPath, path, password, &error);
+    if (!ok)
+        qWarning() << "catalogue not written:" << error;
+    QFile::remove(plainPath);
+    QFile::remove(reservedPath);
+    return ok;
+}
+
+QByteArray Password()
+{
+    return Helper::GetCatalogPassword().toUtf8();
+}
+
+// A small catalogue whose every value carries its tag, so a reader can tell which one it saw.
+CatalogueContent TaggedContent(const QString &tag)
+{
+    CatalogueContent content;
+    content.recall = {{QStringLiteral("current_guid"), tag},
+                      {QStringLiteral("free_ebooks_count"), tag},
+                      {QStringLiteral("current_ebooks_count"), 20}};
+    for (qint64 id = 1; id <= 3; ++id)
+        content.categories.append({id, 10 + id, tag + QStringLiteral(" category")});
+    for (qint64 id = 1; id <= 20; ++id)
+        content.books.append({id, tag + QStringLiteral(" book"), double(id)});
+    return content;
+}
+
+QStringList ConnectionsOfHolders()
+{
+    return QSqlDatabase::connectionNames().filter(DatabaseHolder::ConnectionNameBase);
+}
+
+} // namespace
+
+class TestCatalogue : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString fileA;
+    QString fileB;
+    QString fileSummary;
+
+    QString PathOf(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        RegisterSqlCipherDriver();
+        QVERIFY(dir.isValid());
+        fileA = PathOf(QStringLiteral("a.rfile"));
+        fileB = PathOf(QStringLiteral("b.rfile"));
+        QVERIFY(WriteCatalogue(fileA, TaggedContent(QStringLiteral("A")), Password()));
+        QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B")), Password()));
+
+        CatalogueContent summary;
+        summary.recall = {{QStringLiteral("current_guid"), QStringLiteral("guid-1")},
+                          {QStringLiteral("free_ebooks_count"), 1234},
+                          {QStringLiteral("current_ebooks_count"), 6},
+                          {QStringLiteral("free_ebooks_week_new"), 56},
+                          {QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("7")}};
+        summary.categories = {{1, 9, QStringLiteral("beta")},
+                              {2, 10, QStringLiteral("Alpha")},
+                              {3, 12, QStringLiteral("alpha")},
+                              {4, 1, QStringLiteral("Arts & Crafts")},
+                              {0, 50, QStringLiteral("zero id")},
+                              {5, 50, QString()},
+                              // repeated id: the later row wins, its earlier caption leaves no trace
+                              {6, 30, QStringLiteral("Old name")},
+                              {6, 31, QStringLiteral("New name")}};
+        summary.books = {{5, QStringLiteral("Five"), 5.0},   {7, QStringLiteral("Seven"), 1.5},
+                         {8, QString(), 2.0},                {-1, QStringLiteral("Negative"), 1.0},
+                         {11, QStringLiteral("Eleven"), 0.5}, {12, QStringLiteral("100% %2 sale"), 9.0}};
+        fileSummary = PathOf(QStringLiteral("summary.rfile"));
+        QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
+    }
+
+    void summaryAndStatusText()
+    {
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileSummary));
+        QReadLockerExt2 token(0, &store.lock);
+        QCOMPARE(store.statusText,
+                 QStringLiteral("Total 1234 Tessaly (56 tessaly are new arrivals this week, "
+                                "7 books are no longer free.)"));
+        QCOMPARE(store.currentGuid, QStringLiteral("guid-1"));
+        QCOMPARE(store.knownBookCount, qint64(6));
+        QCOMPARE(store.currentFilePath, fileSummary);
+        QVERIFY(store.books->isEmpty());
+        token.unlock();
+        QCOMPARE(store.GetCurrentGuid(), QStringLiteral("guid-1"));
+    }
+
+    void statusTextTimeAndLiteralValues_data()
+    {
+        QTest::addColumn<QVariant>("time");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("none") << QVariant() << QString();
+        QTest::newRow("last second of 1999") << QVariant(946684799) << QString();
+        QTest::newRow("all of 2000") << QVariant(978307199) << QString();
+        const QDateTime first2001 = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+        QTest::newRow("first second of 2001")
+            << QVariant(first2001.toSecsSinceEpoch())
+            << " " + QLocale::system().toString(first2001.toLocalTime(), QLocale::ShortFormat);
+        QTest::newRow("text value") << QVariant(QStringLiteral("1700000000"))
+                                    << " " + QLocale::system().toString(
+                                           QDateTime::fromSecsSinceEpoch(1700000000), QLocale::ShortFormat);
+    }
+    void statusTextTimeAndLiteralValues()
+    {
+        QFETCH(QVariant, time);
+        QFETCH(QString, suffix);
+        CatalogueContent content;
+        // Values with placeholders of their own must come out as they are.
+        content.recall = {{QStringLiteral("free_ebooks_count"), QStringLiteral("%2")},
+                          {QStringLiteral("free_ebooks_week_new"), QStringLiteral("%3")},
+                          {QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("%4%1")}};
+        if (time.isValid())
+            content.recall.append({QStringLiteral("current_time_utc"), time});
+        const QString path = PathOf(QStringLiteral("time_%1.rfile").arg(QTest::currentDataTag()).replace(' ', '_'));
+        QVERIFY(WriteCatalogue(path, content, Password()));
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(path));
+        QWriteLockerExt2 token(&store.lock);
+        QCOMPARE(store.statusText, QStringLiteral("Total %2 Tessaly (%3 tessaly are new arrivals this week, "
+                                                  "%4%1 books are no longer free.")
+                                       + suffix + QStringLiteral(")"));
+        QCOMPARE(store.knownBookCount, qint64(0));
+        QVERIFY(store.currentGuid.isEmpty());
+    }
+
+    void categories()
+    {
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileSummary));
+        QReadLockerExt2 token(0, &store.lock);
+        const ItemDataSaver::CategoryHash &cats = *store.categories;
+        QCOMPARE(cats.size(), 5); // 1, 2, 3, 4, 6
+        QVERIFY(!cats.contains(0));
+        QVERIFY(!cats.contains(5));
+        QCOMPARE(cats.value(4)->displayCaption, QStringLiteral("Arts && Crafts (1 Book)"));
+        QCOMPARE(cats.value(6)->caption, QStringLiteral("New name"));
+        QCOMPARE(cats.value(1)->bookCount, qint64(9));
+        QCOMPARE(cats.value(2)->lid, qint64(20));
+
+        // 9 books are not enough; captions in plain UTF-16 order; the repeated id appears once.
+        const ItemDataSaver::BigCategoryList expected{
+            {2, QStringLiteral("Alpha")}, {6, QStringLiteral("New name")}, {3, QStringLiteral("alpha")}};
+        QCOMPARE(*store.bigCategories, expected);
+    }
+
+    void booksAndCache()
+    {
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileSummary));
+        QWriteLockerExt2 token(&store.lock);
+        ItemBook *five = store.GetBook(5, token);
+        QVERIFY(five);
+        QCOMPARE(five->name, QStringLiteral("Five"));
+        QCOMPARE(five->comparePart, ItemComparePart(5, 1005));
+        QCOMPARE(store.GetBook(5, token), five); // cached
+
+        // Ids without a valid book: a nameless row, a missing row. Both remembered as null.
+        QVERIFY(!store.GetBook(8, token));
+        QVERIFY(!store.GetBook(404, token));
+        QVERIFY(store.books->contains(8) && store.books->contains(404));
+        QVERIFY(!store.GetBook(404, token));
+
+        QVERIFY(!ItemDataSaver::LoadBook(nullptr, 5));
+        ItemBook *loose = ItemDataSaver::LoadBook(store.database, 7);
+        QVERIFY(loose);
+        QCOMPARE(loose->orgPrice, 1.5f);
+        delete loose;
+
+        // The cache is complete once it holds as many entries as the catalogue counts books.
+        store.LoadAllBooks(token);
+        QCOMPARE(store.books->size(), 6); // 5, 8, 404 plus 7, 11, 12
+        QCOMPARE(store.GetBook(5, token), five);
+        QCOMPARE(store.GetBook(12, token)->name, QStringLiteral("100% %2 sale"));
+
+        ItemDataSaver partial;
+        QVERIFY(partial.LoadDatabase(fileSummary));
+        QWriteLockerExt2 partialToken(&partial.lock);
+        for (qint64 missing = 1000; missing < 1006; ++missing)
+            QVERIFY(!partial.GetBook(missing, partialToken));
+        partial.LoadAllBooks(partialToken); // six null entries count as a full cache
+        QCOMPARE(partial.books->size(), 6);
+    }
+
+    void idQueries()
+    {
+        ItemDataSaver store;
+        {
+            QReadLockerExt2 token(0, &store.lock);
+            QVERIFY(store.QueryBookIds(QString()).isEmpty()); // nothing open yet
+        }
+        QVERIFY(store.LoadDatabase(fileSummary));
+        QReadLockerExt2 token(0, &store.lock);
+        // Newest first ("FirstPubTimeGMT DESC"), every row of the table.
+        QCOMPARE(store.QueryBookIds(QString()), (QList<qint64>{12, 11, 8, 7, 5, -1}));
+        // "%" signs of the condition are never taken for placeholders.
+        QCOMPARE(store.QueryBookIds(QStringLiteral("BookName like '%\\%2%' escape '\\'")),
+                 (QList<qint64>{12}));
+        QCOMPARE(store.QueryCategoryIds(QStringLiteral("Caption like '%lph%'")), (QList<qint64>{2, 3}));
+        QVERIFY(store.QueryBookIds(QStringLiteral("no_such_column = 1")).isEmpty());
+
+        QCOMPARE(store.database->SelectValues(QStringLiteral("select UID, Caption from runtime_cataloginfo "
+                                                             "where UID in (4, 5) order by UID"),
+                                              false, true),
+                 (QList<QVariant>{4, QStringLiteral("Arts & Crafts"), 5}));
+        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("select 1 where 0")), QVariant());
+    }
+
+    void swapDropsOldCatalogue()
+    {
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileA));
+        {
+            QWriteLockerExt2 token(&store.lock);
+            QCOMPARE(store.GetBook(3, token)->name, QStringLiteral("A book"));
+        }
+        QVERIFY(store.LoadDatabase(fileB));
+        QWriteLockerExt2 token(&store.lock);
+        QVERIFY(store.books->isEmpty());
+        QCOMPARE(store.GetBook(3, token)->name, QStringLiteral("B book"));
+        QCOMPARE(store.categories->value(1)->caption, QStringLiteral("B category"));
+        QCOMPARE(store.currentGuid, QStringLiteral("B"));
+    }
+
+    // A load that fails, for whatever reason, leaves the previous catalogue answering.
+    void failedLoadKeepsCatalogue_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing file") << "missing";
+        QTest::newRow("other password") << "password";
+        QTest::newRow("empty file") << "empty";
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("damaged page") << "damaged";
+        QTest::newRow("truncated") << "truncated";
+        QTest::newRow("plain database") << "plain";
+    }
+    void failedLoadKeepsCatalogue()
+    {
+        QFETCH(QString, kind);
+        const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(kind));
+        QFile::remove(path);
+        if (kind == QLatin1String("password")) {
+            QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("X")), QByteArrayLiteral("not the key")));
+        } else if (kind != QLatin1String("missing")) {
+            QFile source(fileB);
+            QVERIFY(source.open(QIODevice::ReadOnly));
+            QByteArray bytes = source.readAll();
+            if (kind == QLatin1String("empty"))
+                bytes.clear();
+            else if (kind == QLatin1String("garbage"))
+                bytes = QByteArray(bytes.size(), 'x');
+            else if (kind == QLatin1String("damaged"))
+                bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 0x01);
+            else if (kind == QLatin1String("truncated"))
+                bytes.chop(bytes.size() / 3);
+            else if (kind == QLatin1String("plain"))
+                bytes = QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\0');
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        }
+
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileA));
+        const QStringList before = ConnectionsOfHolders();
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
+        QVERIFY(!store.LoadDatabase(path));
+        QCOMPARE(ConnectionsOfHolders(), before); // the failed registration is gone
+
+        QWriteLockerExt2 token(&store.lock);
+        QCOMPARE(store.currentGuid, QStringLiteral("A"));
+        QCOMPARE(store.currentFilePath, fileA);
+        QCOMPARE(store.categories->size(), 3);
+        ItemBook *book = store.GetBook(17, token); // needs the old connection
+        QVERIFY(book);
+        QCOMPARE(book->name, QStringLiteral("A book"));
+        QCOMPARE(store.QueryBookIds(QString()).size(), 20);
+    }
+
+    void connectionsAreUniqueAndReleased()
+    {
+        const QStringList before = ConnectionsOfHolders();
+        {
+            ItemDataSaver first;
+            ItemDataSaver second;
+            QVERIFY(first.LoadDatabase(fileA));
+            QVERIFY(second.LoadDatabase(fileB));
+            QVERIFY(first.database->connectionName != second.database->connectionName);
+            QVERIFY(first.LoadDatabase(fileB)); // replaces A; second stays untouched
+            QCOMPARE(ConnectionsOfHolders().size(), before.size() + 2);
+            QWriteLockerExt2 token(&second.lock);
+            QVERIFY(second.GetBook(1, token));
+        }
+        QCOMPARE(ConnectionsOfHolders(), before);
+    }
+
+    // One thread swaps two catalogues back and forth while others read: every reader sees
+    // one whole catalogue at a time.
+    void swapWhileReading()
+    {
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileA));
+        QAtomicInt stop;
+        QAtomicInt mixed;
+        QAtomicInt reads;
+        QAtomicInt swaps;
+
+        QThread *swapper = QThread::create([&] {
+            for (int i = 0; !stop.loadRelaxed(); ++i) {
+                if (store.LoadDatabase(i % 2 ? fileA : fileB))
+                    swaps.ref();
+            }
+        });
+        auto reader = [&](bool useBooks) {
+            return QThread::create([&, useBooks] {
+                qint64 uid = 1;
+                while (!stop.loadRelaxed()) {
+                    QWriteLockerExt2 token(&store.lock);
+                    const QString tag = store.currentGuid;
+                    bool ok = store.statusText.startsWith(QStringLiteral("Total ") + tag + QLatin1Char(' '));
+                    for (const ItemCategory *category : qAsConst(*store.categories))
+                        ok = ok && category->caption == tag + QStringLiteral(" category");
+                    for (const auto &pair : qAsConst(*store.bigCategories))
+                        ok = ok && pair.second == tag + QStringLiteral(" category");
+                    if (useBooks) {
+                        const ItemBook *book = store.GetBook(uid, token);
+                        ok = ok && book && book->name == tag + QStringLiteral(" book");
+                        uid = uid % 20 + 1;
+                    } else {
+                        ok = ok && store.QueryBookIds(QString()).size() == 20;
+                    }
+                    if (!ok)
+                        mixed.ref();
+                    reads.ref();
+                }
+            });
+        };
+        QThread *bookReader = reader(true);
+        QThread *queryReader = reader(false);
+        QThread *guidReader = QThread::create([&] {
+            while (!stop.loadRelaxed()) {
+                const QString guid = store.GetCurrentGuid();
+                if (guid != QLatin1String("A") && guid != QLatin1String("B"))
+                    mixed.ref();
+            }
+        });
+        const QList<QThread *> threads{swapper, bookReader, queryReader, guidReader};
+        for (QThread *thread : threads)
+            thread->start();
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1500 && swaps.loadRelaxed() < 40)
+            QThread::msleep(20);
+        stop.storeRelaxed(1);
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(30000));
+            delete thread;
+        }
+        QVERIFY(swaps.loadRelaxed() >= 2);
+        QVERIFY(reads.loadRelaxed() > 0);
+        QCOMPARE(mixed.loadRelaxed(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCatalogue)
+#include "test_catalogue.moc"

@@ -1,0 +1,204 @@
+#include "catalogue/ItemBook.h"
+#include "catalogue/ItemBookLoadCache.h"
+#include "catalogue/LocalTimeConverter.h"
+
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+// Runs the body with the process time zone set to `zone`, restoring it afterwards.
+class ScopedTimeZone
+{
+public:
+    explicit ScopedTimeZone(const QByteArray &zone) : had(qEnvironmentVariableIsSet("TZ")), old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (had)
+            qputenv("TZ", old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool had;
+    QByteArray old;
+};
+
+// Instants around the given zone changes, the range ends and a deterministic spread between.
+QList<qint64> SampleInstants()
+{
+    QList<qint64> instants = {0, 1, 3599, 3600, 86399, 86400, 951782400 /* 2000-02-29 */,
+                              2145916799 /* last second Qt converts through the C library */,
+                              2145916800, 2147483647, 2147483648LL, 4294967295LL};
+    // Europe/Berlin 2024: summer time starts 03-31 01:00 UTC, ends 10-27 01:00 UTC;
+    // Australia/Lord_Howe moves by half an hour; America/St_Johns keeps a half-hour offset.
+    const qint64 changes[] = {1711846800, 1729990800, 1712419200, 1727539200, 1710054000, 1730613600};
+    for (const qint64 change : changes) {
+        for (const qint64 delta : {-5400, -3600, -1801, -1800, -1, 0, 1, 1799, 1800, 3599, 3600, 5400})
+            instants << change + delta;
+    }
+    quint64 state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        instants << qint64(state >> 32); // every unsigned 32-bit catalogue time is possible
+    }
+    return instants;
+}
+
+// Same instant, local date, clock time, offset and displayed text.
+bool SameLocalTime(const QDateTime &actual, const QDateTime &expected, QString *why)
+{
+    const QLocale locale = QLocale::system();
+    const QString actualText = locale.toString(actual, QLocale::ShortFormat);
+    const QString expectedText = locale.toString(expected, QLocale::ShortFormat);
+    if (actual.toMSecsSinceEpoch() == expected.toMSecsSinceEpoch() && actual.date() == expected.date()
+        && actual.time() == expected.time() && actual.offsetFromUtc() == expected.offsetFromUtc()
+        && actualText == expectedText)
+        return true;
+    *why = QStringLiteral("%1 (%2, offset %3) instead of %4 (%5, offset %6)")
+               .arg(actual.toString(Qt::ISODate), actualText)
+               .arg(actual.offsetFromUtc())
+               .arg(expected.toString(Qt::ISODate), expectedText)
+               .arg(expected.offsetFromUtc());
+    return false;
+}
+
+} // namespace
+
+class TestLocalTime : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void zones_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("UTC") << QByteArray("UTC");
+        QTest::newRow("Berlin") << QByteArray("Europe/Berlin");
+        QTest::newRow("Lord Howe") << QByteArray("Australia/Lord_Howe");
+        QTest::newRow("St Johns") << QByteArray("America/St_Johns");
+        QTest::newRow("POSIX rule") << QByteArray("UTC-02:00");
+    }
+
+    // The converter agrees with Qt's own local-time conversion, also across zone changes.
+    void matchesQtConversion_data() { zones_data(); }
+    void matchesQtConversion()
+    {
+        QFETCH(QByteArray, zone);
+        ScopedTimeZone scoped(zone);
+        const LocalTimeConverter converter;
+        QString why;
+        for (const qint64 secs : SampleInstants()) {
+            const QDateTime expected = QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toLocalTime();
+            const QDateTime local = converter.FromSecsSinceEpoch(secs);
+            if (!SameLocalTime(local, expected, &why))
+                QFAIL(qPrintable(QStringLiteral("%1: %2").arg(secs).arg(why)));
+
+            // The wall clock shown, taken as UTC and converted to local time.
+            const QDateTime expectedWall = QDateTime(expected.date(), expected.time(), Qt::UTC).toLocalTime();
+            if (!SameLocalTime(converter.WallClockAsUtcToLocal(local), expectedWall, &why))
+                QFAIL(qPrintable(QStringLiteral("wall clock of %1: %2").arg(secs).arg(why)));
+            if (converter.ShortText(local) != QLocale::system().toString(expected, QLocale::ShortFormat))
+                QFAIL(qPrintable(QStringLiteral("text of %1").arg(secs)));
+        }
+        QVERIFY(converter.WallClockAsUtcToLocal(QDateTime()).isNull());
+    }
+
+    // Records filled in bulk (shared values, cached conversions) equal records filled alone,
+    // and both equal what Qt's local time gives.
+    void bulkRecordsMatchSingleRecords_data() { zones_data(); }
+    void bulkRecordsMatchSingleRecords()
+    {
+        QFETCH(QByteArray, zone);
+        ScopedTimeZone scoped(zone);
+        const QLocale locale = QLocale::system();
+        ItemBookLoadCache cache;
+        const QList<qint64> instants = SampleInstants();
+        for (int i = 0; i < 400; ++i) {
+            const qint64 secs = instants.at(i * 7 % instants.size());
+            DatabaseRow row;
+            row.insert(QStringLiteral("UID"), qlonglong(i + 1));
+            row.insert(QStringLiteral("BookName"), QStringLiteral("Book %1").arg(i));
+            row.insert(QStringLiteral("BookAuthor"), QStringLiteral("Author %1").arg(i % 3));
+            row.insert(QStringLiteral("BookCatalogIDS"), QStringLiteral("|%1|40|").arg(i % 4));
+            row.insert(QStringLiteral("BookDate"), qlonglong(secs - secs % 86400));
+            row.insert(QStringLiteral("FirstPubTimeGMT"), qlonglong(secs));
+            row.insert(QStringLiteral("_CheckTimeGMT"), qlonglong(instants.at(i)));
+            row.insert(QStringLiteral("BookPages"), qlonglong(i % 5 * 100));
+            row.insert(QStringLiteral("BookSize"), qlonglong(i % 6 * 700000));
+            row.insert(QStringLiteral("BookStars"), i % 3 == 0 ? 0.0 : 4.5 - (i % 7) * 0.25);
+            row.insert(QStringLiteral("OrgPrice"), i % 4 == 0 ? QVariant() : QVariant(i % 9 * 1.1));
+
+            ItemBook single;
+            ItemBook bulk;
+            QVERIFY(single.LoadFromRecord(row));
+            QVERIFY(bulk.LoadFromRecord(row, cache));
+            QCOMPARE(bulk.author, single.author);
+            QCOMPARE(bulk.catalogIds, single.catalogIds);
+            QCOMPARE(bulk.catalogIdList, single.catalogIdList);
+            QCOMPARE(bulk.bookDateText, single.bookDateText);
+            QCOMPARE(bulk.firstPubText, single.firstPubText);
+            QCOMPARE(bulk.pagesText, single.pagesText);
+            QCOMPARE(bulk.sizeText, single.sizeText);
+            QCOMPARE(bulk.starsText, single.starsText);
+            QCOMPARE(bulk.orgPriceText, single.orgPriceText);
+            QCOMPARE(bulk.comparePart, single.comparePart);
+
+            // Texts and times as the local-time conversion gives them.
+            const quint32 date = quint32(secs - secs % 86400);
+            const QDateTime localDate = QDateTime::fromSecsSinceEpoch(date, Qt::LocalTime);
+            const QDateTime first = QDateTime::fromSecsSinceEpoch(quint32(secs), Qt::LocalTime);
+            const QDateTime firstWall = QDateTime(first.date(), first.time(), Qt::UTC).toLocalTime();
+            const QDateTime check = QDateTime::fromSecsSinceEpoch(quint32(instants.at(i)), Qt::LocalTime);
+            const QDateTime checkWall = QDateTime(check.date(), check.time(), Qt::UTC).toLocalTime();
+            QCOMPARE(bulk.bookDateText, locale.toString(localDate.date(), QLocale::ShortFormat));
+            QCOMPARE(bulk.firstPubText, locale.toString(firstWall, QLocale::ShortFormat));
+            QString why;
+            for (const ItemBook *book : {&single, &bulk}) {
+                QVERIFY2(SameLocalTime(book->bookDate, localDate, &why), qPrintable(why));
+                QVERIFY2(SameLocalTime(book->firstPubTime, first, &why), qPrintable(why));
+                QVERIFY2(SameLocalTime(book->firstPubTimeLocal, firstWall, &why), qPrintable(why));
+                QVERIFY2(SameLocalTime(book->checkTime, check, &why), qPrintable(why));
+                QVERIFY2(SameLocalTime(book->checkTimeLocal, checkWall, &why), qPrintable(why));
+            }
+        }
+    }
+
+    // Equal values of records filled together share one copy (the memory saving of a large load).
+    void bulkRecordsShareRepeatedValues()
+    {
+        ItemBookLoadCache cache;
+        ItemBook books[2];
+        for (ItemBook &book : books) {
+            DatabaseRow row;
+            row.insert(QStringLiteral("UID"), qlonglong(&book - books + 1));
+            row.insert(QStringLiteral("BookName"), QStringLiteral("Same"));
+            row.insert(QStringLiteral("BookAuthor"), QStringLiteral("An Author"));
+            row.insert(QStringLiteral("BookCatalog"), QStringLiteral("Sea, Travel"));
+            row.insert(QStringLiteral("BookCatalogIDS"), QStringLiteral("|12|40|"));
+            row.insert(QStringLiteral("BookDate"), qlonglong(1600000000));
+            row.insert(QStringLiteral("BookPages"), qlonglong(350));
+            row.insert(QStringLiteral("BookSize"), qlonglong(2097152 + (&book - books))); // same text
+            row.insert(QStringLiteral("OrgPrice"), 9.5);
+            QVERIFY(book.LoadFromRecord(row, cache));
+        }
+        QCOMPARE(books[1].sizeText, QStringLiteral("2.00 MB"));
+        QCOMPARE(books[0].author.constData(), books[1].author.constData());
+        QCOMPARE(books[0].catalogNames.constData(), books[1].catalogNames.constData());
+        QCOMPARE(&books[0].catalogIdList.constFirst(), &books[1].catalogIdList.constFirst());
+        QCOMPARE(books[0].bookDateText.constData(), books[1].bookDateText.constData());
+        QCOMPARE(books[0].pagesText.constData(), books[1].pagesText.constData());
+        QCOMPARE(books[0].sizeText.constData(), books[1].sizeText.constData());
+        QCOMPARE(books[0].orgPriceText.constData(), books[1].orgPriceText.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLocalTime)
+#include "test_localtime.moc"

@@ -1,0 +1,398 @@
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolderRefresher.h"
+#include "test_compute_catalogue.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+// 5 December 2026, 12:00 UTC (the tests run with TZ=UTC).
+const QDateTime kNow(QDate(2026, 12, 5), QTime(12, 0), Qt::UTC);
+
+qint64 DaysAgo(int days)
+{
+    return kNow.addDays(-days).toSecsSinceEpoch();
+}
+
+TestCatalogueBook Book(qint64 uid, const QString &name, const QString &author, const QString &cats,
+                       const QVariant &stars, const QVariant &price, const QVariant &pages, const QVariant &size,
+                       int daysAgo, const QString &intro = QString())
+{
+    TestCatalogueBook book;
+    book.uid = uid;
+    book.name = name;
+    book.author = author;
+    book.catalogIds = cats;
+    book.stars = stars;
+    book.orgPrice = price;
+    book.pages = pages;
+    book.size = size;
+    book.firstPubTime = DaysAgo(daysAgo);
+    book.intro = intro;
+    return book;
+}
+
+QList<qint64> Sorted(QList<qint64> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+} // namespace
+
+// Folder queries and computations on small encrypted catalogues.
+class TestCompute : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void builtinQueries();
+    void rangeBoundaries_data();
+    void rangeBoundaries();
+    void keywords_data();
+    void keywords();
+    void categoryCriteria();
+    void newArrivals();
+    void computeAllEmptiesSearchAndRecordsGuid();
+    void failedQueryLeavesGuidUnset();
+    void refresherComputesSearchFolders();
+    void refresherDestructorStopsThread();
+
+private:
+    QList<qint64> Filter(const DisplayFolderSearch &search, bool *ok = nullptr);
+    DisplayFolder *AddFolder(int type, const QString &caption);
+
+    QTemporaryDir dir;
+    QString catalogueA;
+    QString catalogueB;
+    DisplayDataSaver *store = nullptr;
+};
+
+void TestCompute::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    TestCatalogue a;
+    a.guid = QStringLiteral("guid-A");
+    a.books = {
+        Book(1, QStringLiteral("Night Train"), QStringLiteral("Ann O'Brien"), QStringLiteral("|12|40|"), 4.8, 0.0, 200,
+             512000, 1, QStringLiteral("a quiet story")),
+        Book(2, QStringLiteral("Day Break"), QStringLiteral("Bob Smith"), QStringLiteral("|112|"), QVariant(), 10.0, 201,
+             512001, 10),
+        Book(3, QStringLiteral("Vol 1"), QStringLiteral("Carl"), QStringLiteral("|40|"), 5.0, 10.5, 400, 1048576, 2),
+        Book(4, QStringLiteral("The 2nd Coming"), QStringLiteral("Dora"), QStringLiteral("|7|"), 3.0, 50.0, 401,
+             52428801, 30),
+        Book(5, QStringLiteral("3D Printing"), QStringLiteral("Eve"), QStringLiteral("|12|"), 4.79, QVariant(),
+             QVariant(), QVariant(), 3, QStringLiteral("100% sure")),
+        Book(6, QStringLiteral("Plain"), QStringLiteral("Fay"), QString(), 2.0, 60.0, 10, 0, 100),
+        Book(7, QStringLiteral("a%2b guide"), QStringLiteral("Gus"), QStringLiteral("|12|"), 1.0, 20.0, 11, 10485760, 4),
+    };
+    a.categories = {{12, QStringLiteral("Science")}, {40, QStringLiteral("History")},
+                    {112, QStringLiteral("Sci-Fi Classics")}, {7, QStringLiteral("Art")}};
+    catalogueA = dir.filePath(QStringLiteral("a.rfile"));
+    QVERIFY(MakeTestCatalogue(a, catalogueA));
+
+    TestCatalogue b;
+    b.guid = QStringLiteral("guid-B");
+    b.books = {Book(8, QStringLiteral("Other"), QStringLiteral("Hal"), QStringLiteral("|12|"), 4.9, 1.0, 5, 5, 1)};
+    b.withCaptionColumn = false;
+    catalogueB = dir.filePath(QStringLiteral("b.rfile"));
+    QVERIFY(MakeTestCatalogue(b, catalogueB));
+}
+
+void TestCompute::init()
+{
+    const QString path = dir.filePath(QStringLiteral("user-folders.file"));
+    QFile::remove(path);
+    store = new DisplayDataSaver(path);
+    store->clock = [] { return kNow; };
+    QVERIFY(store->items->LoadDatabase(catalogueA));
+}
+
+void TestCompute::cleanup()
+{
+    delete store;
+}
+
+QList<qint64> TestCompute::Filter(const DisplayFolderSearch &search, bool *ok)
+{
+    DisplayFolder folder;
+    folder.type = FilterFolder;
+    folder.search = search;
+    QReadLockerExt2 itemToken(0, &store->items->lock);
+    return Sorted(store->QueryFilterBooks(&folder, ok));
+}
+
+DisplayFolder *TestCompute::AddFolder(int type, const QString &caption)
+{
+    auto *folder = new DisplayFolder();
+    folder->type = type;
+    folder->caption = caption;
+    QWriteLockerExt2 token(&store->lock);
+    store->AddFolder(folder, token);
+    return folder;
+}
+
+void TestCompute::builtinQueries()
+{
+    QReadLockerExt2 itemToken(0, &store->items->lock);
+    bool ok = true;
+    QCOMPARE(store->QueryAllBooks(&ok), QList<qint64>({1, 3, 5, 7, 2, 4, 6}));
+    QCOMPARE(store->QueryBestBooks(&ok), QList<qint64>({1, 3}));
+    // Category 12 does not match the token |112|.
+    QCOMPARE(store->QueryCategoryBooks(12, &ok), QList<qint64>({1, 5, 7}));
+    QCOMPARE(store->QueryCategoryBooks(112, &ok), QList<qint64>({2}));
+    QCOMPARE(store->QueryCategoryBooks(99, &ok), QList<qint64>());
+    QVERIFY(ok);
+}
+
+void TestCompute::rangeBoundaries_data()
+{
+    QTest::addColumn<QList<qint64>>("codes");
+    QTest::addColumn<QList<qint64>>("books");
+    QTest::newRow("stars null") << QList<qint64>{1000} << QList<qint64>{2};
+    QTest::newRow("stars 2-3") << QList<qint64>{1002} << QList<qint64>{4};
+    QTest::newRow("stars 4-5") << QList<qint64>{1004} << QList<qint64>{1, 3, 5};
+    QTest::newRow("stars 5") << QList<qint64>{1005} << QList<qint64>{3};
+    QTest::newRow("stars 1001 alone selects all") << QList<qint64>{1001} << QList<qint64>{1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("stars 1001 with 1000") << QList<qint64>{1001, 1000, 4242} << QList<qint64>{2};
+    QTest::newRow("pages 101-200") << QList<qint64>{3006} << QList<qint64>{1};
+    QTest::newRow("pages 201-400") << QList<qint64>{3007} << QList<qint64>{2, 3};
+    QTest::newRow("pages >400") << QList<qint64>{3001} << QList<qint64>{4};
+    QTest::newRow("pages null") << QList<qint64>{3000} << QList<qint64>{5};
+    QTest::newRow("pages 1-10 or 11-30") << QList<qint64>{3002, 3003} << QList<qint64>{6, 7};
+    QTest::newRow("size <500KB") << QList<qint64>{4002} << QList<qint64>{1};
+    QTest::newRow("size 500KB-1MB") << QList<qint64>{4003} << QList<qint64>{2, 3};
+    QTest::newRow("size 1-10MB") << QList<qint64>{4004} << QList<qint64>{7};
+    QTest::newRow("size >50MB") << QList<qint64>{4001} << QList<qint64>{4};
+    QTest::newRow("size null") << QList<qint64>{4000} << QList<qint64>{5};
+    QTest::newRow("price 0") << QList<qint64>{2002} << QList<qint64>{1};
+    QTest::newRow("price 10-20") << QList<qint64>{2004} << QList<qint64>{3, 7};
+    QTest::newRow("price >50") << QList<qint64>{2001} << QList<qint64>{6};
+}
+
+void TestCompute::rangeBoundaries()
+{
+    QFETCH(QList<qint64>, codes);
+    QFETCH(QList<qint64>, books);
+    DisplayFolderSearch search;
+    const int group = int(codes.first() / 1000);
+    if (group == 1)
+        search.findUserRating = codes;
+    else if (group == 2)
+        search.findOrgPrice = codes;
+    else if (group == 3)
+        search.findBookPages = codes;
+    else
+        search.findBookSize = codes;
+    bool ok = true;
+    QCOMPARE(Filter(search, &ok), books);
+    QVERIFY(ok);
+}
+
+void TestCompute::keywords_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("authors");
+    QTest::addColumn<QStringList>("descriptions");
+    QTest::addColumn<QList<qint64>>("books");
+    const QStringList none;
+    QTest::newRow("no criteria") << none << none << none << QList<qint64>{1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("1") << QStringList{QStringLiteral("1")} << none << none << QList<qint64>{3};
+    QTest::newRow("2nd") << QStringList{QStringLiteral("2nd")} << none << none << QList<qint64>{4};
+    QTest::newRow("3D, any case") << QStringList{QStringLiteral("3d")} << none << none << QList<qint64>{5};
+    QTest::newRow("a%2b") << QStringList{QStringLiteral("a%2b")} << none << none << QList<qint64>{7};
+    QTest::newRow("underscore wildcard") << QStringList{QStringLiteral("N_ght")} << none << none << QList<qint64>{1};
+    QTest::newRow("alternatives") << QStringList{QString(), QStringLiteral("train"), QStringLiteral("plain")} << none
+                                  << none << QList<qint64>{1, 6};
+    QTest::newRow("quote literal") << none << QStringList{QStringLiteral("O'Brien")} << none << QList<qint64>{1};
+    QTest::newRow("injection") << QStringList{QStringLiteral("') or 1=1 --")} << none << none << QList<qint64>{};
+    QTest::newRow("injection author") << none << QStringList{QStringLiteral("x' or '1'='1")} << none << QList<qint64>{};
+    QTest::newRow("name and author") << QStringList{QStringLiteral("t")} << QStringList{QStringLiteral("ann")} << none
+                                     << QList<qint64>{1};
+    QTest::newRow("description") << none << none << QStringList{QStringLiteral("100%")} << QList<qint64>{5};
+}
+
+void TestCompute::keywords()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, authors);
+    QFETCH(QStringList, descriptions);
+    QFETCH(QList<qint64>, books);
+    DisplayFolderSearch search;
+    search.findName = names;
+    search.findAuthor = authors;
+    search.findDescription = descriptions;
+    bool ok = true;
+    QCOMPARE(Filter(search, &ok), books);
+    QVERIFY(ok);
+}
+
+void TestCompute::categoryCriteria()
+{
+    DisplayFolderSearch search;
+    search.findCategoryList = {40, 7};
+    QCOMPARE(Filter(search), QList<qint64>({1, 3, 4}));
+    search = DisplayFolderSearch();
+    // "Sci" names Science (12) and Sci-Fi Classics (112).
+    search.findCategoryName = QStringList{QStringLiteral("sci")};
+    QCOMPARE(Filter(search), QList<qint64>({1, 2, 5, 7}));
+    // A caption keyword that names no category adds no condition.
+    search.findCategoryName = QStringList{QStringLiteral("Cooking")};
+    QCOMPARE(Filter(search), QList<qint64>({1, 2, 3, 4, 5, 6, 7}));
+    search.findBookPages = {3007};
+    QCOMPARE(Filter(search), QList<qint64>({2, 3}));
+    search.findCategoryName = QStringList{QStringLiteral("Hist")};
+    QCOMPARE(Filter(search), QList<qint64>({3}));
+}
+
+void TestCompute::newArrivals()
+{
+    DisplayFolder *folder = AddFolder(NewArrivals, QStringLiteral("New Arrivals"));
+    QSet<QList<qint64>> orders;
+    for (int i = 0; i < 12; ++i) {
+        QWriteLockerExt2 token(&store->lock);
+        QReadLockerExt2 itemToken(0, &store->items->lock);
+        bool ok = true;
+        store->RefreshFolder(folder, token, false, &ok);
+        QVERIFY(ok);
+        QCOMPARE(Sorted(folder->bookIds), QList<qint64>({1, 3, 5, 7}));
+        orders.insert(folder->bookIds);
+    }
+    // 24 orders of 4 books: twelve computations all in one order would be a broken shuffle.
+    QVERIFY(orders.size() > 1);
+    QCOMPARE(folder->calcBookCount, qint64(4));
+    QCOMPARE(folder->calcCaption, QStringLiteral("New Arrivals (November, 30 - December, 5) (4 Books)"));
+    // A book first published exactly at the window's start is not new.
+    store->clock = [] { return kNow.addDays(3); };
+    QWriteLockerExt2 token(&store->lock);
+    QReadLockerExt2 itemToken(0, &store->items->lock);
+    store->RefreshFolder(folder, token, false);
+    QCOMPARE(Sorted(folder->bookIds), QList<qint64>({1}));
+    QCOMPARE(folder->calcCaption, QStringLiteral("New Arrivals (December, 3 - December, 8) (1 Book)"));
+}
+
+void TestCompute::computeAllEmptiesSearchAndRecordsGuid()
+{
+    bool added = false;
+    QVERIFY(store->LoadFolders(added));
+    DisplayFolder *science = AddFolder(CategoryFolder, QStringLiteral("Science"));
+    science->categoryUid = 12;
+    DisplayFolder *odd = AddFolder(55, QStringLiteral("Odd"));
+    odd->bookIds = {1};
+    DisplayFolder *search;
+    {
+        QReadLockerExt2 token(0, &store->lock);
+        search = store->FindFolder(store->FindFirstFolderOfType(SearchResult, token), token);
+        search->search.findName = QStringList{QStringLiteral("train")};
+        search->bookIds = {1};
+        search->calcBookCount = 1;
+        search->sortedBookIds = {1};
+    }
+    QVERIFY(!store->IsGuidUnchanged());
+    QVERIFY(store->ComputeAll());
+    QVERIFY(store->IsGuidUnchanged());
+    QCOMPARE(store->currentGuid, QStringLiteral("guid-A"));
+    QVERIFY(search->bookIds.isEmpty());
+    QCOMPARE(search->calcBookCount, qint64(0));
+    QCOMPARE(search->calcCaption, QStringLiteral("Search Result (0 Books)"));
+    // The display order is left for the page loader.
+    QCOMPARE(search->sortedBookIds, QList<qint64>({1}));
+    QCOMPARE(science->calcCaption, QStringLiteral("Science (3 Books)"));
+    QVERIFY(odd->bookIds.isEmpty());
+    QCOMPARE(store->folders.first()->calcCaption, QStringLiteral("All Tessaly (7 Books)"));
+
+    DisplayDataSaver reloaded(store->userFoldersPath);
+    QVERIFY(reloaded.LoadFolders(added));
+    QCOMPARE(reloaded.currentGuid, QStringLiteral("guid-A"));
+    QCOMPARE(reloaded.folders.first()->bookIds, QList<qint64>({1, 3, 5, 7, 2, 4, 6}));
+
+    QVERIFY(store->items->LoadDatabase(catalogueB));
+    QVERIFY(!store->IsGuidUnchanged());
+}
+
+void TestCompute::failedQueryLeavesGuidUnset()
+{
+    DisplayFolder *all = AddFolder(AllBooks, QStringLiteral("All Tessaly"));
+    DisplayFolder *byCaption = AddFolder(FilterFolder, QStringLiteral("By caption"));
+    byCaption->search.findCategoryName = QStringList{QStringLiteral("Sci")};
+    // Catalogue B's category table lacks the caption column: the caption lookup fails.
+    QVERIFY(store->items->LoadDatabase(catalogueB));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
+    QVERIFY(store->ComputeAll());
+    QVERIFY(store->currentGuid.isEmpty());
+    QVERIFY(!store->IsGuidUnchanged());
+    QCOMPARE(all->bookIds, QList<qint64>({8}));
+
+    // No open catalogue at all.
+    DisplayDataSaver empty(dir.filePath(QStringLiteral("empty.file")));
+    {
+        QWriteLockerExt2 token(&empty.lock);
+        auto *folder = new DisplayFolder();
+        folder->type = AllBooks;
+        folder->caption = QStringLiteral("All");
+        QVERIFY(empty.AddFolder(folder, token));
+        empty.currentGuid = QStringLiteral("stale");
+    }
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
+    QVERIFY(empty.ComputeAll());
+    QVERIFY(empty.currentGuid.isEmpty());
+}
+
+void TestCompute::refresherComputesSearchFolders()
+{
+    DisplayFolder *search = DisplayFolder::CreateSearchFolder();
+    search->search.findName = QStringList{QStringLiteral("night"), QStringLiteral("vol")};
+    DisplayFolder *filter = new DisplayFolder();
+    filter->type = FilterFolder;
+    filter->caption = QStringLiteral("Cheap");
+    filter->search.findOrgPrice = {2002, 2003};
+    DisplayFolderRefresher refresher;
+    // Queued, as the dialogs connect it: the signal comes from the worker thread.
+    int completed = 0;
+    QObject receiver;
+    connect(&refresher, &DisplayFolderRefresher::completed, &receiver, [&] { ++completed; }, Qt::QueuedConnection);
+    refresher.SetFolders(store, {search, filter});
+    refresher.StartIfNotRunning();
+    QTRY_COMPARE_WITH_TIMEOUT(completed, 1, 10000);
+    refresher.Stop();
+    QCOMPARE(Sorted(search->bookIds), QList<qint64>({1, 3}));
+    QCOMPARE(filter->bookIds, QList<qint64>({1, 2}));
+    QCOMPARE(filter->calcCaption, QStringLiteral("Cheap (2 Books)"));
+    // It can run again.
+    filter->search.findOrgPrice = {2002};
+    refresher.StartIfNotRunning();
+    QTRY_COMPARE_WITH_TIMEOUT(completed, 2, 10000);
+    refresher.Stop();
+    QCOMPARE(filter->bookIds, QList<qint64>({1}));
+    delete search;
+    delete filter;
+}
+
+void TestCompute::refresherDestructorStopsThread()
+{
+    QList<DisplayFolder *> folders;
+    for (int i = 0; i < 20; ++i) {
+        auto *folder = new DisplayFolder();
+        folder->type = AllBooks;
+        folder->caption = QStringLiteral("All");
+        folders.append(folder);
+    }
+    {
+        DisplayFolderRefresher refresher;
+        refresher.SetFolders(store, folders);
+        // Holding the store's lock keeps the run waiting until the destructor has to stop it.
+        QReadLockerExt2 token(0, &store->lock);
+        refresher.StartIfNotRunning();
+        QTest::qWait(20);
+        token.unlock();
+    }
+    qDeleteAll(folders);
+}
+
+QTEST_GUILESS_MAIN(TestCompute)
+#include "test_compute.moc"

@@ -1,0 +1,196 @@
+#pragma once
+
+// Shared set-up of the main-window tests: a private home and data folders, a controllable
+// command line, small catalogues loaded straight into a window's stores.
+
+#include "Const.h"
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolder.h"
+#include "Helper.h"
+#include "mainwindow/MainWindow.h"
+#include "views/TreeControllerImpls.h"
+#include "writer/CatalogueGenerator.h"
+#include "cipher/SqlCipherDriverRegistration.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace MainWindowTest {
+
+// 5 December 2026, 00:00 UTC.
+constexpr qint64 kNowUtc = 1764892800;
+
+// The command line QCoreApplication::arguments() reads: QCoreApplication keeps references to
+// argc and argv, so changing them here changes what a new window sees.
+inline int &Argc()
+{
+    static int argc = 1;
+    return argc;
+}
+
+inline char **Argv()
+{
+    static char *argv[8] = {};
+    return argv;
+}
+
+inline void SetArguments(const QList<QByteArray> &words)
+{
+    static QList<QByteArray> storage;
+    storage = words;
+    const int count = qMin(words.size(), 6);
+    for (int i = 0; i < count; ++i)
+        Argv()[i + 1] = storage[i].data();
+    Argv()[count + 1] = nullptr;
+    Argc() = count + 1;
+}
+
+// A private home: QStandardPaths' test mode derives every folder from it.
+inline QTemporaryDir &Home()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+inline bool MakeCatalogue(const QString &path, int books, const QStringList &extraSql = QStringList(),
+                          quint64 seed = 1)
+{
+    CatalogueGeneratorOptions options;
+    options.books = books;
+    options.categories = 12;
+    options.seed = seed;
+    options.password = Helper::GetCatalogPassword().toUtf8();
+    options.nowUtc = kNowUtc;
+    options.extraSql = extraSql;
+    QString error;
+    const bool ok = CatalogueGenerator::Generate(options, path, nullptr, &error);
+    if (!ok)
+        qWarning() << "catalogue not generated:" << error;
+    return ok;
+}
+
+// Loads the catalogue into the window's stores and computes every folder.
+inline bool LoadCatalogue(MainWindow &window, const QString &path)
+{
+    DisplayDataSaver &store = window.folders();
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(kNowUtc, Qt::UTC);
+    store.clock = [now] { return now; };
+    if (!store.items->LoadDatabase(path))
+        return false;
+    bool added = false;
+    if (!store.LoadFolders(added))
+        return false;
+    return store.ComputeAll();
+}
+
+// Adds a folder whose book list is given rather than computed; returns its id.
+inline QUuid AddFixedFolder(MainWindow &window, const QString &caption, const QList<qint64> &ids)
+{
+    auto *folder = new DisplayFolder();
+    folder->uid = QUuid::createUuid();
+    folder->type = CategoryFolder;
+    folder->caption = caption;
+    folder->bookIds = ids;
+    folder->calcBookCount = ids.size();
+    folder->UpdateCaptionWithCount();
+    QWriteLockerExt2 token(&window.folders().lock);
+    window.folders().AddFolder(folder, token);
+    return folder->uid;
+}
+
+inline QUuid FolderOfType(MainWindow &window, int type)
+{
+    QReadLockerExt2 token(0, &window.folders().lock);
+    return window.folders().FindFirstFolderOfType(type, token);
+}
+
+inline QList<qint64> FolderBooks(MainWindow &window, const QUuid &id)
+{
+    QReadLockerExt2 token(0, &window.folders().lock);
+    DisplayFolder *folder = window.folders().FindFolder(id, token);
+    return folder ? folder->bookIds : QList<qint64>();
+}
+
+inline void SelectFolder(MainWindow &window, const QUuid &id)
+{
+    const QModelIndex index = window.tree().FindFolderIndex(id);
+    QVERIFY(index.isValid());
+    window.tree().treeView->setCurrentIndex(index);
+}
+
+inline void SetPageSizes(MainWindow &window, int covers, int details)
+{
+    QWriteLocker locker(&window.settings().lock);
+    window.settings().currentSettings.Display_CoversView_PageCount = covers;
+    window.settings().currentSettings.Display_DetailsView_PageCount = details;
+}
+
+inline QStringList ComboTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+// The label of a widget tree that shows exactly this text.
+inline QLabel *FindLabelWithText(QWidget *root, const QString &text)
+{
+    const QList<QLabel *> labels = root->findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->text() == text)
+            return label;
+    }
+    return nullptr;
+}
+
+// A popped-up menu that holds the action.
+inline QMenu *VisibleMenuWith(QAction *action)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *widget : windows) {
+        auto *menu = qobject_cast<QMenu *>(widget);
+        if (menu && menu->isVisible() && menu->actions().contains(action))
+            return menu;
+    }
+    return nullptr;
+}
+
+// Runs a test object with a private home and data folders and the program's names.
+template <typename TestClass>
+int RunTests(int argc, char *argv[])
+{
+    if (!Home().isValid())
+        return 1;
+    const QByteArray home = Home().path().toUtf8();
+    qputenv("HOME", home);
+    qputenv("XDG_DATA_HOME", home + "/data");
+    qputenv("XDG_CONFIG_HOME", home + "/config");
+    qputenv("XDG_CACHE_HOME", home + "/cache");
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(Const::CompanyName);
+    QCoreApplication::setApplicationName(Const::AppName);
+    RegisterSqlCipherDriver();
+    Argv()[0] = argv[0];
+    QApplication app(Argc(), Argv());
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    app.setQuitOnLastWindowClosed(false);
+    TestClass tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+} // namespace MainWindowTest
+
+#define TESSALY_MAINWINDOW_TEST_MAIN(TestClass)                                                             \
+    int main(int argc, char *argv[])                                                                        \
+    {                                                                                                       \
+        return MainWindowTest::RunTests<TestClass>(argc, argv);                                             \
+    }

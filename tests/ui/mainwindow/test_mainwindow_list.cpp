@@ -1,0 +1,538 @@
+// Book list of the main window: folder selection, paging, order, view and cover queueing.
+#include "test_mainwindow_fixture.h"
+#include "ui_mainwindow.h"
+
+#include "views/ExtendTreeView.h"
+#include "catalogue/ItemBook.h"
+#include "UserImageRefresher.h"
+
+#include <QStandardItemModel>
+#include <QToolBar>
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString kDown = QStringLiteral(" \u2193");
+const QString kUp = QStringLiteral(" \u2191");
+
+} // namespace
+
+class TestMainWindowList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void pagesOfTwentyThreeBooks();
+    void oneBookEmptyFolderAndNoFolder();
+    void pageSizeIsClamped();
+    void orderArrowsAndDirections();
+    void orderSortsAndFolderChangeResetsIt();
+    void bookMovesCrossPages();
+    void viewSwitchKeepsThePage();
+    void coversOfAPageQueuedFirstInPageOrder();
+    void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
+    void toolBarsInOrder();
+
+private:
+    void Open(int view, int pageSize);
+    // Row texts and book ids of the details view.
+    QStringList RowTexts() const;
+    QList<qint64> RowIds() const;
+    int CurrentPage() { return window->page().GetCurrentPage(); }
+    QList<bool> PageCommands() const;
+    // The entries of the tool bar that holds the action: object names, "|" for separators,
+    // "<spacer>", "<combo>" and label texts for widgets.
+    QStringList ToolBarEntries(QAction *member) const;
+    ItemBook Book(qint64 id);
+
+    QTemporaryDir dir;
+    QString cataloguePath;
+    std::unique_ptr<MainWindow> window;
+    QUuid all;
+    QUuid single;
+    QUuid empty;
+};
+
+void TestMainWindowList::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    cataloguePath = dir.filePath(QStringLiteral("list.rfile"));
+    QVERIFY(MakeCatalogue(cataloguePath, 23));
+}
+
+void TestMainWindowList::init()
+{
+    window = std::make_unique<MainWindow>(nullptr, false);
+    QVERIFY(!window->IsConstructionFailed());
+    QVERIFY(LoadCatalogue(*window, cataloguePath));
+    single = AddFixedFolder(*window, QStringLiteral("One"), {7});
+    empty = AddFixedFolder(*window, QStringLiteral("None"), {});
+    all = FolderOfType(*window, AllBooks);
+    QVERIFY(!all.isNull());
+    QCOMPARE(FolderBooks(*window, all).size(), 23);
+}
+
+void TestMainWindowList::cleanup()
+{
+    window.reset();
+}
+
+void TestMainWindowList::Open(int view, int pageSize)
+{
+    SetPageSizes(*window, pageSize, pageSize);
+    {
+        QWriteLocker locker(&window->settings().lock);
+        window->settings().currentSettings.Display_DefaultView = view;
+    }
+    // As at the end of the first load.
+    window->OnCallRefreshListView(false, false);
+    window->SetRefreshServiceIsStarting(false);
+    window->OnLoadDisplayFolders();
+}
+
+QStringList TestMainWindowList::RowTexts() const
+{
+    QStringList texts;
+    QStandardItemModel *model = window->views().detailsView->itemModel();
+    for (int row = 0; row < model->rowCount(); ++row)
+        texts << model->item(row, 0)->text();
+    return texts;
+}
+
+QList<qint64> TestMainWindowList::RowIds() const
+{
+    QList<qint64> ids;
+    QStandardItemModel *model = window->views().detailsView->itemModel();
+    for (int row = 0; row < model->rowCount(); ++row)
+        ids << model->item(row, 0)->data(ExtendTreeView::IdRole).toLongLong();
+    return ids;
+}
+
+QList<bool> TestMainWindowList::PageCommands() const
+{
+    Ui_MainWindow *ui = window->form();
+    return {ui->action_ShowInfo_Page_First->isEnabled(), ui->action_ShowInfo_Page_Prev->isEnabled(),
+            ui->action_ShowInfo_Page_Next->isEnabled(), ui->action_ShowInfo_Page_Last->isEnabled()};
+}
+
+ItemBook TestMainWindowList::Book(qint64 id)
+{
+    QWriteLockerExt2 token(&window->folders().items->lock);
+    ItemBook *book = window->folders().items->GetBook(id, token);
+    return book ? *book : ItemBook();
+}
+
+void TestMainWindowList::pagesOfTwentyThreeBooks()
+{
+    Open(0, 10);
+    Ui_MainWindow *ui = window->form();
+    QComboBox *combo = window->pageCombo();
+    const QList<qint64> ids = FolderBooks(*window, all);
+
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (10 items per page) "));
+    QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 3"), QStringLiteral(" 2 / 3"), QStringLiteral(" 3 / 3")}));
+    QCOMPARE(combo->currentIndex(), 0);
+    QVERIFY(combo->isEnabled());
+    QCOMPARE(PageCommands(), QList<bool>({false, false, true, true}));
+    QCOMPARE(RowIds(), ids.mid(0, 10));
+    QVERIFY(!ui->widChildBookInfo->isHidden());
+
+    ui->action_ShowInfo_Page_Last->trigger();
+    QCOMPARE(CurrentPage(), 3);
+    QCOMPARE(RowTexts(), QStringList({QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("23")}));
+    QCOMPARE(RowIds(), ids.mid(20));
+    QCOMPARE(combo->currentIndex(), 2);
+    QCOMPARE(PageCommands(), QList<bool>({true, true, false, false}));
+    // Nothing beyond the last page.
+    ui->action_ShowInfo_Page_Next->trigger();
+    ui->action_ShowInfo_Page_Next_ContextMenu->trigger();
+    QCOMPARE(CurrentPage(), 3);
+
+    // The combo moves pages; filling it never does.
+    combo->setCurrentIndex(1);
+    QCOMPARE(CurrentPage(), 2);
+    QCOMPARE(RowTexts().first(), QStringLiteral("11"));
+    QCOMPARE(RowIds(), ids.mid(10, 10));
+    QCOMPARE(PageCommands(), QList<bool>({true, true, true, true}));
+
+    // Choosing the current page again reloads it: its first book becomes current again.
+    window->views().SelectEdge(true);
+    QCOMPARE(window->views().GetCurrentIndex(), 9);
+    window->on_action_UserChangedTheCurrentPage(1);
+    QCOMPARE(CurrentPage(), 2);
+    QCOMPARE(window->views().GetCurrentIndex(), 0);
+
+    ui->action_ShowInfo_Page_Prev_ContextMenu->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    ui->action_ShowInfo_Page_Prev->trigger();
+    ui->action_ShowInfo_Page_First->trigger();
+    window->on_action_UserChangedTheCurrentPage(7);
+    window->on_action_UserChangedTheCurrentPage(-1);
+    QCOMPARE(CurrentPage(), 1);
+    QCOMPARE(RowTexts().first(), QStringLiteral("1"));
+    ui->action_ShowInfo_Page_Next->trigger();
+    ui->action_ShowInfo_Page_First->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    QCOMPARE(combo->currentIndex(), 0);
+}
+
+void TestMainWindowList::oneBookEmptyFolderAndNoFolder()
+{
+    Open(0, 10);
+    Ui_MainWindow *ui = window->form();
+    QComboBox *combo = window->pageCombo();
+
+    SelectFolder(*window, single);
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 1 item (10 items per page) "));
+    QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 1")}));
+    QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
+    QCOMPARE(RowIds(), QList<qint64>({7}));
+    QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+    QVERIFY(!ui->widChildBookInfo->isHidden());
+    QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled());
+    QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled());
+
+    SelectFolder(*window, empty);
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 0 items (10 items per page) "));
+    QCOMPARE(combo->count(), 0);
+    QVERIFY(!combo->isEnabled());
+    QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
+    QCOMPARE(window->views().GetCount(), 0);
+    QVERIFY(ui->widChildBookInfo->isHidden());
+    QVERIFY(!ui->action_ShowInfo_Option_GoLink->isEnabled());
+
+    // The built-in folder of all books can be neither removed nor edited.
+    SelectFolder(*window, all);
+    QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+    QVERIFY(!ui->action_ShowCategory_Option_EditFolder->isEnabled());
+    QCOMPARE(window->views().GetCount(), 10);
+
+    // No folder: the commands go off and the list is cleared.
+    SelectFolder(*window, single);
+    QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+    for (const QVariant &id : {QVariant(), QVariant(QUuid()), QVariant(0), QVariant(QStringLiteral("x"))}) {
+        window->run_action_treeview_item_selected(1, id);
+        QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+        QCOMPARE(window->views().GetCount(), 0);
+        SelectFolder(*window, all);
+        SelectFolder(*window, single);
+    }
+    // A folder id the store does not know loads nothing.
+    window->OnLoadListViewData(QVariant(QUuid::createUuid()), true, false);
+    QCOMPARE(window->views().GetCount(), 0);
+}
+
+void TestMainWindowList::pageSizeIsClamped()
+{
+    Open(0, 3);
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
+    QCOMPARE(window->pageCombo()->count(), 5);
+    QCOMPARE(window->pageCombo()->itemText(4), QStringLiteral(" 5 / 5"));
+    QCOMPARE(window->views().GetCount(), 5);
+
+    SetPageSizes(*window, 1000, 1000);
+    window->form()->action_ShowInfo_View_Refresh->trigger();
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (210 items per page) "));
+    QCOMPARE(ComboTexts(window->pageCombo()), QStringList({QStringLiteral(" 1 / 1")}));
+    QCOMPARE(window->views().GetCount(), 23);
+}
+
+void TestMainWindowList::orderArrowsAndDirections()
+{
+    Open(0, 10);
+    Ui_MainWindow *ui = window->form();
+    QAction *normal = ui->action_ShowInfo_OrderBy_None;
+    QAction *published = ui->action_ShowInfo_OrderBy_BookDate;
+    QAction *event = ui->action_ShowInfo_OrderBy_EventStartDate;
+    QAction *pages = ui->action_ShowInfo_OrderBy_BookPages;
+    QAction *size = ui->action_ShowInfo_OrderBy_BookSize;
+    QAction *random = ui->action_ShowInfo_OrderBy_Random;
+    QAction *rating = ui->action_ShowInfo_OrderBy_UserRating;
+    QAction *price = ui->action_ShowInfo_OrderBy_OrgPrice;
+
+    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
+    QVERIFY(normal->isChecked());
+
+    published->trigger();
+    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kDown);
+    QCOMPARE(normal->text(), QStringLiteral("Normal"));
+    QVERIFY(!normal->isChecked());
+    QVERIFY(published->isChecked());
+    published->trigger();
+    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kUp);
+    QVERIFY(published->isChecked());
+    published->trigger();
+    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kDown);
+
+    event->trigger();
+    QCOMPARE(event->text(), QStringLiteral("Event Start Date") + kDown);
+    QCOMPARE(published->text(), QStringLiteral("Publication Date"));
+    event->trigger();
+    QCOMPARE(event->text(), QStringLiteral("Event Start Date") + kDown);
+    QVERIFY(event->isChecked());
+
+    pages->trigger();
+    QCOMPARE(pages->text(), QStringLiteral("Book Pages") + kUp);
+    pages->trigger();
+    QCOMPARE(pages->text(), QStringLiteral("Book Pages") + kDown);
+    size->trigger();
+    QCOMPARE(size->text(), QStringLiteral("File Size") + kUp);
+    rating->trigger();
+    QCOMPARE(rating->text(), QStringLiteral("User Rating") + kDown);
+    price->trigger();
+    QCOMPARE(price->text(), QStringLiteral("Original Price") + kDown);
+    random->trigger();
+    QCOMPARE(random->text(), QStringLiteral("Random") + kDown);
+    random->trigger();
+    QCOMPARE(random->text(), QStringLiteral("Random") + kUp);
+
+    normal->trigger();
+    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
+    normal->trigger();
+    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
+    QVERIFY(normal->isChecked());
+
+    // Exactly one order is checked, and only it carries an arrow.
+    int checked = 0, arrows = 0;
+    for (QAction *action : {normal, published, event, pages, size, random, rating, price}) {
+        checked += action->isChecked() ? 1 : 0;
+        arrows += (action->text().endsWith(kUp) || action->text().endsWith(kDown)) ? 1 : 0;
+    }
+    QCOMPARE(checked, 1);
+    QCOMPARE(arrows, 1);
+}
+
+void TestMainWindowList::orderSortsAndFolderChangeResetsIt()
+{
+    Open(0, 10);
+    Ui_MainWindow *ui = window->form();
+    const QList<qint64> stored = FolderBooks(*window, all);
+
+    ui->action_ShowInfo_Page_Next->trigger();
+    QCOMPARE(CurrentPage(), 2);
+    // A new order starts again at page 1 and really orders the books.
+    ui->action_ShowInfo_OrderBy_BookPages->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    QList<qint64> sortedIds = RowIds();
+    for (int page = 2; page <= 3; ++page) {
+        ui->action_ShowInfo_Page_Next->trigger();
+        sortedIds += RowIds();
+    }
+    QCOMPARE(sortedIds.size(), 23);
+    for (int i = 1; i < sortedIds.size(); ++i)
+        QVERIFY2(Book(sortedIds.at(i - 1)).pages <= Book(sortedIds.at(i)).pages, qPrintable(QString::number(i)));
+    ui->action_ShowInfo_OrderBy_BookPages->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    QVERIFY(Book(RowIds().first()).pages >= Book(RowIds().last()).pages);
+
+    // Another folder opens in its stored order, and back again too.
+    ui->action_ShowInfo_OrderBy_UserRating->trigger();
+    SelectFolder(*window, single);
+    QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked());
+    QVERIFY(!ui->action_ShowInfo_OrderBy_UserRating->isChecked());
+    QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
+    QCOMPARE(ui->action_ShowInfo_OrderBy_UserRating->text(), QStringLiteral("User Rating"));
+    QCOMPARE(window->page().GetSortType(), OrderBy_None);
+    ui->action_ShowInfo_OrderBy_UserRating->trigger();
+    SelectFolder(*window, all);
+    QCOMPARE(CurrentPage(), 1);
+    QCOMPARE(RowIds(), stored.mid(0, 10));
+}
+
+void TestMainWindowList::bookMovesCrossPages()
+{
+    Open(0, 10);
+    Ui_MainWindow *ui = window->form();
+    const QList<qint64> ids = FolderBooks(*window, all);
+    auto current = [this] { return window->views().GetCurrentItem().toLongLong(); };
+
+    ui->action_ShowInfo_Page_Next->trigger();
+    window->views().SelectEdge(true);
+    QCOMPARE(current(), ids.at(19));
+    QVERIFY(ui->action_ShowInfo_View_Next->isEnabled());
+    ui->action_ShowInfo_View_Next->trigger();
+    QCOMPARE(CurrentPage(), 3);
+    QCOMPARE(current(), ids.at(20));
+    QCOMPARE(ui->lblShowBookName->text(), Book(ids.at(20)).name);
+
+    ui->action_ShowInfo_View_Prev->trigger();
+    QCOMPARE(CurrentPage(), 2);
+    QCOMPARE(current(), ids.at(19));
+    QCOMPARE(ui->lblShowBookName->text(), Book(ids.at(19)).name);
+
+    ui->action_ShowInfo_Page_Prev->trigger();
+    QCOMPARE(current(), ids.at(0));
+    QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled());
+    ui->action_ShowInfo_View_Prev->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    QCOMPARE(current(), ids.at(0));
+
+    ui->action_ShowInfo_Page_Last->trigger();
+    window->views().SelectEdge(true);
+    QCOMPARE(current(), ids.at(22));
+    QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled());
+    ui->action_ShowInfo_View_Next->trigger();
+    QCOMPARE(CurrentPage(), 3);
+    QCOMPARE(current(), ids.at(22));
+    // Inside a page the move stays on it.
+    ui->action_ShowInfo_View_Prev->trigger();
+    QCOMPARE(current(), ids.at(21));
+}
+
+void TestMainWindowList::viewSwitchKeepsThePage()
+{
+    SetPageSizes(*window, 5, 10);
+    {
+        QWriteLocker locker(&window->settings().lock);
+        window->settings().currentSettings.Display_DefaultView = 0;
+    }
+    window->OnCallRefreshListView(false, false);
+    window->SetRefreshServiceIsStarting(false);
+    window->OnLoadDisplayFolders();
+    Ui_MainWindow *ui = window->form();
+    QVERIFY(ui->action_ShowInfo_View_Details->isChecked());
+    QVERIFY(!window->views().IsImageView());
+    ui->action_ShowInfo_Page_Next->trigger();
+
+    ui->action_ShowInfo_View_Covers->trigger();
+    QVERIFY(window->views().IsImageView());
+    QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
+    QVERIFY(!ui->action_ShowInfo_View_Details->isChecked());
+    QCOMPARE(CurrentPage(), 2);
+    QCOMPARE(window->views().GetCount(), 10);
+    // A re-sort takes the covers view's page size.
+    ui->action_ShowInfo_View_Refresh->trigger();
+    QCOMPARE(CurrentPage(), 1);
+    QCOMPARE(window->views().GetCount(), 5);
+    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
+    // Triggering the checked view keeps it checked.
+    ui->action_ShowInfo_View_Covers->trigger();
+    QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
+}
+
+void TestMainWindowList::coversOfAPageQueuedFirstInPageOrder()
+{
+    Open(1, 5);
+    const QList<qint64> ids = FolderBooks(*window, all);
+    auto keysOf = [this](const QList<qint64> &bookIds) {
+        QList<ItemComparePart> keys;
+        for (qint64 id : bookIds) {
+            const ItemComparePart key = Book(id).comparePart;
+            if (UserImageRefresher::HasCover(key))
+                keys << key;
+        }
+        return keys;
+    };
+    const QList<ItemComparePart> first = keysOf(ids.mid(0, 5));
+    const QList<ItemComparePart> second = keysOf(ids.mid(5, 5));
+    QVERIFY(!first.isEmpty() && !second.isEmpty());
+
+    QCOMPARE(window->images().QueuedKeys().mid(0, first.size()), first);
+    window->form()->action_ShowInfo_Page_Next->trigger();
+    const QList<ItemComparePart> queued = window->images().QueuedKeys();
+    QCOMPARE(queued.mid(0, second.size()), second);
+    QCOMPARE(queued.mid(second.size(), first.size()), first);
+    QCOMPARE(window->views().pendingCovers, second);
+}
+
+void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
+{
+    Open(0, 10);
+    auto *folder = new DisplayFolder();
+    folder->uid = QUuid::createUuid();
+    folder->type = FilterFolder;
+    folder->caption = QStringLiteral("Added");
+    folder->bookIds = {3, 4, 5};
+    {
+        // A command adds the folder under its write token and asks for it to be shown; showing
+        // it re-enters slots that read the store.
+        QWriteLockerExt2 token(&window->folders().lock);
+        QVERIFY(window->folders().AddFolder(folder, token));
+        window->Add_AddItemToTreeView(folder, -1, token, true, true);
+        token.CheckLock(&window->folders().lock);
+    }
+    QCOMPARE(window->CurrentFolderId().toUuid(), folder->uid);
+    QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));
+    QVERIFY(window->form()->action_ShowCategory_Option_EditFolder->isEnabled());
+
+    // Added again while current, with reload: shown again from its first book.
+    folder->bookIds = {6};
+    {
+        QReadLockerExt2 token(0, &window->folders().lock);
+        const int row = window->tree().FindFolderIndex(folder->uid).row();
+        window->Add_AddItemToTreeView(folder, row, token, true, true);
+    }
+    QCOMPARE(RowIds(), QList<qint64>({6}));
+    QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
+}
+
+
+QStringList TestMainWindowList::ToolBarEntries(QAction *member) const
+{
+    QToolBar *bar = nullptr;
+    for (QToolBar *candidate : window->findChildren<QToolBar *>()) {
+        if (candidate != window->form()->mainToolBar && candidate->actions().contains(member))
+            bar = candidate;
+    }
+    if (!bar)
+        return {};
+    QStringList entries;
+    for (QAction *action : bar->actions()) {
+        if (action->isSeparator()) {
+            entries << QStringLiteral("|");
+        } else if (QWidget *widget = bar->widgetForAction(action); widget && !action->objectName().startsWith(QStringLiteral("action_"))) {
+            if (auto *label = qobject_cast<QLabel *>(widget))
+                entries << (label->text().isEmpty() ? QStringLiteral("<label>") : label->text());
+            else if (qobject_cast<QComboBox *>(widget))
+                entries << QStringLiteral("<combo>");
+            else if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
+                entries << QStringLiteral("<spacer>");
+            else
+                entries << QStringLiteral("<widget>");
+        } else {
+            entries << action->objectName().mid(int(qstrlen("action_")));
+        }
+    }
+    return entries;
+}
+
+void TestMainWindowList::toolBarsInOrder()
+{
+    Ui_MainWindow *ui = window->form();
+    const QString line = QStringLiteral("|");
+    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_View_Refresh),
+             QStringList({QStringLiteral("ShowInfo_View_Refresh"), line, QStringLiteral("ShowInfo_View_Covers"),
+                          QStringLiteral("ShowInfo_View_Details"), line, QStringLiteral(" Order:"),
+                          QStringLiteral("ShowInfo_OrderBy_None"), QStringLiteral("ShowInfo_OrderBy_Random"),
+                          QStringLiteral("ShowInfo_OrderBy_EventStartDate"), QStringLiteral("ShowInfo_OrderBy_BookDate"),
+                          QStringLiteral("ShowInfo_OrderBy_UserRating"), QStringLiteral("ShowInfo_OrderBy_OrgPrice"),
+                          QStringLiteral("ShowInfo_OrderBy_BookPages"), QStringLiteral("ShowInfo_OrderBy_BookSize"),
+                          QStringLiteral("<spacer>"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
+    QCOMPARE(ToolBarEntries(ui->action_ShowCategory_Option_ResortCategory),
+             QStringList({QStringLiteral("ShowCategory_Option_ResortCategory"),
+                          QStringLiteral("ShowCategory_Option_EditFolder"),
+                          QStringLiteral("ShowCategory_Option_RemoveFolder"), line}));
+    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_Page_First),
+             QStringList({QStringLiteral("<label>"), line, QStringLiteral(" Images Queue: 0 "), QStringLiteral("<spacer>"),
+                          line, QStringLiteral("ShowInfo_Page_First"), QStringLiteral("ShowInfo_Page_Prev"),
+                          QStringLiteral("<combo>"), QStringLiteral("ShowInfo_Page_Next"),
+                          QStringLiteral("ShowInfo_Page_Last"), line, QStringLiteral("ShowInfo_View_Prev"),
+                          QStringLiteral("ShowInfo_View_Next"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
+    // The page moves show icons only; the order opens as "Normal" with the descending arrow.
+    QVERIFY(ui->action_ShowInfo_Page_First->text().isEmpty());
+    QVERIFY(ui->action_ShowInfo_Page_Last->text().isEmpty());
+    QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
+    QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked());
+    // The refresh command sits at the right end of the main tool bar.
+    const QList<QAction *> main = ui->mainToolBar->actions();
+    QVERIFY(main.size() >= 3);
+    QCOMPARE(main.last(), ui->action_Reresh_All_Data);
+    QVERIFY(main.at(main.size() - 2)->isSeparator());
+}
+
+TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowList)
+#include "test_mainwindow_list.moc"

@@ -1,0 +1,351 @@
+#include "Const.h"
+#include "platform/QtSingleApplication.h"
+#include "platform/SingleInstanceGuard.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cstdio>
+
+int TessalyMain(int argc, char *argv[]);
+
+namespace {
+void SetChildNames()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
+}
+
+void Say(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// First instance: reports its server name, then every message it receives.
+int RunPrimary(int argc, char **argv)
+{
+    SetChildNames();
+    QtSingleApplication app(argc, argv);
+    if (app.isRunning()) {
+        Say(QStringLiteral("running"));
+        return 3;
+    }
+    QObject::connect(&app, &QtSingleApplication::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
+    Say(QStringLiteral("ready ") + app.id());
+    return app.exec();
+}
+
+// First instance that holds its lock for a while before it listens.
+int RunLatePrimary(int argc, char **argv, int delayMs)
+{
+    SetChildNames();
+    QCoreApplication app(argc, argv);
+    SingleInstanceGuard guard(SingleInstanceGuard::KeyForDataFolder(
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    if (!guard.Claim()) {
+        return 3;
+    }
+    QObject::connect(&guard, &SingleInstanceGuard::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
+    Say(QStringLiteral("claimed ") + guard.serverName());
+    QThread::msleep(static_cast<unsigned long>(delayMs));
+    guard.Listen();
+    Say(QStringLiteral("ready"));
+    return app.exec();
+}
+
+// Later start: exit 0 when the message was confirmed, 1 when not, 2 when it was first itself.
+int RunSecond(int argc, char **argv, const QString &message)
+{
+    SetChildNames();
+    QtSingleApplication app(argc, argv);
+    if (!app.isRunning()) {
+        return 2;
+    }
+    return app.sendMessage(message, 5000) ? 0 : 1;
+}
+// The real entry function; every message box is cancelled and reported on stdout.
+int RunEntry(int argc, char **argv)
+{
+    qAddPreRoutine([]() {
+        auto *timer = new QTimer(QCoreApplication::instance());
+        QObject::connect(timer, &QTimer::timeout, []() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                Say(QStringLiteral("box:") + box->windowTitle() + QLatin1Char('|') + box->text());
+                box->reject();
+            }
+        });
+        timer->start(10);
+    });
+    argv[1] = argv[0];
+    // Never look up the shipped service host from a test.
+    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9"),
+                                     QString());
+    return TessalyMain(argc - 1, argv + 1);
+}
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+    // A child of this test binary in one of the modes above, with its own data location.
+    struct Child
+    {
+        QProcess process;
+        QByteArray output;
+    };
+
+    QProcessEnvironment EnvFor(const QTemporaryDir &data) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return env;
+    }
+
+    void Start(Child &child, const QTemporaryDir &data, const QStringList &args)
+    {
+        child.process.setProcessEnvironment(EnvFor(data));
+        child.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&child.process, &QProcess::readyReadStandardOutput, &child.process,
+                         [&child]() { child.output += child.process.readAllStandardOutput(); });
+        child.process.start(QCoreApplication::applicationFilePath(), args);
+        QVERIFY(child.process.waitForStarted(5000));
+    }
+
+    // The word after marker in a child's output, or empty.
+    static QString WordAfter(const QByteArray &output, const char *marker)
+    {
+        const int at = output.indexOf(marker);
+        const int end = output.indexOf('\n', at);
+        if (at < 0 || end < 0) {
+            return QString();
+        }
+        const int from = at + int(qstrlen(marker));
+        return QString::fromUtf8(output.mid(from, end - from)).trimmed();
+    }
+
+    // Server name of a started first instance, once it says it listens.
+    QString WaitReady(Child &child, const char *marker = "ready ")
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (WordAfter(child.output, marker).isEmpty() && clock.elapsed() < 10000) {
+            QTest::qWait(10);
+        }
+        return WordAfter(child.output, marker);
+    }
+
+    // Runs a later start to its end; its exit status as the shell sees it, or -1.
+    int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
+    {
+        QProcess second;
+        second.setProcessEnvironment(EnvFor(data));
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(QCoreApplication::applicationFilePath(), args);
+        if (!second.waitForFinished(15000)) {
+            second.kill();
+            second.waitForFinished();
+            return -1;
+        }
+        if (output) {
+            *output = second.readAllStandardOutput();
+        }
+        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+    }
+
+    int RunSecondChild(const QTemporaryDir &data, const QString &message)
+    {
+        return RunToEnd(data, {QStringLiteral("--second"), message});
+    }
+
+    // Kills the child and removes what a killed instance leaves in the temporary folder.
+    void Stop(Child &child)
+    {
+        child.process.kill();
+        child.process.waitForFinished(5000);
+        child.output += child.process.readAllStandardOutput();
+        QString name = WordAfter(child.output, "ready ");
+        if (name.isEmpty()) {
+            name = WordAfter(child.output, "claimed ");
+        }
+        if (!name.isEmpty()) {
+            QFile::remove(SingleInstanceGuard(name).lockFilePath());
+            QLocalServer::removeServer(name);
+        }
+    }
+
+private slots:
+    void secondStartReachesFirstAndFoldersIsolate()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        QVERIFY(!WaitReady(first).isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QVERIFY(clock.elapsed() < 6000);
+        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
+
+        // Another data folder is another instance: it starts as the first one.
+        QTemporaryDir otherData;
+        QCOMPARE(RunSecondChild(otherData, QStringLiteral("x")), 2);
+        // Nothing from the other folder arrived here.
+        QCOMPARE(first.output.count("got:"), 1);
+        Stop(first);
+    }
+
+    void staleSocketAfterCrashIsReplaced()
+    {
+        QTemporaryDir data;
+        QString name;
+        {
+            Child crashed;
+            Start(crashed, data, {QStringLiteral("--primary")});
+            name = WaitReady(crashed);
+            QVERIFY(!name.isEmpty());
+            // SIGKILL: neither socket nor lock file is cleaned up.
+            crashed.process.kill();
+            crashed.process.waitForFinished(5000);
+        }
+        SingleInstanceGuard probe(name);
+        QVERIFY(QFile::exists(probe.lockFilePath()));
+        QLocalSocket dead;
+        dead.connectToServer(name);
+        QVERIFY(!dead.waitForConnected(500));
+
+        Child next;
+        Start(next, data, {QStringLiteral("--primary")});
+        QCOMPARE(WaitReady(next), name);
+        QVERIFY(!next.output.contains("running"));
+        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
+        Stop(next);
+    }
+
+    void sendRetriesWhileFirstIsStarting()
+    {
+        QTemporaryDir data;
+        Child late;
+        Start(late, data, {QStringLiteral("--late-primary"), QStringLiteral("1500")});
+        const QString name = WaitReady(late, "claimed ");
+        QVERIFY(!name.isEmpty());
+
+        SingleInstanceGuard sender(name);
+        QVERIFY(!sender.Claim()); // the child holds the lock
+        QElapsedTimer clock;
+        clock.start();
+        // Too short a time-out gives up without delivering anything.
+        QVERIFY(!sender.SendMessage(QStringLiteral("early"), 200));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(sender.SendMessage(QStringLiteral("hello"), 5000));
+        // Delivered only after the child started listening, well after the first attempt.
+        QVERIFY(clock.elapsed() >= 500);
+        QTRY_VERIFY(late.output.contains("ready"));
+        QTRY_VERIFY(late.output.contains("got:5:hello"));
+        QVERIFY(!late.output.contains("early"));
+        Stop(late);
+    }
+
+    void messagesAreLengthLimited()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        const QString name = WaitReady(first);
+        QVERIFY(!name.isEmpty());
+
+        // A frame announcing a megabyte is cut off before it is read.
+        QLocalSocket raw;
+        raw.connectToServer(name);
+        QVERIFY(raw.waitForConnected(2000));
+        QByteArray frame(4, '\0');
+        qToBigEndian<quint32>(1024 * 1024, frame.data());
+        raw.write(frame + QByteArray(8192, 'x'));
+        raw.flush();
+        QVERIFY(raw.state() == QLocalSocket::UnconnectedState || raw.waitForDisconnected(3000));
+        QCOMPARE(raw.bytesAvailable(), 0); // no acknowledgement
+
+        SingleInstanceGuard sender(name);
+        QVERIFY(!sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes + 1, QLatin1Char('y')), 2000));
+        QVERIFY(sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes, QLatin1Char('z')), 2000));
+        QTRY_VERIFY(first.output.contains("got:4096:zzzz"));
+        QCOMPARE(first.output.count("got:"), 1);
+        Stop(first);
+    }
+
+    void entryEndsWith44WhenLockIsHeld()
+    {
+        QTemporaryDir data;
+        // The names are set before any folder is asked for: the data lives under Quillory/.
+        const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
+        QVERIFY(QDir().mkpath(baseFolder));
+        QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
+        QVERIFY(held.tryLock(0));
+
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
+        QVERIFY(output.contains("box:Error|Only a single instance"));
+    }
+
+    void entryOfSecondStartOnlyRaisesTheFirst()
+    {
+        QTemporaryDir data;
+        Child first;
+        Start(first, data, {QStringLiteral("--primary")});
+        QVERIFY(!WaitReady(first).isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
+        QVERIFY(clock.elapsed() < 6000);
+        QVERIFY(!output.contains("box:"));
+        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop"));
+        // Neither the base folder nor its lock file was touched.
+        QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
+        Stop(first);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 2) {
+        const QByteArray mode(argv[1]);
+        if (mode == "--primary") {
+            return RunPrimary(argc, argv);
+        }
+        if (mode == "--late-primary" && argc >= 3) {
+            return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
+        }
+        if (mode == "--entry") {
+            return RunEntry(argc, argv);
+        }
+        if (mode == "--second" && argc >= 3) {
+            return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
+        }
+    }
+    QCoreApplication app(argc, argv);
+    TestSingleInstance test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_singleinstance.moc"

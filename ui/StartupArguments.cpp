@@ -1,9 +1,0 @@
-#include "StartupArguments.h"
-
-#include "Const.h"
-
-bool StartupArguments::IsStartHiddenRequested(const QStringList &arguments)
-{
-    return arguments.contains(Const::ArgBackground, Qt::CaseInsensitive)
-        && !arguments.contains(Const::ArgRestart, Qt::CaseInsensitive);
-}
