@@ -5,7 +5,7 @@
 // 1. ComputeAll (every folder's SELECT through the catalogue connection, then the folders
 //    file) against the same SELECT texts run directly through the sqlite3 C API over the same
 //    decrypting file layer, in the same run.
-// 2. LoadFolderPage of "All" sorted by price: the first time (loads every book) and later
+// 2. LoadFolderPage of "All" sorted by price: the first time and later
 //    pages, with time and peak memory.
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayPageState.h"
@@ -258,10 +258,10 @@ int main(int argc, char *argv[])
     state.SetSort(OrderBy_OrgPrice, false);
     const qint64 rssBefore = ProcStatusKb("VmRSS:");
     ResetPeak();
-    QList<ItemBook *> page;
+    QList<ItemBook> page;
     double first;
     {
-        QReadLockerExt2 token(0, &store.lock);
+        QWriteLockerExt2 token(&store.lock);
         DisplayFolder *all = store.FindFolder(store.FindFirstFolderOfType(AllBooks, token), token);
         timer.restart();
         store.LoadFolderPage(all, &state, true, 100, &page, token);

@@ -5,6 +5,7 @@
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemBookLoadCache.h"
 #include "catalogue/ItemCategory.h"
+#include "catalogue/ItemSortKeys.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
 
@@ -13,18 +14,20 @@ ItemDataSaver::ItemDataSaver()
       database(new DatabaseHolder()),
       categories(new CategoryHash()),
       bigCategories(new BigCategoryList()),
-      books(new BookHash())
+      books(new BookHash()),
+      sortKeys(new ItemSortKeys())
 {
 }
 
 ItemDataSaver::~ItemDataSaver()
 {
-    FreeCatalogue(categories, bigCategories, books, database);
+    FreeCatalogue(categories, bigCategories, books, sortKeys, database);
 }
 
 void ItemDataSaver::FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories,
-                                  BookHash *books, DatabaseHolder *holder)
+                                  BookHash *books, ItemSortKeys *sortKeys, DatabaseHolder *holder)
 {
+    delete sortKeys;
     qDeleteAll(*categories);
     delete categories;
     delete bigCategories;

@@ -14,6 +14,7 @@
 
 class ItemBook;
 class ItemCategory;
+class ItemSortKeys;
 class QReadLockerExt2;
 class QWriteLockerExt2;
 
@@ -57,9 +58,9 @@ public:
     // --- Orderings ---
 
     // Clears sortedIds, then fills it with bookIds in the requested order. Type 0 copies the ids
-    // as they are; every other type resolves them through GetBook (which fills the cache, hence
-    // the write token) and drops ids without a book. Random order uses the process-wide
-    // QRandomGenerator.
+    // as they are; every other type resolves them (through sortKeys when it was read, else
+    // through GetBook, which fills the cache, hence the write token) and drops ids without a
+    // book. Random order uses the process-wide QRandomGenerator.
     void SortBookIds(ItemBookSortType sortType, bool ascending, const QList<qint64> *bookIds,
                      QList<qint64> &sortedIds, const QWriteLockerExt2 &token);
 
@@ -115,10 +116,12 @@ public:
     QString currentGuid;
     // The catalogue's book count ("current_ebooks_count").
     qint64 knownBookCount = 0;
+    // The order keys of every book, read with the catalogue; never null.
+    ItemSortKeys *sortKeys;
 
 private:
     static bool IsReadableCatalogue(DatabaseHolder *holder);
     // Frees a catalogue's records and its connection.
     static void FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories, BookHash *books,
-                              DatabaseHolder *holder);
+                              ItemSortKeys *sortKeys, DatabaseHolder *holder);
 };

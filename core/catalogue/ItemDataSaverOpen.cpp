@@ -5,6 +5,7 @@
 #include "Helper.h"
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemCategory.h"
+#include "catalogue/ItemSortKeys.h"
 #include "threads/QWriteLockerExt2.h"
 #include "cipher/CipherPageCache.h"
 
@@ -26,32 +27,37 @@ const QString ConnectOptions = QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_ENA
 
 bool ItemDataSaver::LoadDatabase(const QString &filePath)
 {
-    QMutexLocker storeLocker(&storeMutex);
-
-    auto *holder = new DatabaseHolder();
-    if (!OpenDatabase(holder, filePath)) {
-        delete holder;
-        return false;
-    }
-
-    // Read the new catalogue before any store lock is taken: readers are not blocked meanwhile.
-    QString newStatusText;
-    QString newGuid;
-    qint64 newBookCount = 0;
-    ReadLoadRecall(holder, newStatusText, newGuid, newBookCount);
-    auto *newCategories = new CategoryHash();
-    auto *newBigCategories = new BigCategoryList();
-    LoadCategories(holder, *newCategories, *newBigCategories);
-
     CategoryHash *oldCategories = nullptr;
     BigCategoryList *oldBigCategories = nullptr;
     BookHash *oldBooks = nullptr;
+    ItemSortKeys *oldSortKeys = nullptr;
     DatabaseHolder *oldHolder = nullptr;
     {
+        QMutexLocker storeLocker(&storeMutex);
+
+        auto *holder = new DatabaseHolder();
+        if (!OpenDatabase(holder, filePath)) {
+            delete holder;
+            return false;
+        }
+
+        // Read the new catalogue before any store lock is taken: readers are not blocked
+        // meanwhile. The order keys come along, so no later sort reads the whole book table.
+        QString newStatusText;
+        QString newGuid;
+        qint64 newBookCount = 0;
+        ReadLoadRecall(holder, newStatusText, newGuid, newBookCount);
+        auto *newCategories = new CategoryHash();
+        auto *newBigCategories = new BigCategoryList();
+        LoadCategories(holder, *newCategories, *newBigCategories);
+        auto *newSortKeys = new ItemSortKeys();
+        newSortKeys->Load(holder); // when it fails, orderings read the book records instead
+
         QWriteLockerExt2 token(&lock);
         oldCategories = categories;
         oldBigCategories = bigCategories;
         oldBooks = books;
+        oldSortKeys = sortKeys;
         oldHolder = database;
 
         currentFilePath = filePath;
@@ -61,12 +67,13 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
         categories = newCategories;
         bigCategories = newBigCategories;
         books = new BookHash();
+        sortKeys = newSortKeys;
         database = holder;
     }
 
-    // Nobody can reach the old catalogue any more: free it outside the write lock, so that
-    // readers do not wait for a large book cache to be released.
-    FreeCatalogue(oldCategories, oldBigCategories, oldBooks, oldHolder);
+    // Nobody can reach the old catalogue any more: free it outside every store lock, so that
+    // neither readers nor the next load wait for a large book cache to be released.
+    FreeCatalogue(oldCategories, oldBigCategories, oldBooks, oldSortKeys, oldHolder);
     return true;
 }
 

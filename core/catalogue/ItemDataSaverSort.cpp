@@ -2,6 +2,7 @@
 #include "catalogue/ItemDataSaver.h"
 
 #include "catalogue/ItemBook.h"
+#include "catalogue/ItemSortKeys.h"
 #include "threads/QWriteLockerExt2.h"
 #include "ShuffleInPlace.h"
 
@@ -16,14 +17,14 @@ namespace {
 
 // Keys are extracted once, so a sort of the whole catalogue converts no date-time per comparison.
 // Dates become milliseconds since the epoch (the order of QDateTime's less-than).
-template <typename KeyOf>
-void SortByKey(QVector<ItemBook *> &work, bool ascending, KeyOf keyOf)
+template <typename Book, typename KeyOf>
+void SortByKey(QVector<Book *> &work, bool ascending, KeyOf keyOf)
 {
     using Key = decltype(keyOf(work.first()));
-    using KeyedBook = std::pair<Key, ItemBook *>;
+    using KeyedBook = std::pair<Key, Book *>;
     QVector<KeyedBook> keyed;
     keyed.reserve(work.size());
-    for (ItemBook *book : qAsConst(work))
+    for (Book *book : qAsConst(work))
         keyed.append(KeyedBook(keyOf(book), book));
     if (ascending)
         std::sort(keyed.begin(), keyed.end(),
@@ -46,6 +47,77 @@ qint64 DateKey(const QDateTime &time)
     return time.toMSecsSinceEpoch();
 }
 
+// Reorders the working list by the type; Keys turns a book into its key values.
+template <typename Book, typename Keys>
+void SortWork(QVector<Book *> &work, ItemBookSortType sortType, bool ascending, Keys keys)
+{
+    switch (sortType) {
+    case OrderBy_EventStartDate: // always newest first
+        SortByKey(work, false, [&keys](Book *b) { return keys.FirstPub(b); });
+        break;
+    case OrderBy_BookDate:
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.BookDate(b); });
+        break;
+    case OrderBy_OrgPrice:
+        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.OrgPrice(b)); });
+        break;
+    case OrderBy_UserRating:
+        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.Stars(b)); });
+        break;
+    case OrderBy_BookPages:
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.Pages(b); });
+        break;
+    case OrderBy_BookSize:
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.Size(b); });
+        break;
+    case OrderBy_Random:
+        ShuffleInPlace(work);
+        break;
+    default: // 7 to 10 and unknown values keep the input order
+        break;
+    }
+}
+
+struct RecordKeys
+{
+    qint64 FirstPub(const ItemBook *b) const { return DateKey(b->firstPubTime); }
+    qint64 BookDate(const ItemBook *b) const { return DateKey(b->bookDate); }
+    float OrgPrice(const ItemBook *b) const { return b->orgPrice; }
+    float Stars(const ItemBook *b) const { return b->stars; }
+    qint64 Pages(const ItemBook *b) const { return b->pages; }
+    qint64 Size(const ItemBook *b) const { return b->size; }
+    static qint64 Uid(const ItemBook *b) { return b->uid; }
+};
+
+// Loaded dates are valid local times of their instant: their order is that of the seconds.
+struct StoredKeys
+{
+    using Entry = const ItemSortKeys::Entry;
+    qint64 FirstPub(Entry *e) const { return e->firstPubSecs; }
+    qint64 BookDate(Entry *e) const { return e->bookDateSecs; }
+    float OrgPrice(Entry *e) const { return e->orgPrice; }
+    float Stars(Entry *e) const { return e->stars; }
+    qint64 Pages(Entry *e) const { return e->pages; }
+    qint64 Size(Entry *e) const { return e->size; }
+    static qint64 Uid(Entry *e) { return e->uid; }
+};
+
+template <typename Book, typename Keys, typename Resolve>
+void SortResolved(const QList<qint64> &bookIds, ItemBookSortType sortType, bool ascending,
+                  QList<qint64> &sortedIds, Resolve resolve)
+{
+    QVector<Book *> work;
+    work.reserve(bookIds.size());
+    for (const qint64 id : bookIds) {
+        if (Book *book = resolve(id))
+            work.append(book);
+    }
+    SortWork(work, sortType, ascending, Keys());
+    sortedIds.reserve(work.size());
+    for (Book *book : qAsConst(work))
+        sortedIds.append(Keys::Uid(book));
+}
+
 } // namespace
 
 void ItemDataSaver::SortBookIds(ItemBookSortType sortType, bool ascending,
@@ -60,41 +132,12 @@ void ItemDataSaver::SortBookIds(ItemBookSortType sortType, bool ascending,
         CopyIdList(bookIds, &sortedIds);
         return;
     }
-
-    QVector<ItemBook *> work;
-    work.reserve(bookIds->size());
-    for (const qint64 id : *bookIds) {
-        if (ItemBook *book = GetBook(id, token))
-            work.append(book);
+    if (sortKeys->IsLoaded()) {
+        const ItemSortKeys &keys = *sortKeys;
+        SortResolved<const ItemSortKeys::Entry, StoredKeys>(
+            *bookIds, sortType, ascending, sortedIds, [&keys](qint64 id) { return keys.Find(id); });
+    } else {
+        SortResolved<ItemBook, RecordKeys>(*bookIds, sortType, ascending, sortedIds,
+                                           [this, &token](qint64 id) { return GetBook(id, token); });
     }
-
-    switch (sortType) {
-    case OrderBy_EventStartDate: // always newest first
-        SortByKey(work, false, [](const ItemBook *b) { return DateKey(b->firstPubTime); });
-        break;
-    case OrderBy_BookDate:
-        SortByKey(work, ascending, [](const ItemBook *b) { return DateKey(b->bookDate); });
-        break;
-    case OrderBy_OrgPrice:
-        SortByKey(work, ascending, [](const ItemBook *b) { return FloatKey(b->orgPrice); });
-        break;
-    case OrderBy_UserRating:
-        SortByKey(work, ascending, [](const ItemBook *b) { return FloatKey(b->stars); });
-        break;
-    case OrderBy_BookPages:
-        SortByKey(work, ascending, [](const ItemBook *b) { return b->pages; });
-        break;
-    case OrderBy_BookSize:
-        SortByKey(work, ascending, [](const ItemBook *b) { return b->size; });
-        break;
-    case OrderBy_Random:
-        ShuffleInPlace(work);
-        break;
-    default: // 7 to 10 and unknown values keep the input order
-        break;
-    }
-
-    sortedIds.reserve(work.size());
-    for (const ItemBook *book : qAsConst(work))
-        sortedIds.append(book->uid);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "folders/DisplayFolder.h"
+#include "catalogue/ItemBook.h"
 #include "catalogue/ItemDataSaver.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
@@ -16,7 +17,6 @@
 #include <functional>
 
 class DisplayPageState;
-class ItemBook;
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -31,7 +31,7 @@ public:
     DisplayDataSaver();
     // Keeps its folders file at the given path (its folder is created when missing).
     explicit DisplayDataSaver(const QString &foldersFilePath);
-    ~DisplayDataSaver();
+    virtual ~DisplayDataSaver();
 
     DisplayDataSaver(const DisplayDataSaver &) = delete;
     DisplayDataSaver &operator=(const DisplayDataSaver &) = delete;
@@ -65,9 +65,10 @@ public:
     // Re-orders the folders by the given ids and saves; unknown and repeated ids are skipped,
     // folders the list does not name keep their old relative order at the end.
     bool ApplyNewOrder(const QList<QUuid> &ids);
-    // GUI thread only: sortedBookIds is written under a read token.
+    // Fills out with copies of one page of the folder's books, re-sorting when asked or needed
+    // (the folder's sortedBookIds change: the caller holds the write token).
     void LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort, int pageSize,
-                        QList<ItemBook *> *out, const QReadLockerExt2 &token);
+                        QList<ItemBook> *out, const QWriteLockerExt2 &token);
     static int ClampPageSize(int pageSize);
 
     // ---- computation ----
@@ -92,8 +93,10 @@ public:
     QString MakeFilterWhere(DisplayFolder *folder, bool *ok = nullptr);
 
     // ---- folders file ----
+    // An exception while reading ends the read: the folders read so far are kept and the load
+    // goes on as after a read.
     bool LoadFolders(bool &builtinsAdded);
-    bool ReadFoldersFile(const QWriteLockerExt2 &token);
+    virtual bool ReadFoldersFile(const QWriteLockerExt2 &token);
     bool EnsureBuiltinFolders(const QWriteLockerExt2 &token);
     bool WriteFoldersFile(const QWriteLockerExt2 &token);
     bool HasFolderOfType(int type, const QReadLockerExt2 &token) const;

@@ -12,6 +12,9 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <exception>
+#include <memory>
+
 namespace {
 
 // Characters that XML 1.0 forbids would stop the reader and lose every later folder.
@@ -327,18 +330,17 @@ bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
         if (reader.name() == Const::XmlDisplayMeta) {
             ReadMetaElement(reader);
         } else if (reader.name() == Const::XmlDisplayFolder) {
-            DisplayFolder *folder = ReadFolderElement(reader);
+            std::unique_ptr<DisplayFolder> folder(ReadFolderElement(reader));
             // A folder cut off by a fault, without identity or caption, or repeating an
             // earlier uid is dropped.
             if (reader.hasError() || folder->type == 0 || folder->uid.isNull() || folder->caption.isEmpty()
-                || seen.contains(folder->uid)) {
-                delete folder;
+                || seen.contains(folder->uid))
                 continue;
-            }
             seen.insert(folder->uid);
             if (folder->type == SearchResult)
                 folder->UpdateCaptionWithCount();
-            folders.append(folder);
+            folders.append(folder.get());
+            folder.release();
         }
     }
     if (reader.hasError())
@@ -378,8 +380,14 @@ bool DisplayDataSaver::LoadFolders(bool &builtinsAdded)
     QMutexLocker serial(&mutex);
     QWriteLockerExt2 token(&lock);
     builtinsAdded = false;
-    if (!ReadFoldersFile(token))
-        return false;
+    try {
+        if (!ReadFoldersFile(token))
+            return false;
+    } catch (const std::exception &error) {
+        qWarning("Reading the folders file failed: %s", error.what());
+    } catch (...) {
+        qWarning("Reading the folders file failed");
+    }
     builtinsAdded = EnsureBuiltinFolders(token);
     return true;
 }

@@ -2,25 +2,12 @@
 
 #include "folders/DisplayPageState.h"
 #include "catalogue/ItemBook.h"
-
-#include <QCoreApplication>
-#include <QThread>
+#include "catalogue/ItemSortKeys.h"
 
 namespace {
 
 const int kMinPageSize = 5;
 const int kMaxPageSize = 210;
-
-// sortedBookIds is written under the folder store's read token, which is only sound while a
-// single thread (the GUI thread) loads pages.
-void CheckGuiThread()
-{
-#ifdef TESSALY_CHECKED_BUILD
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() != app->thread())
-        qFatal("DisplayDataSaver::LoadFolderPage called outside the GUI thread");
-#endif
-}
 
 } // namespace
 
@@ -30,10 +17,10 @@ int DisplayDataSaver::ClampPageSize(int pageSize)
 }
 
 void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort,
-                                      int pageSize, QList<ItemBook *> *out,
-                                      const QReadLockerExt2 &token)
+                                      int pageSize, QList<ItemBook> *out,
+                                      const QWriteLockerExt2 &token)
 {
-    CheckGuiThread();
+    // The write token: the folder's sorted ids change here.
     token.CheckLock(&lock);
     // Resolving ids fills the catalogue store's book cache.
     QWriteLockerExt2 itemToken(&items->lock);
@@ -53,8 +40,8 @@ void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *s
             sortType = state->sortType;
             ascending = state->ascending;
         }
-        // One query for the whole table instead of one per book.
-        if (folder->type == AllBooks && sortType != OrderBy_None)
+        // Without the order keys, one query for the whole table instead of one per book.
+        if (folder->type == AllBooks && sortType != OrderBy_None && !items->sortKeys->IsLoaded())
             items->LoadAllBooks(itemToken);
         items->SortBookIds(sortType, ascending, &folder->bookIds, folder->sortedBookIds, itemToken);
         state->Reset(folder->bookIds.size(), clamped);
@@ -74,8 +61,8 @@ void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *s
     const qint64 first = qMax<qint64>(qint64(currentPage - 1) * statePageSize, 0);
     const qint64 end = qMin<qint64>(totalCount, qint64(currentPage) * statePageSize);
     for (qint64 i = first; i < end && i < folder->sortedBookIds.size(); ++i) {
-        ItemBook *book = items->GetBook(folder->sortedBookIds.at(static_cast<int>(i)), itemToken);
-        if (book)
-            out->append(book);
+        // Copies: the caller keeps them across a catalogue swap without holding any store lock.
+        if (const ItemBook *book = items->GetBook(folder->sortedBookIds.at(static_cast<int>(i)), itemToken))
+            out->append(*book);
     }
 }

@@ -163,11 +163,11 @@ private:
     // Pages the "all books" folder on the test thread, which stands for the GUI thread.
     static void PageOnGuiThread(DisplayDataSaver &store, DisplayPageState &state, int &pages)
     {
-        QReadLockerExt2 token(0, &store.lock);
+        QWriteLockerExt2 token(&store.lock);
         DisplayFolder *folder = store.FindFolder(store.FindFirstFolderOfType(AllBooks, token), token);
         if (!folder)
             return;
-        QList<ItemBook *> books;
+        QList<ItemBook> books;
         state.SetCurrentPage(1 + pages % 4);
         store.LoadFolderPage(folder, &state, pages % 7 == 0, 20, &books, token);
         ++pages;

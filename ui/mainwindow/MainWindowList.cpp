@@ -95,20 +95,13 @@ void MainWindow::OnLoadListViewData(const QVariant &folderId, bool resort, bool 
     const NativeConfigSettings settings = config.GetCurrentSettings();
     const int pageSize = imageView ? settings.Display_CoversView_PageCount : settings.Display_DetailsView_PageCount;
 
-    // Texts are copied out of the catalogue while its lock is held, so the page never keeps a
-    // book record across a catalogue swap.
+    // The page holds copies of the records: a catalogue swap meanwhile cannot free them, and
+    // no store lock is held while the view is filled.
     QList<ItemBook> page;
     {
-        QReadLockerExt2 token(0, &folderStore.lock);
-        // Catalogue swaps take the store mutex: holding it keeps the records alive until copied.
-        QMutexLocker swapGuard(&folderStore.items->storeMutex);
-        if (DisplayFolder *folder = folderStore.FindFolder(folderId.toUuid(), token)) {
-            QList<ItemBook *> records;
-            folderStore.LoadFolderPage(folder, &pageState, resort, pageSize, &records, token);
-            page.reserve(records.size());
-            for (const ItemBook *record : qAsConst(records))
-                page.append(*record);
-        }
+        QWriteLockerExt2 token(&folderStore.lock);
+        if (DisplayFolder *folder = folderStore.FindFolder(folderId.toUuid(), token))
+            folderStore.LoadFolderPage(folder, &pageState, resort, pageSize, &page, token);
     }
 
     int currentPage = 0, pageCount = 0, size = 0;

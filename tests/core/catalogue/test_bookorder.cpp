@@ -1,10 +1,12 @@
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemDataSaver.h"
+#include "catalogue/ItemSortKeys.h"
 #include "threads/QWriteLockerExt2.h"
 
 #include <QtTest>
 
 #include <QSet>
+#include <QSqlQuery>
 
 // The orderings work on the store's book cache; the books are put there directly, so no
 // catalogue file is needed. Ids without a cached book are looked up in the (unopened)
@@ -164,6 +166,55 @@ private slots:
             QVERIFY2(count > 800 && count < 1200, qPrintable(QString::number(count)));
     }
 
+    // The keys read with a catalogue order exactly as the records do: awkward stored values
+    // (NULL, text, NaN, dates outside 32 bits), repeated ids, ids without a valid book, ties.
+    void storedKeysOrderAsRecords_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("ascending");
+        for (int type : {1, 2, 3, 4, 5, 6, 8})
+            for (bool ascending : {false, true})
+                QTest::addRow("type %d %s", type, ascending ? "asc" : "desc") << type << ascending;
+    }
+    void storedKeysOrderAsRecords()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, ascending);
+        ItemDataSaver saver;
+        QWriteLockerExt2 token(&saver.lock);
+        QSqlDatabase &db = saver.database->db;
+        saver.database->Register(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("create table published_bookinfo (UID, BookName, FirstPubTimeGMT, BookDate, "
+                                      "OrgPrice, BookStars, BookPages, BookSize)")));
+        const char *const rows[] = {
+            "1, 'a', 100, -1, 'nan', 4.5, 10, 7",
+            "2, 'b', 4294967396, 4294967295, 2.5, NULL, '12', -3",
+            "3, '', 300, 1, 1.0, 1, 1, 1",
+            "3, 'c', 5, 5, 5, 5, 5, 5",
+            "4, 'd', NULL, '20', 2.5, 'x', 12, 7",
+            "0, 'zero', 1, 1, 1, 1, 1, 1",
+            "5, 'e', 100, 100, -1e39, 4.5, 10, 1099511627776",
+            "6, 'f', '7', 0, 1e39, -0.0, -10, 0",
+            "6, 'g', 9, 9, 9, 9, 9, 9",
+            "7, x'00', 1, 1, 1, 1, 1, 1",
+            "8, 'h', 200, 200, 0.0, 0.0, 0, 0",
+        };
+        for (const char *row : rows)
+            QVERIFY(q.exec(QStringLiteral("insert into published_bookinfo values (%1)").arg(QLatin1String(row))));
+        QVERIFY(saver.sortKeys->Load(saver.database));
+        QCOMPARE(saver.sortKeys->Count(), 6); // 1, 2, 4, 5, 6 (first row) and 8
+        const QList<qint64> ids{8, 3, 1, 9, 2, 6, 4, 0, 5, 1, 7, 4};
+        QList<qint64> byKeys;
+        saver.SortBookIds(static_cast<ItemBookSortType>(type), ascending, &ids, byKeys, token);
+        saver.sortKeys->Clear();
+        QList<qint64> byRecords;
+        saver.SortBookIds(static_cast<ItemBookSortType>(type), ascending, &ids, byRecords, token);
+        QCOMPARE(byKeys, byRecords);
+        QCOMPARE(byKeys.size(), 8);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBookOrder)

@@ -3,10 +3,12 @@
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <new>
 #include <sys/resource.h>
 
 namespace {
@@ -46,6 +48,21 @@ QByteArray FolderXml(const QString &uid, int type, const QString &caption)
         .toUtf8();
 }
 
+// A reader that fails after the real read, as a read running out of memory would.
+class ThrowingStore : public DisplayDataSaver
+{
+public:
+    ThrowingStore(const QString &path, bool standard) : DisplayDataSaver(path), standard(standard) {}
+    bool ReadFoldersFile(const QWriteLockerExt2 &token) override
+    {
+        DisplayDataSaver::ReadFoldersFile(token);
+        if (standard)
+            throw std::bad_alloc();
+        throw 42;
+    }
+    const bool standard;
+};
+
 } // namespace
 
 // The encrypted folders file: format, round trip and recovery from damaged files.
@@ -62,6 +79,8 @@ private slots:
     void damagedFileIsKeptAside();
     void everyFlippedByteIsDetected();
     void partlyMalformedKeepsEarlierFolders();
+    void exceptionEndsTheRead_data();
+    void exceptionEndsTheRead();
     void readerDropsInvalidAndRepeatedFolders();
     void missingBuiltinGoesToFront();
     void failedWriteKeepsOldFile();
@@ -322,6 +341,28 @@ void TestFoldersFile::partlyMalformedKeepsEarlierFolders()
     QCOMPARE(store.GetFolderType(cut), 0);
     QCOMPARE(store.currentGuid, QStringLiteral("g"));
     QCOMPARE(ReadAll(store.BadFilePath()), bytes);
+}
+
+void TestFoldersFile::exceptionEndsTheRead_data()
+{
+    QTest::addColumn<bool>("standard");
+    QTest::newRow("std::exception") << true;
+    QTest::newRow("anything else") << false;
+}
+
+void TestFoldersFile::exceptionEndsTheRead()
+{
+    QFETCH(bool, standard);
+    const QUuid kept = QUuid::createUuid();
+    QVERIFY(WriteAll(path, Envelope("<DocumentElement>" + FolderXml(kept.toString(), 2, QStringLiteral("Kept"))
+                                    + "</DocumentElement>")));
+    ThrowingStore store(path, standard);
+    bool added = false;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Reading the folders file failed")));
+    QVERIFY(store.LoadFolders(added));
+    QVERIFY(added);
+    QCOMPARE(store.GetFolderType(kept), int(FilterFolder));
+    QCOMPARE(store.folders.size(), 5);
 }
 
 void TestFoldersFile::readerDropsInvalidAndRepeatedFolders()

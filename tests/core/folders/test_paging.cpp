@@ -73,12 +73,12 @@ DisplayFolder *TestPaging::AddFolder(const QList<qint64> &ids)
 
 QList<qint64> TestPaging::Page(DisplayFolder *folder, bool resort, int pageSize)
 {
-    QList<ItemBook *> out;
-    QReadLockerExt2 token(0, &store->lock);
+    QList<ItemBook> out;
+    QWriteLockerExt2 token(&store->lock);
     store->LoadFolderPage(folder, state, resort, pageSize, &out, token);
     QList<qint64> ids;
-    for (const ItemBook *book : out)
-        ids.append(book->uid);
+    for (const ItemBook &book : out)
+        ids.append(book.uid);
     return ids;
 }
 

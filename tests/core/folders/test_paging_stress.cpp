@@ -67,8 +67,8 @@ void TestPagingStress::pagingDuringComputeAndSwaps()
     timer.start();
     int pages = 0;
     while (timer.elapsed() < 1500 || (rounds.loadAcquire() < 3 && timer.elapsed() < 20000)) {
-        QList<ItemBook *> out;
-        QReadLockerExt2 token(0, &store.lock);
+        QList<ItemBook> out;
+        QWriteLockerExt2 token(&store.lock);
         DisplayFolder *all = store.FindFolder(store.FindFirstFolderOfType(AllBooks, token), token);
         QVERIFY(all);
         const bool resort = pages % 3 == 0;

@@ -6,7 +6,9 @@
 #include "catalogue/ItemBook.h"
 #include "UserImageRefresher.h"
 
+#include <QSemaphore>
 #include <QStandardItemModel>
+#include <QThread>
 #include <QToolBar>
 
 using namespace MainWindowTest;
@@ -35,6 +37,7 @@ private slots:
     void viewSwitchKeepsThePage();
     void coversOfAPageQueuedFirstInPageOrder();
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
+    void pageLoadWaitsForStoreReaders();
     void toolBarsInOrder();
 
 private:
@@ -470,6 +473,26 @@ void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
     QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
 }
 
+void TestMainWindowList::pageLoadWaitsForStoreReaders()
+{
+    Open(0, 10);
+    // A page load writes the folder's sorted ids: it must not run beside a reader of the store.
+    QSemaphore holding;
+    QAtomicInt released;
+    QThread *reader = QThread::create([this, &holding, &released] {
+        QReadLockerExt2 token(0, &window->folders().lock);
+        holding.release();
+        QThread::msleep(300);
+        released.storeRelease(1);
+    });
+    reader->start();
+    holding.acquire();
+    window->form()->action_ShowInfo_OrderBy_BookPages->trigger();
+    QCOMPARE(released.loadAcquire(), 1);
+    QVERIFY(reader->wait(5000));
+    delete reader;
+    QCOMPARE(RowIds().size(), 10);
+}
 
 QStringList TestMainWindowList::ToolBarEntries(QAction *member) const
 {

@@ -1,0 +1,110 @@
+#include "catalogue/ItemSortKeys.h"
+
+#include "Const.h"
+#include "catalogue/DatabaseHolder.h"
+
+#include <QReadLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+// Columns in the order the loop reads them. The name only needs to be tested for emptiness:
+// its first character says as much as the whole text.
+const char *const kColumns[] = {"UID", "BookName", "BookPages", "BookSize", "FirstPubTimeGMT",
+                                "BookDate", "OrgPrice", "BookStars"};
+
+quint32 CatalogueSeconds(const QVariant &value)
+{
+    return static_cast<quint32>(value.toLongLong());
+}
+
+} // namespace
+
+bool ItemSortKeys::Load(DatabaseHolder *holder)
+{
+    Clear();
+    if (!holder)
+        return false;
+    QReadLocker locker(&holder->lock);
+    if (!holder->db.isOpen())
+        return false;
+
+    // A column the table lacks reads as NULL, as it would from a record.
+    QSqlQuery probe(holder->db);
+    if (!probe.exec(QStringLiteral("select * from %1 limit 0").arg(Const::TablePublishedBookInfo)))
+        return false;
+    const QSqlRecord record = probe.record();
+    probe.finish();
+    QStringList select;
+    for (const char *column : kColumns) {
+        const QString name = QString::fromLatin1(column);
+        if (!record.contains(name))
+            select.append(QStringLiteral("NULL"));
+        else if (name == QLatin1String("BookName"))
+            select.append(QStringLiteral("substr(\"BookName\", 1, 1)"));
+        else
+            select.append(QLatin1Char('"') + name + QLatin1Char('"'));
+    }
+
+    QSqlQuery query(holder->db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("select %1 from %2 order by rowid")
+                        .arg(select.join(QLatin1Char(',')), Const::TablePublishedBookInfo)))
+        return false;
+    // Rows without a valid book stay in until duplicates are resolved: the first row of an id
+    // decides, as a lookup by id would.
+    struct Row
+    {
+        Entry entry;
+        bool valid;
+    };
+    QVector<Row> rows;
+    while (query.next()) {
+        Row row;
+        row.entry.uid = query.value(0).toLongLong();
+        row.valid = row.entry.uid >= 1 && !query.value(1).toString().isEmpty();
+        row.entry.pages = query.value(2).toLongLong();
+        row.entry.size = query.value(3).toLongLong();
+        row.entry.firstPubSecs = CatalogueSeconds(query.value(4));
+        row.entry.bookDateSecs = CatalogueSeconds(query.value(5));
+        row.entry.orgPrice = query.value(6).toFloat();
+        row.entry.stars = query.value(7).toFloat();
+        rows.append(row);
+    }
+    if (query.lastError().isValid())
+        return false;
+
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row &a, const Row &b) { return a.entry.uid < b.entry.uid; });
+    int kept = 0;
+    for (int i = 0; i < rows.size(); ++i) {
+        if (rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid))
+            ++kept;
+    }
+    entries.reserve(kept);
+    for (int i = 0; i < rows.size(); ++i) {
+        if (rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid))
+            entries.append(rows.at(i).entry);
+    }
+    loaded = true;
+    return true;
+}
+
+const ItemSortKeys::Entry *ItemSortKeys::Find(qint64 uid) const
+{
+    const auto found = std::lower_bound(entries.cbegin(), entries.cend(), uid,
+                                        [](const Entry &entry, qint64 id) { return entry.uid < id; });
+    return found != entries.cend() && found->uid == uid ? &*found : nullptr;
+}
+
+void ItemSortKeys::Clear()
+{
+    entries.clear();
+    entries.squeeze();
+    loaded = false;
+}
