@@ -1,69 +1,58 @@
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolderRefresher.h"
+#include "threads/NativeHelper.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
 
 #include <QProcess>
 #include <QReadWriteLock>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
 
-// What another thread can take on the lock right now.
-bool otherThreadCanRead(QReadWriteLock &lock)
+// Whether another thread can take the lock right now.
+bool otherThreadCan(QReadWriteLock &lock, bool write)
 {
     bool ok = false;
     std::thread([&] {
-        ok = lock.tryLockForRead();
+        ok = write ? lock.tryLockForWrite() : lock.tryLockForRead();
         if (ok)
             lock.unlock();
     }).join();
     return ok;
 }
 
-bool otherThreadCanWrite(QReadWriteLock &lock)
+std::unique_ptr<QReadLockerExt2> makeToken(bool write, QReadWriteLock *lock)
 {
-    bool ok = false;
-    std::thread([&] {
-        ok = lock.tryLockForWrite();
-        if (ok)
-            lock.unlock();
-    }).join();
-    return ok;
-}
-
-// An operation that only reads a store: accepts either token.
-QReadWriteLock *readOperation(const QReadLockerExt2 &token, QReadWriteLock *expected)
-{
-    token.CheckLock(expected);
-    return token.readWriteLock();
+    if (write)
+        return std::make_unique<QWriteLockerExt2>(lock);
+    return std::make_unique<QReadLockerExt2>(0, lock);
 }
 
 const char ChildVariable[] = "TESSALY_LOCKTOKEN_CHILD";
 
-// Runs one misuse of CheckLock in a child process; returns normally only when it is accepted.
+// Runs one use of CheckLock in a child process; returns normally only when it is accepted.
 int runChild(const QByteArray &mode)
 {
     QReadWriteLock lock;
     QReadWriteLock other;
-    if (mode == "ok-read") {
-        QReadLockerExt2 token(0, &lock);
-        token.CheckLock(&lock);
-    } else if (mode == "ok-write") {
-        QWriteLockerExt2 token(&lock);
-        readOperation(token, &lock);
-    } else if (mode == "wrong-lock") {
-        QWriteLockerExt2 token(&other);
-        token.CheckLock(&lock);
-    } else if (mode == "released") {
-        QReadLockerExt2 token(0, &lock);
-        token.unlock();
-        token.CheckLock(&lock);
-    } else if (mode == "empty-token") {
-        QReadLockerExt2 token(1, &lock);
-        token.CheckLock(&lock);
-    }
+    std::unique_ptr<QReadLockerExt2> token;
+    if (mode == "ok-read" || mode == "released")
+        token = makeToken(false, &lock);
+    else if (mode == "ok-write")
+        token = makeToken(true, &lock);
+    else if (mode == "wrong-lock")
+        token = makeToken(true, &other);
+    else if (mode == "empty-token")
+        token = std::make_unique<QReadLockerExt2>(1, &lock);
+    if (mode == "released")
+        token->unlock();
+    token->CheckLock(&lock);
     return 0;
 }
 
@@ -74,49 +63,36 @@ class TestLockTokens : public QObject
     Q_OBJECT
 
 private slots:
-    void readTokenSharesAndReleasesOnce()
+    void tokenHoldsAndReleasesOnce_data()
     {
-        QReadWriteLock lock;
-        {
-            QReadLockerExt2 token(0, &lock);
-            QCOMPARE(token.readWriteLock(), &lock);
-            QVERIFY(otherThreadCanRead(lock));
-            QVERIFY(!otherThreadCanWrite(lock));
-
-            token.unlock();
-            token.unlock();
-            QVERIFY(otherThreadCanWrite(lock));
-
-            token.relock();
-            token.relock(); // already held: must not take a second read lock
-            QVERIFY(!otherThreadCanWrite(lock));
-            QCOMPARE(token.readWriteLock(), &lock);
-        }
-        QVERIFY(otherThreadCanWrite(lock));
-
-        {
-            QReadLockerExt2 token(0, &lock);
-            token.unlock();
-        } // destructor of a released token releases nothing more
-        QVERIFY(otherThreadCanWrite(lock));
+        QTest::addColumn<bool>("write");
+        QTest::newRow("read token") << false;
+        QTest::newRow("write token") << true;
     }
 
-    void writeTokenIsExclusiveAndServesAsReadToken()
+    void tokenHoldsAndReleasesOnce()
     {
+        QFETCH(bool, write);
         QReadWriteLock lock;
         {
-            QWriteLockerExt2 token(&lock);
-            QVERIFY(!otherThreadCanRead(lock));
-            QCOMPARE(readOperation(token, &lock), &lock);
+            auto token = makeToken(write, &lock);
+            QCOMPARE(token->readWriteLock(), &lock);
+            QCOMPARE(otherThreadCan(lock, false), !write);
+            QVERIFY(!otherThreadCan(lock, true));
 
-            token.unlock();
-            token.unlock();
-            QVERIFY(otherThreadCanWrite(lock));
-            token.relock();
-            token.relock();
-            QVERIFY(!otherThreadCanRead(lock));
+            token->unlock();
+            token->unlock();
+            QVERIFY(otherThreadCan(lock, true));
+
+            token->relock();
+            token->relock(); // already held: must not take it a second time
+            QVERIFY(!otherThreadCan(lock, true));
+            QCOMPARE(otherThreadCan(lock, false), !write);
+            QCOMPARE(token->readWriteLock(), &lock);
         }
-        QVERIFY(otherThreadCanWrite(lock));
+        QVERIFY(otherThreadCan(lock, true));
+        makeToken(write, &lock)->unlock(); // destroying a released token releases nothing more
+        QVERIFY(otherThreadCan(lock, true));
     }
 
     void tokensWithoutLockHoldNothing()
@@ -124,13 +100,11 @@ private slots:
         QReadWriteLock lock;
         QReadLockerExt2 otherMode(1, &lock);
         QCOMPARE(otherMode.readWriteLock(), static_cast<QReadWriteLock *>(nullptr));
-        QVERIFY(otherThreadCanWrite(lock));
         otherMode.relock();
-        QVERIFY(otherThreadCanWrite(lock));
+        QVERIFY(otherThreadCan(lock, true));
 
-        QReadLockerExt2 nullRead(0, nullptr);
-        QWriteLockerExt2 nullWrite(nullptr);
-        for (const QReadLockerExt2 *token : {static_cast<const QReadLockerExt2 *>(&nullRead), static_cast<const QReadLockerExt2 *>(&nullWrite)}) {
+        for (bool write : {false, true}) {
+            auto token = makeToken(write, nullptr);
             QCOMPARE(token->readWriteLock(), static_cast<QReadWriteLock *>(nullptr));
             token->unlock();
             token->relock();
@@ -156,10 +130,42 @@ private slots:
             token.unlock();
             QTRY_VERIFY(acquired.load());
             token.relock();
-            QVERIFY(!otherThreadCanWrite(lock));
+            QVERIFY(!otherThreadCan(lock, true));
         }
         writer.join();
-        QVERIFY(otherThreadCanWrite(lock));
+        QVERIFY(otherThreadCan(lock, true));
+    }
+
+    // The shutdown worker waits for folder writers by taking the config lock: writing the
+    // folders file and a running folder computation must hold it.
+    void folderWritersHoldTheConfigLock()
+    {
+        QTemporaryDir dir;
+        DisplayDataSaver store(dir.filePath(QStringLiteral("user-folders.file")));
+        std::atomic<bool> saved{false};
+        NativeHelper::_configLocker->lockForRead();
+        std::thread writer([&] {
+            QWriteLockerExt2 token(&store.lock);
+            saved = store.SaveLocked(token);
+        });
+        QTest::qWait(50);
+        QVERIFY(!saved);
+        NativeHelper::_configLocker->unlock();
+        writer.join();
+        QVERIFY(saved);
+
+        DisplayFolderRefresher refresher;
+        refresher.SetFolders(&store, {});
+        QSignalSpy completed(&refresher, &DisplayFolderRefresher::completed);
+        {
+            // Keeps the computation from finishing.
+            QWriteLocker items(&store.items->lock);
+            refresher.StartIfNotRunning();
+            QTRY_VERIFY(!otherThreadCan(*NativeHelper::_configLocker, false));
+        }
+        QTRY_VERIFY(!refresher.IsRunning());
+        QCOMPARE(completed.count(), 1);
+        QVERIFY(otherThreadCan(*NativeHelper::_configLocker, true));
     }
 
     void checkLockRefusesAWrongToken_data()
@@ -186,8 +192,7 @@ private slots:
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(child.waitForFinished(30000));
-        const bool exitedCleanly = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-        QCOMPARE(exitedCleanly, accepted);
+        QCOMPARE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, accepted);
         if (!accepted)
             QVERIFY(child.readAllStandardError().contains("does not hold the expected lock"));
     }

@@ -51,15 +51,6 @@ private:
     const bool runOnce;
 };
 
-bool waitIdle(QThreadExtend &worker)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (worker.IsRunning() && timer.elapsed() < 5000)
-        QThread::msleep(1);
-    return !worker.IsRunning();
-}
-
 } // namespace
 
 class TestThreadExtend : public QObject
@@ -89,14 +80,12 @@ private slots:
         QCOMPARE(worker.runs.load(), 1);
 
         worker.release = true;
-        QVERIFY(waitIdle(worker));
+        QTRY_VERIFY(!worker.IsRunning());
         QVERIFY(!worker.sawClose);
         // Idle again: it may run again.
         worker.release = false;
         worker.StartIfNotRunning();
         QTRY_COMPARE(worker.runs.load(), 2);
-        worker.Stop();
-        QVERIFY(!worker.IsRunning());
     }
 
     void stopEndsTheRunAndClearsTheRequest()
@@ -109,47 +98,42 @@ private slots:
         QVERIFY(timer.elapsed() < 1000);
         QVERIFY(!worker.IsCloseRequested());
 
-        worker.StartIfNotRunning();
-        QTRY_COMPARE(worker.runs.load(), 1);
-        QVERIFY(!worker.IsCloseRequested());
-        worker.Stop();
-        QVERIFY(!worker.IsRunning());
-        QVERIFY(worker.sawClose); // the run saw the request through its cancel check
-        QVERIFY(!worker.IsCloseRequested());
-        QVERIFY(!worker.closeable->IsCloseRequested());
+        for (int run = 1; run <= 2; ++run) {
+            worker.sawClose = false;
+            worker.StartIfNotRunning();
+            QTRY_COMPARE(worker.runs.load(), run);
+            QTest::qWait(10);
+            QVERIFY(!worker.sawClose && !worker.IsCloseRequested());
+            worker.Stop();
+            QVERIFY(!worker.IsRunning());
+            QVERIFY(worker.sawClose); // the run saw the request through its cancel check
+            QVERIFY(!worker.IsCloseRequested());
+            QVERIFY(!worker.closeable->IsCloseRequested());
+        }
+    }
 
-        worker.sawClose = false;
-        worker.StartIfNotRunning();
-        QTRY_COMPARE(worker.runs.load(), 2);
-        QTest::qWait(10);
-        QVERIFY(!worker.sawClose);
-        worker.Stop();
+    void doneFlagEndsStartsOnlyForRunOnceWorkers_data()
+    {
+        QTest::addColumn<bool>("runOnce");
+        QTest::newRow("run once") << true;
+        QTest::newRow("repeatable") << false;
     }
 
     void doneFlagEndsStartsOnlyForRunOnceWorkers()
     {
-        TestWorker once(true);
-        once.markDone = true;
-        once.release = true;
-        QVERIFY(!once.IsDone());
-        once.StartIfNotRunning();
-        QTRY_COMPARE(once.runs.load(), 1);
-        QVERIFY(waitIdle(once));
-        QVERIFY(once.IsDone());
-        once.StartIfNotRunning();
-        QTest::qWait(20);
-        QCOMPARE(once.runs.load(), 1);
-        QVERIFY(!once.IsRunning());
-
-        TestWorker repeatable(false);
-        repeatable.markDone = true;
-        repeatable.release = true;
-        for (int run = 1; run <= 3; ++run) {
-            repeatable.StartIfNotRunning();
-            QTRY_COMPARE(repeatable.runs.load(), run);
-            QVERIFY(waitIdle(repeatable));
-            QVERIFY(!repeatable.IsDone());
+        QFETCH(bool, runOnce);
+        TestWorker worker(runOnce);
+        worker.markDone = true;
+        worker.release = true;
+        QVERIFY(!worker.IsDone());
+        for (int start = 1; start <= 3; ++start) {
+            worker.StartIfNotRunning();
+            QTRY_COMPARE(worker.runs.load(), runOnce ? 1 : start);
+            QTRY_VERIFY(!worker.IsRunning());
+            QCOMPARE(worker.IsDone(), runOnce);
         }
+        QTest::qWait(20);
+        QCOMPARE(worker.runs.load(), runOnce ? 1 : 3);
     }
 
     void runningWorkersDestroyedSafely()

@@ -33,32 +33,29 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        for (const char *scheme : {"http", "https", "mailto"}) {
+        for (const char *scheme : {"http", "https", "mailto"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &links, "open");
-        }
     }
 
     void showsVersionLinksAndLogo()
     {
         DlgAbout dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("About"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Software Version:"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_4"))->text(), QStringLiteral("Software Website:"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("Contact Us:"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblVersion"))->text(), QStringLiteral("3.3.5"));
+        const auto label = [&dialog](const char *name) { return dialog.findChild<QLabel *>(QLatin1String(name)); };
+        for (const auto &shown : {std::make_pair("label", "Software Version:"), std::make_pair("label_4", "Software Website:"),
+                                  std::make_pair("label_2", "Contact Us:"), std::make_pair("lblVersion", "3.3.5")})
+            QCOMPARE(label(shown.first)->text(), QString::fromLatin1(shown.second));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QVERIFY(dialog.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
-        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("lblWebsite"))->text().contains(QStringLiteral(">") + Const::WebsiteUrl + QStringLiteral("</a>")));
-        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("lblMailTo"))->text().contains(QStringLiteral("href='mailto:") + Const::SupportEmail + QLatin1Char('\'')));
+        QVERIFY(label("lblWebsite")->text().contains(">" + Const::WebsiteUrl + "</a>"));
+        QVERIFY(label("lblMailTo")->text().contains("href='mailto:" + Const::SupportEmail + "'"));
 
-        const QPixmap logo = dialog.findChild<QLabel *>(QStringLiteral("lblForLogo"))->pixmap(Qt::ReturnByValue);
+        const QPixmap logo = label("lblForLogo")->pixmap(Qt::ReturnByValue);
         QVERIFY(!logo.isNull());
         QCOMPARE(logo.toImage(), QPixmap(QStringLiteral(":/local/images/logo/tessaly-logo.png")).toImage());
-        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("lblForLogo"))->text().isEmpty());
-    }
+        QVERIFY(label("lblForLogo")->text().isEmpty());
 
-    void missingProductLogoFallsBackToMaker()
-    {
+        // A missing product logo falls back to the maker's.
         const QString maker = QStringLiteral(":/local/images/logo/quillory-logo.png");
         const QPixmap fallback = DlgAbout::LoadLogo(QStringLiteral(":/local/images/logo/none.png"), maker);
         QVERIFY(!fallback.isNull());

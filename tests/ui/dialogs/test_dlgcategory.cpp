@@ -17,8 +17,8 @@
 
 namespace {
 
-// Loads (id, book count, caption) rows into the store's catalogue as a catalogue file would.
-void LoadCategories(DisplayDataSaver &store, const QList<std::tuple<int, int, QString>> &rows)
+// Loads the categories into the store's catalogue as a catalogue file would: (id, book count, caption).
+void LoadCategories(DisplayDataSaver &store)
 {
     DatabaseHolder holder;
     {
@@ -28,13 +28,9 @@ void LoadCategories(DisplayDataSaver &store, const QList<std::tuple<int, int, QS
         QVERIFY(holder.db.open());
         QSqlQuery query(holder.db);
         QVERIFY(query.exec(QStringLiteral("create table runtime_cataloginfo(UID, LID, Calc_BookCount, Caption)")));
-        for (const auto &row : rows) {
-            query.prepare(QStringLiteral("insert into runtime_cataloginfo values(?, ?, ?, ?)"));
-            for (const QVariant &value : {QVariant(std::get<0>(row)), QVariant(std::get<0>(row)),
-                                          QVariant(std::get<1>(row)), QVariant(std::get<2>(row))})
-                query.addBindValue(value);
-            QVERIFY(query.exec());
-        }
+        QVERIFY(query.exec(QStringLiteral("insert into runtime_cataloginfo values (1, 1, 1001, 'A'), (2, 2, 1000, 'B'), "
+                                          "(3, 3, 501, 'C'), (4, 4, 500, 'D'), (5, 5, 201, 'E'), (6, 6, 200, 'F'), "
+                                          "(7, 7, 101, 'G'), (8, 8, 100, 'H'), (9, 9, 10, 'I & J'), (10, 10, 9, 'K')")));
     }
     QWriteLocker locker(&store.items->lock);
     ItemDataSaver::LoadCategories(&holder, *store.items->categories, *store.items->bigCategories);
@@ -63,11 +59,7 @@ private slots:
     void init()
     {
         store = std::make_unique<DisplayDataSaver>(folder.filePath(QStringLiteral("user-folders.file")));
-        LoadCategories(*store, {{1, 1001, QStringLiteral("A")}, {2, 1000, QStringLiteral("B")},
-                                {3, 501, QStringLiteral("C")},  {4, 500, QStringLiteral("D")},
-                                {5, 201, QStringLiteral("E")},  {6, 200, QStringLiteral("F")},
-                                {7, 101, QStringLiteral("G")},  {8, 100, QStringLiteral("H")},
-                                {9, 10, QStringLiteral("I & J")}, {10, 9, QStringLiteral("K")}});
+        LoadCategories(*store);
     }
 
     void cleanup() { store.reset(); }
