@@ -3,16 +3,14 @@
 //
 // Two queries on a 100,000-book catalogue: a full-scan LIKE on the description and a cheap
 // full scan. "Cold" opens a fresh connection for every run (SQLite's page cache empty, the
-// file in the OS cache; decrypted pages come from the file layer's shared page cache);
-// "uncached" is cold with that cache switched off, so every page is decrypted again;
-// "warm" repeats the query on one connection with a large cache.
+// file in the OS cache, so every page is decrypted again); "warm" repeats the query on one
+// connection with a large cache.
 // Prints the fastest of several interleaved runs and the encrypted/plain ratios
 // (targets: cold <= 1.3x, warm <= 1.05x).
 //
 //   bench_cipher [BOOKS]
 #include "writer/CatalogueEncrypter.h"
 #include "writer/CatalogueGenerator.h"
-#include "cipher/CipherPageCache.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QCoreApplication>
@@ -172,11 +170,7 @@ int main(int argc, char *argv[])
     std::printf("%-20s %-9s %12s %12s %8s %s\n", "query", "mode", "plain ms", "cipher ms", "ratio", "rows");
     bool rowsAgree = true;
     for (const QueryCase &query : kQueries) {
-        for (const int mode : {0, 1, 2}) {
-            const bool warm = mode == 2;
-            const qint64 budget = CipherPageCache::Instance().BudgetBytes();
-            if (mode == 1)
-                CipherPageCache::Instance().SetBudgetBytes(0);
+        for (const bool warm : {false, true}) {
             std::vector<double> plainTimes;
             std::vector<double> cipherTimes;
             qint64 plainRows = 0;
@@ -210,19 +204,16 @@ int main(int argc, char *argv[])
                     },
                     &cipherRows));
             }
-            const qint64 cacheBytes = CipherPageCache::Instance().UsedBytes();
             if (warm) {
                 sqlite3_close(plainDb);
                 CipherClose(cipherDb);
             }
-            CipherPageCache::Instance().SetBudgetBytes(budget);
             rowsAgree = rowsAgree && plainRows == cipherRows && plainRows >= 0;
             const double plainMs = Fastest(plainTimes);
             const double cipherMs = Fastest(cipherTimes);
-            const char *modeName = mode == 0 ? "cold" : mode == 1 ? "uncached" : "warm";
-            std::printf("%-20s %-9s %12.2f %12.2f %7.2fx %lld/%lld  (page cache %.1f MB)\n", query.name, modeName,
+            std::printf("%-20s %-9s %12.2f %12.2f %7.2fx %lld/%lld\n", query.name, warm ? "warm" : "cold",
                         plainMs, cipherMs, cipherMs / plainMs, static_cast<long long>(plainRows),
-                        static_cast<long long>(cipherRows), double(cacheBytes) / 1048576.0);
+                        static_cast<long long>(cipherRows));
         }
     }
     std::printf("\ntargets: cold <= 1.30x, warm <= 1.05x; rows %s\n", rowsAgree ? "agree" : "DIFFER");

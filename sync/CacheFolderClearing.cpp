@@ -34,7 +34,9 @@ void RemoveCachedFiles(const QString &folder)
 {
     if (folder.isEmpty() || !QDir(folder).exists())
         return;
-    QDirIterator it(folder, {Const::RFileFilter, Const::PreFileFilter},
+    // With what SQLite may have left beside a catalogue file.
+    QDirIterator it(folder, {Const::RFileFilter, Const::PreFileFilter, Const::RFileFilter + QStringLiteral("-journal"),
+                             Const::RFileFilter + QStringLiteral("-wal"), Const::RFileFilter + QStringLiteral("-shm")},
                     QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     while (it.hasNext())
         QFile::remove(it.next());

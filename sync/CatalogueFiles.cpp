@@ -43,6 +43,14 @@ bool IsFileUsable(const QString &path)
     return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
 }
 
+void RemoveSidecarFiles(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    for (const char *suffix : {"-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
 bool IsSameFilePath(const QString &a, const QString &b)
 {
     if (a.isEmpty() || b.isEmpty())

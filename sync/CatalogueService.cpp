@@ -117,6 +117,7 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
 
     if (!FetchCatalogueFile(location, md5, request.localPath, request.downloadTimeoutMs, canceller, report))
         return false;
+    RemoveSidecarFiles(request.localPath);
     request.downloaded = true;
     request.pointerStale = true;
     return true;

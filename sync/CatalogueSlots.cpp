@@ -82,6 +82,7 @@ QString CatalogueSlots::PickFreeSlot(const QStringList &inUse, int &slot)
         if (QFile::exists(path))
             QFile::remove(path);
         if (!QFile::exists(path)) {
+            RemoveSidecarFiles(path);
             slot = candidate;
             return path;
         }

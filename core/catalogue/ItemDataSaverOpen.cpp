@@ -7,7 +7,6 @@
 #include "catalogue/ItemCategory.h"
 #include "catalogue/ItemSortKeys.h"
 #include "threads/QWriteLockerExt2.h"
-#include "cipher/CipherPageCache.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -81,10 +80,6 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
 {
     if (!holder)
         return false;
-    // A catalogue connection keeps every page it reads in SQLite's own cache (cache_size
-    // below), which connections to the same file share: decrypted copies kept by the file
-    // layer as well would only double the memory of a large catalogue.
-    CipherPageCache::Instance().SetBudgetBytes(0);
     QWriteLocker locker(&holder->lock);
 
     holder->Register(CipherDriverName);

@@ -1,6 +1,5 @@
 #include "cipher/CipherVfs.h"
 
-#include "cipher/CipherPageCache.h"
 #include "cipher/CipherPageCodec.h"
 
 #include <QHash>
@@ -69,8 +68,6 @@ struct FileState
     bool presentAsRollback = false; // WAL-mode header shown as rollback mode (no -wal file exists)
     CipherPageCodec codec;
     std::vector<uint8_t> scratch;
-    // Decrypted pages shared with other connections to the same unchanged file; may be null.
-    std::shared_ptr<CipherPageCache::CachedFile> cache;
 };
 
 // Main database files only; other files are opened by the base VFS directly in our memory.
@@ -99,8 +96,6 @@ int CipherClose(sqlite3_file *file)
     int rc = SQLITE_OK;
     if (cf->real->pMethods)
         rc = cf->real->pMethods->xClose(cf->real);
-    if (cf->state && cf->state->cache)
-        CipherPageCache::Instance().Detach(cf->state->cache);
     delete cf->state;
     cf->state = nullptr;
     return rc;
@@ -114,8 +109,7 @@ void FixPageOne(FileState *state, uint8_t *page)
     }
 }
 
-// Reads one whole page and decrypts it, or takes its plain text from the shared cache when
-// the stored page is unchanged since it was decrypted.
+// Reads one whole page and decrypts it.
 int ReadPage(CipherFile *cf, uint8_t *page, uint32_t pgno)
 {
     FileState *state = cf->state;
@@ -123,22 +117,11 @@ int ReadPage(CipherFile *cf, uint8_t *page, uint32_t pgno)
     const int rc = cf->real->pMethods->xRead(cf->real, page, state->pageSize, offset);
     if (rc != SQLITE_OK)
         return rc; // a short read passes through with its zero-filled buffer, undecrypted
-    quint64 digest = 0;
-    if (state->cache) {
-        digest = CipherPageCache::Digest(page, size_t(state->pageSize));
-        if (state->cache->Read(pgno, digest, page)) {
-            if (pgno == 1)
-                FixPageOne(state, page);
-            return SQLITE_OK;
-        }
-    }
     const CipherPageCodec::Result result = state->codec.DecryptPage(page, state->pageSize, pgno);
     if (result != CipherPageCodec::Result::Ok) {
         std::memset(page, 0, size_t(state->pageSize));
         return result == CipherPageCodec::Result::BadMac ? SQLITE_CORRUPT : SQLITE_IOERR_READ;
     }
-    if (state->cache)
-        CipherPageCache::Instance().Store(state->cache, pgno, digest, page);
     if (pgno == 1)
         FixPageOne(state, page);
     return SQLITE_OK;
@@ -285,23 +268,8 @@ int Fail(const QString &why, int rc = SQLITE_NOTADB)
     return rc;
 }
 
-// Shares decrypted pages with other connections to the same unchanged file.
-void AttachCache(VfsInstance *instance, CipherFile *cf, const char *name, sqlite3_int64 size,
-                 const uint8_t salt[CipherPageCodec::SaltSize])
-{
-    if (CipherPageCache::Instance().BudgetBytes() <= 0)
-        return;
-    CipherPageCache::FileIdentity identity;
-    identity.owner = instance;
-    identity.path = QByteArray(name);
-    identity.salt = QByteArray(reinterpret_cast<const char *>(salt), CipherPageCodec::SaltSize);
-    identity.pageSize = cf->state->pageSize;
-    identity.size = size;
-    cf->state->cache = CipherPageCache::Instance().Attach(identity);
-}
-
 // Checks the plain header and authenticates page 1; fills the file state.
-int ValidateMainFile(VfsInstance *instance, CipherFile *cf, const char *name)
+int ValidateMainFile(VfsInstance *instance, CipherFile *cf)
 {
     sqlite3_file *real = cf->real;
     sqlite3_int64 size = 0;
@@ -344,17 +312,10 @@ int ValidateMainFile(VfsInstance *instance, CipherFile *cf, const char *name)
     if (result != CipherPageCodec::Result::Ok)
         return Fail(QStringLiteral("the first catalogue page cannot be decrypted"), SQLITE_CANTOPEN);
 
-    if (header[18] == 2) {
-        // A checkpointed WAL-mode file reads like a rollback file; a pending -wal cannot be read.
-        const QByteArray walName = QByteArray(name) + "-wal";
-        int exists = 0;
-        rc = instance->base->xAccess(instance->base, walName.constData(), SQLITE_ACCESS_EXISTS, &exists);
-        if (rc != SQLITE_OK || exists)
-            return Fail(QStringLiteral("the catalogue has a pending write-ahead log"), SQLITE_CANTOPEN);
-        state->presentAsRollback = true;
-    }
+    // A published catalogue is complete and never changes: a WAL-mode file reads like a
+    // rollback file, and a -wal beside it is a stray (see VfsAccess).
+    state->presentAsRollback = header[18] == 2;
     std::fill(state->scratch.begin(), state->scratch.end(), 0);
-    AttachCache(instance, cf, name, size, header);
     return SQLITE_OK;
 }
 
@@ -387,7 +348,7 @@ int VfsOpen(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, i
     if (outFlags)
         *outFlags = (*outFlags & ~SQLITE_OPEN_READWRITE) | SQLITE_OPEN_READONLY;
     cf->state = new FileState;
-    rc = ValidateMainFile(instance, cf, name);
+    rc = ValidateMainFile(instance, cf);
     if (rc != SQLITE_OK) {
         cf->real->pMethods->xClose(cf->real);
         cf->real->pMethods = nullptr;
@@ -407,8 +368,20 @@ int VfsDelete(sqlite3_vfs *vfs, const char *name, int syncDir)
     return base->xDelete(base, name, syncDir);
 }
 
+// A journal, log or shared-memory file beside a catalogue is never ours: the catalogue is
+// read-only and complete, so a stray one must neither be replayed nor stop the open.
+bool IsSidecarName(const char *name)
+{
+    const QByteArray text(name);
+    return text.endsWith("-journal") || text.endsWith("-wal") || text.endsWith("-shm");
+}
+
 int VfsAccess(sqlite3_vfs *vfs, const char *name, int flags, int *out)
 {
+    if (name && IsSidecarName(name)) {
+        *out = 0;
+        return SQLITE_OK;
+    }
     sqlite3_vfs *base = Instance(vfs)->base;
     return base->xAccess(base, name, flags, out);
 }

@@ -15,9 +15,8 @@
 // password, a file that is not a catalogue, a truncated file or a file whose size is not
 // whole pages makes sqlite3_open_v2 fail with SQLITE_NOTADB. A page whose tag does not
 // match later reads as SQLITE_CORRUPT. No memory mapping is offered (io methods version 1).
-// Decrypted pages are shared between connections through CipherPageCache (its budget can
-// be changed there). Other files (temp files, statement journals) pass through to the
-// default VFS.
+// SQLite's own page cache keeps decrypted pages. Other files (temp files, statement
+// journals) pass through to the default VFS.
 class CipherVfs
 {
 public:

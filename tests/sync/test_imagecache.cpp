@@ -130,6 +130,8 @@ void TestImageCache::clearingRemovesOnlyCacheFiles()
     Touch(target);
     Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
     Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
+    for (const char *sidecar : {"-journal", "-wal", "-shm"})
+        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile") + QLatin1String(sidecar));
     Touch(db + QStringLiteral("/keep.db"));
     QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
     QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));

@@ -89,14 +89,20 @@ private slots:
 
     void searchDeletesOnlyTheReturnedSlot()
     {
-        // Start-up: no pointer, an old slot-0 file is deleted and slot 0 is reused.
+        // Start-up: no pointer, an old slot-0 file is deleted with what SQLite left beside it,
+        // and slot 0 is reused.
+        const QStringList sidecars{"-journal", "-wal", "-shm"};
         QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "old"));
+        for (const QString &sidecar : sidecars)
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0) + sidecar, "stray"));
         int slot = -1;
         bool needDownload = false;
         QCOMPARE(CatalogueSlots::PickCatalogFile({}, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(0));
         QCOMPARE(slot, 0);
         QVERIFY(needDownload);
         QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0)));
+        for (const QString &sidecar : sidecars)
+            QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0) + sidecar));
 
         // Slots in use are skipped (case does not matter) and their files stay.
         QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "zero"));
