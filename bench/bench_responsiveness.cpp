@@ -1,0 +1,615 @@
+// Responsiveness of the real main window (offscreen) on large catalogues.
+//
+// Usage: bench_responsiveness [books ...]   (100000 when none; e.g. 10000 100000 1000000)
+//
+// Every size runs in a child process of its own, so each has its own peak memory. A timer ticks
+// every 5 ms on the GUI thread; for each operation the table shows the longest gap between two
+// ticks (how long the window could not answer), the operation's wall time, that time as a
+// multiple of one full scan of the books table measured in the same run, and the peak resident
+// memory during it. With sizes ten times apart it prints the growth of each operation's time.
+// The last line counts the targets met.
+#include "CatalogueSlots.h"
+#include "Const.h"
+#include "Helper.h"
+#include "TestHttpServer.h"
+#include "UserDataRefresher.h"
+#include "UserImageRefresher.h"
+#include "catalogue/ItemBook.h"
+#include "cipher/SqlCipherDriverRegistration.h"
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolder.h"
+#include "folders/DisplayFolderType.h"
+#include "folders/DisplayFolderRefresher.h"
+#include "folders/DisplayPageState.h"
+#include "mainwindow/MainWindow.h"
+#include "views/TreeController.h"
+#include "views/TreeControllerImpls.h"
+#include "views/ViewController.h"
+#include "writer/CatalogueGenerator.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QTextStream out(stdout);
+
+const char *const kChildFlag = "--one-size";
+
+// The operations in the order they are run and printed.
+enum Op { OpSortAll, OpSwapSorted, OpComputeAfterSwap, OpCoverPages, OpSaveFolders, OpFilterFolder, OpClearAndRefresh, OpCount };
+const char *const kOpNames[OpCount] = {
+    "first non-stored sort of All",
+    "swap in a refreshed catalogue, All sorted",
+    "compute all folders after the swap",
+    "page switch, covers view, covers cached",
+    "save the folders file from a command",
+    "filter folder (~30% of the books)",
+    "Clear All Cache during a refresh",
+};
+
+struct Result
+{
+    double gapMs = -1;
+    double wallMs = -1;
+    double medianMs = -1; // page switches only
+    double peakMiB = -1;
+    QString note;
+};
+
+qint64 MemoryKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field)) + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Lets the kernel count the peak again from the current size.
+void ResetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The longest time the GUI thread did not get to a 5 ms timer.
+class GapMeter : public QObject
+{
+public:
+    GapMeter()
+    {
+        timer.setInterval(5);
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, [this] { Tick(); });
+        clock.start();
+        timer.start();
+    }
+    void Restart()
+    {
+        last = clock.nsecsElapsed();
+        longest = 0;
+    }
+    double LongestMs()
+    {
+        Tick();
+        return double(longest) / 1e6;
+    }
+
+private:
+    void Tick()
+    {
+        const qint64 now = clock.nsecsElapsed();
+        longest = qMax(longest, now - last);
+        last = now;
+    }
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+};
+
+// Spins the event loop until done() or the limit; false on time-out.
+bool SpinUntil(const std::function<bool()> &done, qint64 limitMs, const std::function<void()> &every = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextActivity = 0;
+    while (!done()) {
+        if (clock.elapsed() > limitMs)
+            return false;
+        if (every && clock.elapsed() >= nextActivity) {
+            every();
+            nextActivity = clock.elapsed() + 50;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+QAction *Action(MainWindow &window, const char *name)
+{
+    return window.findChild<QAction *>(QLatin1String(name));
+}
+
+bool MainAreaEnabled(MainWindow &window)
+{
+    QWidget *area = window.findChild<QWidget *>(QStringLiteral("MainContainer"));
+    return area && area->isEnabled();
+}
+
+QByteArray MakeCover(int seed)
+{
+    QImage image(300, 450, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(seed * 37 % 360, 160, 200));
+    QPainter painter(&image);
+    for (int i = 0; i < 10; ++i)
+        painter.fillRect((seed * 13 + i * 29) % 280, (seed * 7 + i * 41) % 430, 20 + i * 15, 10 + i * 9,
+                         QColor::fromHsv((seed + i * 50) % 360, 150, 220));
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 80);
+    return bytes;
+}
+
+// One full scan of the books table through the window's connection (a LIKE that matches nothing).
+double FullScanMs(MainWindow &window)
+{
+    ItemDataSaver *items = window.folders().items;
+    QReadLocker locker(&items->lock);
+    QElapsedTimer clock;
+    clock.start();
+    ItemDataSaver::QuerySingleValue(
+        items->database,
+        QStringLiteral("select count(*) from %1 where BookName like '%qzqzq%'").arg(Const::TablePublishedBookInfo));
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// Runs one operation: start on the GUI thread, then the event loop until done, paging the list
+// every 50 ms meanwhile when asked (a user keeps using the window).
+Result Measure(GapMeter &gaps, const std::function<void()> &start, const std::function<bool()> &done,
+               const std::function<void()> &activity = {}, qint64 limitMs = 600000)
+{
+    Result result;
+    QCoreApplication::processEvents();
+    ResetPeakMemory();
+    QElapsedTimer clock;
+    gaps.Restart();
+    clock.start();
+    start();
+    if (!SpinUntil(done, limitMs, activity))
+        result.note = QStringLiteral("timed out");
+    result.wallMs = double(clock.nsecsElapsed()) / 1e6;
+    result.gapMs = gaps.LongestMs();
+    result.peakMiB = MemoryKiB("VmHWM:") / 1024.0;
+    return result;
+}
+
+void Report(Op op, const Result &r)
+{
+    out << "ROW|" << op << '|' << r.gapMs << '|' << r.wallMs << '|' << r.medianMs << '|' << r.peakMiB << '|'
+        << r.note << '\n';
+    out.flush();
+}
+
+int RunOneSize(int books)
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    qputenv("HOME", home.path().toUtf8());
+    QStandardPaths::setTestModeEnabled(true);
+    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9"),
+                                     QString());
+    const QString slotPath = CatalogueSlots::MakeCatalogueFileName(0);
+    const QString refreshedPath = home.filePath(QStringLiteral("refreshed.rfile"));
+    CatalogueGeneratorOptions options;
+    options.books = books;
+    options.categories = 40;
+    options.password = Helper::GetCatalogPassword().toUtf8();
+    QString error;
+    if (slotPath.isEmpty() || !CatalogueGenerator::Generate(options, slotPath, nullptr, &error)
+        || !CatalogueSlots::WritePreFile(0)) {
+        out << "ERROR|cannot place the catalogue: " << error << '\n';
+        return 1;
+    }
+    options.seed = 2;
+    if (!CatalogueGenerator::Generate(options, refreshedPath, nullptr, &error)) {
+        out << "ERROR|cannot make the refreshed catalogue: " << error << '\n';
+        return 1;
+    }
+    ResetPeakMemory();
+
+    GapMeter gaps;
+    MainWindow window(nullptr, true);
+    window.show();
+    if (!SpinUntil([&window] { return window.views().GetCount() > 0 && MainAreaEnabled(window); }, 1800000)) {
+        out << "ERROR|the first page never showed\n";
+        return 1;
+    }
+    double startPeak = MemoryKiB("VmHWM:") / 1024.0;
+    // Categories and filters as a user has them: every category, ten filters.
+    {
+        QWriteLockerExt2 token(&window.folders().lock);
+        QList<qint64> categoryIds;
+        {
+            QReadLocker itemsLocker(&window.folders().items->lock);
+            categoryIds = window.folders().items->categories->keys();
+        }
+        std::sort(categoryIds.begin(), categoryIds.end());
+        for (qint64 id : qAsConst(categoryIds)) {
+            auto *folder = new DisplayFolder();
+            folder->type = CategoryFolder;
+            folder->categoryUid = id;
+            folder->caption = QStringLiteral("Category %1").arg(id);
+            window.folders().AddFolder(folder, token);
+        }
+        for (int i = 0; i < 10; ++i) {
+            auto *folder = new DisplayFolder();
+            folder->type = FilterFolder;
+            folder->caption = QStringLiteral("Filter %1").arg(i);
+            folder->search.findName << QStringLiteral("%1").arg(QChar(QLatin1Char('a' + i)));
+            folder->search.findUserRating << 1000 + (i % 6);
+            window.folders().AddFolder(folder, token);
+        }
+    }
+    window.OnLoadDisplayFolders();
+    QCoreApplication::processEvents();
+    const double scanMs = FullScanMs(window);
+    out << "SCAN|" << scanMs << '\n';
+
+    auto page = [&window](int i) {
+        if (i % 2 == 0)
+            window.on_action_ShowInfo_Page_Next_triggered();
+        else
+            window.on_action_ShowInfo_Page_First_triggered();
+    };
+    int activityStep = 0;
+    auto activity = [&page, &activityStep] { page(activityStep++); };
+
+    // 1. The first order of "All" that is not the stored one.
+    Result sortAll = Measure(
+        gaps, [&window] { Action(window, "action_ShowInfo_OrderBy_BookPages")->trigger(); },
+        [&window] { return window.views().GetCount() > 0; });
+    Report(OpSortAll, sortAll);
+
+    // 2. A refreshed catalogue is swapped in while "All" is sorted; the list then shows it again
+    // from a new sort, as after a refresh.
+    std::unique_ptr<QThread> worker;
+    Result swap = Measure(
+        gaps,
+        [&window, &worker, &refreshedPath] {
+            worker.reset(QThread::create([&window, refreshedPath] { window.folders().items->LoadDatabase(refreshedPath); }));
+            worker->start();
+        },
+        [&window, &worker] {
+            if (!worker->isFinished())
+                return false;
+            window.OnLoadListViewData(window.CurrentFolderId(), true, false);
+            return true;
+        },
+        activity);
+    Report(OpSwapSorted, swap);
+
+    // 3. Every folder computed for the new catalogue (as the refresher does after a swap), then
+    // the tree and the list refreshed.
+    Result compute = Measure(
+        gaps,
+        [&window, &worker] {
+            worker.reset(QThread::create([&window] { window.folders().ComputeAll(); }));
+            worker->start();
+        },
+        [&window, &worker] {
+            if (!worker->isFinished())
+                return false;
+            window.tree().RefreshFolderItems();
+            window.OnLoadListViewData(window.CurrentFolderId(), true, false);
+            return true;
+        },
+        activity);
+    Report(OpComputeAfterSwap, compute);
+    worker.reset();
+
+    // 4. Page switches in the covers view with every cover of the pages cached.
+    window.ChangeBookShowView(Action(window, "action_ShowInfo_View_Covers"), true, true);
+    QCoreApplication::processEvents();
+    {
+        QList<qint64> ids;
+        {
+            QReadLockerExt2 token(0, &window.folders().lock);
+            if (DisplayFolder *all = window.folders().FindFolder(window.CurrentFolderId().toUuid(), token))
+                ids = all->sortedBookIds.mid(0, window.page().GetPageSize() * 2);
+        }
+        QWriteLockerExt2 token(&window.folders().items->lock);
+        int seed = 0;
+        for (qint64 id : qAsConst(ids)) {
+            const ItemBook *book = window.folders().items->GetBook(id, token);
+            if (!book)
+                continue;
+            const QString path = window.images().GetImageFilePath(book->comparePart);
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(MakeCover(seed++));
+        }
+    }
+    window.on_action_ShowInfo_Page_First_triggered();
+    QCoreApplication::processEvents();
+    std::vector<double> switches;
+    Result covers = Measure(
+        gaps,
+        [&window, &switches] {
+            for (int i = 0; i < 20; ++i) {
+                QElapsedTimer one;
+                one.start();
+                if (i % 2 == 0)
+                    window.on_action_ShowInfo_Page_Next_triggered();
+                else
+                    window.on_action_ShowInfo_Page_First_triggered();
+                QCoreApplication::sendPostedEvents();
+                switches.push_back(double(one.nsecsElapsed()) / 1e6);
+                QCoreApplication::processEvents();
+            }
+        },
+        [] { return true; });
+    covers.medianMs = Median(switches);
+    covers.wallMs = covers.medianMs;
+    covers.note = QStringLiteral("%1 books a page").arg(window.page().GetPageSize());
+    Report(OpCoverPages, covers);
+    window.ChangeBookShowView(Action(window, "action_ShowInfo_View_Details"), true, false);
+
+    // 5. The folders file saved from a command (the tree re-ordered).
+    Result save = Measure(gaps, [&window] { window.run_action_treeview_item_sorted(); }, [] { return true; });
+    Report(OpSaveFolders, save);
+
+    // 6. A filter folder of about 30% of the books (rated 4 to 5 stars): computed by the dialog's
+    // worker, then stored, saved and shown.
+    auto filter = std::make_unique<DisplayFolder>();
+    filter->uid = QUuid::createUuid();
+    filter->type = FilterFolder;
+    filter->caption = QStringLiteral("Rated 4 to 5");
+    filter->search.findUserRating << 1004;
+    DisplayFolderRefresher refresher;
+    Result filtered = Measure(
+        gaps,
+        [&refresher, &window, &filter] {
+            refresher.SetFolders(&window.folders(), {filter.get()});
+            refresher.StartIfNotRunning();
+        },
+        [&refresher, &window, &filter] {
+            if (refresher.IsRunning())
+                return false;
+            const QUuid id = filter->uid;
+            {
+                QWriteLockerExt2 token(&window.folders().lock);
+                if (window.folders().AddFolder(filter.get(), token)) {
+                    window.tree().CreateFolderItem(filter.release(), -1, token);
+                    window.folders().SaveLocked(token);
+                }
+            }
+            window.tree().treeView->setCurrentIndex(window.tree().FindFolderIndex(id));
+            Action(window, "action_ShowInfo_OrderBy_OrgPrice")->trigger();
+            return true;
+        },
+        activity);
+    {
+        QReadLocker locker(&window.page().lock);
+        filtered.note = QStringLiteral("%1 books").arg(window.page().totalCount);
+    }
+    Report(OpFilterFolder, filtered);
+
+    // 7. Clear All Cache while a refresh waits on a service that does not answer.
+    TestHttpServer server;
+    if (server.Start()) {
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Hang());
+        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), QString());
+        window.on_action_Reresh_All_Data_triggered();
+        SpinUntil([] { return false; }, 300);
+        QTimer accept;
+        QObject::connect(&accept, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Ok)->click();
+        });
+        accept.start(20);
+        // Done once the command returned with the main area enabled (the refresh it starts
+        // again waits on the service as well).
+        Result cleared = Measure(
+            gaps, [&window] { Action(window, "action_Tool_ClearAllCache")->trigger(); },
+            [&window] { return MainAreaEnabled(window); }, {}, 120000);
+        accept.stop();
+        Report(OpClearAndRefresh, cleared);
+        server.Stop();
+        window.refresher().Stop();
+    }
+
+    out << "PEAK|" << qMax(startPeak, MemoryKiB("VmHWM:") / 1024.0) << '\n';
+    out.flush();
+    return 0;
+}
+
+struct SizeRun
+{
+    int books = 0;
+    double scanMs = -1;
+    double peakMiB = -1;
+    std::map<int, Result> ops;
+    QString error;
+};
+
+SizeRun RunChild(const QString &program, int books)
+{
+    SizeRun run;
+    run.books = books;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, {QString::fromLatin1(kChildFlag), QString::number(books)});
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit) {
+        run.error = QStringLiteral("the run crashed");
+    }
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> f = line.split('|');
+        if (f.value(0) == "ROW" && f.size() >= 7) {
+            Result r;
+            r.gapMs = f.at(2).toDouble();
+            r.wallMs = f.at(3).toDouble();
+            r.medianMs = f.at(4).toDouble();
+            r.peakMiB = f.at(5).toDouble();
+            r.note = QString::fromUtf8(f.at(6));
+            run.ops[f.at(1).toInt()] = r;
+        } else if (f.value(0) == "SCAN") {
+            run.scanMs = f.value(1).toDouble();
+        } else if (f.value(0) == "PEAK") {
+            run.peakMiB = f.value(1).toDouble();
+        } else if (f.value(0) == "ERROR") {
+            run.error = QString::fromUtf8(f.value(1));
+        }
+    }
+    return run;
+}
+
+QString Num(double value, int decimals = 0)
+{
+    return value < 0 ? QStringLiteral("-") : QString::number(value, 'f', decimals);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 3 && qstrcmp(argv[1], kChildFlag) == 0) {
+        // The window's own diagnostics would bury the table.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                fprintf(stderr, "%s\n", qPrintable(text));
+        });
+        QCoreApplication::setOrganizationName(Const::CompanyName);
+        QCoreApplication::setApplicationName(Const::AppName);
+        RegisterSqlCipherDriver();
+        QApplication app(argc, argv);
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        app.setQuitOnLastWindowClosed(false);
+        return RunOneSize(QString::fromLocal8Bit(argv[2]).toInt());
+    }
+
+    QCoreApplication app(argc, argv);
+    QList<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes << QString::fromLocal8Bit(argv[i]).toInt();
+    if (sizes.isEmpty())
+        sizes << 100000;
+    std::sort(sizes.begin(), sizes.end());
+
+    std::vector<SizeRun> runs;
+    for (int books : qAsConst(sizes)) {
+        out << "running " << books << " books...\n";
+        out.flush();
+        runs.push_back(RunChild(QCoreApplication::applicationFilePath(), books));
+    }
+
+    int met = 0, targets = 0;
+    auto target = [&met, &targets](bool ok) {
+        ++targets;
+        met += ok ? 1 : 0;
+        return ok ? QStringLiteral("ok") : QStringLiteral("MISSED");
+    };
+    const SizeRun *previous = nullptr;
+    for (const SizeRun &run : runs) {
+        out << "\n" << run.books << " books: one full scan " << Num(run.scanMs, 1) << " ms, peak RSS "
+            << Num(run.peakMiB) << " MiB";
+        if (!run.error.isEmpty())
+            out << " (" << run.error << ")";
+        out << "\n";
+        out << QStringLiteral("%1 %2 %3 %4 %5 %6  %7\n")
+                   .arg(QStringLiteral("operation"), -42)
+                   .arg(QStringLiteral("gap ms"), 8)
+                   .arg(QStringLiteral("wall ms"), 9)
+                   .arg(QStringLiteral("scans"), 7)
+                   .arg(QStringLiteral("RSS MiB"), 8)
+                   .arg(QStringLiteral("growth"), 7)
+                   .arg(QStringLiteral("note"));
+        const bool tenfold = previous && run.books == previous->books * 10;
+        for (int op = 0; op < OpCount; ++op) {
+            const auto found = run.ops.find(op);
+            if (found == run.ops.end()) {
+                out << QStringLiteral("%1 (not measured)\n").arg(QString::fromLatin1(kOpNames[op]), -42);
+                if (run.books == 100000)
+                    target(false);
+                continue;
+            }
+            const Result &r = found->second;
+            QString growth;
+            if (tenfold && previous->ops.count(op)) {
+                const double before = qMax(previous->ops.at(op).wallMs, 1.0);
+                growth = QString::number(qMax(r.wallMs, 1.0) / before, 'f', 1) + QLatin1Char('x');
+            }
+            QStringList verdicts;
+            if (run.books == 100000) {
+                verdicts << QStringLiteral("gap<=100 ") + target(r.gapMs <= 100);
+                if (op == OpComputeAfterSwap)
+                    verdicts << QStringLiteral("scans<=8 ") + target(run.scanMs > 0 && r.wallMs / run.scanMs <= 8);
+                if (op == OpSortAll)
+                    verdicts << QStringLiteral("wall<=300 ") + target(r.wallMs <= 300);
+                if (op == OpCoverPages)
+                    verdicts << QStringLiteral("median<=30 ") + target(r.medianMs <= 30);
+            }
+            if (tenfold && previous->books == 100000 && !growth.isEmpty())
+                verdicts << QStringLiteral("growth<=10x ")
+                                + target(qMax(r.wallMs, 1.0) / qMax(previous->ops.at(op).wallMs, 1.0) <= 12);
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6  %7\n")
+                       .arg(QString::fromLatin1(kOpNames[op]), -42)
+                       .arg(Num(r.gapMs, 1), 8)
+                       .arg(Num(r.wallMs, 1), 9)
+                       .arg(run.scanMs > 0 ? Num(r.wallMs / run.scanMs, 1) : QStringLiteral("-"), 7)
+                       .arg(Num(r.peakMiB), 8)
+                       .arg(growth, 7)
+                       .arg((r.note.isEmpty() ? QString() : r.note + QStringLiteral("; ")) + verdicts.join(QStringLiteral(", ")));
+        }
+        if (run.books == 100000)
+            out << "peak RSS <= 350 MiB: " << target(run.peakMiB > 0 && run.peakMiB <= 350) << "\n";
+        if (run.books == 1000000)
+            out << "peak RSS <= 1.5 GiB: " << target(run.peakMiB > 0 && run.peakMiB <= 1536) << "\n";
+        previous = &run;
+    }
+    out << "\nresponsiveness: " << met << " of " << targets << " targets met\n";
+    out.flush();
+    return 0;
+}
