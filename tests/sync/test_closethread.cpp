@@ -14,6 +14,12 @@ namespace {
 QMutex logMutex;
 QStringList stopLog;
 
+void Log(const QString &name)
+{
+    QMutexLocker locker(&logMutex);
+    stopLog << name;
+}
+
 // A worker that spins until its own Stop reaches it (ignoring the closing flag, so that the
 // order in which the shutdown stops the workers shows), then records its name.
 class SpinWorker : public QThreadExtend
@@ -27,8 +33,7 @@ protected:
     {
         while (!QThread::currentThread()->isInterruptionRequested())
             QThread::msleep(5);
-        QMutexLocker locker(&logMutex);
-        stopLog << name;
+        Log(name);
     }
 
 private:
@@ -41,64 +46,56 @@ class TestCloseThread : public QObject
 {
     Q_OBJECT
 private slots:
-    void stopsWorkersInOrderAfterConfigWriterAndEndsLoop();
-};
-
-void TestCloseThread::stopsWorkersInOrderAfterConfigWriterAndEndsLoop()
-{
-    SpinWorker refresher(QStringLiteral("refresher")), images(QStringLiteral("images")),
-        version(QStringLiteral("version")), loader(QStringLiteral("loader"));
-    refresher.StartIfNotRunning();
-    images.StartIfNotRunning();
-    loader.StartIfNotRunning();
-    // "version" is never started: stopping it must return at once.
-
-    // A folders-file writer holds the config lock for a while.
-    QElapsedTimer writerTimer;
-    bool writerDone = false;
-    QThread *writer = QThread::create([&] {
-        NativeHelper::_configLocker->lockForWrite();
-        QThread::msleep(300);
-        writerDone = true;
-        {
-            QMutexLocker locker(&logMutex);
-            stopLog << QStringLiteral("writer");
-        }
-        NativeHelper::_configLocker->unlock();
-    });
-    writer->start();
-    while (NativeHelper::_configLocker->tryLockForRead())
-        NativeHelper::_configLocker->unlock(); // wait until the writer holds it
-
-    MainWindowCloseThread closeThread;
-    closeThread.SetThreadsToStop({&refresher, &images, &version, nullptr, &loader});
-    closeThread.StartIfNotRunning();
-
-    QElapsedTimer timer;
-    timer.start();
-    const int code = QCoreApplication::exec();
-    QCOMPARE(code, 0);
-    QVERIFY(timer.elapsed() < 5000);
-    QVERIFY(writerDone);
-    QVERIFY(NativeHelper::IsClosing());
+    void stopsWorkersInOrderAfterConfigWriterAndEndsLoop()
     {
+        SpinWorker refresher(QStringLiteral("refresher")), images(QStringLiteral("images")),
+            version(QStringLiteral("version")), loader(QStringLiteral("loader"));
+        refresher.StartIfNotRunning();
+        images.StartIfNotRunning();
+        loader.StartIfNotRunning();
+        // "version" is never started: stopping it must return at once.
+
+        // A folders-file writer holds the config lock for a while.
+        bool writerDone = false;
+        QThread *writer = QThread::create([&] {
+            NativeHelper::_configLocker->lockForWrite();
+            QThread::msleep(300);
+            writerDone = true;
+            Log(QStringLiteral("writer"));
+            NativeHelper::_configLocker->unlock();
+        });
+        writer->start();
+        while (NativeHelper::_configLocker->tryLockForRead())
+            NativeHelper::_configLocker->unlock(); // wait until the writer holds it
+
+        MainWindowCloseThread closeThread;
+        closeThread.SetThreadsToStop({&refresher, &images, &version, nullptr, &loader});
+        closeThread.StartIfNotRunning();
+
+        QElapsedTimer timer;
+        timer.start();
+        const int code = QCoreApplication::exec();
+        QCOMPARE(code, 0);
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(writerDone);
+        QVERIFY(NativeHelper::IsClosing());
         QMutexLocker locker(&logMutex);
-        QCOMPARE(stopLog, (QStringList{QStringLiteral("writer"), QStringLiteral("refresher"), QStringLiteral("images"),
-                                       QStringLiteral("loader")}));
+        QCOMPARE(stopLog.join(' '), QStringLiteral("writer refresher images loader"));
+        locker.unlock();
+        QVERIFY(!refresher.IsRunning() && !images.IsRunning() && !loader.IsRunning());
+
+        // Runs once: a second start does nothing, and nothing else starts any more.
+        for (int i = 0; i < 200 && closeThread.IsRunning(); ++i)
+            QThread::msleep(10);
+        closeThread.StartIfNotRunning();
+        QVERIFY(!closeThread.IsRunning());
+        refresher.StartIfNotRunning();
+        QVERIFY(!refresher.IsRunning());
+
+        writer->wait();
+        delete writer;
     }
-    QVERIFY(!refresher.IsRunning() && !images.IsRunning() && !loader.IsRunning());
-
-    // Runs once: a second start does nothing, and nothing else starts any more.
-    for (int i = 0; i < 200 && closeThread.IsRunning(); ++i)
-        QThread::msleep(10);
-    closeThread.StartIfNotRunning();
-    QVERIFY(!closeThread.IsRunning());
-    refresher.StartIfNotRunning();
-    QVERIFY(!refresher.IsRunning());
-
-    writer->wait();
-    delete writer;
-}
+};
 
 QTEST_GUILESS_MAIN(TestCloseThread)
 #include "test_closethread.moc"

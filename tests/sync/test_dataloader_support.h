@@ -30,20 +30,11 @@ namespace LoaderTest {
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
-inline QString SlotPath(int slot)
-{
-    return CatalogueSlots::MakeCatalogueFileName(slot);
-}
-
-inline QString PointerPath()
-{
-    return CatalogueSlots::MakePreFilePath();
-}
-
-inline QString PointerText()
-{
-    return QString::fromUtf8(ReadBytes(PointerPath()));
-}
+inline QString SlotPath(int slot) { return CatalogueSlots::MakeCatalogueFileName(slot); }
+inline QString PointerPath() { return CatalogueSlots::MakePreFilePath(); }
+inline QString PointerText() { return QString::fromUtf8(ReadBytes(PointerPath())); }
+inline QString DatabaseFolder() { return Helper::GetLocalFolder(Helper::FolderDatabase); }
+inline QString FoldersFilePath() { return Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase); }
 
 // Slot numbers whose files exist.
 inline QList<int> ExistingSlots()
@@ -54,16 +45,6 @@ inline QList<int> ExistingSlots()
             found.append(slot);
     }
     return found;
-}
-
-inline QString DatabaseFolder()
-{
-    return Helper::GetLocalFolder(Helper::FolderDatabase);
-}
-
-inline QString FoldersFilePath()
-{
-    return Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase);
 }
 
 // An encrypted catalogue with the given guid, as the service would publish it (cached per guid).
@@ -80,12 +61,9 @@ inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
     options.password = Helper::GetCatalogPassword().toUtf8();
     options.nowUtc = 1764892800;
     options.guid = guid;
-    const QString path = QDir::temp().filePath(QStringLiteral("tessaly-loader-test-%1-%2.rfile")
-                                                   .arg(QCoreApplication::applicationPid())
-                                                   .arg(cache.size()));
-    QByteArray bytes;
-    if (CatalogueGenerator::Generate(options, path))
-        bytes = ReadBytes(path);
+    const QString path = QDir::temp().filePath(
+        QStringLiteral("tessaly-loader-test-%1-%2.rfile").arg(QCoreApplication::applicationPid()).arg(cache.size()));
+    const QByteArray bytes = CatalogueGenerator::Generate(options, path) ? ReadBytes(path) : QByteArray();
     QFile::remove(path);
     cache.insert(key, bytes);
     return bytes;
@@ -100,10 +78,7 @@ inline void Publish(TestHttpServer &server, const QString &guid, const QByteArra
     server.SetResponse(location, TestHttpResponse::Ok(bytes));
 }
 
-inline int ServiceRequests(const TestHttpServer &server)
-{
-    return server.RequestCount("/service/getdatabase.php");
-}
+inline int ServiceRequests(const TestHttpServer &server) { return server.RequestCount("/service/getdatabase.php"); }
 
 // Collects what a worker sends, delivered through queued connections to the test thread.
 struct Recorder
@@ -167,11 +142,7 @@ struct Results
 inline Results ReadResults(UserDataLoader &worker)
 {
     QReadLocker locker(&worker.dataLock);
-    Results results;
-    results.lastResult = worker.lastResult;
-    results.lastError = worker.lastError;
-    results.serverAnswer = worker.serverAnswer;
-    return results;
+    return Results{worker.lastResult, worker.lastError, worker.serverAnswer};
 }
 
 // The guid the folders file was computed for and its folder captions; empty guid and no
@@ -190,10 +161,7 @@ inline QPair<QString, QStringList> ReadFoldersFile()
     return result;
 }
 
-inline QString OpenGuid(DisplayDataSaver &store)
-{
-    return store.items->GetCurrentGuid();
-}
+inline QString OpenGuid(DisplayDataSaver &store) { return store.items->GetCurrentGuid(); }
 
 inline QString OpenFile(DisplayDataSaver &store)
 {

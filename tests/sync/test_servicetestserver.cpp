@@ -5,7 +5,6 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSslError>
 #include <QTimer>
 #include <QtTest>
 
@@ -13,7 +12,6 @@ namespace {
 
 struct Fetched
 {
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
     int status = 0;
     QByteArray body;
     bool timedOut = false;
@@ -35,7 +33,6 @@ Fetched Fetch(const QString &url, int timeoutMs = 5000)
         reply->abort();
     else
         f.body = reply->readAll();
-    f.error = reply->error();
     f.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     delete reply;
     return f;
@@ -43,40 +40,14 @@ Fetched Fetch(const QString &url, int timeoutMs = 5000)
 
 } // namespace
 
+// Other tests trust the server's routing, recording and TLS because their own checks fail
+// loudly when those break; a delay, trickle, cut or hang that did not happen would instead let
+// their time-out and cancel checks pass without testing anything.
 class TestServiceTestServer : public QObject
 {
     Q_OBJECT
 private slots:
-    void answersFromScriptInOrder()
-    {
-        TestHttpServer server;
-        QVERIFY(server.Start());
-        QVERIFY(server.Port() != 0);
-        server.SetResponse("/map", TestHttpResponse::Ok("mapped"));
-        server.EnqueueFor("/map", TestHttpResponse::Status(503, "busy"));
-        server.Enqueue(TestHttpResponse::Ok("first"));
-
-        Fetched a = Fetch(server.Url("/other?x=1"));
-        QCOMPARE(a.status, 200);
-        QCOMPARE(a.body, QByteArray("first"));
-        Fetched b = Fetch(server.Url("/map?q=2"));
-        QCOMPARE(b.status, 503);
-        QCOMPARE(b.body, QByteArray("busy"));
-        Fetched c = Fetch(server.Url("/map?q=3"));
-        QCOMPARE(c.body, QByteArray("mapped"));
-        Fetched d = Fetch(server.Url("/none"));
-        QCOMPARE(d.status, 404);
-        QCOMPARE(d.body, QByteArray("not found"));
-
-        const QList<TestHttpRequest> requests = server.Requests();
-        QCOMPARE(requests.size(), 4);
-        QCOMPARE(requests.at(0).method, QByteArray("GET"));
-        QCOMPARE(requests.at(0).path, QByteArray("/other?x=1"));
-        QCOMPARE(requests.at(1).Header("host"), QByteArray("127.0.0.1:") + QByteArray::number(server.Port()));
-        QCOMPARE(server.RequestCount("/map"), 2);
-    }
-
-    void delaysTricklesAndCuts()
+    void delaysTricklesCutsAndHangs()
     {
         TestHttpServer server;
         QVERIFY(server.Start());
@@ -96,30 +67,8 @@ private slots:
         Fetched cut = Fetch(server.Url("/cut"));
         QCOMPARE(cut.status, 200);
         QVERIFY(cut.body.size() <= 100);
-        Fetched h = Fetch(server.Url("/hang"), 300);
-        QVERIFY(h.timedOut);
+        QVERIFY(Fetch(server.Url("/hang"), 300).timedOut);
         QCOMPARE(server.RequestCount(), 4);
-    }
-
-    void tlsTrustedAndUntrusted()
-    {
-        TestHttpServer good(TestHttpServer::Mode::Tls);
-        QVERIFY(good.Start());
-        QVERIFY(good.BaseUrl().startsWith(QLatin1String("https://127.0.0.1:")));
-        good.SetDefault(TestHttpResponse::Ok("secret"));
-        Fetched ok = Fetch(good.Url("/x"));
-        QCOMPARE(ok.error, QNetworkReply::NoError);
-        QCOMPARE(ok.body, QByteArray("secret"));
-        QVERIFY(good.Requests().at(0).tls);
-
-        TestHttpServer bad(TestHttpServer::Mode::TlsUntrusted);
-        QVERIFY(bad.Start());
-        bad.SetDefault(TestHttpResponse::Ok("secret"));
-        Fetched refused = Fetch(bad.Url("/x"));
-        QCOMPARE(refused.error, QNetworkReply::SslHandshakeFailedError);
-        QVERIFY(refused.body.isEmpty());
-        QCOMPARE(bad.RequestCount(), 0);
-        QCOMPARE(bad.ConnectionCount(), 1);
     }
 };
 
