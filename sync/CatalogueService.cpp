@@ -39,12 +39,10 @@ bool FetchCatalogueFile(const QString &location, const QString &md5, const QStri
         downloader.expectedMd5 = md5;
         // An empty file would open as an empty catalogue.
         downloader.requireBody = true;
+        downloader.maxBytes = FileDownloader::MaxCatalogueBytes;
     }
-    {
-        QMutexLocker locker(&downloader.startMutex);
-        if (!downloader.isRunning())
-            downloader.start(QThread::LowPriority);
-    }
+    // A thread that cannot start ends as a failed download: the loop below sees it finished.
+    downloader.StartLowPriority();
     for (;;) {
         if (CloseRequested(canceller))
             return false;
@@ -86,6 +84,7 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
     QString answer;
     {
         FileDownloader query(ItemComparePart(), url, canceller, request.requestTimeoutMs, QString());
+        query.maxBytes = FileDownloader::MaxAnswerBytes;
         answer = query.RunAndWait();
     }
     if (answer.isEmpty() || CloseRequested(canceller))

@@ -1,6 +1,7 @@
 #include "FileDownloader.h"
 
 #include "CatalogueFiles.h"
+#include "DownloadBody.h"
 #include "threads/IBaseCloseable.h"
 #include "threads/NativeHelper.h"
 #include "QEventLoopWithProgress.h"
@@ -42,8 +43,25 @@ QString FileDownloader::RunAndWait()
         if (finished)
             return succeeded ? GetResultTextLocked() : QString();
     }
-    start(QThread::LowPriority);
+    StartLocked();
     return Wait(RunSliceMs) ? GetResultText() : QString();
+}
+
+bool FileDownloader::StartLowPriority()
+{
+    QMutexLocker locker(&startMutex);
+    return isRunning() || StartLocked();
+}
+
+bool FileDownloader::StartLocked()
+{
+    start(QThread::LowPriority);
+    if (isRunning() || isFinished())
+        return true;
+    QWriteLocker locker(&lock);
+    finished = true;
+    succeeded = false;
+    return false;
 }
 
 bool FileDownloader::Wait(int sliceMs)
@@ -125,7 +143,16 @@ bool FileDownloader::RunTransfer()
     auto *transferLoop = new QEventLoopWithProgress;
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Asking for the body as it is stored turns Qt's own decoding off: a small compressed
+    // reply could otherwise grow without bound.
+    request.setRawHeader("Accept-Encoding", "identity");
+    body = std::make_unique<DownloadBody>(targetPath, maxBytes);
+    headersChecked = false;
     QNetworkReply *reply = manager->get(request);
+    // Qt stops reading from the socket while this much is waiting to be taken.
+    reply->setReadBufferSize(256 * 1024);
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] { CheckHeaders(reply); });
+    connect(reply, &QNetworkReply::readyRead, reply, [this, reply] { TakeBody(reply); });
     connect(reply, &QNetworkReply::finished, transferLoop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, transferLoop, &QEventLoopWithProgress::downloadProgress);
     QTimer timeout;
@@ -145,7 +172,30 @@ bool FileDownloader::RunTransfer()
     delete reply;
     delete transferLoop;
     delete manager;
+    body.reset();
     return succeeded;
+}
+
+void FileDownloader::CheckHeaders(QNetworkReply *reply)
+{
+    if (headersChecked || !reply->isRunning())
+        return;
+    headersChecked = true;
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200
+        || !(encoding.isEmpty() || encoding == "identity")
+        || (announced.isValid() && announced.toLongLong() > maxBytes) || body->Failed())
+        reply->abort();
+}
+
+void FileDownloader::TakeBody(QNetworkReply *reply)
+{
+    CheckHeaders(reply);
+    if (!reply->isRunning())
+        return;
+    if (!body->Append(reply->read(reply->bytesAvailable())))
+        reply->abort();
 }
 
 void FileDownloader::replyFinished(QNetworkReply *pReply)
@@ -164,20 +214,22 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
         return;
     if (pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
         return;
-    data = pReply->readAll();
-    // A connection closed early must never pass as a complete body.
-    // (With a content encoding the announced length is that of the encoded body.)
-    const QVariant announced = pReply->header(QNetworkRequest::ContentLengthHeader);
     const QByteArray encoding = pReply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (announced.isValid() && (encoding.isEmpty() || encoding == "identity")
-        && announced.toLongLong() != data.size())
+    if (!(encoding.isEmpty() || encoding == "identity"))
         return;
-    if (requireBody && data.isEmpty())
+    if (!body || !body->Append(pReply->readAll()))
         return;
-    if (!expectedMd5.isEmpty() && Md5Hex(data).compare(expectedMd5, Qt::CaseInsensitive) != 0)
+    data = body->Memory();
+    // A connection closed early must never pass as a complete body.
+    const QVariant announced = pReply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != body->Size())
+        return;
+    if (requireBody && body->Size() == 0)
+        return;
+    if (!expectedMd5.isEmpty() && body->Md5Hex().compare(expectedMd5, Qt::CaseInsensitive) != 0)
         return;
     // Atomic: on any error the old target stays as it was.
-    if (!targetPath.isEmpty() && !WriteBytesFile(targetPath, data))
+    if (!body->Commit())
         return;
     succeeded = true;
 }

@@ -9,12 +9,18 @@
 #include <QString>
 #include <QThread>
 
+#include <memory>
+
+class DownloadBody;
 class IBaseCloseable;
 class QEventLoopWithProgress;
 class QNetworkReply;
 
 // One HTTP GET in a thread of its own: time-out per transfer, a number of attempts, an optional
 // MD5 check and an optional target file (written atomically). Used for one run.
+// Bodies are taken as sent (no content decoding) and never larger than `maxBytes`: the length
+// is checked against Content-Length and while the body arrives, and a target file receives it
+// as it arrives rather than from memory.
 //
 // The owner starts it (RunAndWait, or QThread::start at LowPriority under startMutex), waits in
 // slices (Wait, or polling `finished` under `lock`), reads the result and destroys it.
@@ -32,6 +38,10 @@ public:
     // Starts at LowPriority and waits in 300 ms slices. The body as text on success, else empty;
     // empty at once when the thread already runs.
     QString RunAndWait();
+    // Starts the thread at LowPriority under startMutex unless it runs. A thread that cannot
+    // start (the system's thread limit) ends the run at once as a failed download; returns
+    // whether the thread started.
+    bool StartLowPriority();
     // Waits until the result is final, asking `closeable` before each slice (and stopping the
     // transfer when it says so). Returns `succeeded`.
     bool Wait(int sliceMs);
@@ -56,6 +66,12 @@ public:
     IBaseCloseable *closeable;
     int timeoutMs;
     int maxAttempts = 1;
+    // Largest body of each kind of download; set maxBytes before the start.
+    static constexpr qint64 MaxAnswerBytes = 64 * 1024;
+    static constexpr qint64 MaxVersionBytes = 64 * 1024;
+    static constexpr qint64 MaxCoverBytes = 16 * 1024 * 1024;
+    static constexpr qint64 MaxCatalogueBytes = qint64(1) << 30;
+    qint64 maxBytes = MaxAnswerBytes;
     // True: an empty body fails like an error (the target is then not touched). Set before the start.
     bool requireBody = false;
     bool finished = false;
@@ -70,6 +86,15 @@ protected:
     void run() override;
 
 private:
+    bool StartLocked();
     bool RunTransfer();
+    // Headers of the reply: a status other than 200, a content encoding or an announced
+    // length over the cap ends the transfer at once.
+    void CheckHeaders(QNetworkReply *reply);
+    void TakeBody(QNetworkReply *reply);
     QString GetResultTextLocked() const;
+
+    // The body of the running transfer; used by this thread only.
+    std::unique_ptr<DownloadBody> body;
+    bool headersChecked = false;
 };

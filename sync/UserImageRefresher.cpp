@@ -14,7 +14,8 @@
 
 namespace {
 
-// A cover download: three attempts, started at low priority.
+// A cover download: three attempts, started at low priority. One whose thread cannot start
+// is finished at once as a failed download, so it gives its place back at the next pass.
 FileDownloader *StartDownloader(const ItemComparePart &key, const QString &url,
                                 IBaseCloseable *canceller, const QString &target)
 {
@@ -23,10 +24,9 @@ FileDownloader *StartDownloader(const ItemComparePart &key, const QString &url,
     {
         QWriteLocker locker(&downloader->lock);
         downloader->maxAttempts = UserImageRefresher::DownloadAttempts;
+        downloader->maxBytes = FileDownloader::MaxCoverBytes;
     }
-    QMutexLocker locker(&downloader->startMutex);
-    if (!downloader->isRunning())
-        downloader->start(QThread::LowPriority);
+    downloader->StartLowPriority();
     return downloader;
 }
 
@@ -224,8 +224,8 @@ bool UserImageRefresher::CollectFinishedLocked(QList<Report> &reports,
             active.reported = true;
             reports.append(Report{active.key, succeeded});
         }
-        // Reported once; dropped when its thread has ended as well.
-        if (active.reported && active.downloader->isFinished()) {
+        // Reported once; dropped when its thread has ended as well (or never started).
+        if (active.reported && !active.downloader->isRunning()) {
             ended.append(active.downloader);
             activeDownloads.removeAt(i);
         } else {

@@ -22,6 +22,7 @@ bool UserVersionLoader::QueryLatestVersion(IBaseCloseable *canceller, int timeou
 
     FileDownloader downloader(ItemComparePart(), Const::VersionCheckUrlWithKind, canceller,
                               timeoutMs, QString());
+    downloader.maxBytes = FileDownloader::MaxVersionBytes;
     const QString body = downloader.RunAndWait();
     // A close request makes the check fail quietly, whatever arrived.
     if (canceller && canceller->IsCloseRequested())

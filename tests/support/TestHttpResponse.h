@@ -61,6 +61,16 @@ struct TestHttpResponse
         r.trickleIntervalMs = intervalMs;
         return r;
     }
+    // The body in chunked transfer coding, chunkBytes a chunk.
+    static TestHttpResponse Chunked(const QByteArray &body, int chunkBytes);
+    // The body as a gzip member with "Content-Encoding: gzip" (a bomb when it is large and plain).
+    static TestHttpResponse Gzip(const QByteArray &plain);
+    TestHttpResponse With(const QByteArray &name, const QByteArray &value) const
+    {
+        TestHttpResponse r = *this;
+        r.headers.append(qMakePair(name, value));
+        return r;
+    }
     static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
     {
         TestHttpResponse r;

@@ -3,6 +3,8 @@
 #include "Const.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
+#include "TestThreadStarts.h"
+#include "FileDownloader.h"
 #include "UserImageRefresher.h"
 
 #include <QBuffer>
@@ -48,6 +50,8 @@ bool PassUntilReported(UserImageRefresher &refresher, QSignalSpy &spy, int count
 
 } // namespace
 
+Q_DECLARE_METATYPE(TestHttpResponse)
+
 class TestCovers : public QObject
 {
     Q_OBJECT
@@ -63,6 +67,8 @@ private slots:
     void undecodableCacheFileIsDeletedAndFetchedAgain();
     void aPassOfCoversLandsInTheCacheReportedOnce();
     void missingCoverIsTriedThreeTimesThenLeftToTheViews();
+    void coversThatCannotArriveFailAndFreeTheirPlace_data();
+    void coversThatCannotArriveFailAndFreeTheirPlace();
     void startsTwentyPerPassAndAtMostThirtyNine();
     void workerEndStopsItsDownloadsAndKeepsTheirCovers();
 
@@ -248,6 +254,42 @@ void TestCovers::missingCoverIsTriedThreeTimesThenLeftToTheViews()
     QPixmap pixmap;
     QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
     QCOMPARE(refresher.QueuedKeys(), Keys{key});
+}
+
+void TestCovers::coversThatCannotArriveFailAndFreeTheirPlace_data()
+{
+    QTest::addColumn<TestHttpResponse>("response");
+    QTest::addColumn<bool>("threadsStart");
+    const QByteArray jpeg = Jpeg(QSize(30, 45));
+    QTest::newRow("thread cannot start") << TestHttpResponse::Ok(jpeg) << false;
+    QTest::newRow("compressed bomb") << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true;
+    QTest::newRow("larger than a cover may be")
+        << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true;
+}
+
+void TestCovers::coversThatCannotArriveFailAndFreeTheirPlace()
+{
+    QFETCH(TestHttpResponse, response);
+    QFETCH(bool, threadsStart);
+    if (!threadsStart && !TestThreadStarts::Available())
+        QSKIP("thread starts cannot be refused in this build");
+    server.SetDefault(response);
+    UserImageRefresher refresher;
+    QVERIFY(refresher.PrepareCacheFolder());
+    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+    const Keys keys{{201, 1}, {202, 1}, {203, 1}};
+    for (const ItemComparePart &key : keys)
+        refresher.QueueImage(key, true);
+    {
+        TestThreadStarts refused(threadsStart ? 1000 : 0);
+        refresher.ProcessQueue();
+    }
+    QVERIFY(PassUntilReported(refresher, completed, keys.size()));
+    QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
+    for (const QList<QVariant> &args : qAsConst(completed))
+        QVERIFY(!args.at(0).toBool());
+    for (const ItemComparePart &key : keys)
+        QVERIFY(!refresher.IsImageCached(key));
 }
 
 void TestCovers::startsTwentyPerPassAndAtMostThirtyNine()

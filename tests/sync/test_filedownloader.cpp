@@ -2,6 +2,7 @@
 #include "TestCloseable.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
+#include "TestThreadStarts.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +27,8 @@ bool RunToEnd(FileDownloader &d)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(TestHttpResponse)
 
 class TestFileDownloader : public QObject
 {
@@ -134,6 +137,74 @@ private slots:
         QCOMPARE(server.RequestCount(), 1);  // the redirect is not followed
         // No half-written temporary file stays behind.
         QCOMPARE(QDir(dir.path()).entryList({"kept.bin*"}, QDir::Files | QDir::Hidden), QStringList{"kept.bin"});
+    }
+
+    // Every body counts as sent, against the cap of its kind: announced, streamed, unannounced
+    // or compressed. A body over the cap fails like any other bad download.
+    void bodyCaps_data()
+    {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<bool>("ok");
+        const qint64 cap = FileDownloader::MaxAnswerBytes;
+        const QByteArray atCap(int(cap), 'c');
+        const QByteArray overCap(int(cap) + 1, 'o');
+        TestHttpResponse unannounced = TestHttpResponse::Ok(overCap);
+        unannounced.sendContentLength = false;
+        TestHttpResponse lying = TestHttpResponse::Ok("small").With("Content-Length", "3000000000");
+        lying.sendContentLength = false;
+        QTest::newRow("at the cap") << TestHttpResponse::Ok(atCap) << true;
+        QTest::newRow("announced over the cap") << TestHttpResponse::Ok(overCap) << false;
+        QTest::newRow("announced far over the cap") << lying << false;
+        QTest::newRow("unannounced over the cap") << unannounced << false;
+        QTest::newRow("chunked over the cap") << TestHttpResponse::Chunked(overCap, 1000) << false;
+        QTest::newRow("gzip bomb") << TestHttpResponse::Gzip(QByteArray(8 << 20, '\0')) << false;
+        QTest::newRow("deflate bomb")
+            << TestHttpResponse::Ok(qCompress(QByteArray(8 << 20, '\0'), 9).mid(4)).With("Content-Encoding", "deflate")
+            << false;
+        QTest::newRow("small body sent compressed") << TestHttpResponse::Gzip("tiny") << false;
+    }
+
+    void bodyCaps()
+    {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(bool, ok);
+        server.SetResponse("/cap", response);
+        FileDownloader memory(ItemComparePart(), server.Url("/cap"), nullptr, 5000, QString());
+        QCOMPARE(memory.maxBytes, FileDownloader::MaxAnswerBytes);
+        QCOMPARE(!memory.RunAndWait().isEmpty(), ok);
+        QVERIFY(memory.data.size() <= FileDownloader::MaxAnswerBytes);
+        QCOMPARE(server.Requests().at(0).Header("Accept-Encoding"), QByteArray("identity"));
+
+        const QString target = dir.filePath("capped.bin");
+        QVERIFY(WriteBytes(target, "old bytes"));
+        FileDownloader toFile(ItemComparePart(), server.Url("/cap"), nullptr, 5000, target);
+        toFile.maxBytes = FileDownloader::MaxAnswerBytes;
+        QCOMPARE(RunToEnd(toFile), ok);
+        QVERIFY(toFile.data.isEmpty()); // streamed to the file, not kept
+        QCOMPARE(QFileInfo(target).size(), ok ? FileDownloader::MaxAnswerBytes : qint64(9));
+        QCOMPARE(QDir(dir.path()).entryList({"capped.bin*"}, QDir::Files | QDir::Hidden), QStringList{"capped.bin"});
+    }
+
+    // A thread that cannot start (the thread limit) is a failed download, never a wait.
+    void threadThatCannotStart()
+    {
+        if (!TestThreadStarts::Available())
+            QSKIP("thread starts cannot be refused in this build");
+        server.SetDefault(TestHttpResponse::Ok("body"));
+        FileDownloader viaRun(ItemComparePart(), server.Url("/t"), nullptr, 5000, QString());
+        FileDownloader viaStart(ItemComparePart(), server.Url("/t"), nullptr, 5000, QString());
+        QElapsedTimer clock;
+        clock.start();
+        {
+            TestThreadStarts refused;
+            QVERIFY(viaRun.RunAndWait().isEmpty());
+            QVERIFY(!viaStart.StartLowPriority());
+            QCOMPARE(refused.Refused(), 2);
+        }
+        QVERIFY(!viaStart.Wait(300));
+        QVERIFY(viaRun.finished && viaStart.finished);
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(server.RequestCount(), 0);
     }
 
     void timeoutThenRetrySucceeds()

@@ -7,6 +7,7 @@
 #include "TestCloseable.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
+#include "TestThreadStarts.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -264,6 +265,27 @@ private slots:
         QVERIFY(!r.downloaded && !r.pointerStale);
         QVERIFY(!QFile::exists(r.localPath));
         QVERIFY(!QFile::exists(CatalogueSlots::MakePreFilePath()));
+    }
+
+    // The answer arrives but the file's downloader thread cannot start (the thread limit).
+    void fileDownloadThatCannotStartFails()
+    {
+        if (!TestThreadStarts::Available())
+            QSKIP("thread starts cannot be refused in this build");
+        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/c.rfile", "")));
+        server.SetResponse("/files/c.rfile", TestHttpResponse::Ok(catalogue));
+        CatalogueRequest r = Request(QString(), QString());
+        QElapsedTimer clock;
+        clock.start();
+        {
+            TestThreadStarts refused(1); // the answer's downloader only
+            QVERIFY(!CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
+            QCOMPARE(refused.Refused(), 1);
+        }
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(r.serverAnswer, 1);
+        QVERIFY(!r.downloaded && !QFile::exists(r.localPath));
+        QCOMPARE(server.RequestCount(), 1);
     }
 
     void closeDuringDownload()

@@ -95,6 +95,7 @@ private slots:
         QTest::newRow("same version") << 200 << QByteArray("3.3.5") << true << false;
         QTest::newRow("404") << 404 << QByteArray("3.9.9") << false << false;
         QTest::newRow("blank body") << 200 << QByteArray(" \r\n") << false << false;
+        QTest::newRow("larger than a version answer may be") << 200 << "3.9.9" + QByteArray(1 << 20, ' ') << false << false;
     }
 
     // A newer version is reported once and later starts (the version timer) do nothing; without
@@ -133,7 +134,7 @@ private slots:
         bool newer = true;
         QString own;
         QString latest;
-        server.SetResponse(VersionPath, TestHttpResponse::Ok("<html><body><a href='http://x'>9.9.9</a>" + QByteArray(1 << 20, 'x')));
+        server.SetResponse(VersionPath, TestHttpResponse::Ok("<html><body><a href='http://x'>9.9.9</a>" + QByteArray(32 * 1024, 'x')));
         QVERIFY(UserVersionLoader::QueryLatestVersion(nullptr, 5000, newer, own, latest));
         QCOMPARE(own, QStringLiteral("3.3.5"));
         QVERIFY(!newer);
