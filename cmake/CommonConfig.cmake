@@ -21,15 +21,24 @@ if(SANITIZE)
     target_compile_definitions(tessaly_common INTERFACE TESSALY_CHECKED_BUILD)
 endif()
 
-# Test builds check lock tokens and thread ownership; release builds do not.
-option(TESSALY_CHECKED "Enable runtime lock and thread checks" ON)
+# Checked builds stop at a lock-token or thread slip (qFatal); others only log it, so a user's
+# program never aborts for a check meant for tests. On by default in Debug builds only;
+# scripts/test.sh turns it on for the test runs.
+if(CMAKE_BUILD_TYPE STREQUAL "Debug")
+    set(TESSALY_CHECKED_DEFAULT ON)
+else()
+    set(TESSALY_CHECKED_DEFAULT OFF)
+endif()
+option(TESSALY_CHECKED "Stop at lock-token and thread slips instead of logging them" ${TESSALY_CHECKED_DEFAULT})
 if(TESSALY_CHECKED)
     target_compile_definitions(tessaly_common INTERFACE TESSALY_CHECKED_BUILD)
 endif()
 
-# Service addresses: every value carries its scheme; tests point them at 127.0.0.1.
+# Service addresses: every value carries its scheme; tests point them at 127.0.0.1. The defaults
+# are placeholders under .example (no public service exists); the version service has a host of
+# its own, apart from the catalogue service.
 set(TESSALY_SERVICE_URL "https://service.tessaly.example" CACHE STRING "Catalogue service base URL (scheme and host, no final slash)")
-set(TESSALY_VERSION_SERVICE_URL "https://service.tessaly.example" CACHE STRING "Version service base URL (scheme and host, no final slash)")
+set(TESSALY_VERSION_SERVICE_URL "https://version.tessaly.example" CACHE STRING "Version service base URL (scheme and host, no final slash)")
 set(TESSALY_WEBSITE_URL "https://www.tessaly.example/" CACHE STRING "Product web site root (with final slash)")
 set(TESSALY_CATALOG_SITE_URL "https://books.tessaly.example/" CACHE STRING "Catalogue web site root (allowed link root)")
 set(TESSALY_STORE_SITE_URL "https://store.tessaly.example/" CACHE STRING "Online store root (allowed link root)")

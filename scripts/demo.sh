@@ -37,7 +37,7 @@ fi
 [ "${TESSALY_DEMO_SKIP_DEPS:-}" = 1 ] || "$here/scripts/deps.sh"
 
 echo "demo: building the program for the service at $service into $build"
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_BUILD_TESTS=OFF -DTESSALY_BUILD_BENCH=OFF \
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_CHECKED=OFF -DTESSALY_BUILD_TESTS=OFF -DTESSALY_BUILD_BENCH=OFF \
     -DTESSALY_SERVICE_URL="$service" -DTESSALY_VERSION_SERVICE_URL="$service" >/dev/null
 cmake --build "$build" -j"${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target tessaly tessaly-catalogue
 

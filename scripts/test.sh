@@ -11,7 +11,8 @@ if [ "${1:-}" = "--sanitize" ]; then sanitize="$2"; shift 2; fi
 
 build="$here/build-test${sanitize:+-${sanitize//,/-}}"
 rm -rf "$build"
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$sanitize")
+# Tests run in checked mode: a lock-token or thread slip stops the test at once.
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_CHECKED=ON -DSANITIZE="$sanitize")
 if [ -n "$sanitize" ]; then
     options+=(-DTESSALY_TEST_AREAS="core;sync" -DTESSALY_BUILD_BENCH=OFF)
 fi

@@ -146,7 +146,9 @@ private slots:
         QCOMPARE(Const::StoreSiteUrl, QString("https://store.tessaly.example/"));
 
         Const::ResetServiceRootsForTesting();
-        QCOMPARE(Const::VersionCheckUrl, QString("https://service.tessaly.example/service/version.php?id=version"));
+        QCOMPARE(Const::VersionCheckUrl, QString("https://version.tessaly.example/service/version.php?id=version"));
+        // The version service is never the catalogue service's host.
+        QVERIFY(QUrl(Const::VersionServiceBaseUrl).host() != QUrl(Const::ServiceBaseUrl).host());
         QCOMPARE(Const::SupportEmailLinkHtml,
                  QString("<a href='mailto:support@tessaly.example' >support@tessaly.example</a>"));
         QVERIFY(Helper::GetAllowedLink("http://127.0.0.1:8126/book/1").isEmpty());

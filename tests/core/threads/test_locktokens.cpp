@@ -181,9 +181,6 @@ private slots:
 
     void checkLockRefusesAWrongToken()
     {
-#ifndef TESSALY_CHECKED_BUILD
-        QSKIP("CheckLock verifies nothing in unchecked builds");
-#endif
         QFETCH(QByteArray, mode);
         QFETCH(bool, accepted);
         QProcess child;
@@ -192,7 +189,13 @@ private slots:
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, accepted);
+        const bool exitedCleanly = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+#ifdef TESSALY_CHECKED_BUILD
+        QCOMPARE(exitedCleanly, accepted);
+#else
+        // Unchecked builds only log the slip.
+        QVERIFY(exitedCleanly);
+#endif
         if (!accepted)
             QVERIFY(child.readAllStandardError().contains("does not hold the expected lock"));
     }
