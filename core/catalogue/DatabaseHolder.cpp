@@ -44,12 +44,6 @@ void DatabaseHolder::Unregister()
     registered = false;
 }
 
-bool DatabaseHolder::IsOpen()
-{
-    QReadLocker locker(&lock);
-    return db.isOpen();
-}
-
 bool DatabaseHolder::VisitRows(const QString &sql,
                                const std::function<void(const DatabaseRow &)> &visitor)
 {

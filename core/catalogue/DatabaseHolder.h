@@ -42,9 +42,6 @@ public:
     // (large tables). Returns false when the connection is closed or the query fails.
     bool VisitRows(const QString &sql, const std::function<void(const DatabaseRow &)> &visitor);
 
-    // Whether the connection is open (under the read lock).
-    bool IsOpen();
-
     // Registers a connection with the given driver under connectionName and stores it in db.
     // The caller holds lock for writing.
     void Register(const QString &driverName);

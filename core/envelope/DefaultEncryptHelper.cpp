@@ -53,10 +53,3 @@ QString DefaultEncryptHelper::DecryptString(const QString &base64) const
     return text;
 }
 
-QString DefaultEncryptHelper::EncryptString(const QString &plain) const
-{
-    QByteArray envelope;
-    if (!EncryptBytes(plain.toUtf8(), envelope))
-        return QString();
-    return QString::fromLatin1(envelope.toBase64());
-}

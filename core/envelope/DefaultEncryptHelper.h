@@ -24,8 +24,6 @@ public:
     bool DecryptBase64(const QString &base64, QString &output) const;
     // The deciphered text, empty on failure.
     QString DecryptString(const QString &base64) const;
-    // Base64 text of a compressed, SHA-1 protected envelope of the UTF-8 text.
-    QString EncryptString(const QString &plain) const;
 
     // Flags of the envelopes EncryptBytes writes.
     static constexpr quint8 EncryptFlags = 0x05;

@@ -100,6 +100,23 @@ bool DisplayDataSaver::AddFolder(DisplayFolder *folder, const QWriteLockerExt2 &
     return true;
 }
 
+bool DisplayDataSaver::ReplaceFolder(const QUuid &id, DisplayFolder *folder, const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    DisplayFolder *old = folder ? FindFolder(id, token) : nullptr;
+    if (!old)
+        return false;
+    // A folder already stored elsewhere would end up in the list twice.
+    if (old != folder && folders.contains(folder))
+        return false;
+    folder->uid = id;
+    folder->UpdateCaptionWithCount();
+    folders[folders.indexOf(old)] = folder;
+    if (old != folder)
+        delete old;
+    return true;
+}
+
 bool DisplayDataSaver::CanRemoveFolder(const QVariant &id)
 {
     if (!id.isValid())

@@ -56,6 +56,9 @@ public:
     void CollectCategoryIds(QList<qint64> *out);
     // Refuses null and a folder (pointer or uid) already in the store.
     bool AddFolder(DisplayFolder *folder, const QWriteLockerExt2 &token);
+    // Puts the folder in the place of the one with the given id; it takes that id, and the old
+    // record is deleted. Refuses null, an unknown id and a folder stored elsewhere in the list.
+    bool ReplaceFolder(const QUuid &id, DisplayFolder *folder, const QWriteLockerExt2 &token);
     bool CanRemoveFolder(const QVariant &id);
     bool CanEditFolder(const QVariant &id);
     // Takes the folder out of the list and deletes it.

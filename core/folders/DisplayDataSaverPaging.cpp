@@ -3,17 +3,11 @@
 #include "folders/DisplayPageState.h"
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemSortKeys.h"
-
-namespace {
-
-const int kMinPageSize = 5;
-const int kMaxPageSize = 210;
-
-} // namespace
+#include "settings/NativeConfigLoader.h"
 
 int DisplayDataSaver::ClampPageSize(int pageSize)
 {
-    return qBound(kMinPageSize, pageSize, kMaxPageSize);
+    return NativeConfigLoader::ClampPageCount(pageSize);
 }
 
 void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort,

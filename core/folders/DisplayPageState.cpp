@@ -25,12 +25,6 @@ void DisplayPageState::SetSort(ItemBookSortType type, bool isAscending)
     ascending = isAscending;
 }
 
-int DisplayPageState::GetTotalCount()
-{
-    QReadLocker locker(&lock);
-    return totalCount;
-}
-
 int DisplayPageState::GetPageCount()
 {
     QReadLocker locker(&lock);
@@ -55,8 +49,3 @@ ItemBookSortType DisplayPageState::GetSortType()
     return sortType;
 }
 
-bool DisplayPageState::IsAscending()
-{
-    QReadLocker locker(&lock);
-    return ascending;
-}

@@ -31,10 +31,8 @@ public:
     // Locked accessors for callers that do not hold lock.
     void SetCurrentPage(int page);
     void SetSort(ItemBookSortType type, bool isAscending);
-    int GetTotalCount();
     int GetPageCount();
     int GetCurrentPage();
     int GetPageSize();
     ItemBookSortType GetSortType();
-    bool IsAscending();
 };

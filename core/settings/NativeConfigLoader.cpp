@@ -10,9 +10,6 @@
 
 namespace {
 
-const int MinPageCount = 5;
-const int MaxPageCount = 210;
-
 // Every setting with its key in the file; each is either a flag or a number.
 struct SettingKey
 {
@@ -75,8 +72,8 @@ bool NativeConfigLoader::Load()
     settings.endGroup();
 
     // Corrected in memory only; the file keeps its values until the next save.
-    c.Display_CoversView_PageCount = qBound(MinPageCount, c.Display_CoversView_PageCount, MaxPageCount);
-    c.Display_DetailsView_PageCount = qBound(MinPageCount, c.Display_DetailsView_PageCount, MaxPageCount);
+    c.Display_CoversView_PageCount = ClampPageCount(c.Display_CoversView_PageCount);
+    c.Display_DetailsView_PageCount = ClampPageCount(c.Display_DetailsView_PageCount);
     if (c.Display_DefaultView != View_Details && c.Display_DefaultView != View_Covers)
         c.Display_DefaultView = d.Display_DefaultView;
     if (c.Check_NewDatabase_Minutes < 1)
@@ -115,6 +112,11 @@ NativeConfigSettings NativeConfigLoader::GetCurrentSettings() const
 {
     QReadLocker locker(&lock);
     return currentSettings;
+}
+
+int NativeConfigLoader::ClampPageCount(int count)
+{
+    return qBound(5, count, 210);
 }
 
 void NativeConfigLoader::SetWriteDeniedPrompt(const WarningPrompt &prompt)

@@ -37,6 +37,8 @@ public:
     // Installed by the user interface at start (core has no widgets).
     using WarningPrompt = std::function<bool(QWidget *parent, const QString &title, const QString &text)>;
     static void SetWriteDeniedPrompt(const WarningPrompt &prompt);
+    // Books per page, bounded to 5..210: the stored settings and every page load use it.
+    static int ClampPageCount(int count);
     // Tells the user that the settings file could not be written; OK opens the help page.
     // Call it without holding any lock: the prompt runs an event loop.
     static void ShowWriteDeniedWarning(QWidget *parent);

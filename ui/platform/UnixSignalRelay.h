@@ -15,8 +15,6 @@ public:
     explicit UnixSignalRelay(QObject *parent = nullptr);
     ~UnixSignalRelay() override;
 
-    bool IsInstalled() const { return installed; }
-
 signals:
     // Once for each batch of signals read from the pipe.
     void terminateRequested();
