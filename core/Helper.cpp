@@ -1,4 +1,5 @@
 #include "Helper.h"
+#include "Diagnostics.h"
 
 #include "Const.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
@@ -106,14 +107,36 @@ QString Helper::GetAllowedLink(const QString &address)
     return QString();
 }
 
-void Helper::OpenLink(QString &address)
+namespace {
+
+Helper::LinkNotOpenedNotice &LinkNotOpenedNoticeHook()
+{
+    static Helper::LinkNotOpenedNotice notice;
+    return notice;
+}
+
+} // namespace
+
+void Helper::SetLinkNotOpenedNotice(const LinkNotOpenedNotice &notice)
+{
+    LinkNotOpenedNoticeHook() = notice;
+}
+
+bool Helper::OpenLink(QString &address)
 {
     if (address.isEmpty() || GetAllowedLink(address).isEmpty())
-        return;
+        return false;
     if (address.startsWith(Const::WebsiteUrl))
         address = AddUrlKind(address, false);
-    qDebug().noquote() << QStringLiteral("go link: ") + address;
-    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+    qCDebug(lcDiagnostics).noquote() << QStringLiteral("go link: ") + address;
+    if (QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode)))
+        return true;
+    // No browser: the user gets the link to open it by other means.
+    if (const LinkNotOpenedNotice &notice = LinkNotOpenedNoticeHook())
+        notice(address);
+    else
+        qWarning().noquote() << QStringLiteral("cannot open the web browser for ") + address;
+    return false;
 }
 
 QString Helper::MakeHtmlLink(const QString &text, const QString &address, bool red)

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <functional>
+
 class QFrame;
 
 // Small shared functions: data folders, paths, service queries, links.
@@ -38,8 +40,11 @@ public:
     // The address when it starts (any case) with one of the allowed web-site roots, else empty.
     static QString GetAllowedLink(const QString &address);
     // Opens an allowed address in the browser; links to the product site get the kind parameter,
-    // which the caller's text receives too. Anything else is silently refused.
-    static void OpenLink(QString &address);
+    // which the caller's text receives too. Anything else is silently refused. When the desktop
+    // cannot open the browser the notice installed below tells the user (false is returned).
+    static bool OpenLink(QString &address);
+    using LinkNotOpenedNotice = std::function<void(const QString &address)>;
+    static void SetLinkNotOpenedNotice(const LinkNotOpenedNotice &notice);
     static QString MakeHtmlLink(const QString &text, const QString &address, bool red);
 
     // The catalogue database password, deciphered from Const::CatalogPasswordEnvelope.

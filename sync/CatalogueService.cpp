@@ -1,4 +1,5 @@
 #include "CatalogueService.h"
+#include "Diagnostics.h"
 
 #include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
@@ -80,7 +81,7 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
     request.serverAnswer = AnswerNone;
     Report(report, Const::ZeroProgress);
     const QString url = MakeRequestUrl(request.queryString);
-    qDebug().noquote() << QStringLiteral("load db from: ") + url;
+    qCDebug(lcDiagnostics).noquote() << QStringLiteral("load db from: ") + url;
     QString answer;
     {
         FileDownloader query(ItemComparePart(), url, canceller, request.requestTimeoutMs, QString());

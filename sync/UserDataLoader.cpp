@@ -118,6 +118,7 @@ bool UserDataLoader::SwapInCatalogue(ItemDataSaver *store, const QString &path, 
 
 void UserDataLoader::DoRun()
 {
+    reported = false;
     if (IsCloseRequested())
         return;
     {
@@ -131,8 +132,10 @@ void UserDataLoader::DoRun()
         QWriteLocker locker(&dataLock);
         lastResult = result;
     }
-    if (!IsCloseRequested())
+    if (!IsCloseRequested()) {
+        reported = true;
         emit completed(result, changed);
+    }
 }
 
 bool UserDataLoader::LoadUserData(bool &changed)

@@ -78,6 +78,8 @@ protected:
 
     void DoRun() override;
     virtual bool LoadUserData(bool &changed);
+    // Worker thread only: the last run sent `completed`.
+    bool reported = false;
 
     Stores TakeStores();
     // Records the error code (unless the program closes: a closing load sets none); returns false.

@@ -18,6 +18,16 @@ UserDataRefresher::~UserDataRefresher()
     Stop();
 }
 
+void UserDataRefresher::DoRun()
+{
+    computingAnnounced = false;
+    UserDataLoader::DoRun();
+    // Stopped between the two: no result will end the computing state, so end it here
+    // (the window gives back what it disabled unless the program is closing).
+    if (computingAnnounced && !reported)
+        emit startComputing(false);
+}
+
 bool UserDataRefresher::EnsureFoldersRead(DisplayDataSaver *store, bool &reread)
 {
     reread = false;
@@ -71,6 +81,7 @@ bool UserDataRefresher::LoadUserData(bool &changed)
         return true;
 
     emit message(tr("Loading the latest free ebooks information..."));
+    computingAnnounced = true;
     emit startComputing(true);
     if (request.downloaded) {
         if (!SwapInCatalogue(stores.catalogue, request.localPath, request.publishedGuid))

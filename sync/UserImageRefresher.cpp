@@ -58,6 +58,11 @@ bool UserImageRefresher::PrepareCacheFolder()
 {
     QWriteLocker locker(&queueLock);
     cacheFolder = Helper::GetLocalFolder(Helper::FolderImageCache);
+    // The path comes back whether or not the folder could be made: covers need a real,
+    // writable folder, otherwise none would ever be kept.
+    const QFileInfo folder(cacheFolder);
+    if (!folder.exists() || !folder.isDir() || !folder.isWritable())
+        cacheFolder.clear();
     return !cacheFolder.isEmpty();
 }
 
@@ -200,7 +205,8 @@ bool UserImageRefresher::StartDownloadsLocked()
         if (IsCloseRequested())
             return false;
         const ItemComparePart key = queue.takeFirst();
-        if (!HasCover(key) || cacheFolder.isEmpty())
+        // Queueing admits only keys with both ids.
+        if (cacheFolder.isEmpty())
             continue; // still counts as one of this pass
         FileDownloader *downloader =
             StartDownloader(key, GetImageUrl(key), closeable, GetImageFilePath(key));

@@ -80,6 +80,8 @@ void LoadingController::ShowInLayout(QLayout *target)
         added = true;
     }
     panel->show();
+    if (movie)
+        movie->start();
     // Let the panel paint before the caller's long work starts.
     QCoreApplication::processEvents();
 }
@@ -89,6 +91,9 @@ void LoadingController::Hide()
     if (!panel || !layout)
         return;
     panel->hide();
+    // A hidden animation would keep waking the program for nothing.
+    if (movie)
+        movie->stop();
     for (int i = 0; i < layout->count(); ++i) {
         QLayoutItem *item = layout->itemAt(i);
         if (item && item->widget() && item->widget() != panel)

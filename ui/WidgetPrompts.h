@@ -13,4 +13,6 @@ public:
     static void Install();
     // Warning box over parent with OK and Cancel; true for OK.
     static bool AskOkCancel(QWidget *parent, const QString &title, const QString &text);
+    // Tells that the browser could not be opened and shows the link, selectable for copying.
+    static void ShowLinkNotOpened(const QString &address);
 };

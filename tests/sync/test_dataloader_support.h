@@ -87,6 +87,7 @@ struct Recorder
     QStringList messages;
     QList<QPair<bool, bool>> completions;
     int startComputing = 0;
+    QList<bool> computingStates;
 
     void Attach(UserDataLoader *worker)
     {
@@ -97,7 +98,10 @@ struct Recorder
                          Qt::QueuedConnection);
         if (auto *refresher = qobject_cast<UserDataRefresher *>(worker)) {
             QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
-                             [this](bool isStart) { startComputing += isStart ? 1 : 0; }, Qt::QueuedConnection);
+                             [this](bool isStart) {
+                                 startComputing += isStart ? 1 : 0;
+                                 computingStates.append(isStart);
+                             }, Qt::QueuedConnection);
         }
     }
 
@@ -106,6 +110,7 @@ struct Recorder
         messages.clear();
         completions.clear();
         startComputing = 0;
+        computingStates.clear();
     }
 };
 

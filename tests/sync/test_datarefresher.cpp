@@ -308,6 +308,18 @@ private slots:
         QVERIFY(RunWorker(*refresher));
         QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
         QCOMPARE(OpenGuid(*store), QStringLiteral("guid-two"));
+
+        // Stopped once the computing state began: no completion, so the worker ends that state.
+        Publish(server, QStringLiteral("guid-one"), CatalogueBytes(QStringLiteral("guid-one")), "/files/one.rfile");
+        recorder.Clear();
+        QObject stopper;
+        connect(refresher.get(), &UserDataRefresher::startComputing, &stopper, [](bool isStart) {
+            if (isStart)
+                QThread::currentThread()->requestInterruption();
+        }, Qt::DirectConnection);
+        QVERIFY(RunWorker(*refresher));
+        QVERIFY(recorder.completions.isEmpty());
+        QCOMPARE(recorder.computingStates, (QList<bool>{true, false}));
     }
 };
 

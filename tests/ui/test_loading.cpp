@@ -64,6 +64,7 @@ private slots:
         QVERIFY(first->isVisible());
 
         loading.ShowInLayout(layout);
+        QCOMPARE(loading.movie->state(), QMovie::Running);
         QVERIFY(loading.added);
         QCOMPARE(layout->count(), 3);
         QCOMPARE(panel->parentWidget(), &host);
@@ -72,12 +73,14 @@ private slots:
 
         loading.Hide();
         QVERIFY(!panel->isVisible());
+        QCOMPARE(loading.movie->state(), QMovie::NotRunning);
         QVERIFY(first->isVisible());
         QVERIFY(second->isVisible()); // shown although it was hidden before
 
         loading.ShowInLayout(layout);
         QCOMPARE(layout->count(), 3); // added once only
         QVERIFY(panel->isVisible());
+        QCOMPARE(loading.movie->state(), QMovie::Running);
         QVERIFY(!first->isVisible() && !second->isVisible());
         loading.Hide();
         QVERIFY(first->isVisible());

@@ -1,4 +1,5 @@
 #include "dialogs/DlgNativeSettings.h"
+#include "Diagnostics.h"
 
 #include "Const.h"
 #include "Helper.h"
@@ -166,6 +167,6 @@ void DlgNativeSettings::ApplyAutoStart(bool on)
     if (path.isEmpty()) {
         return;
     }
-    qDebug().noquote() << QStringLiteral("Auto Start Path=") + path;
+    qCDebug(lcDiagnostics).noquote() << QStringLiteral("Auto Start Path=") + path;
     ObjectiveC::setAutoStart(path, on);
 }

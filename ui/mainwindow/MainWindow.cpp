@@ -1,6 +1,7 @@
 #include "mainwindow/MainWindow.h"
 
 #include "Const.h"
+#include "Diagnostics.h"
 #include "Helper.h"
 #include "platform/NativeApplication.h"
 #include "threads/NativeHelper.h"
@@ -120,10 +121,10 @@ MainWindow::MainWindow(QWidget *parent, bool startWorkers)
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::run_action_on_submit_data_request,
             Qt::DirectConnection);
     if (auto *app = qobject_cast<NativeApplication *>(QCoreApplication::instance())) {
-        connect(app, &NativeApplication::messageReceived, this, &MainWindow::on_action_single_instance_ask);
+        connect(app, &NativeApplication::messageReceived, this, &MainWindow::run_action_single_instance_ask);
         connect(app, &NativeApplication::OnCallActivateWindow, this,
                 &MainWindow::on_action_on_show_Window_triggered);
-        connect(app, &NativeApplication::OnCallStopWindow, this, &MainWindow::on_action_on_stop_window);
+        connect(app, &NativeApplication::OnCallStopWindow, this, &MainWindow::run_action_on_stop_window);
     }
 }
 
@@ -181,9 +182,9 @@ void MainWindow::BuildToolBars()
     sortToolBar->addAction(ui->action_ShowInfo_Option_GoLink);
     ui->layoutForShowInfo->insertWidget(0, sortToolBar);
     for (QAction *action : orderActions)
-        connect(action, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowOrder);
-    connect(ui->action_ShowInfo_View_Covers, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowView);
-    connect(ui->action_ShowInfo_View_Details, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowView);
+        connect(action, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowOrder);
+    connect(ui->action_ShowInfo_View_Covers, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowView);
+    connect(ui->action_ShowInfo_View_Details, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowView);
     ChangeBookShowOrder(ui->action_ShowInfo_OrderBy_None, false);
 
     folderToolBar = new QToolBar(this);
@@ -207,8 +208,9 @@ void MainWindow::BuildToolBars()
     pageComboBox = new QComboBox(pageToolBar);
     pageComboBox->setEnabled(false);
     pageComboBox->setMinimumWidth(90);
-    connect(pageComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            &MainWindow::on_action_UserChangedTheCurrentPage);
+    // activated, not currentIndexChanged: picking the page already shown must reload it too.
+    connect(pageComboBox, QOverload<int>::of(&QComboBox::activated), this,
+            &MainWindow::run_action_UserChangedTheCurrentPage);
     for (QAction *action : {ui->action_ShowInfo_Page_First, ui->action_ShowInfo_Page_Prev,
                             ui->action_ShowInfo_Page_Next, ui->action_ShowInfo_Page_Last})
         action->setText(QString());
@@ -232,7 +234,7 @@ void MainWindow::BuildToolBars()
     infoBar->addWidget(infoTextLabel);
     auto *closeButton = new QPushButton(QIcon(QStringLiteral(":/local/images/16/cross.png")), QString(), infoBar);
     infoBar->addPermanentWidget(closeButton);
-    connect(closeButton, &QAbstractButton::clicked, this, &MainWindow::on_action_hide_main_informationbar);
+    connect(closeButton, &QAbstractButton::clicked, this, &MainWindow::run_action_hide_main_informationbar);
     SetStatusBarItemStyle(infoBar);
     infoLineTop = Helper::CreateLine();
     infoLineBottom = Helper::CreateLine();
@@ -253,13 +255,13 @@ void MainWindow::ConnectWorkers(bool startWorkers)
 {
     const QString query = Helper::GetSoftwareInfoQuery();
     dataLoader.SetStores(&folderStore, query);
-    connect(&dataLoader, &UserDataLoader::message, this, &MainWindow::on_action_userDataLoading);
-    connect(&dataLoader, &UserDataLoader::completed, this, &MainWindow::on_action_userDataLoaded);
+    connect(&dataLoader, &UserDataLoader::message, this, &MainWindow::run_action_userDataLoading);
+    connect(&dataLoader, &UserDataLoader::completed, this, &MainWindow::run_action_userDataLoaded);
     dataRefresher.SetStores(&folderStore, query);
     connect(&dataRefresher, &UserDataRefresher::startComputing, this, &MainWindow::SetRefreshServiceIsStarting);
-    connect(&dataRefresher, &UserDataLoader::message, this, &MainWindow::on_action_userDataRefreshing);
-    connect(&dataRefresher, &UserDataLoader::completed, this, &MainWindow::on_action_userDataRefreshed);
-    connect(&imageRefresher, &UserImageRefresher::completed, this, &MainWindow::on_action_refresh_image_downloaded);
+    connect(&dataRefresher, &UserDataLoader::message, this, &MainWindow::run_action_userDataRefreshing);
+    connect(&dataRefresher, &UserDataLoader::completed, this, &MainWindow::run_action_userDataRefreshed);
+    connect(&imageRefresher, &UserImageRefresher::completed, this, &MainWindow::run_action_refresh_image_downloaded);
 
     newVersionLabel = new QLabel(this);
     newVersionLabel->hide();
@@ -350,36 +352,37 @@ void MainWindow::OnShowTrayMenu(const QPoint &point)
 
 void MainWindow::on_action_on_show_Window_triggered()
 {
-    qDebug() << "on_action_on_show_Window_triggered Called";
-    const bool appHidden = ObjectiveC::IsHidden();
-    if (!appHidden && !isHidden() && !isMinimized()) {
-        if (!ObjectiveC::IsActive())
-            ObjectiveC::ActivateWindow();
-        return;
-    }
-    bool maximized = false;
+    qCDebug(lcDiagnostics) << "show window requested";
+    // Leave the minimised state before the window is mapped again: shown while still minimised,
+    // a window manager may map it as an icon and drop the later restore.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (ObjectiveC::IsHidden())
+        ObjectiveC::ShowWindow();
     if (maximizeWhenShown) {
         maximizeWhenShown = false;
         showMaximized();
-        maximized = true;
-    }
-    if (appHidden)
-        ObjectiveC::ShowWindow();
-    if (isHidden())
+    } else if (isHidden()) {
         show();
-    if (!maximized)
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    if (!ObjectiveC::IsActive())
-        ObjectiveC::ActivateWindow();
+    }
+    // Always raise and activate: a visible window behind others must come forward too, and the
+    // application being active says nothing about this window.
+    raise();
+    activateWindow();
+    // A modal dialog stays in front of the window it belongs to.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
-void MainWindow::on_action_single_instance_ask(const QString &str)
+void MainWindow::run_action_single_instance_ask(const QString &str)
 {
     if (str == Const::MsgRaiseWindow)
         on_action_on_show_Window_triggered();
 }
 
-void MainWindow::on_action_on_stop_window()
+void MainWindow::run_action_on_stop_window()
 {
     OnPeekStartClose();
 }

@@ -56,8 +56,8 @@ public slots:
     void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
     void OnShowTrayMenu(const QPoint &point);
     void on_action_on_show_Window_triggered();
-    void on_action_single_instance_ask(const QString &str);
-    void on_action_on_stop_window();
+    void run_action_single_instance_ask(const QString &str);
+    void run_action_on_stop_window();
     void run_action_on_submit_data_request(QSessionManager &manager);
     void on_action_File_Exit_triggered();
     void on_action_on_primary_quit_triggered();
@@ -70,26 +70,26 @@ public slots:
     void on_action_ShowInfo_Page_Prev_triggered();
     void on_action_ShowInfo_Page_Next_triggered();
     void on_action_ShowInfo_Page_Last_triggered();
-    void on_action_UserChangedTheCurrentPage(int index);
+    void run_action_UserChangedTheCurrentPage(int index);
     void on_action_ShowInfo_Page_Prev_ContextMenu_triggered();
     void on_action_ShowInfo_Page_Next_ContextMenu_triggered();
     void on_action_ShowInfo_View_Prev_triggered();
     void on_action_ShowInfo_View_Next_triggered();
-    void on_action_ChangeBookShowOrder();
-    void on_action_ChangeBookShowView();
+    void run_action_ChangeBookShowOrder();
+    void run_action_ChangeBookShowView();
 
     // Worker results, status texts and timers
-    void on_action_userDataLoading(const QString &text);
-    void on_action_userDataLoaded(bool isSucc, bool isrecalc);
-    void on_action_userDataRefreshing(const QString &text);
-    void on_action_userDataRefreshed(bool isSucc, bool isrecalc);
-    void on_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare);
+    void run_action_userDataLoading(const QString &text);
+    void run_action_userDataLoaded(bool isSucc, bool isrecalc);
+    void run_action_userDataRefreshing(const QString &text);
+    void run_action_userDataRefreshed(bool isSucc, bool isrecalc);
+    void run_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare);
     void run_action_show_new_version(const QString &newVersion);
     void run_action_show_loaditems_count();
     void run_action_start_check_version();
     void run_action_start_check_database();
     void run_action_start_check_retry();
-    void on_action_hide_main_informationbar();
+    void run_action_hide_main_informationbar();
 
     // Details pane and book context menu
     void run_action_listview_item_selected(int count, const QVariant &id);
@@ -248,5 +248,8 @@ public:
 
 private:
     void ShowStoredFolder(const QUuid &id, int rowHint);
+    // Makes the folder's tree item current (which shows it), or shows it again when it is current
+    // and reload is set. The caller holds no token on the folder store.
+    void SelectFolderItem(const QUuid &uid, bool reload);
     void RedownloadCatalogue();
 };

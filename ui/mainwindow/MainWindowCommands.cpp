@@ -205,35 +205,13 @@ void MainWindow::ShowStoredFolder(const QUuid &id, int rowHint)
         Add_AddItemToTreeView(folder, row, readToken, false, false);
     }
     // Selecting reloads the list, which locks the store again: never with the token held.
-    const QVariant current = CurrentFolderId();
-    if (current.isValid() && current.toUuid() == id) {
-        run_action_treeview_item_selected(1, QVariant::fromValue(id));
-        return;
-    }
-    const QModelIndex index = treeController.FindFolderIndex(id);
-    if (index.isValid())
-        treeController.treeView->setCurrentIndex(index);
+    SelectFolderItem(id, true);
 }
 
 bool MainWindow::StoreFilterFolder(DisplayDataSaver *store, DisplayFolder *folder, const QVariant &oldId,
                                    const QWriteLockerExt2 &token)
 {
-    if (!store || !folder)
-        return false;
-    token.CheckLock(&store->lock);
-    const QUuid id = oldId.toUuid();
-    DisplayFolder *old = store->FindFolder(id, token);
-    if (!old)
-        return false;
-    // A folder already stored elsewhere would end up in the list twice.
-    if (old != folder && store->folders.contains(folder))
-        return false;
-    folder->uid = id;
-    folder->UpdateCaptionWithCount();
-    store->folders[store->folders.indexOf(old)] = folder;
-    if (old != folder)
-        delete old;
-    return true;
+    return store && store->ReplaceFolder(oldId.toUuid(), folder, token);
 }
 
 void MainWindow::on_action_ShowCategory_Option_RemoveFolder_triggered()

@@ -158,20 +158,23 @@ void MainWindow::Add_AddItemToTreeView(DisplayFolder *folder, int row, const QRe
     treeController.CreateFolderItem(folder, row, token);
     if (!select)
         return;
+    // Showing the folder locks the store again: it waits until the caller has let its token go.
     const QUuid uid = folder->uid;
-    // Showing the folder re-enters slots that lock the folder store themselves: the caller's
-    // token lets go meanwhile (a write token would otherwise deadlock them).
-    token.unlock();
+    QMetaObject::invokeMethod(
+        this, [this, uid, reload]() { SelectFolderItem(uid, reload); }, Qt::QueuedConnection);
+}
+
+void MainWindow::SelectFolderItem(const QUuid &uid, bool reload)
+{
     const QVariant current = CurrentFolderId();
     if (current.isValid() && current.toUuid() == uid) {
         if (reload)
             run_action_treeview_item_selected(1, QVariant::fromValue(uid));
-    } else {
-        const QModelIndex index = treeController.FindFolderIndex(uid);
-        if (index.isValid())
-            treeController.treeView->setCurrentIndex(index);
+        return;
     }
-    token.relock();
+    const QModelIndex index = treeController.FindFolderIndex(uid);
+    if (index.isValid())
+        treeController.treeView->setCurrentIndex(index);
 }
 
 QString MainWindow::FormatListTotalText()
@@ -252,7 +255,7 @@ void MainWindow::on_action_ShowInfo_Page_Last_triggered()
         OnLoadListViewData(CurrentFolderId(), false, false);
 }
 
-void MainWindow::on_action_UserChangedTheCurrentPage(int index)
+void MainWindow::run_action_UserChangedTheCurrentPage(int index)
 {
     if (MovePage(pageState, [index](int, int n) { return (index + 1 >= 1 && index + 1 <= n) ? index + 1 : -1; }))
         OnLoadListViewData(CurrentFolderId(), false, false);
@@ -300,7 +303,7 @@ void MainWindow::on_action_ShowInfo_View_Prev_triggered()
         OnMovePrevPage(true);
 }
 
-void MainWindow::on_action_ChangeBookShowOrder()
+void MainWindow::run_action_ChangeBookShowOrder()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
         ChangeBookShowOrder(action, true);
@@ -345,7 +348,7 @@ void MainWindow::ChangeBookShowOrder(QAction *action, bool reload)
         OnLoadListViewData(CurrentFolderId(), true, false);
 }
 
-void MainWindow::on_action_ChangeBookShowView()
+void MainWindow::run_action_ChangeBookShowView()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
         ChangeBookShowView(action, true, false);

@@ -179,7 +179,7 @@ void MainWindow::OnShowDBLoadResult(bool ok, UserDataLoader *loader, bool showBa
         OnSetSubShowText(text, link, true, false, true);
 }
 
-void MainWindow::on_action_userDataLoading(const QString &text)
+void MainWindow::run_action_userDataLoading(const QString &text)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -187,7 +187,7 @@ void MainWindow::on_action_userDataLoading(const QString &text)
         loadingController.messageLabel->setText(text);
 }
 
-void MainWindow::on_action_userDataLoaded(bool isSucc, bool)
+void MainWindow::run_action_userDataLoaded(bool isSucc, bool)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -208,14 +208,14 @@ void MainWindow::on_action_userDataLoaded(bool isSucc, bool)
     countTimer->start(3000);
 }
 
-void MainWindow::on_action_userDataRefreshing(const QString &text)
+void MainWindow::run_action_userDataRefreshing(const QString &text)
 {
     if (IsClosingOrCloseStarted())
         return;
     OnSetSubShowText(text, QString(), false, true, false);
 }
 
-void MainWindow::on_action_userDataRefreshed(bool isSucc, bool isrecalc)
+void MainWindow::run_action_userDataRefreshed(bool isSucc, bool isrecalc)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -232,7 +232,7 @@ void MainWindow::on_action_userDataRefreshed(bool isSucc, bool isrecalc)
     }
 }
 
-void MainWindow::on_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare)
+void MainWindow::run_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -292,7 +292,7 @@ void MainWindow::run_action_start_check_retry()
     dataRefresher.StartIfNotRunning();
 }
 
-void MainWindow::on_action_hide_main_informationbar()
+void MainWindow::run_action_hide_main_informationbar()
 {
     SetMainInformationText(QString(), QString());
 }

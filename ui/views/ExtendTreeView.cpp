@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QStandardItemModel>
 
+#include <limits>
+
 ExtendTreeView::ExtendTreeView(QWidget *parent) : QTreeView(parent) {}
 
 void ExtendTreeView::InitView()
@@ -13,7 +15,7 @@ void ExtendTreeView::InitView()
         return;
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     header()->setStretchLastSection(false);
-    // Sorting compares the shown texts, so "10" sorts before "9".
+    // A header click sorts the rows of the page by value (SortRole), not by the shown text.
     setSortingEnabled(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setRootIsDecorated(false);
@@ -30,6 +32,7 @@ void ExtendTreeView::InitView()
         {"Book Pages", 80},  {"File Size", 80},
     };
     model = new QStandardItemModel(0, 10, this);
+    model->setSortRole(SortRole);
     for (int i = 0; i < 10; ++i)
         model->setHorizontalHeaderItem(i, new QStandardItem(QString::fromLatin1(columns[i].title)));
     setModel(model);
@@ -50,19 +53,29 @@ void ExtendTreeView::AddItem(const QString &rowText, const ItemBook *book, const
 {
     if (!book || !model)
         return;
-    auto *first = new QStandardItem(rowText);
+    // Each cell shows its text and sorts by the value behind it; a missing date sorts first.
+    const auto cell = [](const QString &text, const QVariant &value) {
+        auto *item = new QStandardItem(text);
+        item->setData(value, SortRole);
+        return item;
+    };
+    const auto time = [](const QDateTime &when) {
+        return QVariant::fromValue<qint64>(when.isValid() ? when.toMSecsSinceEpoch()
+                                                          : std::numeric_limits<qint64>::min());
+    };
+    QStandardItem *first = cell(rowText, rowText.toLongLong());
     first->setData(QVariant::fromValue<qint64>(book->uid), IdRole);
     const QList<QStandardItem *> row = {
         first,
-        new QStandardItem(book->firstPubText),
-        new QStandardItem(book->orgPriceText),
-        new QStandardItem(book->starsText),
-        new QStandardItem(book->catalogNames),
-        new QStandardItem(book->author),
-        new QStandardItem(book->name),
-        new QStandardItem(book->bookDateText),
-        new QStandardItem(book->pagesText),
-        new QStandardItem(book->sizeText),
+        cell(book->firstPubText, time(book->firstPubTime)),
+        cell(book->orgPriceText, double(book->orgPrice)),
+        cell(book->starsText, double(book->stars)),
+        cell(book->catalogNames, book->catalogNames),
+        cell(book->author, book->author),
+        cell(book->name, book->name),
+        cell(book->bookDateText, time(book->bookDate)),
+        cell(book->pagesText, book->pages),
+        cell(book->sizeText, book->size),
     };
     model->appendRow(row);
 }

@@ -14,6 +14,8 @@ class ExtendTreeView : public QTreeView, public BaseView
 
 public:
     static constexpr int IdRole = Qt::UserRole + 1;
+    // The value a column sorts by: numbers, prices, sizes, times and ratings as numbers.
+    static constexpr int SortRole = Qt::UserRole + 2;
 
     explicit ExtendTreeView(QWidget *parent = nullptr);
 

@@ -81,6 +81,8 @@ QSize FlowLayout::sizeHint() const
 
 QSize FlowLayout::minimumSize() const
 {
+    // The widest and tallest item plus the margins in use (also the style's, when the margin is
+    // left to it), so the layout is never squeezed below a whole item.
     QSize size(0, 0);
     for (const QLayoutItem *item : itemList)
         size = size.expandedTo(item->minimumSize());
@@ -114,6 +116,7 @@ int FlowLayout::doLayout(const QRect &rect, bool testOnly) const
         const int spaceX = itemSpacing(item, hFixed, Qt::Horizontal);
         const int spaceY = itemSpacing(item, vFixed, Qt::Vertical);
         int nextX = x + hint.width() + spaceX;
+        // QRect::right() is the last pixel inside: an item ending exactly there still fits.
         if (nextX - spaceX - 1 > area.right() && lineHeight > 0) {
             x = area.x();
             y = y + lineHeight + spaceY;

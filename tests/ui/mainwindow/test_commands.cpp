@@ -7,6 +7,7 @@
 #include "dialogs/DlgAddFilter.h"
 #include "views/FlowLayout.h"
 #include "UserDataRefresher.h"
+#include "WidgetPrompts.h"
 #include "ui_DlgAddCategory.h"
 #include "ui_DlgAddFilter.h"
 #include "ui_mainwindow.h"
@@ -71,6 +72,8 @@ private slots:
     void searchTwiceKeepsOneSearchFolder();
     void addCategoryThenRemoveIt();
     void storePageLinksAndBrokenLinks();
+    void linkShownWhenNoBrowserOpens_data();
+    void linkShownWhenNoBrowserOpens();
     void manualVersionCheck();
     void clearCaches();
 
@@ -112,6 +115,7 @@ void TestCommands::initTestCase()
                                      QString());
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+    WidgetPrompts::Install();
     cataloguePath = dir.filePath(QStringLiteral("commands.rfile"));
     QVERIFY(MakeCatalogue(
         cataloguePath, 200,
@@ -339,6 +343,43 @@ void TestCommands::storePageLinksAndBrokenLinks()
     ModalScript().Run(window->form()->action_go_website);
     QCOMPARE(links.opened.size(), 4);
     QVERIFY(links.opened.last().toString().startsWith(Const::SoftwareUrl));
+}
+
+void TestCommands::linkShownWhenNoBrowserOpens_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("link");
+    const QString software = Helper::AddUrlKind(Const::SoftwareUrl);
+    QTest::newRow("website") << QStringLiteral("action_go_website") << software;
+    QTest::newRow("website tool") << QStringLiteral("action_go_software_website_with_icon") << software;
+    QTest::newRow("store page") << QStringLiteral("action_ShowInfo_Option_GoLink") << Const::StoreSiteUrl + QStringLiteral("book/1");
+    QTest::newRow("store page menu") << QStringLiteral("action_ShowInfo_Option_GoLink_ContextMenu")
+                                     << Const::StoreSiteUrl + QStringLiteral("book/1");
+}
+
+void TestCommands::linkShownWhenNoBrowserOpens()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, link);
+    const QUuid folder = AddFixedFolder(*window, QStringLiteral("Links"), {1});
+    window->OnLoadDisplayFolders();
+    SelectFolder(*window, folder);
+    // A handler that cannot be called: the desktop fails to open the link.
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "missing");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such method")));
+    QAction *action = window->findChild<QAction *>(command);
+    QVERIFY(action);
+    ModalScript({[link](QWidget *widget) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+        QVERIFY(box->text().startsWith(QStringLiteral("The web browser could not be opened.")));
+        QCOMPARE(box->informativeText(), link);
+        QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+        box->button(QMessageBox::Ok)->click();
+    }}).Run([action]() { action->trigger(); });
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
+    QVERIFY(links.opened.isEmpty());
 }
 
 void TestCommands::manualVersionCheck()

@@ -2,8 +2,13 @@
 // close path. The last test lets the close worker set the program-wide closing flag, so this
 // executable holds nothing that must run after it.
 #include "test_mainwindow_fixture.h"
+#include "test_modal_script.h"
 #include "ui_mainwindow.h"
 
+#include "dialogs/DlgAbout.h"
+#include "dialogs/DlgAddCategory.h"
+#include "dialogs/DlgAddFilter.h"
+#include "dialogs/DlgNativeSettings.h"
 #include "threads/NativeHelper.h"
 #include "platform/ObjectiveC.h"
 
@@ -12,6 +17,8 @@
 #include <QSystemTrayIcon>
 
 using namespace MainWindowTest;
+
+Q_DECLARE_METATYPE(std::function<std::unique_ptr<QWidget>(QWidget *)>)
 
 namespace {
 
@@ -45,9 +52,14 @@ class TestMainWindowClose : public QObject
 private slots:
     void init();
     void cleanup();
+    void quietConstructionAndShow_data();
+    void quietConstructionAndShow();
     void startHiddenOnlyFromBackground();
+    void unusableImageCacheFolderStopsConstruction();
     void trayActivationReasons();
     void minimiseToTray();
+    void oneTrayClickAlwaysRestores_data();
+    void oneTrayClickAlwaysRestores();
     void closeToTray();
     void quitDuringModalDialogOnlyShowsTheWindow();
     // Must stay last: it closes the program for good.
@@ -78,6 +90,50 @@ void TestMainWindowClose::cleanup()
 {
     window.reset();
     ObjectiveC::SetMainWindow(nullptr);
+}
+
+namespace {
+
+QStringList &CapturedMessages()
+{
+    static QStringList messages;
+    return messages;
+}
+
+// Debug output, and warnings about slots that found no object to connect to.
+void CaptureMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg || text.contains(QStringLiteral("connectSlotsByName")))
+        CapturedMessages() << text;
+}
+
+} // namespace
+
+void TestMainWindowClose::quietConstructionAndShow_data()
+{
+    using Make = std::function<std::unique_ptr<QWidget>(QWidget *window)>;
+    QTest::addColumn<Make>("make");
+    QTest::newRow("main window") << Make([](QWidget *) { return std::unique_ptr<QWidget>(); });
+    QTest::newRow("about") << Make([](QWidget *w) { return std::unique_ptr<QWidget>(new DlgAbout(w)); });
+    QTest::newRow("category") << Make([](QWidget *w) { return std::unique_ptr<QWidget>(new DlgAddCategory(w)); });
+    QTest::newRow("filter") << Make([](QWidget *w) { return std::unique_ptr<QWidget>(new DlgAddFilter(w)); });
+    QTest::newRow("settings") << Make([](QWidget *w) { return std::unique_ptr<QWidget>(new DlgNativeSettings(w)); });
+}
+
+// Building the forms and showing the window print nothing: every slot named after an object has
+// that object, and diagnostics stay quiet unless asked for.
+void TestMainWindowClose::quietConstructionAndShow()
+{
+    using Make = std::function<std::unique_ptr<QWidget>(QWidget *window)>;
+    QFETCH(Make, make);
+    CapturedMessages().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(CaptureMessage);
+    window = NewWindow();
+    const std::unique_ptr<QWidget> dialog = make(window.get());
+    ObjectiveC::HideWindow();
+    window->on_action_on_show_Window_triggered();
+    qInstallMessageHandler(previous);
+    QCOMPARE(CapturedMessages(), QStringList());
 }
 
 void TestMainWindowClose::startHiddenOnlyFromBackground()
@@ -117,6 +173,24 @@ void TestMainWindowClose::startHiddenOnlyFromBackground()
                                         + QStringLiteral(" (") + Const::WebsiteUrl + QStringLiteral(")"));
 }
 
+void TestMainWindowClose::unusableImageCacheFolderStopsConstruction()
+{
+    // A regular file where the image cache folder belongs.
+    const QString cache = Helper::GetLocalFolder(Helper::FolderImageCache);
+    QVERIFY(QDir(cache).removeRecursively());
+    QFile file(cache);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString text = QStringLiteral(
+        "The current software cannot access the image cache folder, do you want to get more information?");
+    ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), text)}).Run([this]() { window = NewWindow(); });
+    QVERIFY(window->IsConstructionFailed());
+    window.reset();
+    QVERIFY(QFile::remove(cache));
+    window = NewWindow();
+    QVERIFY(!window->IsConstructionFailed());
+}
+
 void TestMainWindowClose::trayActivationReasons()
 {
     window = NewWindow();
@@ -140,9 +214,9 @@ void TestMainWindowClose::trayActivationReasons()
     }
     // A second start raises the window; other messages do nothing.
     ObjectiveC::HideWindow();
-    window->on_action_single_instance_ask(QStringLiteral("something else"));
+    window->run_action_single_instance_ask(QStringLiteral("something else"));
     QVERIFY(!window->isVisible());
-    window->on_action_single_instance_ask(Const::MsgRaiseWindow);
+    window->run_action_single_instance_ask(Const::MsgRaiseWindow);
     QVERIFY(window->isVisible());
 
     window->on_activatedSysTrayIcon(QSystemTrayIcon::Context);
@@ -180,6 +254,49 @@ void TestMainWindowClose::minimiseToTray()
     QVERIFY(!window->isCloseStarted());
 }
 
+void TestMainWindowClose::oneTrayClickAlwaysRestores_data()
+{
+    QTest::addColumn<int>("away");
+    QTest::newRow("closed to the tray") << 0;
+    QTest::newRow("minimised to the tray") << 1;
+    QTest::newRow("minimised") << 2;
+    QTest::newRow("behind another window") << 3;
+}
+
+void TestMainWindowClose::oneTrayClickAlwaysRestores()
+{
+    QFETCH(int, away);
+    window = NewWindow();
+    auto *tray = window->findChild<QSystemTrayIcon *>();
+    QWidget other;
+    for (int round = 0; round < 3; ++round) {
+        // Another window has the focus when the window goes away, as on a desktop.
+        other.show();
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        SetTraySettings(*window, away == 0, away == 1);
+        switch (away) {
+        case 0:
+            window->close();
+            break;
+        case 1:
+            window->setWindowState(window->windowState() | Qt::WindowMinimized);
+            break;
+        case 2:
+            window->showMinimized();
+            break;
+        default:
+            break;
+        }
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->isMinimized());
+        QVERIFY(!ObjectiveC::IsHidden());
+        QTRY_COMPARE(QApplication::activeWindow(), window.get());
+    }
+    QVERIFY(!window->isCloseStarted());
+}
+
 void TestMainWindowClose::closeToTray()
 {
     window = NewWindow();
@@ -206,7 +323,7 @@ void TestMainWindowClose::quitDuringModalDialogOnlyShowsTheWindow()
     QCOMPARE(QApplication::activeModalWidget(), &dialog);
 
     const QList<std::function<void()>> requests = {
-        [this] { window->on_action_on_stop_window(); },
+        [this] { window->run_action_on_stop_window(); },
         [this] { window->close(); },
         [this] { window->form()->action_File_Exit->trigger(); },
         [this] { window->form()->action_on_primary_quit->trigger(); },
@@ -241,9 +358,9 @@ void TestMainWindowClose::closeActsOnceAndLateResultsEnableNothing()
     // before the close worker has set the closing flag.
     QVERIFY(QMetaObject::invokeMethod(window.get(), "SetRefreshServiceIsStarting", Qt::QueuedConnection,
                                       Q_ARG(bool, false)));
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_action_userDataRefreshed", Qt::QueuedConnection,
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "run_action_userDataRefreshed", Qt::QueuedConnection,
                                       Q_ARG(bool, true), Q_ARG(bool, false)));
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_action_userDataLoaded", Qt::QueuedConnection,
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "run_action_userDataLoaded", Qt::QueuedConnection,
                                       Q_ARG(bool, true), Q_ARG(bool, false)));
     QVERIFY(QMetaObject::invokeMethod(window.get(), "run_action_start_check_database", Qt::QueuedConnection));
     QVERIFY(QMetaObject::invokeMethod(window.get(), "run_action_start_check_version", Qt::QueuedConnection));
@@ -273,7 +390,7 @@ void TestMainWindowClose::closeActsOnceAndLateResultsEnableNothing()
 
     // Every later request, of whatever kind, is ignored.
     title->setText(QStringLiteral("marker"));
-    window->on_action_on_stop_window();
+    window->run_action_on_stop_window();
     window->close();
     ui->action_on_primary_quit->trigger();
     EmitSessionRequest();
@@ -281,8 +398,8 @@ void TestMainWindowClose::closeActsOnceAndLateResultsEnableNothing()
     QCOMPARE(title->text(), QStringLiteral("marker"));
 
     // Results that arrive after the flag is set change nothing either.
-    window->on_action_userDataRefreshed(true, true);
-    window->on_action_userDataLoaded(false, false);
+    window->run_action_userDataRefreshed(true, true);
+    window->run_action_userDataLoaded(false, false);
     window->SetRefreshServiceIsStarting(false);
     window->run_action_start_check_retry();
     window->run_action_show_new_version(QStringLiteral("9.9"));

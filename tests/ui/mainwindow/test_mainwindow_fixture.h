@@ -13,6 +13,7 @@
 #include "cipher/SqlCipherDriverRegistration.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -139,6 +140,17 @@ inline QStringList ComboTexts(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         texts << combo->itemText(i);
     return texts;
+}
+
+// Picks an item as the user does: open the popup, move to the item, press Return.
+inline void PickFromPopup(QComboBox *combo, int index)
+{
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    QTRY_VERIFY(view->isVisible());
+    view->setCurrentIndex(view->model()->index(index, combo->modelColumn()));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!view->isVisible());
 }
 
 // The label of a widget tree that shows exactly this text.

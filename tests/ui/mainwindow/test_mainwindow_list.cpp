@@ -6,12 +6,17 @@
 #include "catalogue/ItemBook.h"
 #include "UserImageRefresher.h"
 
+#include <QHeaderView>
 #include <QSemaphore>
 #include <QStandardItemModel>
 #include <QThread>
 #include <QToolBar>
 
+#include <limits>
+
 using namespace MainWindowTest;
+
+Q_DECLARE_METATYPE(std::function<QVariant(const ItemBook &, const QString &)>)
 
 namespace {
 
@@ -35,6 +40,8 @@ private slots:
     void orderSortsAndFolderChangeResetsIt();
     void bookMovesCrossPages();
     void viewSwitchKeepsThePage();
+    void detailsColumnsSortByValue_data();
+    void detailsColumnsSortByValue();
     void coversOfAPageQueuedFirstInPageOrder();
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
     void pageLoadWaitsForStoreReaders();
@@ -156,7 +163,7 @@ void TestMainWindowList::pagesOfTwentyThreeBooks()
     QCOMPARE(CurrentPage(), 3);
 
     // The combo moves pages; filling it never does.
-    combo->setCurrentIndex(1);
+    PickFromPopup(combo, 1);
     QCOMPARE(CurrentPage(), 2);
     QCOMPARE(RowTexts().first(), QStringLiteral("11"));
     QCOMPARE(RowIds(), ids.mid(10, 10));
@@ -165,7 +172,7 @@ void TestMainWindowList::pagesOfTwentyThreeBooks()
     // Choosing the current page again reloads it: its first book becomes current again.
     window->views().SelectEdge(true);
     QCOMPARE(window->views().GetCurrentIndex(), 9);
-    window->on_action_UserChangedTheCurrentPage(1);
+    PickFromPopup(combo, 1);
     QCOMPARE(CurrentPage(), 2);
     QCOMPARE(window->views().GetCurrentIndex(), 0);
 
@@ -173,8 +180,8 @@ void TestMainWindowList::pagesOfTwentyThreeBooks()
     QCOMPARE(CurrentPage(), 1);
     ui->action_ShowInfo_Page_Prev->trigger();
     ui->action_ShowInfo_Page_First->trigger();
-    window->on_action_UserChangedTheCurrentPage(7);
-    window->on_action_UserChangedTheCurrentPage(-1);
+    window->run_action_UserChangedTheCurrentPage(7);
+    window->run_action_UserChangedTheCurrentPage(-1);
     QCOMPARE(CurrentPage(), 1);
     QCOMPARE(RowTexts().first(), QStringLiteral("1"));
     ui->action_ShowInfo_Page_Next->trigger();
@@ -417,6 +424,57 @@ void TestMainWindowList::viewSwitchKeepsThePage()
     QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
 }
 
+void TestMainWindowList::detailsColumnsSortByValue_data()
+{
+    // The value each column must sort by, read from the book of the row.
+    using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+    const auto time = [](const QDateTime &when) { return when.isValid() ? when.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(); };
+    QTest::addColumn<int>("column");
+    QTest::addColumn<Value>("value");
+    QTest::newRow("No.") << 0 << Value([](const ItemBook &, const QString &row) { return row.toInt(); });
+    QTest::newRow("event start") << 1 << Value([=](const ItemBook &b, const QString &) { return time(b.firstPubTime); });
+    QTest::newRow("price") << 2 << Value([](const ItemBook &b, const QString &) { return double(b.orgPrice); });
+    QTest::newRow("rating") << 3 << Value([](const ItemBook &b, const QString &) { return double(b.stars); });
+    QTest::newRow("name") << 6 << Value([](const ItemBook &b, const QString &) { return b.name; });
+    QTest::newRow("publication") << 7 << Value([=](const ItemBook &b, const QString &) { return time(b.bookDate); });
+    QTest::newRow("pages") << 8 << Value([](const ItemBook &b, const QString &) { return b.pages; });
+    QTest::newRow("size") << 9 << Value([](const ItemBook &b, const QString &) { return b.size; });
+}
+
+void TestMainWindowList::detailsColumnsSortByValue()
+{
+    using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+    QFETCH(int, column);
+    QFETCH(Value, value);
+    Open(0, 10);
+    // The list in sight, as after the first load.
+    window->form()->MainContainer->show();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->form()->action_ShowInfo_Page_Next->trigger();
+    const QList<qint64> page = RowIds();
+    QHeaderView *header = window->views().detailsView->header();
+    for (int click = 0; click < 2; ++click) {
+        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, 5);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
+        QCOMPARE(header->sortIndicatorSection(), column);
+        // Only the rows of the page take part.
+        QList<qint64> ids = RowIds();
+        const QStringList texts = RowTexts();
+        QCOMPARE(QSet<qint64>(ids.cbegin(), ids.cend()), QSet<qint64>(page.cbegin(), page.cend()));
+        const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
+        for (int row = 1; row < ids.size(); ++row) {
+            QVariant before = value(Book(ids.at(row - 1)), texts.at(row - 1));
+            QVariant after = value(Book(ids.at(row)), texts.at(row));
+            if (!ascending)
+                std::swap(before, after);
+            const bool ordered = before.type() == QVariant::String ? before.toString() <= after.toString()
+                                                                    : before.toDouble() <= after.toDouble();
+            QVERIFY2(ordered, qPrintable(texts.at(row - 1) + QStringLiteral(" / ") + texts.at(row)));
+        }
+    }
+}
+
 void TestMainWindowList::coversOfAPageQueuedFirstInPageOrder()
 {
     Open(1, 5);
@@ -452,13 +510,14 @@ void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
     folder->bookIds = {3, 4, 5};
     {
         // A command adds the folder under its write token and asks for it to be shown; showing
-        // it re-enters slots that read the store.
+        // it reads the store, so it waits until the command has let the token go.
         QWriteLockerExt2 token(&window->folders().lock);
         QVERIFY(window->folders().AddFolder(folder, token));
         window->Add_AddItemToTreeView(folder, -1, token, true, true);
-        token.CheckLock(&window->folders().lock);
+        QVERIFY(!window->folders().lock.tryLockForRead());
+        QVERIFY(window->CurrentFolderId().toUuid() != folder->uid);
     }
-    QCOMPARE(window->CurrentFolderId().toUuid(), folder->uid);
+    QTRY_COMPARE(window->CurrentFolderId().toUuid(), folder->uid);
     QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));
     QVERIFY(window->form()->action_ShowCategory_Option_EditFolder->isEnabled());
 
@@ -469,7 +528,7 @@ void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
         const int row = window->tree().FindFolderIndex(folder->uid).row();
         window->Add_AddItemToTreeView(folder, row, token, true, true);
     }
-    QCOMPARE(RowIds(), QList<qint64>({6}));
+    QTRY_COMPARE(RowIds(), QList<qint64>({6}));
     QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
 }
 

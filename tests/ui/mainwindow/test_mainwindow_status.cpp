@@ -163,12 +163,12 @@ void TestMainWindowStatus::loadErrorTable()
             QCOMPARE(info->textFormat(), Qt::PlainText);
             QVERIFY2(IsTextWithTime(info->text(), text), qPrintable(info->text()));
         }
-        window->on_action_hide_main_informationbar();
+        window->run_action_hide_main_informationbar();
         QVERIFY(window->informationBar()->isHidden());
 
         // A refresh reports into the status bar, red and with the stop icon, and arms the retry.
         window->SetEnabledLocalRetry(!retryExpected);
-        window->on_action_userDataRefreshed(false, false);
+        window->run_action_userDataRefreshed(false, false);
         QCOMPARE(window->timerRetry()->isActive(), retryExpected);
         QLabel *status = window->statusText();
         QVERIFY(!status->isHidden());
@@ -208,7 +208,7 @@ void TestMainWindowStatus::successHidesTheBarAndShowsTheSummary()
     // The bar is not on screen here (the loading panel covers the area, as a tray-hidden window
     // would): a success must hide it all the same.
     QVERIFY(!window->informationBar()->isVisible());
-    window->on_action_userDataRefreshed(true, false);
+    window->run_action_userDataRefreshed(true, false);
     QVERIFY(window->informationBar()->isHidden());
     QVERIFY(!window->timerRetry()->isActive());
     QVERIFY2(IsTextWithTime(window->statusText()->text(), summary), qPrintable(window->statusText()->text()));
@@ -235,7 +235,7 @@ void TestMainWindowStatus::successHidesTheBarAndShowsTheSummary()
 void TestMainWindowStatus::statusTextForms()
 {
     // Progress of a refresh: the text alone, with the busy animation.
-    window->on_action_userDataRefreshing(QStringLiteral("Downloading <i>1%</i>"));
+    window->run_action_userDataRefreshing(QStringLiteral("Downloading <i>1%</i>"));
     QCOMPARE(window->statusText()->text(), QStringLiteral("Downloading <i>1%</i>"));
     QCOMPARE(window->statusText()->textFormat(), Qt::PlainText);
     QVERIFY(!StatusIcon()->isHidden());
@@ -330,7 +330,7 @@ void TestMainWindowStatus::queueCount()
 
 void TestMainWindowStatus::loadingProgressGoesToThePanel()
 {
-    window->on_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
+    window->run_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
     QVERIFY(FindLabelWithText(window.get(), QStringLiteral("Reading the catalogue <b>file</b>...")));
 }
 
@@ -365,7 +365,7 @@ void TestMainWindowStatus::recomputedFoldersReloadTheList()
         folder->UpdateCaptionWithCount();
         caption = folder->calcCaption;
     }
-    window->on_action_userDataRefreshed(true, true);
+    window->run_action_userDataRefreshed(true, true);
     const QModelIndex row = window->tree().FindFolderIndex(all);
     QCOMPARE(window->tree().model->itemFromIndex(row)->text(), caption);
     QCOMPARE(window->page().GetCurrentPage(), 1);
@@ -413,7 +413,7 @@ void TestMainWindowStatus::arrivingCovers()
     const ItemComparePart key = pending.at(0);
     QVERIFY(cover.save(window->images().GetImageFilePath(key), "PNG"));
     QCOMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)), loading);
-    window->on_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
+    window->run_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
     const QImage shown = ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue));
     QCOMPARE(shown.size(), cover.size());
     QCOMPARE(shown.pixelColor(60, 80), QColor(10, 200, 30));
@@ -422,7 +422,7 @@ void TestMainWindowStatus::arrivingCovers()
     const ItemComparePart failed = pending.at(1);
     window->SetSingleInfoBookCover(failed);
     QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), loading);
-    window->on_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
+    window->run_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
     QCOMPARE(ImageOf(tileOf(failed)->pixmap(Qt::ReturnByValue)), nullCover);
     QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), nullCover);
 
@@ -433,7 +433,7 @@ void TestMainWindowStatus::arrivingCovers()
         window->images().QueueImage(ItemComparePart(700000 + i, 1), false);
     QVERIFY(cover.save(window->images().GetImageFilePath(gone), "PNG"));
     const int tiles = window->findChildren<ClickableLabel *>().size();
-    window->on_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
+    window->run_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
     QCOMPARE(window->findChildren<ClickableLabel *>().size(), tiles);
     const QImage pane = ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue));
     QCOMPARE(pane.pixelColor(pane.width() / 2, pane.height() / 2), QColor(10, 200, 30));

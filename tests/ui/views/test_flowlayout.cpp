@@ -67,6 +67,13 @@ private slots:
         QCOMPARE(flow->heightForWidth(500), tiles[4]->geometry().bottom() + 1 + m.bottom());
         QCOMPARE(flow->heightForWidth(2000), m.top() + 218 + m.bottom());
         QCOMPARE(flow->minimumSize(), QSize(218 + m.left() + m.right(), 218 + m.top() + m.bottom()));
+
+        // Two tiles that exactly fill the line stay on it; one pixel less and the second wraps.
+        for (int spare : {0, -1}) {
+            const int width = m.left() + 218 + 6 + 218 + m.right() + spare;
+            flow->setGeometry(QRect(0, 0, width, 1000));
+            QCOMPARE(tiles[1]->y() == m.top(), spare == 0);
+        }
     }
 
     void overWideItemStandsAlone()

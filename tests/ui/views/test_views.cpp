@@ -135,16 +135,17 @@ private slots:
         QVERIFY(!selected.last().at(1).isValid());
     }
 
-    void detailsHeaderSortsByText()
+    void detailsHeaderSortsByValue()
     {
         ExtendTreeView view;
         view.InitView();
         const auto books = makeBooks(12);
         fill(&view, books);
-        view.sortByColumn(0, Qt::AscendingOrder);
-        // Texts, not numbers: "10" comes before "2"; ids travel with their rows.
-        QCOMPARE(view.itemModel()->item(2, 0)->text(), QStringLiteral("11"));
-        QCOMPARE(view.itemModel()->item(2, 0)->data(257).toLongLong(), 111LL);
+        view.sortByColumn(0, Qt::DescendingOrder);
+        // Numbers, not texts: "12" comes before "9"; ids travel with their rows.
+        QCOMPARE(view.itemModel()->item(0, 0)->text(), QStringLiteral("12"));
+        QCOMPARE(view.itemModel()->item(3, 0)->text(), QStringLiteral("9"));
+        QCOMPARE(view.itemModel()->item(3, 0)->data(257).toLongLong(), 109LL);
     }
 
     void coversClickAndBorder()
