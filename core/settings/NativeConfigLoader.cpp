@@ -6,7 +6,10 @@
 #include "threads/QReadLockerExt2.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,6 +34,31 @@ const SettingKey kSettingKeys[] = {
     {"Display_CoversView_PageCount", nullptr, &NativeConfigSettings::Display_CoversView_PageCount},
     {"Display_DetailsView_PageCount", nullptr, &NativeConfigSettings::Display_DetailsView_PageCount},
     {"Advance_UseDirectGoLink", &NativeConfigSettings::Advance_UseDirectGoLink, nullptr},
+};
+
+// Which file stands at a path: a replaced file has another inode.
+struct FileIdentity
+{
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    static FileIdentity Of(const QString &path)
+    {
+        FileIdentity identity;
+        struct stat info;
+        if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+            identity.exists = true;
+            identity.device = info.st_dev;
+            identity.inode = info.st_ino;
+        }
+        return identity;
+    }
+
+    bool IsOtherThan(const FileIdentity &old) const
+    {
+        return exists && (!old.exists || device != old.device || inode != old.inode);
+    }
 };
 
 NativeConfigLoader::WarningPrompt &writeDeniedPrompt()
@@ -104,8 +132,13 @@ bool NativeConfigLoader::SaveToFile(const QReadLockerExt2 &token)
     }
     settings.endGroup();
     // Written now, while _configLocker is still held, and checked.
+    const FileIdentity before = FileIdentity::Of(filePath);
     settings.sync();
-    return settings.status() == QSettings::NoError;
+    if (settings.status() == QSettings::NoError)
+        return true;
+    // A format error of the read stays in status() and hides the write's own outcome. The
+    // write goes to a new file renamed over the old one: a new file there means it succeeded.
+    return settings.status() == QSettings::FormatError && FileIdentity::Of(filePath).IsOtherThan(before);
 }
 
 NativeConfigSettings NativeConfigLoader::GetCurrentSettings() const

@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -206,6 +208,42 @@ private slots:
             QVERIFY2(!loader.SaveToFile(token), qPrintable(bad));
         }
         QCOMPARE(readFile(blocker), QByteArray("x"));
+    }
+
+    void saveResultIsTheWritesOwn_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("writeFails");
+        const QByteArray malformed = "[NativeConfig]\nCheck_NewVersion=false\n[broken\n";
+        QTest::newRow("clean") << QByteArray("[NativeConfig]\nCheck_NewVersion=false\n") << false;
+        QTest::newRow("malformed line") << malformed << false;
+        QTest::newRow("clean, write fails") << QByteArray("[NativeConfig]\nCheck_NewVersion=false\n") << true;
+        QTest::newRow("malformed line, write fails") << malformed << true;
+    }
+
+    void saveResultIsTheWritesOwn()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, writeFails);
+        // A path of its own: QSettings keeps a failed write's values for the next user of a path.
+        path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        writeFile(path, content);
+        NativeConfigLoader loader(path);
+        QVERIFY(loader.Load());
+        QWriteLockerExt2 token(&loader.lock);
+        loader.currentSettings.Display_CoversView_PageCount = 42;
+        // A file size limit makes the write fail, even for root.
+        struct rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = writeFails ? 8 : saved.rlim_cur;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool ok = loader.SaveToFile(token);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(ok, !writeFails);
+        QCOMPARE(readFile(path).contains("Display_CoversView_PageCount=42"), !writeFails);
     }
 
     void saveWaitsForConfigLocker()
