@@ -14,6 +14,7 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 
 class DisplayPageState;
@@ -105,8 +106,10 @@ public:
     bool HasFolderOfType(int type, const QReadLockerExt2 &token) const;
     // The document as written into the envelope.
     QByteArray BuildFoldersDocument(const QReadLockerExt2 &token) const;
-    // Path where an unreadable folders file is kept aside.
-    QString BadFilePath() const;
+    // The folders file was read (or written, or there was none) by this store; lock-free.
+    bool HoldsFoldersFile() const { return foldersFileInHand; }
+    // Copies of damaged folders files kept aside, oldest first.
+    QStringList KeptDamagedCopies() const;
 
     static QString JoinTextList(const QStringList &items);
     static QString JoinNumberList(const QList<qint64> &items);
@@ -116,7 +119,8 @@ public:
 private:
     QString BaseFolder() const;
     void ClearFolders();
-    void KeepBadFileAside();
+    // After a fault part of the way through the file.
+    void TreatAsPartlyRead();
 
     void WriteMetaElement(QXmlStreamWriter &writer) const;
     static void WriteFolderElement(QXmlStreamWriter &writer, const DisplayFolder *folder);
@@ -134,4 +138,9 @@ private:
 
     // Where a custom path was given, its folder stands in for the base data folder.
     QString customBaseFolder;
+    // The file on disk is one this store read (or wrote, or there is none): only then may it
+    // be written over. Guarded by lock.
+    std::atomic<bool> foldersFileInHand{false};
+    // The file was read only in part: what was read replaces it at the end of the load.
+    bool foldersFileNeedsRewrite = false;
 };

@@ -3,12 +3,15 @@
 #include "Const.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
 #include "Formatters.h"
+#include "folders/DamagedFileKeeper.h"
 #include "threads/NativeHelper.h"
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
+#include <QTextCodec>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -48,9 +51,9 @@ QString StripXmlForbidden(const QString &text)
 
 } // namespace
 
-QString DisplayDataSaver::BadFilePath() const
+QStringList DisplayDataSaver::KeptDamagedCopies() const
 {
-    return userFoldersPath + QStringLiteral(".bad");
+    return DamagedFileKeeper(userFoldersPath).KeptCopies();
 }
 
 // ---- list encodings ----
@@ -197,6 +200,9 @@ bool DisplayDataSaver::WriteFoldersFile(const QWriteLockerExt2 &token)
         return false;
     if (BaseFolder().isEmpty())
         return false;
+    // Never over a file this store has not read: it may hold folders that could not be loaded.
+    if (!foldersFileInHand && QFileInfo::exists(userFoldersPath))
+        return false;
 
     // The whole envelope is made in memory first: a failure leaves the old file untouched.
     const QByteArray document = BuildFoldersDocument(token);
@@ -212,7 +218,10 @@ bool DisplayDataSaver::WriteFoldersFile(const QWriteLockerExt2 &token)
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return false;
+    foldersFileInHand = true;
+    return true;
 }
 
 // ---- reading ----
@@ -287,23 +296,18 @@ DisplayFolder *DisplayDataSaver::ReadFolderElement(QXmlStreamReader &reader)
     return folder;
 }
 
-void DisplayDataSaver::KeepBadFileAside()
-{
-    // The user's folders are never silently destroyed: the next save would overwrite them.
-    const QString badPath = BadFilePath();
-    QFile::remove(badPath);
-    if (!QFile::rename(userFoldersPath, badPath) && !QFile::copy(userFoldersPath, badPath))
-        qDebug().noquote() << QStringLiteral("cannot keep the unreadable folders file aside: ") + badPath;
-}
-
 bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
 {
     token.CheckLock(&lock);
+    foldersFileInHand = false;
+    foldersFileNeedsRewrite = false;
     if (BaseFolder().isEmpty())
         return false;
     QFile file(userFoldersPath);
-    if (!file.exists())
+    if (!file.exists()) {
+        foldersFileInHand = true;
         return true;
+    }
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray enciphered = file.readAll();
@@ -315,15 +319,18 @@ bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
     QByteArray document;
     const DisplayFolderEncrypterClass encrypter;
     if (enciphered.isEmpty() || !encrypter.DecryptBytes(enciphered, document, DefaultEncryptHelper::EncryptFlags) || document.isEmpty()) {
-        // Counts as no file; the store stays as it was.
-        KeepBadFileAside();
+        // Counts as no file once it is kept aside; the store stays as it was.
+        foldersFileInHand = DamagedFileKeeper(userFoldersPath).Keep(true);
         return true;
     }
 
+    // Decoded here, not by the reader: it would refuse the whole document for one bad byte.
+    QTextCodec::ConverterState decoding;
+    const QString text = QTextCodec::codecForMib(106)->toUnicode(document.constData(), document.size(), &decoding);
     currentGuid.clear();
     ClearFolders();
     QSet<QUuid> seen;
-    QXmlStreamReader reader(document);
+    QXmlStreamReader reader(text);
     while (!reader.atEnd() && !reader.hasError()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
             continue;
@@ -343,9 +350,18 @@ bool DisplayDataSaver::ReadFoldersFile(const QWriteLockerExt2 &token)
             folder.release();
         }
     }
-    if (reader.hasError())
-        KeepBadFileAside();
+    if (reader.hasError() || decoding.invalidChars > 0)
+        TreatAsPartlyRead();
+    else
+        foldersFileInHand = true;
     return true;
+}
+
+void DisplayDataSaver::TreatAsPartlyRead()
+{
+    // The folders read so far are saved in its place, the damaged original stays aside.
+    foldersFileInHand = !QFileInfo::exists(userFoldersPath) || DamagedFileKeeper(userFoldersPath).Keep(false);
+    foldersFileNeedsRewrite = foldersFileInHand;
 }
 
 bool DisplayDataSaver::EnsureBuiltinFolders(const QWriteLockerExt2 &token)
@@ -385,9 +401,13 @@ bool DisplayDataSaver::LoadFolders(bool &builtinsAdded)
             return false;
     } catch (const std::exception &error) {
         qWarning("Reading the folders file failed: %s", error.what());
+        TreatAsPartlyRead();
     } catch (...) {
         qWarning("Reading the folders file failed");
+        TreatAsPartlyRead();
     }
     builtinsAdded = EnsureBuiltinFolders(token);
+    if (foldersFileNeedsRewrite && WriteFoldersFile(token))
+        foldersFileNeedsRewrite = false;
     return true;
 }

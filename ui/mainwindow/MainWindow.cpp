@@ -323,6 +323,9 @@ void MainWindow::SetRefreshServiceIsStarting(bool isStart)
         action->setEnabled(enabled);
     ui->MainContainer->setEnabled(enabled);
     ui->menuTools_Bar->setEnabled(enabled);
+    // A failed load keeps the folder commands off whatever ends later: they save the folders.
+    if (enabled && !HasLoadedData())
+        SetGlobalEditWindowEnabled(false);
 }
 
 void MainWindow::OnCallHideCurrentWindow()

@@ -140,6 +140,8 @@ public:
     void SetMainInformationText(const QString &text, const QString &link);
     void SetEnabledLocalRetry(bool enabled);
     void SetGlobalEditWindowEnabled(bool enabled);
+    // A catalogue is open and the folders file was read: the folder commands may save.
+    bool HasLoadedData();
     static QString FormatCurrentDateTime(bool leadingBlank);
     static void InitLinkLabel(QLabel *label, const QString &text, const QString &link, bool red);
     // Closing flag or a close already under way: worker slots then do nothing.

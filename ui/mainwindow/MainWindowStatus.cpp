@@ -22,6 +22,14 @@ QString MainWindow::CatalogueStatusText()
     return folderStore.items->statusText;
 }
 
+bool MainWindow::HasLoadedData()
+{
+    if (!folderStore.HoldsFoldersFile())
+        return false;
+    QReadLocker locker(&folderStore.items->lock);
+    return !folderStore.items->currentGuid.isEmpty();
+}
+
 bool MainWindow::PendingCoverShown(const ItemComparePart &key)
 {
     QReadLocker locker(&viewController.lock);
@@ -223,7 +231,7 @@ void MainWindow::run_action_userDataRefreshed(bool isSucc, bool isrecalc)
     bool retry = false;
     OnShowDBLoadResult(isSucc, &dataRefresher, false, retry);
     SetEnabledLocalRetry(retry);
-    if (isSucc)
+    if (isSucc && HasLoadedData())
         SetGlobalEditWindowEnabled(true);
     if (isrecalc) {
         treeController.RefreshFolderItems();

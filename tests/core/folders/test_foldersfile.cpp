@@ -1,5 +1,6 @@
 #include "folders/DisplayDataSaver.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
+#include "folders/DamagedFileKeeper.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -78,9 +79,11 @@ private slots:
     void damagedFileIsKeptAside_data();
     void damagedFileIsKeptAside();
     void everyFlippedByteIsDetected();
+    void partlyMalformedKeepsEarlierFolders_data();
     void partlyMalformedKeepsEarlierFolders();
     void exceptionEndsTheRead_data();
     void exceptionEndsTheRead();
+    void neverWritesOverAFileItHasNotRead();
     void readerDropsInvalidAndRepeatedFolders();
     void missingBuiltinGoesToFront();
     void failedWriteKeepsOldFile();
@@ -97,7 +100,8 @@ void TestFoldersFile::init()
 {
     path = dir.filePath(QStringLiteral("user-folders.file"));
     QFile::remove(path);
-    QFile::remove(path + QStringLiteral(".bad"));
+    for (const QString &copy : DisplayDataSaver(path).KeptDamagedCopies())
+        QFile::remove(copy);
 }
 
 void TestFoldersFile::cleanup()
@@ -229,7 +233,7 @@ void TestFoldersFile::roundTripKeepsAwkwardTexts()
     bool added = false;
     QVERIFY(store.LoadFolders(added));
     QVERIFY(added);
-    QVERIFY(!QFile::exists(store.BadFilePath()));
+    QVERIFY(store.KeptDamagedCopies().isEmpty());
     QReadLockerExt2 token(0, &store.lock);
     QCOMPARE(store.currentGuid, QStringLiteral("guid-42"));
     QCOMPARE(store.folders.size(), 7);
@@ -294,14 +298,27 @@ void TestFoldersFile::damagedFileIsKeptAside()
     QVERIFY(added);
     QCOMPARE(Captions(store), QStringList({QStringLiteral("All Tessaly"), QStringLiteral("New Arrivals"),
                                            QStringLiteral("Best Tessaly"), QStringLiteral("Search Result")}));
-    QCOMPARE(ReadAll(store.BadFilePath()), bytes);
-    QVERIFY(QFile::exists(store.BadFilePath()));
+    QCOMPARE(store.KeptDamagedCopies().size(), 1);
+    QCOMPARE(ReadAll(store.KeptDamagedCopies().value(0)), bytes);
     // The next save writes a new file and leaves the kept copy alone.
     Save(store);
-    QCOMPARE(ReadAll(store.BadFilePath()), bytes);
+    QCOMPARE(ReadAll(store.KeptDamagedCopies().value(0)), bytes);
     DisplayDataSaver reloaded(path);
     QVERIFY(reloaded.LoadFolders(added));
     QVERIFY(!added);
+
+    // Later damaged files keep copies of their own; only the oldest beyond a few go.
+    QList<QByteArray> written{bytes};
+    for (int i = 0; i < DamagedFileKeeper::MaxKeptCopies + 1; ++i) {
+        written.append(bytes + QByteArray::number(i));
+        QVERIFY(WriteAll(path, written.last()));
+        DisplayDataSaver again(path);
+        QVERIFY(again.LoadFolders(added));
+    }
+    QList<QByteArray> kept;
+    for (const QString &copy : store.KeptDamagedCopies())
+        kept.append(ReadAll(copy));
+    QCOMPARE(kept, written.mid(written.size() - DamagedFileKeeper::MaxKeptCopies));
 }
 
 void TestFoldersFile::everyFlippedByteIsDetected()
@@ -314,33 +331,69 @@ void TestFoldersFile::everyFlippedByteIsDetected()
             QByteArray bad = good;
             bad[i] = char(quint8(bad.at(i)) ^ mask);
             QVERIFY(WriteAll(path, bad));
-            QFile::remove(path + QStringLiteral(".bad"));
             DisplayDataSaver store(path);
             bool added = false;
             QVERIFY(store.LoadFolders(added));
             QVERIFY2(store.GetFolderType(id) == 0, qPrintable(QStringLiteral("byte %1").arg(i)));
             QCOMPARE(store.folders.size(), 4);
-            QCOMPARE(ReadAll(store.BadFilePath()), bad);
+            QCOMPARE(ReadAll(store.KeptDamagedCopies().value(store.KeptDamagedCopies().size() - 1)), bad);
         }
     }
 }
 
+void TestFoldersFile::partlyMalformedKeepsEarlierFolders_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<QStringList>("captions");
+    const QByteArray next = "<DisplayFolder><UID>" + QUuid::createUuid().toString().toUtf8() + "</UID><Type>2</Type>";
+    QTest::newRow("cut folder") << next + "<Caption>Cut</Caption><Oops></DisplayFolder>" << QStringList{"Kept"};
+    QTest::newRow("unclosed document") << next + "<Caption>Last</Caption></DisplayFolder>"
+                                       << QStringList{"Kept", "Last"};
+    QTest::newRow("invalid UTF-8 byte")
+        << next + "<Caption>Caf\xE9</Caption></DisplayFolder></DocumentElement>"
+        << QStringList{"Kept", QStringLiteral("Caf") + QChar(QChar::ReplacementCharacter)};
+}
+
 void TestFoldersFile::partlyMalformedKeepsEarlierFolders()
 {
-    const QUuid first = QUuid::createUuid();
-    const QUuid cut = QUuid::createUuid();
+    QFETCH(QByteArray, tail);
+    QFETCH(QStringList, captions);
     const QByteArray bytes = Envelope("<DocumentElement><DisplayMeta><CurrentGUID>g</CurrentGUID></DisplayMeta>"
-                                      + FolderXml(first.toString(), 2, QStringLiteral("Kept"))
-                                      + "<DisplayFolder><UID>" + cut.toString().toUtf8()
-                                      + "</UID><Type>2</Type><Caption>Cut</Caption><Oops></DisplayFolder>");
+                                      + FolderXml(QUuid::createUuid().toString(), 2, QStringLiteral("Kept")) + tail);
     QVERIFY(WriteAll(path, bytes));
-    DisplayDataSaver store(path);
+    {
+        DisplayDataSaver store(path);
+        bool added = false;
+        QVERIFY(store.LoadFolders(added));
+        QCOMPARE(Captions(store).mid(4), captions);
+        QCOMPARE(store.currentGuid, QStringLiteral("g"));
+        QCOMPARE(store.KeptDamagedCopies().size(), 1);
+        QCOMPARE(ReadAll(store.KeptDamagedCopies().value(0)), bytes);
+    }
+    // What was read replaced the damaged file: the next start finds the same folders.
+    DisplayDataSaver next(path);
     bool added = false;
-    QVERIFY(store.LoadFolders(added));
-    QCOMPARE(store.GetFolderType(first), int(FilterFolder));
-    QCOMPARE(store.GetFolderType(cut), 0);
-    QCOMPARE(store.currentGuid, QStringLiteral("g"));
-    QCOMPARE(ReadAll(store.BadFilePath()), bytes);
+    QVERIFY(next.LoadFolders(added));
+    QVERIFY(!added);
+    QCOMPARE(Captions(next).mid(4), captions);
+    QCOMPARE(next.KeptDamagedCopies().size(), 1);
+}
+
+void TestFoldersFile::neverWritesOverAFileItHasNotRead()
+{
+    DisplayDataSaver first(path);
+    bool added = false;
+    QVERIFY(first.LoadFolders(added));
+    Save(first);
+    const QByteArray saved = ReadAll(path);
+    DisplayDataSaver unread(path);
+    {
+        QWriteLockerExt2 token(&unread.lock);
+        QVERIFY(!unread.SaveLocked(token));
+    }
+    QCOMPARE(ReadAll(path), saved);
+    QVERIFY(unread.LoadFolders(added));
+    Save(unread);
 }
 
 void TestFoldersFile::exceptionEndsTheRead_data()
@@ -387,7 +440,7 @@ void TestFoldersFile::readerDropsInvalidAndRepeatedFolders()
     QCOMPARE(Captions(store), QStringList({QStringLiteral("First"), QStringLiteral("Last")}));
     QCOMPARE(store.folders.at(1)->categoryUid, qint64(0));
     QVERIFY(store.currentGuid.isEmpty());
-    QVERIFY(!QFile::exists(store.BadFilePath()));
+    QVERIFY(store.KeptDamagedCopies().isEmpty());
     // Reading again replaces the list instead of adding to it.
     {
         QWriteLockerExt2 token(&store.lock);

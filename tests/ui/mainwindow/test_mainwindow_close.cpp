@@ -348,6 +348,9 @@ void TestMainWindowClose::closeActsOnceAndLateResultsEnableNothing()
     Ui_MainWindow *ui = window->form();
     SetTraySettings(*window, false, false);
     // As after the first load.
+    QTemporaryDir data;
+    QVERIFY(MakeCatalogue(data.filePath(QStringLiteral("close.rfile")), 3));
+    QVERIFY(LoadCatalogue(*window, data.filePath(QStringLiteral("close.rfile"))));
     window->SetRefreshServiceIsStarting(false);
     for (QAction *action : LoadCommands(ui))
         QVERIFY(action->isEnabled());

@@ -55,6 +55,7 @@ private slots:
     void loadingProgressGoesToThePanel();
     void recomputedFoldersReloadTheList();
     void arrivingCovers();
+    void folderCommandsWaitForALoad();
 
 private:
     void SetChecks(bool version, bool database, int minutes);
@@ -439,5 +440,20 @@ void TestMainWindowStatus::arrivingCovers()
     QCOMPARE(pane.pixelColor(pane.width() / 2, pane.height() / 2), QColor(10, 200, 30));
 }
 
+void TestMainWindowStatus::folderCommandsWaitForALoad()
+{
+    // Nothing loaded (as after a failed first load): a failed refresh must not turn on the
+    // commands that save the folders file, a successful one without folders neither.
+    MainWindow fresh(nullptr, false);
+    Ui_MainWindow *ui = fresh.form();
+    for (bool refreshed : {false, true}) {
+        fresh.on_action_userDataRefreshed(refreshed, false);
+        for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch})
+            QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
+        QVERIFY(ui->action_Reresh_All_Data->isEnabled());
+    }
+}
+
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowStatus)
 #include "test_mainwindow_status.moc"
+
