@@ -2,6 +2,7 @@
 
 #include "Helper.h"
 #include "mainwindow/StartupMessages.h"
+#include "platform/StaleLockBreaker.h"
 
 #include <QFileInfo>
 #include <QLockFile>
@@ -32,7 +33,7 @@ int StartupGuard::Acquire()
     lockFile = std::make_unique<QLockFile>(lockPath);
     // Only a dead owner makes the lock stale, however long the program has been running.
     lockFile->setStaleLockTime(0);
-    if (!lockFile->tryLock(0)) {
+    if (StaleLockBreaker::TryLock(*lockFile, lockPath) != StaleLockBreaker::Taken) {
         lockFile.reset();
         StartupMessages::ShowSingleInstanceMessage();
         return ExitLockBusy;

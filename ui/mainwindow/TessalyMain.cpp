@@ -5,6 +5,7 @@
 #include "platform/NativeApplication.h"
 #include "platform/ObjectiveC.h"
 #include "mainwindow/StartupGuard.h"
+#include "mainwindow/StartupMessages.h"
 #include "WidgetPrompts.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
@@ -54,8 +55,11 @@ int TessalyMain(int argc, char *argv[])
     WidgetPrompts::Install();
 
     if (app.isRunning()) {
-        app.sendMessage(Const::MsgRaiseWindow, 5000);
-        return 0;
+        if (app.sendMessage(Const::MsgRaiseWindow, 5000))
+            return 0;
+        // Neither the running instance answered nor could the lock be had: never end silently.
+        StartupMessages::ShowSingleInstanceMessage();
+        return StartupGuard::ExitLockBusy;
     }
 
     StartupGuard guard(Helper::GetLocalFolder(Helper::FolderBase));

@@ -1,14 +1,20 @@
 #include "platform/SingleInstanceGuard.h"
 
+#include "platform/StaleLockBreaker.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,20 +24,50 @@ constexpr char AckByte = 'A';
 // A client that neither completes its frame nor disconnects is dropped after this.
 constexpr int StalledClientMs = 5000;
 constexpr int RetryPauseMs = 50;
+// How often a first instance makes sure that it still listens.
+constexpr int ListenWatchMs = 500;
+
+// A real folder (not a link) of this user that nobody else may enter.
+bool MakePrivate(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat info;
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return false;
+    return (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
+}
 
 QString LockPathFor(const QString &key)
 {
-    return QDir::tempPath() + QLatin1Char('/') + key + QStringLiteral(".lock");
+    const QString folder = SingleInstanceGuard::RuntimeFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + key + QStringLiteral(".lock");
 }
 } // namespace
+
+QString SingleInstanceGuard::RuntimeFolder()
+{
+    const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && MakePrivate(runtime))
+        return QDir::cleanPath(runtime);
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        return QString();
+    const QString own = QDir::cleanPath(cache + QStringLiteral("/tessaly-runtime"));
+    QDir().mkpath(cache);
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return MakePrivate(own) ? own : QString();
+}
 
 SingleInstanceGuard::SingleInstanceGuard(const QString &key, QObject *parent)
     : QObject(parent)
     , key(key)
-    , lockFile(LockPathFor(key))
+    , lockPath(LockPathFor(key))
+    , lockFile(lockPath)
 {
     // Staleness only by a dead owner, never by age: the first instance may run for weeks.
     lockFile.setStaleLockTime(0);
+    listenWatch.setInterval(ListenWatchMs);
+    connect(&listenWatch, &QTimer::timeout, this, &SingleInstanceGuard::CheckListening);
 }
 
 SingleInstanceGuard::~SingleInstanceGuard()
@@ -54,7 +90,12 @@ QString SingleInstanceGuard::KeyForDataFolder(const QString &dataFolder)
 
 QString SingleInstanceGuard::lockFilePath() const
 {
-    return LockPathFor(key);
+    return lockPath;
+}
+
+QString SingleInstanceGuard::socketPath() const
+{
+    return lockPath.isEmpty() ? QString() : lockPath.left(lockPath.size() - int(qstrlen(".lock")));
 }
 
 bool SingleInstanceGuard::Claim()
@@ -62,14 +103,11 @@ bool SingleInstanceGuard::Claim()
     if (primary) {
         return true;
     }
-    if (lockFile.tryLock(0)) {
-        primary = true;
-        lockHeld = true;
-        return true;
-    }
-    // Only a lock held by a live process means another instance; a lock file that cannot be
-    // made at all must not keep the program from starting (its data-folder lock still guards).
-    primary = lockFile.error() != QLockFile::LockFailedError;
+    const QString path = lockFilePath();
+    const StaleLockBreaker::Result result =
+        path.isEmpty() ? StaleLockBreaker::Unusable : StaleLockBreaker::TryLock(lockFile, path);
+    primary = lockHeld = result == StaleLockBreaker::Taken;
+    unusable = result == StaleLockBreaker::Unusable;
     return primary;
 }
 
@@ -86,22 +124,30 @@ bool SingleInstanceGuard::Listen()
         server->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server, &QLocalServer::newConnection, this, &SingleInstanceGuard::OnNewConnection);
     }
+    // After a failed accept the server has closed its socket yet still counts itself listening.
+    server->close();
+    listenWatch.start();
     // Holding the lock, any socket file of this name belongs to a crashed instance.
-    if (lockHeld) {
-        QLocalServer::removeServer(key);
-    }
-    return server->listen(key);
+    QLocalServer::removeServer(socketPath());
+    return server->listen(socketPath());
+}
+
+void SingleInstanceGuard::CheckListening()
+{
+    if (primary && !IsListening())
+        Listen();
 }
 
 bool SingleInstanceGuard::IsListening() const
 {
-    return server && server->isListening();
+    // The server removes its socket when accepting fails (e.g. out of descriptors).
+    return server && server->isListening() && QFileInfo::exists(socketPath());
 }
 
 bool SingleInstanceGuard::SendMessage(const QString &message, int timeoutMs) const
 {
     const QByteArray payload = message.toUtf8();
-    if (payload.size() > MaxMessageBytes) {
+    if (payload.size() > MaxMessageBytes || unusable || socketPath().isEmpty()) {
         return false;
     }
     QByteArray frame(HeaderBytes, '\0');
@@ -114,7 +160,7 @@ bool SingleInstanceGuard::SendMessage(const QString &message, int timeoutMs) con
 
     for (;;) {
         QLocalSocket socket;
-        socket.connectToServer(key);
+        socket.connectToServer(socketPath());
         if (socket.waitForConnected(qMax(1, remaining()))) {
             socket.write(frame);
             while (socket.bytesToWrite() > 0) {

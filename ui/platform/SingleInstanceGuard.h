@@ -5,6 +5,7 @@
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QLocalServer;
 class QLocalSocket;
@@ -25,14 +26,24 @@ public:
     // Socket name for a data folder: the user id and a hash of the cleaned path.
     static QString KeyForDataFolder(const QString &dataFolder);
 
+    // The folder of the lock and the socket: $XDG_RUNTIME_DIR when it is private to the user,
+    // else a private (0700) folder in the user's cache; never a predictable name in a shared
+    // temporary folder. Empty when neither can be had.
+    static QString RuntimeFolder();
+
     QString serverName() const { return key; }
     QString lockFilePath() const;
+    QString socketPath() const;
 
-    // Takes the guard lock without waiting; true when no other live process holds it.
+    // Takes the guard lock without waiting; true when no other live process holds it. A lock
+    // whose owner is gone or unreadable is taken over.
     bool Claim();
     // Removes a socket left behind by a crashed instance and starts listening. Needs Claim.
+    // While primary, listening resumes by itself when the server stops (e.g. out of descriptors).
     bool Listen();
     bool IsPrimary() const { return primary; }
+    // Claim failed without another instance holding the lock: nobody can be reached either.
+    bool IsUnusable() const { return unusable; }
     bool IsListening() const;
 
     // Delivers a message to the first instance, retrying while it has not started listening.
@@ -44,15 +55,19 @@ signals:
 
 private slots:
     void OnNewConnection();
+    void CheckListening();
 
 private:
     void ReadFrom(QLocalSocket *socket);
     void Drop(QLocalSocket *socket);
 
     QString key;
+    QString lockPath;
     QLockFile lockFile;
     QLocalServer *server = nullptr;
     bool primary = false;
     bool lockHeld = false;
+    bool unusable = false;
+    QTimer listenWatch;
     QHash<QLocalSocket *, QByteArray> pending;
 };

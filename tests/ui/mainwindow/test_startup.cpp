@@ -112,6 +112,33 @@ private slots:
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpLocalDocumentsUrl));
     }
 
+    void unreadableLockIsTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: a folder stands there
+        QTest::newRow("empty file") << QByteArray("");
+        QTest::newRow("garbage") << QByteArray("\xff\x00junk\nmore", 10);
+        QTest::newRow("folder") << QByteArray();
+    }
+
+    void unreadableLockIsTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir base;
+        BoxAnswerer answerer(QMessageBox::Cancel);
+        const QString lock = base.filePath(QStringLiteral("single-instance.file"));
+        if (content.isNull()) {
+            QVERIFY(QDir().mkdir(lock));
+        } else {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        StartupGuard guard(base.path());
+        QCOMPARE(guard.Acquire(), 0);
+        QVERIFY(answerer.seen.isEmpty());
+        QVERIFY(QFileInfo(lock).isFile());
+    }
+
     void lockIsExclusiveAndOffersHelp()
     {
         QTemporaryDir base;

@@ -16,6 +16,9 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 int TessalyMain(int argc, char *argv[]);
 
@@ -187,7 +190,7 @@ class TestSingleInstance : public QObject
         }
         if (!name.isEmpty()) {
             QFile::remove(SingleInstanceGuard(name).lockFilePath());
-            QLocalServer::removeServer(name);
+            QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
         }
     }
 
@@ -229,7 +232,7 @@ private slots:
         SingleInstanceGuard probe(name);
         QVERIFY(QFile::exists(probe.lockFilePath()));
         QLocalSocket dead;
-        dead.connectToServer(name);
+        dead.connectToServer(probe.socketPath());
         QVERIFY(!dead.waitForConnected(500));
 
         Child next;
@@ -275,7 +278,7 @@ private slots:
 
         // A frame announcing a megabyte is cut off before it is read.
         QLocalSocket raw;
-        raw.connectToServer(name);
+        raw.connectToServer(SingleInstanceGuard(name).socketPath());
         QVERIFY(raw.waitForConnected(2000));
         QByteArray frame(4, '\0');
         qToBigEndian<quint32>(1024 * 1024, frame.data());
@@ -304,6 +307,83 @@ private slots:
         QByteArray output;
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
         QVERIFY(output.contains("box:Error|Only a single instance"));
+    }
+
+    void lockAndSocketArePrivateAndStaleOnesTakenOver_data()
+    {
+        QTest::addColumn<bool>("runtimeSet");
+        QTest::addColumn<QByteArray>("content"); // null: a folder stands at the lock path
+        QTest::newRow("runtime folder, empty lock") << true << QByteArray("");
+        QTest::newRow("runtime folder, garbage lock") << true << QByteArray("\x01\x02garbage\n\n\n");
+        QTest::newRow("runtime folder, folder as lock") << true << QByteArray();
+        QTest::newRow("no runtime folder, empty lock") << false << QByteArray("");
+    }
+
+    void lockAndSocketArePrivateAndStaleOnesTakenOver()
+    {
+        QFETCH(bool, runtimeSet);
+        QFETCH(QByteArray, content);
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir own;
+        qputenv("XDG_RUNTIME_DIR", runtimeSet ? QFile::encodeName(own.path()) : QByteArray());
+        const QString folder = SingleInstanceGuard::RuntimeFolder();
+        {
+            SingleInstanceGuard guard(QStringLiteral("tessaly-stale-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+            QCOMPARE(QFileInfo(guard.lockFilePath()).absolutePath(), folder);
+            QCOMPARE(QFileInfo(guard.socketPath()).absolutePath(), folder);
+            QVERIFY(runtimeSet ? folder == own.path() : folder.startsWith(QDir::homePath()));
+            QCOMPARE(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
+            if (content.isNull()) {
+                QVERIFY(QDir().mkdir(guard.lockFilePath()));
+            } else {
+                QFile file(guard.lockFilePath());
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(content);
+            }
+            QVERIFY(guard.Claim());
+            QVERIFY(guard.Listen());
+            QVERIFY(QFileInfo(guard.lockFilePath()).isFile());
+        }
+        qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+
+    void listensAgainAfterDescriptorShortage()
+    {
+        SingleInstanceGuard guard(QStringLiteral("tessaly-starved"));
+        QVERIFY(guard.Claim());
+        QVERIFY(guard.Listen());
+        // A client waits in the backlog while the process has no descriptor left to accept it.
+        QLocalSocket early;
+        early.connectToServer(guard.socketPath());
+        QVERIFY(early.waitForConnected(1000));
+        struct rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        struct rlimit low = saved;
+        low.rlim_cur = qMin<rlim_t>(saved.rlim_cur, 1024);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        QList<int> hogs;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+            hogs.append(fd);
+        QTRY_VERIFY_WITH_TIMEOUT(!guard.IsListening(), 2000);
+        for (int fd : qAsConst(hogs))
+            ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QTRY_VERIFY_WITH_TIMEOUT(guard.IsListening(), 3000);
+        QLocalSocket later;
+        later.connectToServer(guard.socketPath());
+        QVERIFY(later.waitForConnected(1000));
+    }
+
+    void entryThatReachesNobodySaysSo()
+    {
+        QTemporaryDir data;
+        Child holder;
+        Start(holder, data, {QStringLiteral("--late-primary"), QStringLiteral("60000")});
+        QVERIFY(!WaitReady(holder, "claimed ").isEmpty());
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
+        QVERIFY(output.contains("box:Error|Only a single instance"));
+        Stop(holder);
     }
 
     void entryOfSecondStartOnlyRaisesTheFirst()
