@@ -447,7 +447,7 @@ void TestMainWindowStatus::folderCommandsWaitForALoad()
     MainWindow fresh(nullptr, false);
     Ui_MainWindow *ui = fresh.form();
     for (bool refreshed : {false, true}) {
-        fresh.on_action_userDataRefreshed(refreshed, false);
+        fresh.run_action_userDataRefreshed(refreshed, false);
         for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch})
             QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
         QVERIFY(ui->action_Reresh_All_Data->isEnabled());
