@@ -42,9 +42,9 @@ QByteArray FileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray Md5Hex(const QByteArray &bytes)
+QByteArray FileMd5(const QString &path)
 {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+    return QCryptographicHash::hash(FileBytes(path), QCryptographicHash::Md5).toHex();
 }
 
 // Polls while processing events (so QProcess notices an exit) until done() or the time is up.
@@ -68,36 +68,10 @@ struct ServiceAnswer
     QByteArray md5;
 };
 
-// What the folders file holds, decoded with the program's own reader.
-struct FoldersFile
-{
-    bool read = false;
-    bool builtinsMissing = true;
-    QString guid;
-    QHash<int, qint64> countByType;
-    QHash<qint64, qint64> countByCategory;
-};
-
-FoldersFile ReadFoldersFile(const QString &path)
-{
-    FoldersFile result;
-    if (!QFileInfo::exists(path))
-        return result;
-    DisplayDataSaver store(path);
-    bool builtinsAdded = true;
-    result.read = store.LoadFolders(builtinsAdded);
-    result.builtinsMissing = builtinsAdded;
-    QReadLocker locker(&store.lock);
-    result.guid = store.currentGuid;
-    for (const DisplayFolder *folder : qAsConst(store.folders)) {
-        result.countByType[folder->type] = folder->calcBookCount;
-        if (folder->type == CategoryFolder)
-            result.countByCategory[folder->categoryUid] = folder->calcBookCount;
-    }
-    return result;
-}
-
 } // namespace
+
+// The program's log is printed when a check on it fails.
+#define VERIFY_PROGRAM(condition) QVERIFY2(condition, qPrintable(ProgramLog()))
 
 class TestEndToEnd : public QObject
 {
@@ -113,34 +87,40 @@ private slots:
     void sigtermEndsCleanlyAndKeepsEveryFile();
 
 private:
-    QString ToolPath() const { return BinaryDir() + QStringLiteral("/tools/tessaly-catalogue"); }
-    QString ProgramPath() const { return BinaryDir() + QStringLiteral("/tests/e2e/tessaly-e2e"); }
-    QString SitePath(const QString &relative) const { return root.filePath(QStringLiteral("site/") + relative); }
-    QString BaseFolder() const { return root.filePath(QStringLiteral("data/Quillory/Tessaly_LocalFolder")); }
-    QString DatabaseFolder() const { return BaseFolder() + QStringLiteral("/database"); }
-    QString CacheFolder() const { return BaseFolder() + QStringLiteral(" LocalCache1"); }
-    QString PointerPath() const { return DatabaseFolder() + QStringLiteral("/single_us_1_3011_0.rfile.prefile"); }
-    QString FoldersPath() const { return BaseFolder() + QStringLiteral("/user-folders.file"); }
+    QString ToolPath() const { return BinaryDir() + "/tools/tessaly-catalogue"; }
+    QString ProgramPath() const { return BinaryDir() + "/tests/e2e/tessaly-e2e"; }
+    QString SitePath(const QString &relative) const { return root.filePath("site/" + relative); }
+    QString CoverPath(qint64 uid) const { return SitePath(QString("local/images/%1_201.jpg").arg(uid)); }
+    QString BaseFolder() const { return root.filePath("data/Quillory/Tessaly_LocalFolder"); }
+    QString DatabaseFolder() const { return BaseFolder() + "/database"; }
+    QString CacheFolder() const { return BaseFolder() + " LocalCache1"; }
+    QString PointerPath() const { return DatabaseFolder() + "/single_us_1_3011_0.rfile.prefile"; }
+    QString FoldersPath() const { return BaseFolder() + "/user-folders.file"; }
+    QString ProgramLog() const { return QString::fromUtf8(FileBytes(root.filePath(logName)).right(3000)); }
 
     // The tool's exit code; -1 when it did not run to its end.
     int RunTool(const QStringList &arguments, QByteArray *output = nullptr);
     bool StartServer();
-    std::unique_ptr<QProcess> StartProgram(const QString &logName);
+    std::unique_ptr<QProcess> StartProgram(const QString &log);
     bool Terminate(QProcess *process);
+    // Waits for done() while the program runs; false when the program ended or time ran out.
+    bool AwaitWhileRunning(const std::function<bool()> &done);
     ServiceAnswer ReadAnswer() const;
     // The slot file the pointer names, once the pointer exists.
     QString PointedSlotFile() const;
+    // The catalogue the pointer names is the one served and the folders are computed for it.
+    bool CatalogueLanded(const ServiceAnswer &answer) const;
     // Expected counts, from the served catalogue opened with the program's reader.
     bool ReadExpectations(const ServiceAnswer &answer);
-    bool FoldersMatch(const ServiceAnswer &answer, const FoldersFile &folders) const;
+    bool FoldersMatch(const ServiceAnswer &answer) const;
     // Every cached cover is the served cover of its book; returns how many there are.
     int CheckCachedCovers();
-    QString ProgramLog(const QString &logName) const;
 
     QTemporaryDir root;
     QProcess server;
     quint16 port = 0;
     std::unique_ptr<QProcess> program;
+    QString logName;
     qint64 expectedBooks = 0;
     qint64 expectedBest = 0;
     QHash<qint64, qint64> expectedCategoryCounts;
@@ -170,10 +150,9 @@ bool TestEndToEnd::StartServer()
             port = probe.serverPort();
         }
         server.setProcessChannelMode(QProcess::MergedChannels);
-        server.setStandardOutputFile(root.filePath(QStringLiteral("http.log")));
-        server.start(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("--bind"),
-                                                 QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("--directory"),
-                                                 root.filePath(QStringLiteral("site"))});
+        server.setStandardOutputFile(root.filePath("http.log"));
+        server.start("python3", {"-m", "http.server", "--bind", "127.0.0.1", QString::number(port), "--directory",
+                                 root.filePath("site")});
         if (!server.waitForStarted(10000))
             return false;
         const bool up = WaitUntil(
@@ -193,27 +172,28 @@ bool TestEndToEnd::StartServer()
     return false;
 }
 
-std::unique_ptr<QProcess> TestEndToEnd::StartProgram(const QString &logName)
+std::unique_ptr<QProcess> TestEndToEnd::StartProgram(const QString &log)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY",
                              "HTTPS_PROXY", "ALL_PROXY"})
-        env.remove(QString::fromLatin1(name));
+        env.remove(name);
     // Every folder the program could touch lies in the temporary folder.
-    for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
-        const QString folder = root.filePath(QString::fromLatin1(name).toLower());
+    for (const QString name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const QString folder = root.filePath(name.toLower());
         QDir().mkpath(folder);
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QString::fromLatin1(name), folder);
+        env.insert(name, folder);
     }
-    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("TESSALY_E2E_SERVICE_URL"), QStringLiteral("http://127.0.0.1:%1").arg(port));
+    env.insert("XDG_DATA_HOME", root.filePath("data"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TESSALY_E2E_SERVICE_URL", QString("http://127.0.0.1:%1").arg(port));
+    logName = log;
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(env);
     process->setWorkingDirectory(root.path());
     process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setStandardOutputFile(root.filePath(logName));
+    process->setStandardOutputFile(root.filePath(log));
     process->start(ProgramPath(), QStringList());
     if (!process->waitForStarted(10000))
         return nullptr;
@@ -227,16 +207,17 @@ bool TestEndToEnd::Terminate(QProcess *process)
            && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
 }
 
-QString TestEndToEnd::ProgramLog(const QString &logName) const
+bool TestEndToEnd::AwaitWhileRunning(const std::function<bool()> &done)
 {
-    return QString::fromUtf8(FileBytes(root.filePath(logName)).right(3000));
+    const bool ended = WaitUntil([&] { return program->state() != QProcess::Running || done(); }, kStartMs);
+    return ended && program->state() == QProcess::Running;
 }
 
 ServiceAnswer TestEndToEnd::ReadAnswer() const
 {
     ServiceAnswer answer;
-    const QStringList parts = QString::fromUtf8(FileBytes(SitePath(QStringLiteral("service/getdatabase.php")))).split(QLatin1Char('|'));
-    if (parts.size() == 6 && parts.at(0) == QLatin1String("ok") && parts.at(4).isEmpty() && parts.at(5).isEmpty()) {
+    const QStringList parts = QString::fromUtf8(FileBytes(SitePath("service/getdatabase.php"))).split('|');
+    if (parts.size() == 6 && parts.at(0) == "ok" && parts.at(4).isEmpty() && parts.at(5).isEmpty()) {
         answer.guid = parts.at(1);
         answer.location = parts.at(2);
         answer.md5 = parts.at(3).toLatin1();
@@ -247,15 +228,19 @@ ServiceAnswer TestEndToEnd::ReadAnswer() const
 QString TestEndToEnd::PointedSlotFile() const
 {
     const QByteArray slot = FileBytes(PointerPath()).trimmed();
-    if (slot.isEmpty())
-        return QString();
-    return DatabaseFolder() + QStringLiteral("/single_us_1_3011_%1.rfile").arg(QString::fromLatin1(slot));
+    return slot.isEmpty() ? QString() : DatabaseFolder() + "/single_us_1_3011_" + QString::fromLatin1(slot) + ".rfile";
+}
+
+bool TestEndToEnd::CatalogueLanded(const ServiceAnswer &answer) const
+{
+    const QString slot = PointedSlotFile();
+    return !slot.isEmpty() && FileMd5(slot) == answer.md5;
 }
 
 bool TestEndToEnd::ReadExpectations(const ServiceAnswer &answer)
 {
     // A copy, so that nothing is ever written next to the served file.
-    const QString copy = root.filePath(QStringLiteral("expected-%1.rfile").arg(answer.guid));
+    const QString copy = root.filePath("expected-" + answer.guid + ".rfile");
     if (!QFile::copy(SitePath(answer.location.mid(1)), copy))
         return false;
     ItemDataSaver store;
@@ -264,41 +249,44 @@ bool TestEndToEnd::ReadExpectations(const ServiceAnswer &answer)
     QReadLocker locker(&store.lock);
     if (store.currentGuid != answer.guid)
         return false;
-    expectedBooks = ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("select count(*) from published_bookinfo")).toLongLong();
-    expectedBest = ItemDataSaver::QuerySingleValue(store.database,
-                                                   QStringLiteral("select count(*) from published_bookinfo where BookStars >= 4.8"))
-                       .toLongLong();
+    const auto count = [&store](const QString &sql) { return ItemDataSaver::QuerySingleValue(store.database, sql).toLongLong(); };
+    expectedBooks = count("select count(*) from published_bookinfo");
+    expectedBest = count("select count(*) from published_bookinfo where BookStars >= 4.8");
     expectedCategoryCounts.clear();
-    for (qint64 category : store.QueryCategoryIds(QString())) {
-        expectedCategoryCounts[category] = ItemDataSaver::QuerySingleValue(
-            store.database, QStringLiteral("select Calc_BookCount from runtime_cataloginfo where UID = %1").arg(category)).toLongLong();
-    }
+    for (qint64 category : store.QueryCategoryIds(QString()))
+        expectedCategoryCounts[category] = count(QString("select Calc_BookCount from runtime_cataloginfo where UID = %1").arg(category));
     // Kept across catalogues: the cache may still hold covers of withdrawn books.
     const QList<qint64> books = store.QueryBookIds(QString());
     bookIds = QSet<qint64>(books.cbegin(), books.cend());
-    for (qint64 uid : books) {
-        imageIdByBook[uid] = ItemDataSaver::QuerySingleValue(
-            store.database, QStringLiteral("select _ImageCompID from published_bookinfo where UID = %1").arg(uid)).toLongLong();
-    }
+    for (qint64 uid : books)
+        imageIdByBook[uid] = count(QString("select _ImageCompID from published_bookinfo where UID = %1").arg(uid));
     return expectedBooks > 0 && books.size() == expectedBooks;
 }
 
-bool TestEndToEnd::FoldersMatch(const ServiceAnswer &answer, const FoldersFile &folders) const
+bool TestEndToEnd::FoldersMatch(const ServiceAnswer &answer) const
 {
-    if (!folders.read || folders.guid != answer.guid)
+    // Decoded with the program's own reader.
+    if (!QFileInfo::exists(FoldersPath()))
         return false;
-    for (auto it = folders.countByCategory.cbegin(); it != folders.countByCategory.cend(); ++it) {
-        if (expectedCategoryCounts.value(it.key(), -1) != it.value())
+    DisplayDataSaver store(FoldersPath());
+    bool builtinsMissing = true;
+    if (!store.LoadFolders(builtinsMissing) || builtinsMissing)
+        return false;
+    QReadLocker locker(&store.lock);
+    QHash<int, qint64> countByType;
+    for (const DisplayFolder *folder : qAsConst(store.folders)) {
+        countByType[folder->type] = folder->calcBookCount;
+        if (folder->type == CategoryFolder && expectedCategoryCounts.value(folder->categoryUid, -1) != folder->calcBookCount)
             return false;
     }
-    return !folders.builtinsMissing && folders.countByType.value(AllBooks) == expectedBooks
-           && folders.countByType.value(BestBooks) == expectedBest && expectedBest > 0
-           && folders.countByType.value(NewArrivals) > 0 && folders.countByType.value(NewArrivals) <= expectedBooks;
+    return store.currentGuid == answer.guid && countByType.value(AllBooks) == expectedBooks
+           && countByType.value(BestBooks) == expectedBest && expectedBest > 0
+           && countByType.value(NewArrivals) > 0 && countByType.value(NewArrivals) <= expectedBooks;
 }
 
 int TestEndToEnd::CheckCachedCovers()
 {
-    static const QRegularExpression name(QStringLiteral("^(\\d+)_(\\d+)_201\\.rfile$"));
+    static const QRegularExpression name("^(\\d+)_(\\d+)_201\\.rfile$");
     int count = 0;
     const QStringList files = QDir(CacheFolder()).entryList(QDir::Files);
     for (const QString &file : files) {
@@ -308,9 +296,9 @@ int TestEndToEnd::CheckCachedCovers()
             return -1;
         }
         const qint64 uid = match.captured(1).toLongLong();
-        const QByteArray served = FileBytes(SitePath(QStringLiteral("local/images/%1_201.jpg").arg(uid)));
-        const QByteArray cached = FileBytes(QDir(CacheFolder()).filePath(file));
-        if (served.isEmpty() || cached != served || imageIdByBook.value(uid) != match.captured(2).toLongLong()) {
+        const QByteArray served = FileBytes(CoverPath(uid));
+        if (served.isEmpty() || FileBytes(QDir(CacheFolder()).filePath(file)) != served
+            || imageIdByBook.value(uid) != match.captured(2).toLongLong()) {
             qWarning() << "cached cover differs from the served one:" << file;
             return -1;
         }
@@ -328,10 +316,7 @@ void TestEndToEnd::initTestCase()
     QVERIFY2(QFileInfo(ProgramPath()).isExecutable(), qPrintable(ProgramPath()));
     QVERIFY(root.isValid());
     QByteArray output;
-    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QString::number(kBooks), QStringLiteral("--seed"),
-                      QStringLiteral("11"), QStringLiteral("--out"), root.filePath(QStringLiteral("site"))},
-                     &output),
-             0);
+    QCOMPARE(RunTool({"site", "--books", QString::number(kBooks), "--seed", "11", "--out", root.filePath("site")}, &output), 0);
     QVERIFY2(StartServer(), "python3 -m http.server did not start on 127.0.0.1");
 }
 
@@ -354,9 +339,9 @@ void TestEndToEnd::siteFolderIsComplete()
 {
     const ServiceAnswer answer = ReadAnswer();
     QVERIFY(!answer.guid.isEmpty());
-    QVERIFY(answer.location.startsWith(QLatin1String("/files/")));
-    QCOMPARE(Md5Hex(FileBytes(SitePath(answer.location.mid(1)))), answer.md5);
-    QCOMPARE(FileBytes(SitePath(QStringLiteral("service/version.php"))), QByteArray("3.3.5"));
+    QVERIFY(answer.location.startsWith("/files/"));
+    QCOMPARE(FileMd5(SitePath(answer.location.mid(1))), answer.md5);
+    QCOMPARE(FileBytes(SitePath("service/version.php")), QByteArray("3.3.5"));
     QVERIFY(ReadExpectations(answer));
     QCOMPARE(expectedBooks, qint64(kBooks));
 
@@ -364,13 +349,12 @@ void TestEndToEnd::siteFolderIsComplete()
     int covers = 0;
     int missing = 0;
     for (auto it = imageIdByBook.cbegin(); it != imageIdByBook.cend(); ++it) {
-        const QString path = SitePath(QStringLiteral("local/images/%1_201.jpg").arg(it.key()));
+        const QString path = CoverPath(it.key());
         if (it.value() == 0 || !QFileInfo::exists(path)) {
             missing += it.value() != 0;
             continue;
         }
-        ++covers;
-        if (covers <= 5) {
+        if (++covers <= 5) {
             const qint64 size = QFileInfo(path).size();
             QVERIFY2(size > 10000 && size < 100000, qPrintable(QString::number(size)));
             const QImage image(path, "JPEG");
@@ -382,70 +366,52 @@ void TestEndToEnd::siteFolderIsComplete()
     QVERIFY(missing > 0);
 
     // A folder that is not a site is refused and left as it was.
-    const QString other = root.filePath(QStringLiteral("not-a-site"));
+    const QString other = root.filePath("not-a-site");
     QVERIFY(QDir().mkpath(other));
-    QFile keep(other + QStringLiteral("/keep.txt"));
+    QFile keep(other + "/keep.txt");
     QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("mine") == 4);
     keep.close();
-    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--books"), QStringLiteral("5"), QStringLiteral("--out"), other}), 2);
-    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--update"), other}), 2);
-    QCOMPARE(QDir(other).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("keep.txt")});
-    QCOMPARE(FileBytes(other + QStringLiteral("/keep.txt")), QByteArray("mine"));
+    QCOMPARE(RunTool({"site", "--books", "5", "--out", other}), 2);
+    QCOMPARE(RunTool({"site", "--update", other}), 2);
+    QCOMPARE(QDir(other).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"keep.txt"});
+    QCOMPARE(FileBytes(other + "/keep.txt"), QByteArray("mine"));
 }
 
 void TestEndToEnd::firstStartLoadsTheCatalogueAndCovers()
 {
     const ServiceAnswer answer = ReadAnswer();
-    program = StartProgram(QStringLiteral("program-1.log"));
+    program = StartProgram("program-1.log");
     QVERIFY(program);
-
     // The catalogue lands, complete, in the slot the pointer names.
-    const bool landed = WaitUntil(
-        [&] {
-            const QString slot = PointedSlotFile();
-            return program->state() != QProcess::Running
-                   || (!slot.isEmpty() && Md5Hex(FileBytes(slot)) == answer.md5);
-        },
-        kStartMs);
-    QVERIFY2(landed && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
-
+    VERIFY_PROGRAM(AwaitWhileRunning([&] { return CatalogueLanded(answer); }));
     // The folders are computed for this catalogue, with counts that match it.
-    const bool computed = WaitUntil(
-        [&] { return program->state() != QProcess::Running || FoldersMatch(answer, ReadFoldersFile(FoldersPath())); }, kStartMs);
-    QVERIFY2(computed && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
-
+    VERIFY_PROGRAM(AwaitWhileRunning([&] { return FoldersMatch(answer); }));
     // The first page's covers arrive in the image cache, byte for byte as served.
     int cached = 0;
-    const bool covered = WaitUntil(
-        [&] {
-            cached = CheckCachedCovers();
-            return program->state() != QProcess::Running || cached < 0 || cached >= 10;
-        },
-        kStartMs);
-    QVERIFY2(covered && cached >= 10 && program->state() == QProcess::Running,
-             qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
+    VERIFY_PROGRAM(AwaitWhileRunning([&] { return (cached = CheckCachedCovers()) < 0 || cached >= 10; }) && cached >= 10);
 }
 
 void TestEndToEnd::secondStartLeavesTheFirstRunning()
 {
     QVERIFY(program && program->state() == QProcess::Running);
-    std::unique_ptr<QProcess> second = StartProgram(QStringLiteral("program-2.log"));
+    std::unique_ptr<QProcess> second = StartProgram("program-2.log");
     QVERIFY(second);
     QVERIFY2(second->waitForFinished(15000), "the second start did not end");
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
     QTest::qWait(500);
     QCOMPARE(program->state(), QProcess::Running);
+    logName = "program-1.log";
 }
 
 void TestEndToEnd::updatedCatalogueIsSwappedInAfterARestart()
 {
     const ServiceAnswer before = ReadAnswer();
     const QSet<qint64> booksBefore = bookIds;
-    QCOMPARE(RunTool({QStringLiteral("site"), QStringLiteral("--update"), root.filePath(QStringLiteral("site"))}), 0);
+    QCOMPARE(RunTool({"site", "--update", root.filePath("site")}), 0);
     const ServiceAnswer after = ReadAnswer();
     QVERIFY(!after.guid.isEmpty() && after.guid != before.guid);
-    QCOMPARE(Md5Hex(FileBytes(SitePath(after.location.mid(1)))), after.md5);
+    QCOMPARE(FileMd5(SitePath(after.location.mid(1))), after.md5);
     QVERIFY(ReadExpectations(after));
     // Some books are new (with covers where they should have one), some withdrawn.
     const QSet<qint64> added = bookIds - booksBefore;
@@ -453,48 +419,39 @@ void TestEndToEnd::updatedCatalogueIsSwappedInAfterARestart()
     QVERIFY(!added.isEmpty() && !withdrawn.isEmpty());
     int newCovers = 0;
     for (qint64 uid : added)
-        newCovers += QFileInfo::exists(SitePath(QStringLiteral("local/images/%1_201.jpg").arg(uid)));
+        newCovers += QFileInfo::exists(CoverPath(uid));
     QVERIFY(newCovers > added.size() / 2);
 
-    QVERIFY2(Terminate(program.get()), qPrintable(ProgramLog(QStringLiteral("program-1.log"))));
-    program = StartProgram(QStringLiteral("program-3.log"));
+    VERIFY_PROGRAM(Terminate(program.get()));
+    program = StartProgram("program-3.log");
     QVERIFY(program);
-    const bool swapped = WaitUntil(
-        [&] {
-            const QString slot = PointedSlotFile();
-            return program->state() != QProcess::Running
-                   || (!slot.isEmpty() && Md5Hex(FileBytes(slot)) == after.md5
-                       && FoldersMatch(after, ReadFoldersFile(FoldersPath())));
-        },
-        kStartMs);
-    QVERIFY2(swapped && program->state() == QProcess::Running, qPrintable(ProgramLog(QStringLiteral("program-3.log"))));
+    VERIFY_PROGRAM(AwaitWhileRunning([&] { return CatalogueLanded(after) && FoldersMatch(after); }));
 }
 
 void TestEndToEnd::sigtermEndsCleanlyAndKeepsEveryFile()
 {
     QVERIFY(program && program->state() == QProcess::Running);
     const ServiceAnswer answer = ReadAnswer();
-    QVERIFY2(Terminate(program.get()), qPrintable(ProgramLog(QStringLiteral("program-3.log"))));
+    VERIFY_PROGRAM(Terminate(program.get()));
 
     const QString slot = PointedSlotFile();
     QVERIFY(!slot.isEmpty());
-    QCOMPARE(Md5Hex(FileBytes(slot)), answer.md5);
+    QCOMPARE(FileMd5(slot), answer.md5);
     QByteArray info;
-    QCOMPARE(RunTool({QStringLiteral("info"), slot}, &info), 0);
+    QCOMPARE(RunTool({"info", slot}, &info), 0);
     QVERIFY2(info.contains("guid=" + answer.guid.toLatin1()), info.constData());
-    QVERIFY(FoldersMatch(answer, ReadFoldersFile(FoldersPath())));
+    QVERIFY(FoldersMatch(answer));
     QVERIFY(CheckCachedCovers() >= 10);
     // No half-written file (an atomic writer's "<name>.XXXXXX", a journal) is left behind.
-    static const QRegularExpression unfinished(QStringLiteral("\\.[A-Za-z0-9]{6}$|-journal$|-wal$"));
+    static const QRegularExpression unfinished("\\.[A-Za-z0-9]{6}$|-journal$|-wal$");
     QStringList leftovers;
     for (const QString &folder : {BaseFolder(), DatabaseFolder(), CacheFolder()}) {
-        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-        for (const QString &file : files) {
+        for (const QString &file : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
             if (unfinished.match(file).hasMatch())
                 leftovers.append(file);
         }
     }
-    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));
+    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

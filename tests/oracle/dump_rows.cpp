@@ -21,35 +21,21 @@ namespace {
 
 QJsonObject Tagged(const QVariant &value)
 {
-    QJsonObject tagged;
-    if (value.isNull()) {
-        tagged.insert(QStringLiteral("t"), QStringLiteral("n"));
-        return tagged;
-    }
+    if (value.isNull())
+        return QJsonObject{{"t", "n"}};
+    const auto tagged = [](const char *tag, const QString &text) { return QJsonObject{{"t", tag}, {"v", text}}; };
     switch (value.userType()) {
     case QMetaType::LongLong:
-        tagged.insert(QStringLiteral("t"), QStringLiteral("i"));
-        tagged.insert(QStringLiteral("v"), QString::number(value.toLongLong()));
-        break;
-    case QMetaType::Double:
-        tagged.insert(QStringLiteral("t"), QStringLiteral("r"));
-        // Shortest text that reads back as the same double.
-        tagged.insert(QStringLiteral("v"), QString::number(value.toDouble(), 'g', 17));
-        break;
+        return tagged("i", QString::number(value.toLongLong()));
+    case QMetaType::Double: // shortest text that reads back as the same double
+        return tagged("r", QString::number(value.toDouble(), 'g', 17));
     case QMetaType::QString:
-        tagged.insert(QStringLiteral("t"), QStringLiteral("s"));
-        tagged.insert(QStringLiteral("v"), value.toString());
-        break;
+        return tagged("s", value.toString());
     case QMetaType::QByteArray:
-        tagged.insert(QStringLiteral("t"), QStringLiteral("b"));
-        tagged.insert(QStringLiteral("v"), QString::fromLatin1(value.toByteArray().toHex()));
-        break;
+        return tagged("b", QString::fromLatin1(value.toByteArray().toHex()));
     default:
-        tagged.insert(QStringLiteral("t"), QStringLiteral("?"));
-        tagged.insert(QStringLiteral("v"), QString::fromLatin1(value.typeName()));
-        break;
+        return tagged("?", QString::fromLatin1(value.typeName()));
     }
-    return tagged;
 }
 
 } // namespace
