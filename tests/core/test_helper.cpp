@@ -102,7 +102,6 @@ private slots:
         QTest::newRow("link with %") << Helper::MakeHtmlLink("50%3 off", "http://h/?q=%2", false) << "<a href='http://h/?q=%2' >50%3 off</a>";
         QTest::newRow("0 books") << FormatBookCount(0) << "0 Books";
         QTest::newRow("1 book") << FormatBookCount(1) << "1 Book";
-        QTest::newRow("2 books") << FormatBookCount(2) << "2 Books";
         QTest::newRow("caption") << FormatNameWithBookCount("Science", 12) << "Science (12 Books)";
         QTest::newRow("caption with %") << FormatNameWithBookCount("100%2 %1", 1) << "100%2 %1 (1 Book)";
         const QList<QPair<qint64, QString>> sizes = {{0, ""}, {1, "0 KB"}, {512, "1 KB"}, {1048576, "1024 KB"},

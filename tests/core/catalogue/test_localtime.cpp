@@ -36,22 +36,14 @@ QList<qint64> SampleInstants()
     return instants;
 }
 
-// Same instant, local date, clock time, offset and displayed text.
-bool SameLocalTime(const QDateTime &actual, const QDateTime &expected, QString *why)
+// The instant, local date and clock time, offset and displayed text, for comparing.
+QString Describe(const QDateTime &time)
 {
-    const QLocale locale = QLocale::system();
-    const QString actualText = locale.toString(actual, QLocale::ShortFormat);
-    const QString expectedText = locale.toString(expected, QLocale::ShortFormat);
-    if (actual.toMSecsSinceEpoch() == expected.toMSecsSinceEpoch() && actual.date() == expected.date()
-        && actual.time() == expected.time() && actual.offsetFromUtc() == expected.offsetFromUtc()
-        && actualText == expectedText)
-        return true;
-    *why = QStringLiteral("%1 (%2, offset %3) instead of %4 (%5, offset %6)")
-               .arg(actual.toString(Qt::ISODate), actualText)
-               .arg(actual.offsetFromUtc())
-               .arg(expected.toString(Qt::ISODate), expectedText)
-               .arg(expected.offsetFromUtc());
-    return false;
+    return QStringLiteral("%1 %2 offset %3 \"%4\"")
+        .arg(time.toMSecsSinceEpoch())
+        .arg(time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
+        .arg(time.offsetFromUtc())
+        .arg(QLocale::system().toString(time, QLocale::ShortFormat));
 }
 
 } // namespace
@@ -78,19 +70,14 @@ private slots:
         QFETCH(QByteArray, zone);
         ScopedTimeZone scoped(zone);
         const LocalTimeConverter converter;
-        QString why;
         for (const qint64 secs : SampleInstants()) {
             const QDateTime expected = QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toLocalTime();
             const QDateTime local = converter.FromSecsSinceEpoch(secs);
-            if (!SameLocalTime(local, expected, &why))
-                QFAIL(qPrintable(QStringLiteral("%1: %2").arg(secs).arg(why)));
-
+            QCOMPARE(Describe(local), Describe(expected));
             // The wall clock shown, taken as UTC and converted to local time.
             const QDateTime expectedWall = QDateTime(expected.date(), expected.time(), Qt::UTC).toLocalTime();
-            if (!SameLocalTime(converter.WallClockAsUtcToLocal(local), expectedWall, &why))
-                QFAIL(qPrintable(QStringLiteral("wall clock of %1: %2").arg(secs).arg(why)));
-            if (converter.ShortText(local) != QLocale::system().toString(expected, QLocale::ShortFormat))
-                QFAIL(qPrintable(QStringLiteral("text of %1").arg(secs)));
+            QCOMPARE(Describe(converter.WallClockAsUtcToLocal(local)), Describe(expectedWall));
+            QCOMPARE(converter.ShortText(local), QLocale::system().toString(expected, QLocale::ShortFormat));
         }
         QVERIFY(converter.WallClockAsUtcToLocal(QDateTime()).isNull());
     }
@@ -134,13 +121,12 @@ private slots:
             const QDateTime checkWall = QDateTime(check.date(), check.time(), Qt::UTC).toLocalTime();
             QCOMPARE(bulk.bookDateText, locale.toString(localDate.date(), QLocale::ShortFormat));
             QCOMPARE(bulk.firstPubText, locale.toString(firstWall, QLocale::ShortFormat));
-            QString why;
             for (const ItemBook *book : {&single, &bulk}) {
-                QVERIFY2(SameLocalTime(book->bookDate, localDate, &why), qPrintable(why));
-                QVERIFY2(SameLocalTime(book->firstPubTime, first, &why), qPrintable(why));
-                QVERIFY2(SameLocalTime(book->firstPubTimeLocal, firstWall, &why), qPrintable(why));
-                QVERIFY2(SameLocalTime(book->checkTime, check, &why), qPrintable(why));
-                QVERIFY2(SameLocalTime(book->checkTimeLocal, checkWall, &why), qPrintable(why));
+                QCOMPARE(Describe(book->bookDate), Describe(localDate));
+                QCOMPARE(Describe(book->firstPubTime), Describe(first));
+                QCOMPARE(Describe(book->firstPubTimeLocal), Describe(firstWall));
+                QCOMPARE(Describe(book->checkTime), Describe(check));
+                QCOMPARE(Describe(book->checkTimeLocal), Describe(checkWall));
             }
         }
     }
