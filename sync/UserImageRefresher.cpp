@@ -45,7 +45,10 @@ bool TryReadResult(FileDownloader *downloader, bool &succeeded)
 
 } // namespace
 
-UserImageRefresher::UserImageRefresher(QObject *parent) : QThreadExtend(parent) {}
+UserImageRefresher::UserImageRefresher(QObject *parent) : QThreadExtend(parent)
+{
+    connect(&decoder, &CoverDecoder::decoded, this, &UserImageRefresher::decoded);
+}
 
 UserImageRefresher::~UserImageRefresher()
 {
@@ -156,26 +159,19 @@ CoverImageState UserImageRefresher::GetCoverPixmap(const ItemComparePart &key, Q
         return CoverImageState::NoCover();
 
     const QString path = GetImageFilePath(key);
-    const QImage image = LoadCoverImage(path, size);
-    if (image.isNull()) {
-        // A broken file would never heal; the next request downloads the cover again.
+    QImage image;
+    switch (decoder.Take(key, path, size, image)) {
+    case CoverDecoder::Pending:
+        return CoverImageState::Loading();
+    case CoverDecoder::Failed:
+        // A broken (or absurd) file would never heal; the next request downloads the cover again.
         QFile::remove(path);
         return CoverImageState::NoCover();
+    case CoverDecoder::Ready:
+        break;
     }
     pixmap = QPixmap::fromImage(image);
     return CoverImageState(&pixmap, false);
-}
-
-QImage UserImageRefresher::LoadCoverImage(const QString &path, const QSize &size)
-{
-    QImage image(path);
-    if (image.width() <= 0)
-        return QImage();
-    if (size.isEmpty() || image.size() == size)
-        return image;
-    if (image.width() > size.width() || image.height() > size.height())
-        image = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return image;
 }
 
 bool UserImageRefresher::ProcessQueue()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CoverDecoder.h"
 #include "CoverImageState.h"
 #include "catalogue/ItemComparePart.h"
 #include "threads/QThreadExtend.h"
@@ -49,13 +50,11 @@ public:
     // a full queue drops its last key, and keys without a cover or being downloaded are refused.
     void QueueImage(const ItemComparePart &key, bool append = false);
 
-    // The cover for a view (GUI thread): cached covers are loaded into pixmap (when load is set)
-    // and shrunk to fit size; missing ones are queued and answered as loading.
+    // The cover for a view (GUI thread): a cached cover decoded at size (when load is set) goes
+    // into pixmap; one still being decoded, or missing and then queued, is answered as loading.
+    // The GUI thread never decodes: decoded tells when to ask again.
     CoverImageState GetCoverPixmap(const ItemComparePart &key, QPixmap &pixmap, bool load,
                                    const QSize &size);
-    // Decodes a cached cover, shrunk to fit size keeping its aspect (never enlarged).
-    // Null when the file cannot be decoded.
-    static QImage LoadCoverImage(const QString &path, const QSize &size);
 
     // One pass: starts downloads from the queue and collects finished ones.
     // False when it ended because the worker is to stop.
@@ -69,6 +68,8 @@ public:
 
 signals:
     void completed(bool isSucc, const QVariant &uid, const QVariant &compare);
+    // A cached cover asked for by GetCoverPixmap is decoded (or found undecodable).
+    void decoded(const QVariant &uid, const QVariant &compare);
 
 protected:
     void DoRun() override;
@@ -101,4 +102,5 @@ private:
     QReadWriteLock queueLock;
     // Set once before the worker starts, then only read.
     QString cacheFolder;
+    CoverDecoder decoder;
 };

@@ -31,6 +31,28 @@ QByteArray Jpeg(const QSize &size)
     return bytes;
 }
 
+// Only the headers of a 24-bit BMP of the given size: no pixel follows.
+QByteArray BmpHeaderOnly(int width, int height)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint8('B') << quint8('M') << quint32(54 + 3LL * width * height) << quint32(0) << quint32(54);
+    out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(24) << quint32(0)
+        << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
+    return bytes;
+}
+
+// Asks for a cover as a view does: again once its decoding has been reported.
+CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemComparePart &key, QPixmap &pixmap)
+{
+    QSignalSpy decoded(&refresher, &UserImageRefresher::decoded);
+    CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+    if (state.loading && refresher.IsImageCached(key) && !refresher.IsImagePending(key) && decoded.wait(5000))
+        state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+    return state;
+}
+
 QByteArray CoverPath(qint64 uid)
 {
     return "/local/images/" + QByteArray::number(uid) + "_201.jpg";
@@ -159,7 +181,9 @@ void TestCovers::coverStates()
     QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
     CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
     QVERIFY(!state.HasImage() && !state.loading);
-    state = refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize);
+    // Never decoded on the caller's (GUI) thread: loading until the decoder reports it.
+    QVERIFY(refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize).loading);
+    state = AskUntilDecoded(refresher, {3, 3}, pixmap);
     QCOMPARE(state.image, &pixmap);
     QVERIFY(!state.loading);
     QCOMPARE(pixmap.size(), QSize(120, 180));
@@ -167,25 +191,31 @@ void TestCovers::coverStates()
 
 void TestCovers::cachedCoversAreShrunkNotEnlarged_data()
 {
-    QTest::addColumn<QSize>("stored");
+    QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QSize>("wanted");
-    QTest::addColumn<QSize>("shown");
-    QTest::newRow("tall") << QSize(400, 600) << CoverSize << QSize(145, 218);
-    QTest::newRow("wide") << QSize(436, 218) << CoverSize << QSize(218, 109);
-    QTest::newRow("exact") << QSize(218, 218) << CoverSize << QSize(218, 218);
-    QTest::newRow("small") << QSize(100, 150) << CoverSize << QSize(100, 150);
-    QTest::newRow("no size known yet") << QSize(400, 600) << QSize() << QSize(400, 600);
+    QTest::addColumn<QSize>("shown"); // 0x0: refused, shown as no cover
+    QTest::newRow("tall") << Jpeg(QSize(400, 600)) << CoverSize << QSize(145, 218);
+    QTest::newRow("wide") << Jpeg(QSize(436, 218)) << CoverSize << QSize(218, 109);
+    QTest::newRow("exact") << Jpeg(QSize(218, 218)) << CoverSize << QSize(218, 218);
+    QTest::newRow("small") << Jpeg(QSize(100, 150)) << CoverSize << QSize(100, 150);
+    QTest::newRow("no size known yet") << Jpeg(QSize(400, 600)) << QSize() << QSize(400, 600);
+    QTest::newRow("wider than any cover") << Jpeg(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
+    QTest::newRow("header claims 16000x16000") << BmpHeaderOnly(16000, 16000) << CoverSize << QSize(0, 0);
+    QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
 }
 
 void TestCovers::cachedCoversAreShrunkNotEnlarged()
 {
-    QFETCH(QSize, stored);
+    QFETCH(QByteArray, stored);
     QFETCH(QSize, wanted);
     QFETCH(QSize, shown);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
-    QVERIFY(TestSandbox::WriteBytes(path, Jpeg(stored)));
-    QCOMPARE(UserImageRefresher::LoadCoverImage(path, wanted).size(), shown);
+    QVERIFY(TestSandbox::WriteBytes(path, stored));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
+    QVERIFY(clock.elapsed() < 1000);
 }
 
 void TestCovers::undecodableCacheFileIsDeletedAndFetchedAgain()
@@ -195,7 +225,7 @@ void TestCovers::undecodableCacheFileIsDeletedAndFetchedAgain()
     const ItemComparePart key(40, 41);
     QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath(key), "<html>502 Bad Gateway</html>"));
     QPixmap pixmap;
-    CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+    CoverImageState state = AskUntilDecoded(refresher, key, pixmap);
     QVERIFY(!state.HasImage() && !state.loading);
     QVERIFY(!refresher.IsImageCached(key));
 
@@ -230,7 +260,7 @@ void TestCovers::aPassOfCoversLandsInTheCacheReportedOnce()
 
     QPixmap pixmap;
     for (qint64 uid = 101; uid <= 105; ++uid) {
-        QVERIFY(refresher.GetCoverPixmap({uid, 7}, pixmap, true, CoverSize).HasImage());
+        QVERIFY(AskUntilDecoded(refresher, {uid, 7}, pixmap).HasImage());
         QCOMPARE(pixmap.size(), QSize(145, 218));
     }
 }

@@ -262,6 +262,7 @@ void MainWindow::ConnectWorkers(bool startWorkers)
     connect(&dataRefresher, &UserDataLoader::message, this, &MainWindow::run_action_userDataRefreshing);
     connect(&dataRefresher, &UserDataLoader::completed, this, &MainWindow::run_action_userDataRefreshed);
     connect(&imageRefresher, &UserImageRefresher::completed, this, &MainWindow::run_action_refresh_image_downloaded);
+    connect(&imageRefresher, &UserImageRefresher::decoded, this, &MainWindow::run_action_cover_decoded);
 
     newVersionLabel = new QLabel(this);
     newVersionLabel->hide();

@@ -84,6 +84,7 @@ public slots:
     void run_action_userDataRefreshing(const QString &text);
     void run_action_userDataRefreshed(bool isSucc, bool isrecalc);
     void run_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare);
+    void run_action_cover_decoded(const QVariant &uid, const QVariant &compare);
     void run_action_show_new_version(const QString &newVersion);
     void run_action_show_loaditems_count();
     void run_action_start_check_version();
@@ -233,6 +234,7 @@ private:
     DisplayPageState pageState;
     NativeConfigLoader config;
     ItemComparePart detailsCoverKey;
+    bool detailsCoverLoading = false;
     bool startHidden = false;
     bool maximizeWhenShown = false;
     bool gaveUp = false;

@@ -97,6 +97,7 @@ void MainWindow::SetSingleInfoBookCover(const ItemComparePart &key)
     QPixmap pixmap;
     const CoverImageState state =
         imageRefresher.GetCoverPixmap(key, pixmap, true, ui->lblShowBookCover->size());
+    detailsCoverLoading = state.loading;
     if (state.HasImage())
         ui->lblShowBookCover->setPixmap(*state.image);
     else if (state.loading)

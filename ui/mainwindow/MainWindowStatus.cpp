@@ -258,6 +258,23 @@ void MainWindow::run_action_refresh_image_downloaded(bool isSucc, const QVariant
         SetSingleInfoBookCover(isSucc ? key : Const::EmptyComparePart);
 }
 
+void MainWindow::run_action_cover_decoded(const QVariant &uid, const QVariant &compare)
+{
+    if (IsClosingOrCloseStarted())
+        return;
+    QMutexLocker locker(&mainMutex);
+    const ItemComparePart key(uid.toLongLong(), compare.toLongLong());
+    if (viewController.IsImageView() && PendingCoverShown(key)) {
+        QPixmap pixmap;
+        const CoverImageState state = imageRefresher.GetCoverPixmap(key, pixmap, true, QSize(218, 218));
+        // Still loading: the pane's size was decoded, the tile's own follows.
+        if (!state.loading)
+            viewController.UpdateItemImage(key, state);
+    }
+    if (key == detailsCoverKey && detailsCoverLoading)
+        SetSingleInfoBookCover(key);
+}
+
 void MainWindow::run_action_show_new_version(const QString &newVersion)
 {
     if (IsClosingOrCloseStarted())

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "catalogue/ItemComparePart.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <QThreadPool>
+
+// Decodes cached cover files on a thread of its own, straight to the size they are shown at,
+// and hands the images back to the GUI thread, which only turns them into pixmaps. The size
+// in a file's header is checked before decoding: absurd images count as undecodable.
+class CoverDecoder : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxSide = 10000;
+    static constexpr qint64 MaxPixels = 16LL * 1024 * 1024;
+    // Requests beyond this many wait no more: the oldest ones (pages left behind) are dropped.
+    static constexpr int MaxWaiting = 420;
+
+    enum Outcome { Pending, Ready, Failed };
+
+    explicit CoverDecoder(QObject *parent = nullptr);
+    ~CoverDecoder() override;
+
+    // Any thread: the file shrunk to fit size keeping its aspect (never enlarged; an empty size
+    // keeps the file's own). Null when it cannot be decoded or its size is refused.
+    static QImage Decode(const QString &path, const QSize &size);
+
+    // The decoded image of the file for key at size once it is ready (handed out once), a
+    // failure, or Pending after queueing it (newest first); decoded is emitted when it is done.
+    Outcome Take(const ItemComparePart &key, const QString &path, const QSize &size, QImage &image);
+    // Drops what waits and waits for the decode in progress.
+    void Stop();
+
+signals:
+    void decoded(const QVariant &uid, const QVariant &compare);
+
+private:
+    struct Request
+    {
+        ItemComparePart key;
+        QSize size;
+        QString path;
+    };
+    struct Result
+    {
+        QImage image;
+        bool failed;
+    };
+    using Slot = QPair<ItemComparePart, quint64>;
+    static Slot SlotOf(const ItemComparePart &key, const QSize &size);
+    void Drain();
+
+    QMutex mutex; // guards everything below; never held while decoding or emitting
+    QList<Request> waiting;
+    QHash<Slot, Result> done;
+    QList<Slot> doneOrder;
+    bool draining = false;
+    bool stopped = false;
+    QThreadPool pool;
+};
