@@ -95,8 +95,7 @@ void CoverDecoder::Drain()
             if (!done.contains(slot))
                 doneOrder.append(slot);
             done.insert(slot, Result{image, image.isNull()});
-            // Images nobody took (their page was left) are not kept for ever.
-            while (doneOrder.size() > MaxWaiting)
+            while (doneOrder.size() > MaxUntaken)
                 done.remove(doneOrder.takeFirst());
         }
         emit decoded(QVariant(request.key.uid), QVariant(request.key.imageCompId));

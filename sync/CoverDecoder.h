@@ -22,6 +22,8 @@ public:
     static constexpr qint64 MaxPixels = 16LL * 1024 * 1024;
     // Requests beyond this many wait no more: the oldest ones (pages left behind) are dropped.
     static constexpr int MaxWaiting = 420;
+    // Decoded images nobody took (their page was left) are dropped beyond this many.
+    static constexpr int MaxUntaken = 64;
 
     enum Outcome { Pending, Ready, Failed };
 

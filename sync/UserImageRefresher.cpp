@@ -52,6 +52,7 @@ UserImageRefresher::UserImageRefresher(QObject *parent) : QThreadExtend(parent)
 
 UserImageRefresher::~UserImageRefresher()
 {
+    decoder.Stop();
     Stop();
     // Covers for which no pass ran (ProcessQueue called without the thread) end here too.
     StopActiveDownloads();
