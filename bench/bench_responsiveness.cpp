@@ -228,7 +228,27 @@ void Report(Op op, const Result &r)
     out.flush();
 }
 
-int RunOneSize(int books)
+// Two catalogues of the size: the one in place at start and a refreshed one.
+bool MakeCatalogues(int books, const QString &first, const QString &refreshed)
+{
+    CatalogueGeneratorOptions options;
+    options.books = books;
+    options.categories = 40;
+    options.password = Helper::GetCatalogPassword().toUtf8();
+    QString error;
+    if (!CatalogueGenerator::Generate(options, first, nullptr, &error)) {
+        out << "cannot make the catalogue: " << error << '\n';
+        return false;
+    }
+    options.seed = 2;
+    if (!CatalogueGenerator::Generate(options, refreshed, nullptr, &error)) {
+        out << "cannot make the refreshed catalogue: " << error << '\n';
+        return false;
+    }
+    return true;
+}
+
+int RunOneSize(const QString &firstPath, const QString &refreshedPath)
 {
     QTemporaryDir home;
     if (!home.isValid())
@@ -237,21 +257,10 @@ int RunOneSize(int books)
     QStandardPaths::setTestModeEnabled(true);
     Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:9"), QStringLiteral("http://127.0.0.1:9"),
                                      QString());
+    // The catalogue sits in its slot, as after an earlier download.
     const QString slotPath = CatalogueSlots::MakeCatalogueFileName(0);
-    const QString refreshedPath = home.filePath(QStringLiteral("refreshed.rfile"));
-    CatalogueGeneratorOptions options;
-    options.books = books;
-    options.categories = 40;
-    options.password = Helper::GetCatalogPassword().toUtf8();
-    QString error;
-    if (slotPath.isEmpty() || !CatalogueGenerator::Generate(options, slotPath, nullptr, &error)
-        || !CatalogueSlots::WritePreFile(0)) {
-        out << "ERROR|cannot place the catalogue: " << error << '\n';
-        return 1;
-    }
-    options.seed = 2;
-    if (!CatalogueGenerator::Generate(options, refreshedPath, nullptr, &error)) {
-        out << "ERROR|cannot make the refreshed catalogue: " << error << '\n';
+    if (slotPath.isEmpty() || !QFile::rename(firstPath, slotPath) || !CatalogueSlots::WritePreFile(0)) {
+        out << "ERROR|cannot place the catalogue\n";
         return 1;
     }
     ResetPeakMemory();
@@ -476,9 +485,17 @@ SizeRun RunChild(const QString &program, int books)
 {
     SizeRun run;
     run.books = books;
+    // Made here, so that the child's peak memory is the window's alone.
+    QTemporaryDir files;
+    const QString first = files.filePath(QStringLiteral("first.rfile"));
+    const QString refreshed = files.filePath(QStringLiteral("refreshed.rfile"));
+    if (!files.isValid() || !MakeCatalogues(books, first, refreshed)) {
+        run.error = QStringLiteral("no catalogue");
+        return run;
+    }
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(program, {QString::fromLatin1(kChildFlag), QString::number(books)});
+    child.start(program, {QString::fromLatin1(kChildFlag), QString::number(books), first, refreshed});
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit) {
         run.error = QStringLiteral("the run crashed");
     }
@@ -515,7 +532,7 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc == 3 && qstrcmp(argv[1], kChildFlag) == 0) {
+    if (argc == 5 && qstrcmp(argv[1], kChildFlag) == 0) {
         // The window's own diagnostics would bury the table.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
             if (type == QtCriticalMsg || type == QtFatalMsg)
@@ -527,7 +544,7 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         QApplication::setStyle(QStringLiteral("Fusion"));
         app.setQuitOnLastWindowClosed(false);
-        return RunOneSize(QString::fromLocal8Bit(argv[2]).toInt());
+        return RunOneSize(QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
     }
 
     QCoreApplication app(argc, argv);

@@ -17,7 +17,9 @@
 #include <QWriteLocker>
 
 namespace {
-const int RunSliceMs = 300;
+// How often a waiting caller checks whether its worker is asked to stop: a stop from the GUI
+// thread (Clear All Cache) waits this long at most for the transfer to be abandoned.
+const int RunSliceMs = 20;
 }
 
 FileDownloader::FileDownloader(const ItemComparePart &tag, const QString &url, IBaseCloseable *closeable,

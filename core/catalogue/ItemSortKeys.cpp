@@ -51,6 +51,21 @@ bool ItemSortKeys::Load(DatabaseHolder *holder)
             select.append(QLatin1Char('"') + name + QLatin1Char('"'));
     }
 
+    // The scan touches every page of the table: a small page cache meanwhile keeps it from
+    // holding a second copy of the file next to the catalogue still in use.
+    QSqlQuery pragma(holder->db);
+    pragma.exec(QStringLiteral("PRAGMA cache_size"));
+    const QVariant cacheSize = pragma.next() ? pragma.value(0) : QVariant();
+    pragma.finish();
+    pragma.exec(QStringLiteral("PRAGMA cache_size = 2000"));
+    const bool read = ReadRows(holder, select);
+    if (cacheSize.isValid())
+        pragma.exec(QStringLiteral("PRAGMA cache_size = %1").arg(cacheSize.toLongLong()));
+    return read;
+}
+
+bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
+{
     QSqlQuery query(holder->db);
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("select %1 from %2 order by rowid")
@@ -91,12 +106,28 @@ bool ItemSortKeys::Load(DatabaseHolder *holder)
         if (rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid))
             entries.append(rows.at(i).entry);
     }
+    if (!entries.isEmpty()) {
+        const qint64 span = entries.last().uid - entries.first().uid + 1;
+        if (span <= qint64(entries.size()) * 4 + 1024) {
+            firstUid = entries.first().uid;
+            denseIndex.fill(-1, int(span));
+            for (int i = 0; i < entries.size(); ++i)
+                denseIndex[int(entries.at(i).uid - firstUid)] = i;
+        }
+    }
     loaded = true;
     return true;
 }
 
 const ItemSortKeys::Entry *ItemSortKeys::Find(qint64 uid) const
 {
+    if (!denseIndex.isEmpty()) {
+        const qint64 offset = uid - firstUid;
+        if (offset < 0 || offset >= denseIndex.size())
+            return nullptr;
+        const qint32 index = denseIndex.at(int(offset));
+        return index < 0 ? nullptr : &entries.at(index);
+    }
     const auto found = std::lower_bound(entries.cbegin(), entries.cend(), uid,
                                         [](const Entry &entry, qint64 id) { return entry.uid < id; });
     return found != entries.cend() && found->uid == uid ? &*found : nullptr;
@@ -106,5 +137,8 @@ void ItemSortKeys::Clear()
 {
     entries.clear();
     entries.squeeze();
+    denseIndex.clear();
+    denseIndex.squeeze();
+    firstUid = 0;
     loaded = false;
 }

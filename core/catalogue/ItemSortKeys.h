@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QVector>
 
 class DatabaseHolder;
@@ -34,7 +35,14 @@ public:
     void Clear();
 
 private:
+    // The scan itself, with the column list to select.
+    bool ReadRows(DatabaseHolder *holder, const QStringList &select);
+
     // By uid, one entry per valid book.
     QVector<Entry> entries;
+    // When the ids are dense enough: the index of each id's entry (or -1) from firstUid on,
+    // so that ordering a million ids costs no binary searches.
+    QVector<qint32> denseIndex;
+    qint64 firstUid = 0;
     bool loaded = false;
 };

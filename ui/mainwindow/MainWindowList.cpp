@@ -190,11 +190,21 @@ void MainWindow::FillPageComboBox(QComboBox *combo, int pageCount, int currentPa
     if (!combo)
         return;
     const bool blocked = combo->blockSignals(true);
-    combo->clear();
-    for (int i = 1; i <= pageCount; ++i)
-        combo->addItem(QStringLiteral(" %1 / %2").arg(i).arg(pageCount));
+    // The items depend on the page count only: a page move in a large folder (ten thousand
+    // pages) keeps them and just moves the current one.
+    const QString last = QStringLiteral(" %1 / %1").arg(pageCount);
+    if (combo->count() != pageCount || (pageCount > 0 && combo->itemText(pageCount - 1) != last)) {
+        combo->clear();
+        QStringList items;
+        items.reserve(pageCount);
+        for (int i = 1; i <= pageCount; ++i)
+            items.append(QStringLiteral(" %1 / %2").arg(i).arg(pageCount));
+        combo->addItems(items);
+    }
     if (currentPage > 0 && currentPage <= pageCount)
         combo->setCurrentIndex(currentPage - 1);
+    else if (pageCount > 0)
+        combo->setCurrentIndex(0); // as after refilling
     combo->blockSignals(blocked);
 }
 
