@@ -172,14 +172,18 @@ private slots:
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("ascending");
-        for (int type : {1, 2, 3, 4, 5, 6, 8})
-            for (bool ascending : {false, true})
-                QTest::addRow("type %d %s", type, ascending ? "asc" : "desc") << type << ascending;
+        QTest::addColumn<qint64>("spread"); // dense ids, or ids too far apart for an index
+        for (qint64 spread : {1, 100000})
+            for (int type : {1, 2, 3, 4, 5, 6, 8})
+                for (bool ascending : {false, true})
+                    QTest::addRow("type %d %s, ids x%lld", type, ascending ? "asc" : "desc", spread)
+                        << type << ascending << spread;
     }
     void storedKeysOrderAsRecords()
     {
         QFETCH(int, type);
         QFETCH(bool, ascending);
+        QFETCH(qint64, spread);
         ItemDataSaver saver;
         QWriteLockerExt2 token(&saver.lock);
         QSqlDatabase &db = saver.database->db;
@@ -204,9 +208,12 @@ private slots:
         };
         for (const char *row : rows)
             QVERIFY(q.exec(QStringLiteral("insert into published_bookinfo values (%1)").arg(QLatin1String(row))));
+        QVERIFY(q.exec(QStringLiteral("update published_bookinfo set UID = UID * %1").arg(spread)));
         QVERIFY(saver.sortKeys->Load(saver.database));
         QCOMPARE(saver.sortKeys->Count(), 6); // 1, 2, 4, 5, 6 (first row) and 8
-        const QList<qint64> ids{8, 3, 1, 9, 2, 6, 4, 0, 5, 1, 7, 4};
+        QList<qint64> ids;
+        for (qint64 id : {8, 3, 1, 9, 2, 6, 4, 0, 5, 1, 7, 4, -1})
+            ids << id * spread;
         QList<qint64> byKeys;
         saver.SortBookIds(static_cast<ItemBookSortType>(type), ascending, &ids, byKeys, token);
         saver.sortKeys->Clear();
