@@ -71,9 +71,12 @@ public:
     // from the previous catalogue. Takes storeMutex and then `lock` itself.
     bool LoadDatabase(const QString &filePath);
     // Opens the holder's connection read-only through the cipher driver, tunes it and checks
-    // that the file is a readable catalogue (its schema reads and it has the book table).
-    // On failure the holder is left unregistered and closed.
-    static bool OpenDatabase(DatabaseHolder *holder, const QString &filePath);
+    // that the file is a readable catalogue (plain tables only, the book table, a summary that
+    // reads alike by name and holds the guid). On failure the holder is left unregistered and
+    // closed, and the reason is on the debug stream after "SQL Error: ". An empty password
+    // stands for the program's catalogue password.
+    static bool OpenDatabase(DatabaseHolder *holder, const QString &filePath,
+                             const QByteArray &password = QByteArray());
     // Reads the catalogue summary from "native_loadrecall".
     static void ReadLoadRecall(DatabaseHolder *holder, QString &statusText, QString &currentGuid,
                                qint64 &knownBookCount);
@@ -120,7 +123,10 @@ public:
     ItemSortKeys *sortKeys;
 
 private:
-    static bool IsReadableCatalogue(DatabaseHolder *holder);
+    static bool IsReadableCatalogue(DatabaseHolder *holder, QString *problem);
+    // Whether a catalogue query on the calling thread is to end now (the program closes, or
+    // the thread's worker is asked to stop).
+    static bool IsQueryToStop();
     // Frees a catalogue's records and its connection.
     static void FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories, BookHash *books,
                               ItemSortKeys *sortKeys, DatabaseHolder *holder);

@@ -6,18 +6,24 @@
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemCategory.h"
 #include "catalogue/ItemSortKeys.h"
+#include "cipher/SqlCipherInterrupt.h"
+#include "threads/NativeHelper.h"
+#include "threads/QThreadExtend.h"
 #include "threads/QWriteLockerExt2.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QLocale>
 #include <QMutexLocker>
+#include <QMultiHash>
 #include <QReadLocker>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QWriteLocker>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 const QString CipherDriverName = QStringLiteral("SQLITECIPHER");
@@ -76,10 +82,13 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
     return true;
 }
 
-bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath)
+bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath, const QByteArray &password)
 {
     if (!holder)
         return false;
+    // Queries of a worker that is asked to stop, and every query once the program closes,
+    // end at once, whatever the catalogue makes them do.
+    SqlCipherInterrupt::SetStopCheck(&IsQueryToStop);
     QWriteLocker locker(&holder->lock);
 
     holder->Register(CipherDriverName);
@@ -87,7 +96,7 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
     db.setDatabaseName(filePath);
     db.setConnectOptions(ConnectOptions);
     // Deciphered immediately before use; the plain password is kept nowhere else.
-    db.setPassword(Helper::GetCatalogPassword());
+    db.setPassword(password.isEmpty() ? Helper::GetCatalogPassword() : QString::fromUtf8(password));
     const bool opened = db.open();
     db.setPassword(QString());
     if (!opened) {
@@ -107,9 +116,10 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
         query.exec(QString::fromLatin1(pragma)); // a failing PRAGMA is ignored
     }
 
-    if (!IsReadableCatalogue(holder)) {
+    QString problem;
+    if (!IsReadableCatalogue(holder, &problem)) {
         qDebug().noquote() << QStringLiteral("SQL Error: ") + filePath
-                                  + QStringLiteral(" is not a readable catalogue");
+                                  + QStringLiteral(" is not a readable catalogue (%1)").arg(problem);
         holder->Unregister();
         return false;
     }
@@ -118,40 +128,122 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
 
 namespace {
 
+const QString LoadRecallTable = QStringLiteral("native_loadrecall");
+const QStringList LoadRecallNames = {
+    QStringLiteral("current_guid"),          QStringLiteral("free_ebooks_count"),
+    QStringLiteral("current_ebooks_count"),  QStringLiteral("free_ebooks_week_new"),
+    QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("current_time_utc")};
+
+QString LoadRecallSql(const QString &name)
+{
+    return QStringLiteral("select pvalue from native_loadrecall where pname='%1'").arg(name);
+}
+
 // Reads every row of the query; false on any error, a damaged page included.
-bool ReadsCleanly(const QSqlDatabase &db, const QString &sql, QStringList *firstColumn = nullptr)
+bool ReadsCleanly(const QSqlDatabase &db, const QString &sql,
+                  const std::function<void(const QSqlQuery &)> &row = nullptr)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.exec(sql))
         return false;
     while (query.next()) {
-        if (firstColumn)
-            firstColumn->append(query.value(0).toString());
+        if (row)
+            row(query);
     }
     return !query.lastError().isValid();
 }
 
+// The statement without comments, its blanks folded: what SQLite will parse.
+QString PlainStatement(QString sql)
+{
+    static const QRegularExpression comments(QStringLiteral("/\\*.*?(\\*/|$)|--[^\\n]*"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+    return sql.replace(comments, QStringLiteral(" ")).simplified();
+}
+
+// Only plain tables and indexes: a view, a trigger or a virtual table runs SQL of the file's
+// own whenever it is read, which could take for ever.
+bool IsPlainObject(const QString &type, const QString &sql)
+{
+    static const QRegularExpression table(QStringLiteral("^CREATE TABLE\\b"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression index(QStringLiteral("^CREATE (UNIQUE )?INDEX\\b"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    if (type == QLatin1String("table"))
+        return table.match(PlainStatement(sql)).hasMatch();
+    // Indexes SQLite makes for keys have no statement.
+    return type == QLatin1String("index") && (sql.isEmpty() || index.match(PlainStatement(sql)).hasMatch());
+}
+
 } // namespace
 
-bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder)
+bool ItemDataSaver::IsQueryToStop()
 {
-    // A file can open and still be unreadable (another key, a damaged page, not a database at
-    // all). Before it may replace a catalogue, read its schema, the small summary and category
-    // tables whole, and the first and last book (the book table's outer pages).
+    if (NativeHelper::IsClosing())
+        return true;
+    QThreadExtend *worker = QThreadExtend::CurrentWorker();
+    return worker && worker->IsCloseRequested();
+}
+
+bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem)
+{
+    // A file can open and still be unreadable (another key, a damaged page or index, not a
+    // database at all, SQL of its own). Before it may replace a catalogue: its schema holds
+    // plain tables and indexes only, the book table among them; the small summary and category
+    // tables read whole; every summary value reads the same by name, as the loader reads it
+    // (through the summary's index), and the guid is there; the first and last book read (the
+    // book table's outer pages).
+    const auto refuse = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
     const QSqlDatabase &db = holder->db;
     QStringList tables;
-    if (!ReadsCleanly(db, QStringLiteral("select name from sqlite_master where type='table'"), &tables)
-        || !tables.contains(Const::TablePublishedBookInfo))
-        return false;
-    for (const QString &table : {QStringLiteral("native_loadrecall"), Const::TableRuntimeCatalogInfo}) {
-        if (tables.contains(table) && !ReadsCleanly(db, QStringLiteral("select * from %1").arg(table)))
-            return false;
+    bool plain = true;
+    if (!ReadsCleanly(db, QStringLiteral("select type, name, sql from sqlite_master"),
+                      [&tables, &plain](const QSqlQuery &row) {
+                          const QString type = row.value(0).toString();
+                          plain = plain && IsPlainObject(type, row.value(2).toString());
+                          if (type == QLatin1String("table"))
+                              tables.append(row.value(1).toString());
+                      }))
+        return refuse(QStringLiteral("its schema cannot be read"));
+    if (!plain)
+        return refuse(QStringLiteral("it holds views, triggers or virtual tables"));
+    for (const QString &table : {Const::TablePublishedBookInfo, LoadRecallTable}) {
+        if (!tables.contains(table))
+            return refuse(QStringLiteral("it has no table %1").arg(table));
     }
-    return ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid limit 1")
-                                .arg(Const::TablePublishedBookInfo))
-           && ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid desc limit 1")
-                                   .arg(Const::TablePublishedBookInfo));
+
+    QMultiHash<QString, QVariant> summary;
+    if (!ReadsCleanly(db, QStringLiteral("select pname, pvalue from native_loadrecall"),
+                      [&summary](const QSqlQuery &row) {
+                          const QString name = row.value(0).toString();
+                          if (LoadRecallNames.contains(name))
+                              summary.insert(name, row.value(1));
+                      }))
+        return refuse(QStringLiteral("its summary cannot be read"));
+    for (const QString &name : LoadRecallNames) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        const bool found = query.exec(LoadRecallSql(name)) && query.next();
+        if (query.lastError().isValid() || found != summary.contains(name)
+            || (found && !summary.contains(name, query.value(0))))
+            return refuse(QStringLiteral("its summary reads differently by name"));
+        if (name == LoadRecallNames.first() && (!found || query.value(0).toString().isEmpty()))
+            return refuse(QStringLiteral("its summary has no catalogue guid"));
+    }
+
+    if (tables.contains(Const::TableRuntimeCatalogInfo)
+        && !ReadsCleanly(db, QStringLiteral("select * from %1").arg(Const::TableRuntimeCatalogInfo)))
+        return refuse(QStringLiteral("its categories cannot be read"));
+    if (!ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid limit 1").arg(Const::TablePublishedBookInfo))
+        || !ReadsCleanly(db, QStringLiteral("select * from %1 order by rowid desc limit 1")
+                                 .arg(Const::TablePublishedBookInfo)))
+        return refuse(QStringLiteral("its books cannot be read"));
+    return true;
 }
 
 QVariant ItemDataSaver::QuerySingleValue(DatabaseHolder *holder, const QString &sql)
@@ -170,8 +262,7 @@ QVariant ItemDataSaver::QuerySingleValue(DatabaseHolder *holder, const QString &
 
 QVariant ItemDataSaver::GetLoadRecallValue(DatabaseHolder *holder, const QString &name)
 {
-    return QuerySingleValue(
-        holder, QStringLiteral("select pvalue from native_loadrecall where pname='%1'").arg(name));
+    return QuerySingleValue(holder, LoadRecallSql(name));
 }
 
 void ItemDataSaver::ReadLoadRecall(DatabaseHolder *holder, QString &statusText,

@@ -2,6 +2,7 @@
 
 #include "cipher/CipherVfs.h"
 #include "cipher/SqlCipherConnection.h"
+#include "cipher/SqlCipherInterrupt.h"
 #include "cipher/SqlCipherResult.h"
 #include "cipher/SqlCipherTypes.h"
 
@@ -93,7 +94,10 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
     }
     const QFileInfo info(db);
     if (!info.exists() || !info.isFile()) {
-        FailOpen(QStringLiteral("the catalogue file does not exist: %1").arg(db), SQLITE_CANTOPEN);
+        const QString what = !info.exists() ? QStringLiteral("does not exist")
+                             : info.isDir() ? QStringLiteral("is a directory")
+                                            : QStringLiteral("is not a regular file");
+        FailOpen(QStringLiteral("the catalogue file %1: %2").arg(what, db), SQLITE_CANTOPEN);
         return false;
     }
     if (password.isEmpty()) {
@@ -122,12 +126,16 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
         return false;
     }
     sqlite3_busy_timeout(handle, busyTimeout);
+    SqlCipherInterrupt::Install(handle);
 
     // Read the schema now: a damaged catalogue fails here rather than at the first query.
     sqlite3_stmt *check = nullptr;
     int checkRc = sqlite3_prepare_v2(handle, "SELECT count(*) FROM sqlite_master", -1, &check, nullptr);
-    if (checkRc == SQLITE_OK)
+    if (checkRc == SQLITE_OK) {
+        qint64 spentNs = 0;
+        SqlCipherInterrupt::Step timing(spentNs);
         checkRc = sqlite3_step(check);
+    }
     const QString checkText = QString::fromUtf8(sqlite3_errmsg(handle));
     sqlite3_finalize(check);
     if (checkRc != SQLITE_ROW) {

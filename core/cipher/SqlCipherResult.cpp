@@ -2,6 +2,7 @@
 
 #include "cipher/SqlCipherConnection.h"
 #include "cipher/SqlCipherDriver.h"
+#include "cipher/SqlCipherInterrupt.h"
 #include "cipher/SqlCipherTypes.h"
 
 #include <QDateTime>
@@ -214,7 +215,11 @@ SqlCipherResult::StepResult SqlCipherResult::StepLocked()
 {
     sqlite3 *db = sqlite3_db_handle(stmt);
     DbMutexLocker dbLocker(db);
-    const int rc = sqlite3_step(stmt);
+    int rc;
+    {
+        SqlCipherInterrupt::Step timing(spentNs);
+        rc = sqlite3_step(stmt);
+    }
     if (rc == SQLITE_ROW) {
         ++stepIndex;
         onRow = true;
@@ -232,6 +237,7 @@ SqlCipherResult::StepResult SqlCipherResult::StepLocked()
 bool SqlCipherResult::RewindLocked()
 {
     sqlite3_reset(stmt);
+    spentNs = 0;
     stepIndex = -1;
     onRow = false;
     exhausted = false;

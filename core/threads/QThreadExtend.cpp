@@ -2,6 +2,8 @@
 
 #include "threads/NativeHelper.h"
 
+#include <QDeadlineTimer>
+
 QThreadExtend::QThreadExtend(QObject *parent)
     : QObject(parent), thread(this), closeable(this)
 {
@@ -36,6 +38,39 @@ void QThreadExtend::Stop()
     stateLock.unlock();
 }
 
+bool QThreadExtend::StopWithin(int timeoutMs)
+{
+    QDeadlineTimer deadline(qMax(0, timeoutMs));
+    if (!startMutex.tryLock(qMax(0, timeoutMs)))
+        return false;
+    bool ended = true;
+    if (thread.isRunning()) {
+        stateLock.lockForWrite();
+        stopRequested = true;
+        stateLock.unlock();
+        thread.requestInterruption();
+        thread.quit();
+        ended = thread.wait(deadline);
+    }
+    // A worker that goes on keeps its stop request.
+    if (ended) {
+        stateLock.lockForWrite();
+        stopRequested = false;
+        stateLock.unlock();
+    }
+    startMutex.unlock();
+    return ended;
+}
+
+namespace {
+thread_local QThreadExtend *t_currentWorker = nullptr;
+}
+
+QThreadExtend *QThreadExtend::CurrentWorker()
+{
+    return t_currentWorker;
+}
+
 bool QThreadExtend::IsDone()
 {
     QReadLocker locker(&stateLock);
@@ -49,7 +84,9 @@ bool QThreadExtend::IsRunning() const
 
 void QThreadExtend::Run()
 {
+    t_currentWorker = this;
     DoRun();
+    t_currentWorker = nullptr;
 }
 
 bool QThreadExtend::IsCloseRequested()

@@ -20,6 +20,10 @@ public:
 
     void StartIfNotRunning();
     void Stop();
+    // Asks the worker to stop and waits at most timeoutMs; true when its thread has ended.
+    bool StopWithin(int timeoutMs);
+    // The worker whose DoRun runs on the calling thread; null on any other thread.
+    static QThreadExtend *CurrentWorker();
     bool IsDone();
     bool IsRunning() const;
 

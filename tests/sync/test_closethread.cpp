@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
+
 namespace {
 
 QMutex logMutex;
@@ -40,6 +42,21 @@ private:
     QString name;
 };
 
+// A worker that neither the closing flag nor its stop request reaches.
+class StuckWorker : public QThreadExtend
+{
+public:
+    ~StuckWorker() override { Stop(); }
+    std::atomic<bool> release{false};
+
+protected:
+    void DoRun() override
+    {
+        while (!release.load())
+            QThread::msleep(5);
+    }
+};
+
 } // namespace
 
 class TestCloseThread : public QObject
@@ -50,9 +67,11 @@ private slots:
     {
         SpinWorker refresher(QStringLiteral("refresher")), images(QStringLiteral("images")),
             version(QStringLiteral("version")), loader(QStringLiteral("loader"));
+        StuckWorker stuck;
         refresher.StartIfNotRunning();
         images.StartIfNotRunning();
         loader.StartIfNotRunning();
+        stuck.StartIfNotRunning();
         // "version" is never started: stopping it must return at once.
 
         // A folders-file writer holds the config lock for a while.
@@ -69,14 +88,17 @@ private slots:
             NativeHelper::_configLocker->unlock(); // wait until the writer holds it
 
         MainWindowCloseThread closeThread;
-        closeThread.SetThreadsToStop({&refresher, &images, &version, nullptr, &loader});
+        closeThread.SetThreadsToStop({&refresher, &images, &version, nullptr, &loader, &stuck});
         closeThread.StartIfNotRunning();
 
         QElapsedTimer timer;
         timer.start();
         const int code = QCoreApplication::exec();
+        // A worker that never stops holds the close no longer than the limit.
+        QVERIFY(stuck.IsRunning());
+        stuck.release = true;
         QCOMPARE(code, 0);
-        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(timer.elapsed() < MainWindowCloseThread::StopLimitMs + 1000);
         QVERIFY(writerDone);
         QVERIFY(NativeHelper::IsClosing());
         QMutexLocker locker(&logMutex);

@@ -1,9 +1,11 @@
 // The tessaly-catalogue command line: generate, info and encrypt, with their failures.
+#include "writer/CatalogueGenerator.h"
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QDir>
 #include <QtTest>
 
 #include <sqlite3.h>
@@ -98,18 +100,25 @@ private slots:
         QCOMPARE(Run({QStringLiteral("info"), catalogue}).status, 2); // made with another password
     }
 
+    // Refusals say what is wrong, with the program's password or another, and never print values.
     void infoFailuresAreOneLine_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("wrong password") << "wrong";
-        QTest::newRow("missing file") << "missing";
-        QTest::newRow("truncated") << "truncated";
-        QTest::newRow("damaged page") << "damaged";
+        QTest::addColumn<QString>("says");
+        QTest::newRow("wrong password") << "wrong" << "";
+        QTest::newRow("missing file") << "missing" << "does not exist";
+        QTest::newRow("truncated") << "truncated" << "";
+        QTest::newRow("damaged page") << "damaged" << "";
+        QTest::newRow("directory") << "directory" << "is a directory";
+        QTest::newRow("device") << "device" << "is not a regular file";
+        QTest::newRow("trigger") << "trigger" << "views, triggers or virtual tables";
+        QTest::newRow("no summary") << "no summary" << "no table native_loadrecall";
     }
 
     void infoFailuresAreOneLine()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, says);
         QString path = dir.filePath(QStringLiteral("bad-%1.db").arg(kind));
         QString password = QStringLiteral("tööl");
         QFile::remove(path);
@@ -122,7 +131,19 @@ private slots:
             bytes.chop(4096);
         if (kind == QLatin1String("damaged"))
             bytes[bytes.size() - 3000] = char(bytes.at(bytes.size() - 3000) ^ 1); // inside the last book page
-        if (kind != QLatin1String("missing")) {
+        if (kind == QLatin1String("directory"))
+            QVERIFY(QDir().mkpath(path));
+        else if (kind == QLatin1String("device"))
+            path = QStringLiteral("/dev/null");
+        else if (kind == QLatin1String("trigger") || kind == QLatin1String("no summary")) {
+            CatalogueGeneratorOptions options;
+            options.books = 5;
+            options.password = password.toUtf8();
+            options.withoutLoadRecall = kind == QLatin1String("no summary");
+            if (kind == QLatin1String("trigger"))
+                options.extraSql << "create trigger touch after update on published_bookinfo begin select 1; end";
+            QVERIFY(CatalogueGenerator::Generate(options, path));
+        } else if (kind != QLatin1String("missing")) {
             QFile out(path);
             QVERIFY(out.open(QIODevice::WriteOnly));
             out.write(bytes);
@@ -133,6 +154,8 @@ private slots:
         QCOMPARE(info.err.trimmed().count(QLatin1Char('\n')), 0);
         QVERIFY(!info.err.trimmed().isEmpty());
         QVERIFY(!info.err.contains(QStringLiteral("tööl")));
+        QVERIFY2(info.err.contains(says), qPrintable(info.err));
+        QVERIFY(kind == QLatin1String("missing") || !info.err.contains(QLatin1String("does not exist")));
     }
 
     void usageErrors()
@@ -163,7 +186,9 @@ private slots:
                               "PRAGMA journal_mode=WAL; CREATE TABLE published_bookinfo(UID INTEGER PRIMARY KEY, BookName TEXT);"
                               "INSERT INTO published_bookinfo VALUES(1,'A'),(2,'B');"
                               "CREATE TABLE runtime_cataloginfo(UID INTEGER PRIMARY KEY, LID, Calc_BookCount, Caption);"
-                              "INSERT INTO runtime_cataloginfo VALUES(3,0,2,'Poetry');",
+                              "INSERT INTO runtime_cataloginfo VALUES(3,0,2,'Poetry');"
+                              "CREATE TABLE native_loadrecall(pname TEXT PRIMARY KEY, pvalue);"
+                              "INSERT INTO native_loadrecall VALUES('current_guid','g-plain');",
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
@@ -173,7 +198,7 @@ private slots:
         QCOMPARE(FileHash(plain), before);
         const Outcome info = Run({QStringLiteral("info"), out, QStringLiteral("--password"), QStringLiteral("p")});
         QVERIFY2(info.status == 0, qPrintable(info.err));
-        QVERIFY(info.out.contains(QStringLiteral("guid=\nbooks=2\ncategories=1\n")));
+        QVERIFY(info.out.contains(QStringLiteral("guid=g-plain\nbooks=2\ncategories=1\n")));
         // Encrypting an encrypted file is refused.
         QCOMPARE(Run({QStringLiteral("encrypt"), out, dir.filePath(QStringLiteral("twice.db")), QStringLiteral("--password"),
                       QStringLiteral("p")})

@@ -253,8 +253,15 @@ int CatalogueTool::Info(const QStringList &arguments)
                                     : defaultPassword;
     if (password.isEmpty())
         return Usage(QStringLiteral("the password cannot be empty"));
-    if (!QFileInfo(path).isFile())
+    const QFileInfo file(path);
+    if (!file.exists())
         return Failure(QStringLiteral("%1 does not exist").arg(path));
+    if (file.isDir())
+        return Failure(QStringLiteral("%1 is a directory").arg(path));
+    if (!file.isFile())
+        return Failure(QStringLiteral("%1 is not a regular file").arg(path));
+    if (!file.isReadable())
+        return Failure(QStringLiteral("%1 cannot be read (no permission)").arg(path));
     RegisterSqlCipherDriver();
     const QString booksSql = QStringLiteral("select count(*) from published_bookinfo");
 
@@ -276,19 +283,13 @@ int CatalogueTool::Info(const QStringList &arguments)
         categoryCount = store.categories->size();
         books = ItemDataSaver::QuerySingleValue(store.database, booksSql);
     } else {
-        // Another key: open a connection ourselves and read it with the store's readers.
+        // Another key: the store's own opening and check, then its readers.
         DatabaseHolder holder;
-        {
-            QWriteLocker locker(&holder.lock);
-            holder.Register(QStringLiteral("SQLITECIPHER"));
-            holder.db.setDatabaseName(path);
-            holder.db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-            holder.db.setPassword(QString::fromUtf8(password));
-            const bool opened = holder.db.open();
-            holder.db.setPassword(QString());
-            if (!opened)
-                return Failure(QStringLiteral("cannot read %1: %2").arg(path, holder.db.lastError().text()));
-        }
+        const QtMessageHandler previous = qInstallMessageHandler(CaptureMessages);
+        const bool opened = ItemDataSaver::OpenDatabase(&holder, path, password);
+        qInstallMessageHandler(previous);
+        if (!opened)
+            return Failure(QStringLiteral("cannot read %1: %2").arg(path, g_lastSqlError));
         books = ItemDataSaver::QuerySingleValue(&holder, booksSql);
         qint64 knownBooks = 0;
         ItemDataSaver::ReadLoadRecall(&holder, status, guid, knownBooks);

@@ -6,8 +6,10 @@
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
 #include "writer/CatalogueEncrypter.h"
+#include "threads/QThreadExtend.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <QSqlDatabase>
@@ -36,7 +38,34 @@ struct CatalogueContent
     QList<QPair<QString, QVariant>> recall;
     QList<CategoryRow> categories;
     QList<BookRow> books;
+    // Run after the rows are in (hostile objects, an index).
+    QStringList sql;
+    // An index whose entry for the guid gets one changed byte.
+    QString damagedIndex;
 };
+
+// Changes the first byte of the guid's key in the index's root page of a plain file.
+bool DamageIndexEntry(const QString &plainPath, const QString &index)
+{
+    qint64 root = 0;
+    qint64 pageSize = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("damage"));
+        db.setDatabaseName(plainPath);
+        QSqlQuery q(db);
+        if (db.open() && q.exec(QStringLiteral("select rootpage from sqlite_master where name='%1'").arg(index)) && q.next())
+            root = q.value(0).toLongLong();
+        if (q.exec(QStringLiteral("pragma page_size")) && q.next())
+            pageSize = q.value(0).toLongLong();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("damage"));
+    QFile file(plainPath);
+    if (root < 1 || pageSize < 512 || !file.open(QIODevice::ReadWrite) || !file.seek((root - 1) * pageSize))
+        return false;
+    const QByteArray page = file.read(pageSize);
+    const int at = page.indexOf("current_guid");
+    return at >= 0 && file.seek((root - 1) * pageSize + at) && file.putChar('b');
+}
 
 // Writes a plain SQLite catalogue and encrypts it with the given password.
 bool WriteCatalogue(const QString &path, const CatalogueContent &content, const QByteArray &password)
@@ -84,11 +113,14 @@ bool WriteCatalogue(const QString &path, const CatalogueContent &content, const 
             ok = ok && q.exec();
         }
         db.commit();
+        for (const QString &sql : content.sql)
+            ok = ok && q.exec(sql);
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
     QString error;
     ok = ok && CatalogueEncrypter::RemakeWithReserve(plainPath, reservedPath, &error)
+         && (content.damagedIndex.isEmpty() || DamageIndexEntry(reservedPath, content.damagedIndex))
          && CatalogueEncrypter::EncryptFile(reservedPath, path, password, &error);
     if (!ok)
         qWarning() << "catalogue not written:" << error;
@@ -120,6 +152,26 @@ QStringList ConnectionsOfHolders()
 {
     return QSqlDatabase::connectionNames().filter(DatabaseHolder::ConnectionNameBase);
 }
+
+// Runs one endless query on a catalogue connection.
+class EndlessQueryWorker : public QThreadExtend
+{
+public:
+    explicit EndlessQueryWorker(DatabaseHolder *holder) : holder(holder) {}
+    ~EndlessQueryWorker() override { Stop(); }
+    QVariant result = QStringLiteral("not run");
+
+protected:
+    void DoRun() override
+    {
+        result = ItemDataSaver::QuerySingleValue(
+            holder, QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) "
+                                   "select count(*) from r"));
+    }
+
+private:
+    DatabaseHolder *holder;
+};
 
 } // namespace
 
@@ -204,7 +256,8 @@ private slots:
         QFETCH(QString, suffix);
         CatalogueContent content;
         // Values with placeholders of their own must come out as they are.
-        content.recall = {{QStringLiteral("free_ebooks_count"), QStringLiteral("%2")},
+        content.recall = {{QStringLiteral("current_guid"), QStringLiteral("%1")},
+                          {QStringLiteral("free_ebooks_count"), QStringLiteral("%2")},
                           {QStringLiteral("free_ebooks_week_new"), QStringLiteral("%3")},
                           {QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("%4%1")}};
         if (time.isValid())
@@ -218,7 +271,7 @@ private slots:
                                                   "%4%1 books are no longer free.")
                                        + suffix + QStringLiteral(")"));
         QCOMPARE(store.knownBookCount, qint64(0));
-        QVERIFY(store.currentGuid.isEmpty());
+        QCOMPARE(store.currentGuid, QStringLiteral("%1"));
     }
 
     void categories()
@@ -330,14 +383,46 @@ private slots:
         QTest::newRow("damaged page") << "damaged";
         QTest::newRow("truncated") << "truncated";
         QTest::newRow("plain database") << "plain";
+        // Files that open and read, but hold SQL of their own or a summary the loader cannot use.
+        QTest::newRow("summary is an endless view") << "summary view";
+        QTest::newRow("categories are an endless view") << "categories view";
+        QTest::newRow("books are a view") << "books view";
+        QTest::newRow("trigger") << "trigger";
+        QTest::newRow("virtual table") << "virtual table";
+        QTest::newRow("no guid") << "no guid";
+        QTest::newRow("empty guid") << "empty guid";
+        QTest::newRow("damaged summary index") << "damaged index";
     }
     void failedLoadKeepsCatalogue()
     {
         QFETCH(QString, kind);
         const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(kind));
         QFile::remove(path);
+        const QString endless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
+        const QHash<QString, QStringList> hostileSql = {
+            {"summary view", {"drop table native_loadrecall",
+                              "create view native_loadrecall as " + endless + "select 'current_guid' as pname, n as pvalue from r"}},
+            {"categories view", {"drop table runtime_cataloginfo",
+                                 "create view runtime_cataloginfo as " + endless
+                                     + "select n as UID, n as LID, 10 as Calc_BookCount, 'c' || n as Caption from r"}},
+            {"books view", {"alter table published_bookinfo rename to books",
+                            "create view published_bookinfo as select * from books"}},
+            {"trigger", {"create trigger touch after update on published_bookinfo begin select 1; end"}},
+            {"virtual table", {"create virtual table search using fts5(BookName)"}},
+            {"damaged index", {"create unique index recall_names on native_loadrecall(pname)"}},
+        };
+        CatalogueContent hostile = TaggedContent(QStringLiteral("X"));
+        hostile.sql = hostileSql.value(kind);
+        if (kind == QLatin1String("damaged index"))
+            hostile.damagedIndex = QStringLiteral("recall_names");
+        if (kind == QLatin1String("no guid"))
+            hostile.recall.removeFirst();
+        if (kind == QLatin1String("empty guid"))
+            hostile.recall.first().second = QString();
         if (kind == QLatin1String("password")) {
             QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("X")), QByteArrayLiteral("not the key")));
+        } else if (hostileSql.contains(kind) || kind.endsWith(QLatin1String("guid"))) {
+            QVERIFY(WriteCatalogue(path, hostile, Password()));
         } else if (kind != QLatin1String("missing")) {
             QFile source(fileB);
             QVERIFY(source.open(QIODevice::ReadOnly));
@@ -372,6 +457,22 @@ private slots:
         QVERIFY(book);
         QCOMPARE(book->name, QStringLiteral("A book"));
         QCOMPARE(store.QueryBookIds(QString()).size(), 20);
+    }
+
+    // A worker whose query would run for ever stops as soon as it is asked to.
+    void workerStopEndsAnEndlessQuery()
+    {
+        DatabaseHolder holder;
+        QVERIFY(ItemDataSaver::OpenDatabase(&holder, fileA));
+        EndlessQueryWorker worker(&holder);
+        worker.StartIfNotRunning();
+        QTest::qWait(200);
+        QVERIFY(worker.IsRunning());
+        QElapsedTimer clock;
+        clock.start();
+        worker.Stop();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!worker.result.isValid());
     }
 
     void connectionsAreUniqueAndReleased()

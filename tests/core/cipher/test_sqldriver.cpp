@@ -2,6 +2,7 @@
 // prepared statements and use from several threads.
 #include "writer/CatalogueEncrypter.h"
 #include "cipher/SqlCipherDriverRegistration.h"
+#include "cipher/SqlCipherInterrupt.h"
 #include "TestSandbox.h"
 
 #include <QAtomicInt>
@@ -222,6 +223,43 @@ private slots:
         }
         QCOMPARE(TestSandbox::ReadBytes(path + suffix), content);
         QFile::remove(path + suffix);
+    }
+
+    // A query that would run for ever ends with an error: when it has spent its budget, or
+    // at once when the stop check asks for it.
+    void endlessQueriesAreCutShort_data()
+    {
+        QTest::addColumn<qint64>("budgetMs");
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("statement budget") << qint64(300) << false;
+        QTest::newRow("stop check") << SqlCipherInterrupt::DefaultStatementBudgetMs << true;
+    }
+
+    void endlessQueriesAreCutShort()
+    {
+        QFETCH(qint64, budgetMs);
+        QFETCH(bool, stop);
+        QCOMPARE(SqlCipherInterrupt::StatementBudgetMs(), SqlCipherInterrupt::DefaultStatementBudgetMs);
+        SqlCipherInterrupt::SetStatementBudgetMs(budgetMs);
+        SqlCipherInterrupt::SetStopCheck(stop ? +[] { return true; } : nullptr);
+        QSqlDatabase db = Open(catalogue, kPassword);
+        QElapsedTimer clock;
+        clock.start();
+        {
+            QSqlQuery query(db);
+            QVERIFY(!query.exec(QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) "
+                                               "select count(*) from r, items")));
+            QVERIFY2(query.lastError().text().contains(QLatin1String("interrupt")), qPrintable(query.lastError().text()));
+        }
+        QVERIFY2(clock.elapsed() < budgetMs / 4 + (stop ? 500 : 2000), qPrintable(QString::number(clock.elapsed())));
+        SqlCipherInterrupt::SetStatementBudgetMs(SqlCipherInterrupt::DefaultStatementBudgetMs);
+        SqlCipherInterrupt::SetStopCheck(nullptr);
+        // The connection goes on answering.
+        QSqlQuery count(db);
+        QVERIFY(count.exec(QStringLiteral("select count(*) from items")) && count.next());
+        QCOMPARE(count.value(0).toInt(), 600);
+        count = QSqlQuery();
+        Remove(db);
     }
 
     // A damaged page: queries that reach it fail, never return garbage.
