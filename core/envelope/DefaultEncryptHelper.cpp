@@ -9,6 +9,9 @@ bool DefaultEncryptHelper::EncryptBytes(const QByteArray &input, QByteArray &out
         return true;
     SimpleCrypt crypt(GetKey());
     crypt.setCompressionMode(SimpleCryptCompression::Always);
+    // Level 9 spends about nine times as long for a file only about a tenth smaller; the folders
+    // file is written under the folder store's write lock, which the window waits for.
+    crypt.setCompressionLevel(1);
     crypt.setProtectionMode(SimpleCryptProtection::Hash);
     const QByteArray envelope = crypt.encryptToByteArray(input);
     if (crypt.getLastError() != SimpleCryptError::NoError)

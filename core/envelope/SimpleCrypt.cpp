@@ -73,10 +73,10 @@ QByteArray SimpleCrypt::encryptToByteArray(const QByteArray &plain)
     QByteArray payload = plain;
     quint8 flags = 0;
     if (compressionMode == SimpleCryptCompression::Always) {
-        payload = qCompress(payload, 9);
+        payload = qCompress(payload, compressionLevel);
         flags |= CryptFlagCompression;
     } else if (compressionMode == SimpleCryptCompression::Auto) {
-        const QByteArray compressed = qCompress(payload, 9);
+        const QByteArray compressed = qCompress(payload, compressionLevel);
         if (compressed.size() < payload.size()) {
             payload = compressed;
             flags |= CryptFlagCompression;

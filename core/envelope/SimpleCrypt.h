@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <QString>
 #include <QVector>
 
 // How the payload is compressed before enciphering.
 enum class SimpleCryptCompression {
-    Auto = 0,   // zlib level 9, kept only when strictly shorter than the input
+    Auto = 0,   // zlib, kept only when strictly shorter than the input
     Always = 1,
     Never = 2,
 };
@@ -47,6 +48,8 @@ public:
 
     void setCompressionMode(SimpleCryptCompression mode) { compressionMode = mode; }
     SimpleCryptCompression getCompressionMode() const { return compressionMode; }
+    // zlib level 1 (fastest) to 9 (smallest, the default). Readers do not depend on it.
+    void setCompressionLevel(int level) { compressionLevel = qBound(1, level, 9); }
     void setProtectionMode(SimpleCryptProtection mode) { protectionMode = mode; }
     SimpleCryptProtection getProtectionMode() const { return protectionMode; }
     SimpleCryptError getLastError() const { return lastError; }
@@ -74,6 +77,7 @@ private:
     quint64 key = 0;
     QVector<char> keyParts;
     SimpleCryptCompression compressionMode = SimpleCryptCompression::Auto;
+    int compressionLevel = 9;
     SimpleCryptProtection protectionMode = SimpleCryptProtection::Checksum;
     SimpleCryptError lastError = SimpleCryptError::NoError;
     quint8 lastFlags = 0;

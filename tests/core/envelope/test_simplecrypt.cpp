@@ -227,6 +227,13 @@ private slots:
         QCOMPARE(sealed.left(2), QByteArray::fromHex("0305"));
         QVERIFY(encrypter.DecryptBytes(sealed, out, DefaultEncryptHelper::EncryptFlags));
         QCOMPARE(out, document);
+        // Files written at the smallest (slowest) zlib level read the same.
+        SimpleCrypt level9(encrypter.GetKey());
+        level9.setCompressionMode(SimpleCryptCompression::Always);
+        level9.setProtectionMode(SimpleCryptProtection::Hash);
+        level9.setCompressionLevel(9);
+        QVERIFY(encrypter.DecryptBytes(level9.encryptToByteArray(document), out, DefaultEncryptHelper::EncryptFlags));
+        QCOMPARE(out, document);
 
         // Every damaged byte, including the version and flags, and every truncation fails
         // and leaves no output behind.
