@@ -187,7 +187,7 @@ bool UserDataLoader::LoadUserData(bool &changed)
         return true;
 
     emit message(tr("Computing the free ebooks information..."));
-    if (!stores.folders->ComputeAll())
+    if (!stores.folders->ComputeAll(this))
         return Fail(ErrorCompute);
     return true;
 }

@@ -99,7 +99,7 @@ bool UserDataRefresher::LoadUserData(bool &changed)
         return Fail(ErrorPointer);
 
     emit message(tr("Computing the free ebooks information..."));
-    if (!stores.folders->ComputeAll())
+    if (!stores.folders->ComputeAll(this))
         return Fail(ErrorCompute);
     changed = true;
     return true;

@@ -2,6 +2,7 @@
 
 #include <QAtomicInteger>
 #include <QReadLocker>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QWriteLocker>
@@ -44,32 +45,53 @@ void DatabaseHolder::Unregister()
     registered = false;
 }
 
+bool DatabaseHolder::RunQuery(const QString &sql, const std::function<bool(const QSqlQuery &)> &row,
+                              QString *error)
+{
+    QReadLocker locker(&lock);
+    if (!db.isOpen()) {
+        if (error)
+            *error = QStringLiteral("no open catalogue");
+        return false;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ran = query.exec(sql);
+    while (ran && query.next()) {
+        if (!row(query))
+            return true;
+    }
+    // A damaged page can end the rows early with an error.
+    ran = ran && !query.lastError().isValid();
+    if (!ran && error) {
+        *error = query.lastError().text();
+        if (error->isEmpty())
+            *error = QStringLiteral("query failed");
+    }
+    return ran;
+}
+
 bool DatabaseHolder::VisitRows(const QString &sql,
                                const std::function<void(const DatabaseRow &)> &visitor)
 {
-    QReadLocker locker(&lock);
-    if (!db.isOpen())
-        return false;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        return false;
-    const QSqlRecord record = query.record();
-    const int columns = record.count();
-    if (columns < 1)
-        return true;
     QStringList names;
-    names.reserve(columns);
-    for (int i = 0; i < columns; ++i)
-        names.append(record.fieldName(i));
+    bool named = false;
     DatabaseRow row;
-    row.reserve(columns);
-    while (query.next()) {
-        for (int i = 0; i < columns; ++i)
+    return RunQuery(sql, [&](const QSqlQuery &query) {
+        if (!named) {
+            const QSqlRecord record = query.record();
+            for (int i = 0; i < record.count(); ++i)
+                names.append(record.fieldName(i));
+            row.reserve(names.size());
+            named = true;
+        }
+        if (names.isEmpty())
+            return false;
+        for (int i = 0; i < names.size(); ++i)
             row.insert(names.at(i), query.value(i));
         visitor(row);
-    }
-    return true;
+        return true;
+    });
 }
 
 QList<DatabaseRow> DatabaseHolder::SelectRows(const QString &sql)
@@ -79,24 +101,27 @@ QList<DatabaseRow> DatabaseHolder::SelectRows(const QString &sql)
     return rows;
 }
 
-QList<QVariant> DatabaseHolder::SelectValues(const QString &sql, bool firstColumnOnly, bool skipNulls)
+QList<QVariant> DatabaseHolder::SelectValues(const QString &sql, bool firstColumnOnly, bool skipNulls,
+                                             QString *error)
 {
     QList<QVariant> values;
-    QReadLocker locker(&lock);
-    if (!db.isOpen())
-        return values;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        return values;
-    const int columns = firstColumnOnly ? 1 : query.record().count();
-    while (query.next()) {
-        for (int i = 0; i < columns; ++i) {
-            const QVariant value = query.value(i);
-            if (skipNulls && value.isNull())
-                continue;
-            values.append(value);
-        }
-    }
+    int columns = 1;
+    bool first = true;
+    const bool ran = RunQuery(
+        sql,
+        [&](const QSqlQuery &query) {
+            if (first && !firstColumnOnly)
+                columns = query.record().count();
+            first = false;
+            for (int i = 0; i < columns; ++i) {
+                const QVariant value = query.value(i);
+                if (!(skipNulls && value.isNull()))
+                    values.append(value);
+            }
+            return true;
+        },
+        error);
+    if (!ran)
+        values.clear();
     return values;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/DatabaseRow.h"
+
 #include <QHash>
 #include <QList>
 #include <QReadWriteLock>
@@ -9,8 +11,7 @@
 
 #include <functional>
 
-// One catalogue row: column name -> value.
-using DatabaseRow = QHash<QString, QVariant>;
+class QSqlQuery;
 
 // One catalogue connection with its lock. Created on the heap by the catalogue store,
 // which holds one at a time.
@@ -35,8 +36,16 @@ public:
     QList<DatabaseRow> SelectRows(const QString &sql);
 
     // Runs one query under the read lock; row by row the first column's value (or every
-    // column's value), leaving out null values when skipNulls is set. Empty when closed or failed.
-    QList<QVariant> SelectValues(const QString &sql, bool firstColumnOnly, bool skipNulls);
+    // column's value), leaving out null values when skipNulls is set. Empty when closed or
+    // failed; the reason (never empty) then goes to *error (when given).
+    QList<QVariant> SelectValues(const QString &sql, bool firstColumnOnly, bool skipNulls,
+                                 QString *error = nullptr);
+
+    // Runs sql as one forward-only query under the read lock and hands the query, positioned
+    // on each result row in turn, to `row` until it returns false. False, with the reason (never
+    // empty) in *error (when given), when the connection is closed or the query fails, also part way.
+    bool RunQuery(const QString &sql, const std::function<bool(const QSqlQuery &)> &row,
+                  QString *error = nullptr);
 
     // Like SelectRows, but hands each row to the visitor instead of keeping them all
     // (large tables). Returns false when the connection is closed or the query fails.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/DatabaseRow.h"
+
 #include "catalogue/ItemComparePart.h"
 
 #include <QDateTime>
@@ -9,8 +11,6 @@
 #include <QVariant>
 
 // One catalogue row as DatabaseHolder::SelectRows returns it: column name -> value.
-using DatabaseRow = QHash<QString, QVariant>;
-
 class ItemBookLoadCache;
 class LocalTimeConverter;
 

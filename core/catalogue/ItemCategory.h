@@ -1,10 +1,10 @@
 #pragma once
 
+#include "catalogue/DatabaseRow.h"
+
 #include <QHash>
 #include <QString>
 #include <QVariant>
-
-using DatabaseRow = QHash<QString, QVariant>;
 
 // One catalogue category from a row of "runtime_cataloginfo"; owned by the catalogue store.
 class ItemCategory

@@ -1,13 +1,15 @@
 #include "catalogue/ItemDataSaver.h"
 
 #include "Const.h"
-#include "folders/FolderQuery.h"
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemBookLoadCache.h"
 #include "catalogue/ItemCategory.h"
 #include "catalogue/ItemSortKeys.h"
+#include "catalogue/SqlText.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
+
+#include <QDebug>
 
 ItemDataSaver::ItemDataSaver()
     : orderBy(QStringLiteral("FirstPubTimeGMT DESC")),
@@ -96,25 +98,43 @@ QString ItemDataSaver::GetCurrentGuid()
 }
 
 QList<qint64> ItemDataSaver::SelectUids(const QString &table, const QString &where,
-                                        const QString &orderByText)
+                                        const QString &orderByText, bool *ok)
 {
     QList<qint64> ids;
-    if (!database)
+    QString error;
+    QList<QVariant> values;
+    if (database)
+        values = database->SelectValues(MakeSelectUidsText(table, where, orderByText), true, true, &error);
+    else
+        error = QStringLiteral("no catalogue");
+    if (!error.isEmpty()) {
+        qDebug().noquote() << QStringLiteral("SQL Error: ") + error;
+        if (ok)
+            *ok = false;
         return ids;
-    const QList<QVariant> values =
-        database->SelectValues(MakeSelectUidsText(table, where, orderByText), true, true);
+    }
     ids.reserve(values.size());
     for (const QVariant &value : values)
         ids.append(value.toLongLong());
     return ids;
 }
 
-QList<qint64> ItemDataSaver::QueryBookIds(const QString &where)
+QList<qint64> ItemDataSaver::QueryBookIds(const QString &where, bool *ok)
 {
-    return SelectUids(Const::TablePublishedBookInfo, where, orderBy);
+    return SelectUids(Const::TablePublishedBookInfo, where, orderBy, ok);
 }
 
-QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where)
+QString ItemDataSaver::ConditionsWhere(const QStringList &conditions)
 {
-    return SelectUids(Const::TableRuntimeCatalogInfo, where, QString());
+    return SqlJoinConditions(conditions, QStringLiteral("and"), true);
+}
+
+QList<qint64> ItemDataSaver::QueryBookIdsByConditions(const QStringList &conditions, bool *ok)
+{
+    return QueryBookIds(ConditionsWhere(conditions), ok);
+}
+
+QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where, bool *ok)
+{
+    return SelectUids(Const::TableRuntimeCatalogInfo, where, QString(), ok);
 }

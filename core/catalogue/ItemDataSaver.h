@@ -92,12 +92,18 @@ public:
     // --- Id queries (the caller holds `lock`) ---
 
     // "select UID from <table> where <where> order by <orderBy>" on the open connection;
-    // empty parts are left out. Empty when nothing is open or the query fails.
-    QList<qint64> SelectUids(const QString &table, const QString &where, const QString &orderBy);
+    // empty parts are left out. A query that cannot run (nothing open, an SQL error) is logged
+    // with "SQL Error: ", gives no ids and turns *ok false (when given).
+    QList<qint64> SelectUids(const QString &table, const QString &where, const QString &orderBy,
+                             bool *ok = nullptr);
     // Book ids matching `where` (may be empty), in the order of `orderBy`.
-    QList<qint64> QueryBookIds(const QString &where);
+    QList<qint64> QueryBookIds(const QString &where, bool *ok = nullptr);
+    // Book ids meeting every condition.
+    QList<qint64> QueryBookIdsByConditions(const QStringList &conditions, bool *ok = nullptr);
+    // The where text QueryBookIdsByConditions runs: the conditions joined with "and".
+    static QString ConditionsWhere(const QStringList &conditions);
     // Category ids matching `where` (may be empty).
-    QList<qint64> QueryCategoryIds(const QString &where);
+    QList<qint64> QueryCategoryIds(const QString &where, bool *ok = nullptr);
 
     // The SQL order of id queries.
     QString orderBy;

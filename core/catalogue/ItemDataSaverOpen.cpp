@@ -250,14 +250,12 @@ QVariant ItemDataSaver::QuerySingleValue(DatabaseHolder *holder, const QString &
 {
     if (!holder)
         return QVariant();
-    QReadLocker locker(&holder->lock);
-    if (!holder->db.isOpen())
-        return holder->invalidValue;
-    QSqlQuery query(holder->db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql) || !query.next())
-        return holder->invalidValue;
-    return query.value(0);
+    QVariant value = holder->invalidValue;
+    holder->RunQuery(sql, [&value](const QSqlQuery &query) {
+        value = query.value(0);
+        return false;
+    });
+    return value;
 }
 
 QVariant ItemDataSaver::GetLoadRecallValue(DatabaseHolder *holder, const QString &name)

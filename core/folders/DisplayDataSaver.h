@@ -18,6 +18,7 @@
 #include <functional>
 
 class DisplayPageState;
+class IBaseCloseable;
 class QXmlStreamReader;
 class QXmlStreamWriter;
 
@@ -76,25 +77,36 @@ public:
     static int ClampPageSize(int pageSize);
 
     // ---- computation ----
-    // ok (when given) turns false when a query of the folder failed.
+    // Computes one folder in place; ok (when given) turns false when a query of the folder failed.
     DisplayFolder *RefreshFolder(DisplayFolder *folder, const QWriteLockerExt2 &token,
                                  bool includeSearchFolders, bool *ok = nullptr);
-    // False when cut short by closing (currentGuid kept). After a failed query currentGuid is
-    // left empty, so the folders are recomputed at the next chance.
-    bool ComputeFolders();
-    bool ComputeAll();
+    // Computes copies of the folders and swaps the results in under a short write lock, so
+    // that readers of the store never wait for the catalogue. False when cut short by closing
+    // or by the canceller (nothing swapped in, currentGuid kept). After a failed query
+    // currentGuid is left empty, so the folders are recomputed at the next chance.
+    bool ComputeFolders(IBaseCloseable *canceller = nullptr);
+    bool ComputeAll(IBaseCloseable *canceller = nullptr);
     bool IsGuidUnchanged();
+    // Computes the ids, count and caption of each copy (all in one pass over the books where
+    // it can). The caller holds the catalogue store's lock, and needs no folder store lock for
+    // copies of its own. False when stopped by closing or the canceller (copies unchanged); ok
+    // (when given) turns false when a query could not run.
+    bool ComputeCopies(QList<DisplayFolder> &copies, bool includeSearchFolders, IBaseCloseable *canceller,
+                       bool *ok = nullptr);
+    // Takes the computed ids, count and caption of a copy; the caller holds the write lock.
+    static void TakeComputed(DisplayFolder *folder, const DisplayFolder &computed);
     // Queries run on the catalogue store's connection; the caller holds the catalogue store's
     // lock. ok (when given) turns false when the query could not run.
     QList<qint64> QueryCategoryBooks(qint64 categoryId, bool *ok = nullptr);
     QList<qint64> QueryNewArrivalBooks(bool *ok = nullptr);
     QList<qint64> QueryBestBooks(bool *ok = nullptr);
     QList<qint64> QueryAllBooks(bool *ok = nullptr);
+    // No ids when the category-name lookup failed.
     QList<qint64> QueryFilterBooks(DisplayFolder *folder, bool *ok = nullptr);
     void UpdateNewArrivalsCaption(DisplayFolder *folder);
     // The where text of a filter folder's conditions (category-name keywords are resolved
-    // to category ids through the catalogue).
-    QString MakeFilterWhere(DisplayFolder *folder, bool *ok = nullptr);
+    // to category ids through the catalogue; ok turns false when that lookup failed).
+    QString MakeFilterWhere(const DisplayFolder *folder, bool *ok = nullptr);
 
     // ---- folders file ----
     // An exception while reading ends the read: the folders read so far are kept and the load
@@ -102,7 +114,9 @@ public:
     bool LoadFolders(bool &builtinsAdded);
     virtual bool ReadFoldersFile(const QWriteLockerExt2 &token);
     bool EnsureBuiltinFolders(const QWriteLockerExt2 &token);
-    bool WriteFoldersFile(const QWriteLockerExt2 &token);
+    // Writers hold the lock at least for reading all through the write, so a change (made under
+    // the write lock) is never overtaken by the save of an older state.
+    bool WriteFoldersFile(const QReadLockerExt2 &token);
     bool HasFolderOfType(int type, const QReadLockerExt2 &token) const;
     // The document as written into the envelope.
     QByteArray BuildFoldersDocument(const QReadLockerExt2 &token) const;
@@ -117,6 +131,24 @@ public:
     static QList<qint64> ParseNumberList(const QString &text);
 
 private:
+    // Copies of the folders in store order, computed outside the store's lock.
+    struct FolderSnapshot
+    {
+        QList<DisplayFolder *> originals;
+        QList<DisplayFolder> copies;
+        QString guid;
+        bool allRan = true;
+    };
+    bool ComputeSnapshot(FolderSnapshot &snapshot, IBaseCloseable *canceller);
+    void TakeSnapshot(const FolderSnapshot &snapshot, const QWriteLockerExt2 &token);
+    // The where text of the folder's query; false when the folder has no query and no books.
+    bool MakeFolderWhere(const DisplayFolder &folder, bool includeSearchFolders, QString *where, bool *ok);
+    static QString CategoryWhere(qint64 categoryId);
+    static QString BestBooksWhere();
+    QString NewArrivalsWhere();
+    // Closing, or the canceller asks to stop.
+    static bool IsStopped(IBaseCloseable *canceller);
+
     QString BaseFolder() const;
     void ClearFolders();
     // After a fault part of the way through the file.

@@ -1,9 +1,10 @@
 #include "folders/DisplayDataSaver.h"
 
 #include "Const.h"
+#include "folders/FolderBatchQuery.h"
 #include "folders/FolderQuery.h"
-#include "folders/FolderQueryRunner.h"
 #include "Formatters.h"
+#include "threads/IBaseCloseable.h"
 #include "threads/NativeHelper.h"
 #include "ShuffleInPlace.h"
 
@@ -13,7 +14,23 @@ namespace {
 
 const int kNewArrivalDays = 5;
 
+bool SameDefinition(const DisplayFolder &a, const DisplayFolder &b)
+{
+    const DisplayFolderSearch &x = a.search;
+    const DisplayFolderSearch &y = b.search;
+    return a.uid == b.uid && a.type == b.type && a.categoryUid == b.categoryUid && x.findName == y.findName
+           && x.findAuthor == y.findAuthor && x.findCategoryName == y.findCategoryName
+           && x.findDescription == y.findDescription && x.findUserRating == y.findUserRating
+           && x.findOrgPrice == y.findOrgPrice && x.findBookPages == y.findBookPages
+           && x.findBookSize == y.findBookSize && x.findCategoryList == y.findCategoryList;
+}
+
 } // namespace
+
+bool DisplayDataSaver::IsStopped(IBaseCloseable *canceller)
+{
+    return NativeHelper::IsClosing() || (canceller && canceller->IsCloseRequested());
+}
 
 DisplayFolder *DisplayDataSaver::RefreshFolder(DisplayFolder *folder, const QWriteLockerExt2 &token,
                                                bool includeSearchFolders, bool *ok)
@@ -21,70 +38,156 @@ DisplayFolder *DisplayDataSaver::RefreshFolder(DisplayFolder *folder, const QWri
     token.CheckLock(&lock);
     if (!folder)
         return folder;
-    folder->calcBookCount = 0;
-    folder->bookIds.clear();
-    switch (folder->type) {
-    case CategoryFolder:
-        folder->bookIds = QueryCategoryBooks(folder->categoryUid, ok);
-        break;
-    case FilterFolder:
-        folder->bookIds = QueryFilterBooks(folder, ok);
-        break;
-    case SearchResult:
-        if (includeSearchFolders)
-            folder->bookIds = QueryFilterBooks(folder, ok);
-        break;
-    case NewArrivals:
-        folder->bookIds = QueryNewArrivalBooks(ok);
-        folder->calcBookCount = folder->bookIds.size();
-        UpdateNewArrivalsCaption(folder);
-        return folder;
-    case BestBooks:
-        folder->bookIds = QueryBestBooks(ok);
-        break;
-    case AllBooks:
-        folder->bookIds = QueryAllBooks(ok);
-        break;
-    default:
-        break;
-    }
-    folder->calcBookCount = folder->bookIds.size();
-    folder->UpdateCaptionWithCount();
+    QList<DisplayFolder> copies{*folder};
+    if (ComputeCopies(copies, includeSearchFolders, nullptr, ok))
+        TakeComputed(folder, copies.first());
     return folder;
+}
+
+bool DisplayDataSaver::MakeFolderWhere(const DisplayFolder &folder, bool includeSearchFolders, QString *where,
+                                       bool *ok)
+{
+    switch (folder.type) {
+    case CategoryFolder:
+        *where = CategoryWhere(folder.categoryUid);
+        return true;
+    case SearchResult:
+        if (!includeSearchFolders)
+            return false;
+        Q_FALLTHROUGH();
+    case FilterFolder: {
+        bool lookupRan = true;
+        *where = MakeFilterWhere(&folder, &lookupRan);
+        if (lookupRan)
+            return true;
+        // Without its category condition the filter would select a broader, wrong set.
+        if (ok)
+            *ok = false;
+        return false;
+    }
+    case NewArrivals:
+        *where = NewArrivalsWhere();
+        return true;
+    case BestBooks:
+        *where = BestBooksWhere();
+        return true;
+    case AllBooks:
+        where->clear();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool DisplayDataSaver::ComputeCopies(QList<DisplayFolder> &copies, bool includeSearchFolders,
+                                     IBaseCloseable *canceller, bool *ok)
+{
+    bool allRan = true;
+    QList<FolderBatchQuery::Condition> conditions;
+    QList<int> owners;
+    for (int i = 0; i < copies.size(); ++i) {
+        FolderBatchQuery::Condition condition;
+        if (MakeFolderWhere(copies.at(i), includeSearchFolders, &condition.where, &allRan)) {
+            if (copies.at(i).type == CategoryFolder)
+                condition.categoryToken = MakeCategoryToken(copies.at(i).categoryUid);
+            conditions << condition;
+            owners << i;
+        }
+    }
+    if (IsStopped(canceller))
+        return false;
+
+    QList<QList<qint64>> results;
+    bool batchRan = false;
+    if (conditions.size() > 1) {
+        switch (FolderBatchQuery::Run(items, conditions, &results, [canceller] { return IsStopped(canceller); })) {
+        case FolderBatchQuery::Stopped:
+            return false;
+        case FolderBatchQuery::Done:
+            batchRan = true;
+            break;
+        case FolderBatchQuery::Failed:
+            break;
+        }
+    }
+    if (!batchRan) {
+        // One query per folder: a query that cannot run fails its own folder only.
+        results.clear();
+        for (const FolderBatchQuery::Condition &condition : qAsConst(conditions)) {
+            if (IsStopped(canceller))
+                return false;
+            results << items->QueryBookIds(condition.where, &allRan);
+        }
+    }
+
+    for (DisplayFolder &copy : copies) {
+        copy.bookIds.clear();
+        copy.sortedBookIds.clear();
+    }
+    for (int k = 0; k < owners.size(); ++k)
+        copies[owners.at(k)].bookIds = results.at(k);
+    for (DisplayFolder &copy : copies) {
+        copy.calcBookCount = copy.bookIds.size();
+        if (copy.type == NewArrivals) {
+            // A new random order at every computation.
+            ShuffleInPlace(copy.bookIds);
+            UpdateNewArrivalsCaption(&copy);
+        } else {
+            copy.UpdateCaptionWithCount();
+        }
+    }
+    if (ok && !allRan)
+        *ok = false;
+    return true;
+}
+
+void DisplayDataSaver::TakeComputed(DisplayFolder *folder, const DisplayFolder &computed)
+{
+    folder->bookIds = computed.bookIds;
+    folder->calcBookCount = computed.calcBookCount;
+    folder->calcCaption = computed.calcCaption;
+}
+
+QString DisplayDataSaver::CategoryWhere(qint64 categoryId)
+{
+    return SqlLikeCondition(QStringLiteral("bookcatalogids"), MakeCategoryToken(categoryId));
+}
+
+QString DisplayDataSaver::BestBooksWhere()
+{
+    return ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), QVariant(4.8))});
+}
+
+QString DisplayDataSaver::NewArrivalsWhere()
+{
+    const QDateTime from = clock().addDays(-kNewArrivalDays).toUTC();
+    const qint64 seconds = static_cast<quint32>(from.toSecsSinceEpoch());
+    return ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), QVariant(seconds))});
 }
 
 QList<qint64> DisplayDataSaver::QueryCategoryBooks(qint64 categoryId, bool *ok)
 {
-    const QString where = SqlLikeCondition(QStringLiteral("bookcatalogids"), MakeCategoryToken(categoryId));
-    return FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, where, items->orderBy, ok);
+    return items->QueryBookIds(CategoryWhere(categoryId), ok);
 }
 
 QList<qint64> DisplayDataSaver::QueryAllBooks(bool *ok)
 {
-    return FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, QString(), items->orderBy, ok);
+    return items->QueryBookIds(QString(), ok);
 }
 
 QList<qint64> DisplayDataSaver::QueryBestBooks(bool *ok)
 {
-    const QString where = SqlJoinConditions(
-        {SqlGreaterEqualCondition(QStringLiteral("BookStars"), QVariant(4.8))}, QStringLiteral("and"), true);
-    return FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, where, items->orderBy, ok);
+    return items->QueryBookIds(BestBooksWhere(), ok);
 }
 
 QList<qint64> DisplayDataSaver::QueryNewArrivalBooks(bool *ok)
 {
-    const QDateTime from = clock().addDays(-kNewArrivalDays).toUTC();
-    const qint64 seconds = static_cast<quint32>(from.toSecsSinceEpoch());
-    const QString where = SqlJoinConditions(
-        {SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), QVariant(seconds))}, QStringLiteral("and"), true);
-    QList<qint64> ids =
-        FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, where, items->orderBy, ok);
-    // A new random order at every computation.
+    QList<qint64> ids = items->QueryBookIds(NewArrivalsWhere(), ok);
     ShuffleInPlace(ids);
     return ids;
 }
 
-QString DisplayDataSaver::MakeFilterWhere(DisplayFolder *folder, bool *ok)
+QString DisplayDataSaver::MakeFilterWhere(const DisplayFolder *folder, bool *ok)
 {
     if (!folder)
         return QString();
@@ -100,9 +203,8 @@ QString DisplayDataSaver::MakeFilterWhere(DisplayFolder *folder, bool *ok)
         conditions.append(SqlKeywordCondition(QStringLiteral("BookCatalogIDS"),
                                               MakeIdStrings(search.findCategoryList, true)));
     if (!search.findCategoryName.isEmpty()) {
-        const QString captionWhere = SqlKeywordCondition(QStringLiteral("Caption"), search.findCategoryName);
-        const QList<qint64> categoryIds = FolderQueryRunner::SelectUids(
-            items, Const::TableRuntimeCatalogInfo, captionWhere, QString(), ok);
+        const QList<qint64> categoryIds =
+            items->QueryCategoryIds(SqlKeywordCondition(QStringLiteral("Caption"), search.findCategoryName), ok);
         // No matching category adds no condition.
         if (!categoryIds.isEmpty())
             conditions.append(SqlKeywordCondition(QStringLiteral("BookCatalogIDS"), MakeIdStrings(categoryIds, true)));
@@ -115,15 +217,21 @@ QString DisplayDataSaver::MakeFilterWhere(DisplayFolder *folder, bool *ok)
         conditions.append(SqlRangeCondition(search.findBookPages));
     if (!search.findBookSize.isEmpty())
         conditions.append(SqlRangeCondition(search.findBookSize));
-    return SqlJoinConditions(conditions, QStringLiteral("and"), true);
+    return ItemDataSaver::ConditionsWhere(conditions);
 }
 
 QList<qint64> DisplayDataSaver::QueryFilterBooks(DisplayFolder *folder, bool *ok)
 {
     if (!folder)
         return QList<qint64>();
-    const QString where = MakeFilterWhere(folder, ok);
-    return FolderQueryRunner::SelectUids(items, Const::TablePublishedBookInfo, where, items->orderBy, ok);
+    bool lookupRan = true;
+    const QString where = MakeFilterWhere(folder, &lookupRan);
+    if (!lookupRan) {
+        if (ok)
+            *ok = false;
+        return QList<qint64>();
+    }
+    return items->QueryBookIds(where, ok);
 }
 
 void DisplayDataSaver::UpdateNewArrivalsCaption(DisplayFolder *folder)
@@ -138,28 +246,63 @@ void DisplayDataSaver::UpdateNewArrivalsCaption(DisplayFolder *folder)
     folder->calcCaption = QStringLiteral("%1 (%2) (%3)").arg(folder->caption, range, FormatBookCount(folder->calcBookCount));
 }
 
-bool DisplayDataSaver::ComputeFolders()
+bool DisplayDataSaver::ComputeSnapshot(FolderSnapshot &snapshot, IBaseCloseable *canceller)
 {
-    QWriteLockerExt2 token(&lock);
+    // Computed into copies: the store stays readable and changeable (page loads, re-ordering)
+    // while the catalogue is read; only the results are swapped in under the write lock.
+    {
+        QReadLockerExt2 token(0, &lock);
+        snapshot.originals = folders;
+        snapshot.copies.reserve(folders.size());
+        for (const DisplayFolder *folder : qAsConst(folders))
+            snapshot.copies.append(*folder);
+    }
     QReadLockerExt2 itemToken(0, &items->lock);
-    bool allRan = true;
-    for (DisplayFolder *folder : qAsConst(folders)) {
-        if (NativeHelper::IsClosing())
-            return false;
-        RefreshFolder(folder, token, false, &allRan);
+    if (!ComputeCopies(snapshot.copies, false, canceller, &snapshot.allRan))
+        return false;
+    snapshot.guid = items->currentGuid;
+    return !IsStopped(canceller);
+}
+
+void DisplayDataSaver::TakeSnapshot(const FolderSnapshot &snapshot, const QWriteLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    for (int i = 0; i < snapshot.originals.size(); ++i) {
+        DisplayFolder *folder = snapshot.originals.at(i);
+        // A folder removed or redefined meanwhile keeps what it has.
+        if (folders.contains(folder) && SameDefinition(*folder, snapshot.copies.at(i)))
+            TakeComputed(folder, snapshot.copies.at(i));
     }
     // After a failed query the counts fit no catalogue: leave the guid unset so that the next
     // chance recomputes instead of keeping wrong zero counts.
-    currentGuid = allRan ? items->currentGuid : QString();
+    currentGuid = snapshot.allRan ? snapshot.guid : QString();
+}
+
+bool DisplayDataSaver::ComputeFolders(IBaseCloseable *canceller)
+{
+    FolderSnapshot snapshot;
+    if (!ComputeSnapshot(snapshot, canceller))
+        return false;
+    QWriteLockerExt2 token(&lock);
+    TakeSnapshot(snapshot, token);
     return true;
 }
 
-bool DisplayDataSaver::ComputeAll()
+bool DisplayDataSaver::ComputeAll(IBaseCloseable *canceller)
 {
-    QMutexLocker serial(&mutex);
-    if (!ComputeFolders())
+    FolderSnapshot snapshot;
+    if (!ComputeSnapshot(snapshot, canceller))
         return false;
-    QWriteLockerExt2 token(&lock);
+    // Only the swap and the save are serialised with loads and re-ordering: neither waits for
+    // the catalogue to be read.
+    QMutexLocker serial(&mutex);
+    {
+        QWriteLockerExt2 token(&lock);
+        TakeSnapshot(snapshot, token);
+    }
+    // Saving only reads the store: page loads go on meanwhile, and a change waits for the save,
+    // so the file never lags behind it.
+    QReadLockerExt2 token(0, &lock);
     return WriteFoldersFile(token);
 }
 

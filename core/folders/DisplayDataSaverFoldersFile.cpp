@@ -192,7 +192,7 @@ QByteArray DisplayDataSaver::BuildFoldersDocument(const QReadLockerExt2 &token) 
     return document;
 }
 
-bool DisplayDataSaver::WriteFoldersFile(const QWriteLockerExt2 &token)
+bool DisplayDataSaver::WriteFoldersFile(const QReadLockerExt2 &token)
 {
     token.CheckLock(&lock);
     QWriteLocker configLocker(NativeHelper::_configLocker);

@@ -29,19 +29,33 @@ void DisplayFolderRefresher::DoRun()
         target = store;
         list = folders;
     }
-    if (!target)
+    if (!target || IsCloseRequested())
         return;
 
+    // Computed into copies, so that the store is not locked while the catalogue is read and a
+    // stop (the dialog's cancel) ends the run within a fraction of a second.
+    QList<DisplayFolder> copies;
+    {
+        QReadLockerExt2 token(0, &target->lock);
+        for (const DisplayFolder *folder : qAsConst(list))
+            copies.append(folder ? *folder : DisplayFolder());
+    }
+    {
+        // No catalogue swap replaces the connection while the queries run.
+        QReadLockerExt2 itemToken(0, &target->items->lock);
+        if (!target->ComputeCopies(copies, true, this))
+            return;
+    }
+
     QWriteLockerExt2 token(&target->lock);
-    // The shutdown worker waits on _configLocker, and so waits for this computation.
+    // The shutdown worker waits on _configLocker, and so waits for the results to be stored.
     QWriteLocker configLocker(NativeHelper::_configLocker);
-    // No catalogue swap replaces the connection while the queries run.
-    QReadLockerExt2 itemToken(0, &target->items->lock);
     if (IsCloseRequested())
         return;
-    for (DisplayFolder *folder : qAsConst(list))
-        target->RefreshFolder(folder, token, true);
-    itemToken.unlock();
+    for (int i = 0; i < list.size(); ++i) {
+        if (list.at(i))
+            DisplayDataSaver::TakeComputed(list.at(i), copies.at(i));
+    }
     token.unlock();
     if (!IsCloseRequested())
         emit completed();

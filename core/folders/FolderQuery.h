@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/SqlText.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,8 +19,6 @@ QString SqlLiteral(const QVariant &value);
 QString SqlLikeCondition(const QString &column, const QString &keyword);
 // The like condition of each keyword, joined with "or".
 QString SqlKeywordCondition(const QString &column, const QStringList &keywords);
-// Non-empty conditions wrapped in parentheses and joined by the operator.
-QString SqlJoinConditions(const QStringList &conditions, const QString &op, bool padded);
 QString SqlGreaterCondition(const QString &column, const QVariant &value);
 QString SqlGreaterEqualCondition(const QString &column, const QVariant &value);
 QString SqlEqualCondition(const QString &column, const QVariant &value);
@@ -29,5 +29,3 @@ QString SqlRangeCondition(const QList<qint64> &codes);
 // "|id|": how a book's category ids are stored.
 QString MakeCategoryToken(qint64 id);
 QStringList MakeIdStrings(const QList<qint64> &ids, bool asTokens);
-// "select UID from <table> <where part> <order part>", filled in one call.
-QString MakeSelectUidsText(const QString &table, const QString &where, const QString &orderBy);

@@ -1,5 +1,7 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolderRefresher.h"
+#include "folders/FolderBatchQuery.h"
+#include "threads/IBaseCloseable.h"
 #include "test_compute_catalogue.h"
 
 #include <QTemporaryDir>
@@ -41,6 +43,87 @@ QList<qint64> Sorted(QList<qint64> ids)
     return ids;
 }
 
+// A generated catalogue with equal, missing and text publication times (the order's ties) and
+// category id texts of every shape: missing, a repeated token, no leading "|", a blob, a zero
+// character before a token.
+QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
+{
+    CatalogueGeneratorOptions options;
+    options.books = books;
+    options.seed = seed;
+    options.password = Helper::GetCatalogPassword().toUtf8();
+    options.nowUtc = kNow.toSecsSinceEpoch();
+    const QString update = QStringLiteral("update published_bookinfo set %1 where UID % %2 = 0");
+    options.extraSql = QStringList{
+        update.arg(QStringLiteral("FirstPubTimeGMT = (select FirstPubTimeGMT from published_bookinfo where UID = 3)"))
+            .arg(7),
+        update.arg(QStringLiteral("FirstPubTimeGMT = NULL")).arg(11),
+        update.arg(QStringLiteral("FirstPubTimeGMT = 'soon'")).arg(13),
+        update.arg(QStringLiteral("BookCatalogIDS = NULL")).arg(17),
+        update.arg(QStringLiteral("BookCatalogIDS = '|5|5|12'")).arg(19),
+        update.arg(QStringLiteral("BookCatalogIDS = x'7C397C'")).arg(23),
+        update.arg(QStringLiteral("BookCatalogIDS = '9|' || char(0) || '|7|'")).arg(29),
+    };
+    RegisterSqlCipherDriver();
+    return CatalogueGenerator::Generate(options, path) ? path : QString();
+}
+
+template <typename T>
+QList<T> Pick(QRandomGenerator &random, const QList<T> &pool)
+{
+    QList<T> picked;
+    if (random.bounded(3) == 0)
+        return picked;
+    for (int n = 1 + random.bounded(3); n > 0; --n)
+        picked << pool.at(random.bounded(pool.size()));
+    return picked;
+}
+
+DisplayFolderSearch RandomSearch(QRandomGenerator &random)
+{
+    const QList<QString> words{QStringLiteral("a"), QStringLiteral("the"), QStringLiteral("O'"), QStringLiteral("%"),
+                               QStringLiteral("_e"), QStringLiteral("NIGHT"), QStringLiteral("\u00e9"), QString(),
+                               QStringLiteral("&"), QStringLiteral("zzz")};
+    QList<qint64> codes;
+    for (qint64 group = 1000; group <= 4000; group += 1000) {
+        for (qint64 code = group; code <= group + 8; ++code)
+            codes << code;
+    }
+    QList<qint64> categories;
+    for (qint64 id = 0; id <= 45; ++id)
+        categories << id;
+    DisplayFolderSearch search;
+    search.findName = Pick(random, words);
+    search.findAuthor = Pick(random, words);
+    search.findCategoryName = Pick(random, words);
+    search.findDescription = random.bounded(4) == 0 ? Pick(random, words) : QStringList();
+    search.findCategoryList = Pick(random, categories);
+    search.findUserRating = Pick(random, codes);
+    search.findOrgPrice = Pick(random, codes);
+    search.findBookPages = Pick(random, codes);
+    search.findBookSize = Pick(random, codes);
+    return search;
+}
+
+// Stops after a number of questions; records whether the folder store was free at each.
+class StopAfter : public IBaseCloseable
+{
+public:
+    StopAfter(QReadWriteLock *lock, int stopAt) : lock(lock), stopAt(stopAt) {}
+    bool IsCloseRequested() override
+    {
+        const bool free = lock->tryLockForWrite();
+        if (free)
+            lock->unlock();
+        storeBusy = storeBusy || !free;
+        return ++asked == stopAt;
+    }
+    QReadWriteLock *lock;
+    int stopAt;
+    int asked = 0;
+    bool storeBusy = false;
+};
+
 } // namespace
 
 // Folder queries and computations on small encrypted catalogues.
@@ -60,6 +143,10 @@ private slots:
     void newArrivals();
     void computeAllEmptiesSearchAndRecordsGuid();
     void failedQueryLeavesGuidUnset();
+    void batchMatchesFolderQueries_data();
+    void batchMatchesFolderQueries();
+    void computationLeavesStoreFree_data();
+    void computationLeavesStoreFree();
     void refresherComputesSearchFolders();
     void refresherDestructorStopsThread();
 
@@ -327,6 +414,8 @@ void TestCompute::failedQueryLeavesGuidUnset()
     QVERIFY(store->currentGuid.isEmpty());
     QVERIFY(!store->IsGuidUnchanged());
     QCOMPARE(all->bookIds, QList<qint64>({8}));
+    // Without its category condition the filter would hold every book.
+    QVERIFY(byCaption->bookIds.isEmpty());
 
     // No open catalogue at all.
     DisplayDataSaver empty(dir.filePath(QStringLiteral("empty.file")));
@@ -341,6 +430,79 @@ void TestCompute::failedQueryLeavesGuidUnset()
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
     QVERIFY(empty.ComputeAll());
     QVERIFY(empty.currentGuid.isEmpty());
+}
+
+void TestCompute::batchMatchesFolderQueries_data()
+{
+    QTest::addColumn<quint64>("seed");
+    QTest::addColumn<int>("books");
+    QTest::newRow("seed 1") << quint64(1) << 1500;
+    QTest::newRow("seed 2") << quint64(2) << 2600;
+    QTest::newRow("seed 3") << quint64(3) << 700;
+}
+
+void TestCompute::batchMatchesFolderQueries()
+{
+    QFETCH(quint64, seed);
+    QFETCH(int, books);
+    QVERIFY(store->items->LoadDatabase(
+        MakeGeneratedCatalogue(dir.filePath(QStringLiteral("generated-%1.rfile").arg(seed)), seed, books)));
+    QReadLockerExt2 itemToken(0, &store->items->lock);
+    // Every built-in where, and more filters than one bit column holds.
+    QList<FolderBatchQuery::Condition> conditions{
+        {QString(), QString()},
+        {ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), 4.8)}), QString()},
+        {ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), DaysAgo(5))}),
+         QString()}};
+    QRandomGenerator random(seed);
+    for (int i = 0; i < 110; ++i) {
+        if (i % 3 == 0) {
+            const QString token = MakeCategoryToken(random.bounded(45));
+            conditions.append({SqlLikeCondition(QStringLiteral("bookcatalogids"), token), token});
+        } else {
+            DisplayFolder folder;
+            folder.search = RandomSearch(random);
+            conditions.append({store->MakeFilterWhere(&folder), QString()});
+        }
+    }
+    QList<QList<qint64>> results;
+    QCOMPARE(FolderBatchQuery::Run(store->items, conditions, &results, [] { return false; }), FolderBatchQuery::Done);
+    QCOMPARE(results.size(), conditions.size());
+    for (int i = 0; i < conditions.size(); ++i) {
+        bool ok = true;
+        const QList<qint64> expected = store->items->QueryBookIds(conditions.at(i).where, &ok);
+        QVERIFY(ok);
+        QVERIFY2(results.at(i) == expected, qPrintable(conditions.at(i).where));
+    }
+    QCOMPARE(results.first().size(), books);
+}
+
+void TestCompute::computationLeavesStoreFree_data()
+{
+    QTest::addColumn<int>("stopAt");
+    QTest::newRow("runs to the end") << 0;
+    QTest::newRow("stopped before reading") << 1;
+    QTest::newRow("stopped while reading") << 2;
+}
+
+void TestCompute::computationLeavesStoreFree()
+{
+    QFETCH(int, stopAt);
+    QVERIFY(store->items->LoadDatabase(MakeGeneratedCatalogue(dir.filePath(QStringLiteral("stop.rfile")), 9, 3000)));
+    bool added = false;
+    QVERIFY(store->LoadFolders(added));
+    for (qint64 id : {1, 2, 3})
+        AddFolder(CategoryFolder, QStringLiteral("C%1").arg(id))->categoryUid = id;
+    StopAfter canceller(&store->lock, stopAt);
+    QCOMPARE(store->ComputeAll(&canceller), stopAt == 0);
+    // Page loads and re-ordering could go on at every point of the computation.
+    QVERIFY(!canceller.storeBusy);
+    QCOMPARE(store->IsGuidUnchanged(), stopAt == 0);
+    QCOMPARE(store->folders.first()->calcBookCount, stopAt == 0 ? qint64(3000) : qint64(0));
+    if (stopAt != 0)
+        QCOMPARE(canceller.asked, stopAt);
+    else
+        QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
 }
 
 void TestCompute::refresherComputesSearchFolders()

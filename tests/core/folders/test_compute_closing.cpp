@@ -46,17 +46,15 @@ void TestComputeClosing::closingStopsComputationAndWrites()
         file.open(QIODevice::ReadOnly);
         return file.readAll();
     }();
-    // The list is All, New Arrivals, Best, Search; the flag goes up while New Arrivals computes.
+    // The flag goes up while the new-arrivals query is prepared: nothing is swapped in.
     store.clock = [] {
         NativeHelper::SetClosing();
         return QDateTime::currentDateTime();
     };
     QVERIFY(!store.ComputeAll());
     QCOMPARE(store.currentGuid, QStringLiteral("old"));
-    QCOMPARE(store.folders.at(0)->calcBookCount, qint64(5));
-    QCOMPARE(store.folders.at(1)->calcBookCount, qint64(5));
-    QCOMPARE(store.folders.at(2)->type, int(BestBooks));
-    QCOMPARE(store.folders.at(2)->calcBookCount, qint64(0));
+    for (const DisplayFolder *folder : qAsConst(store.folders))
+        QCOMPARE(folder->calcBookCount, qint64(0));
     QVERIFY(!store.ComputeAll());
     {
         QWriteLockerExt2 token(&store.lock);

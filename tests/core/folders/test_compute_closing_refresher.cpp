@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// A refresher run that the closing program overtakes sends no completed().
+// A refresher run that the closing program overtakes stores nothing and sends no completed().
 // The closing flag is one-way, hence an executable of its own.
 class TestComputeClosingRefresher : public QObject
 {
@@ -50,7 +50,7 @@ void TestComputeClosingRefresher::closingDuringRunSendsNoCompleted()
     refresher.Stop();
     QTest::qWait(100);
     QCOMPARE(completed, 0);
-    QCOMPARE(all.bookIds, QList<qint64>({1}));
+    QVERIFY(all.bookIds.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestComputeClosingRefresher)
