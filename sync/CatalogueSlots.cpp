@@ -38,11 +38,6 @@ int SlotFromPointerText(const QString &text)
 
 } // namespace
 
-int CatalogueSlots::ReadPreFileSlot()
-{
-    return SlotFromPointerText(ReadTextFile(MakePreFilePath()));
-}
-
 bool CatalogueSlots::WritePreFile(int slot)
 {
     const QString path = MakePreFilePath();

@@ -22,8 +22,6 @@ public:
     // Full path of the slot pointer file.
     static QString MakePreFilePath();
 
-    // The slot the pointer names: its number when it reads as 0..10, else 0 (also when missing).
-    static int ReadPreFileSlot();
     // Writes the slot pointer atomically and reads it back. False on any failure.
     static bool WritePreFile(int slot);
 

@@ -370,14 +370,11 @@ void MainWindow::on_action_on_show_Window_triggered()
         show();
     }
     // Always raise and activate: a visible window behind others must come forward too, and the
-    // application being active says nothing about this window.
+    // application being active says nothing about this window. A modal dialog open over the
+    // window is the one the platform bridge brings to the front.
     raise();
     activateWindow();
-    // A modal dialog stays in front of the window it belongs to.
-    if (QWidget *modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
-    }
+    ObjectiveC::ActivateWindow();
 }
 
 void MainWindow::run_action_single_instance_ask(const QString &str)
