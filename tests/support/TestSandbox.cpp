@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace TestSandbox {
 
 bool UsePrivateHome(const QTemporaryDir &home)
@@ -47,6 +50,26 @@ bool WriteBytes(const QString &path, const QByteArray &bytes)
         return false;
     }
     return file.write(bytes) == bytes.size();
+}
+
+FileSizeLimit::FileSizeLimit(long long bytes)
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    saved = limit.rlim_cur;
+    savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = rlim_t(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qWarning("file size limit: setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(saved);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, savedHandler);
 }
 
 QByteArray CatalogueOkAnswer(const QByteArray &guid, const QByteArray &location, const QByteArray &md5)

@@ -22,6 +22,20 @@ QByteArray ReadBytes(const QString &path);
 // Replaces the file's content; false when it cannot be opened or not all bytes were written.
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 
+// While it lives, writes beyond bytes fail (even for root) instead of raising SIGXFSZ.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    unsigned long long saved;
+    void (*savedHandler)(int);
+};
+
 // A catalogue service answer announcing the file at location: "ok|guid|location|md5|5|6".
 QByteArray CatalogueOkAnswer(const QByteArray &guid, const QByteArray &location, const QByteArray &md5);
 

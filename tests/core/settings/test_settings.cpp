@@ -3,6 +3,7 @@
 #include "settings/NativeConfigLoader.h"
 #include "threads/NativeHelper.h"
 #include "threads/QWriteLockerExt2.h"
+#include "TestSandbox.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -13,23 +14,20 @@
 #include <QtTest>
 
 #include <atomic>
-#include <csignal>
-#include <sys/resource.h>
 #include <thread>
+
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &content)
+// Every setting in declaration order, so a whole block compares in one line.
+QVariantList Values(const NativeConfigSettings &s)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return {s.Start_AutoStart, s.Start_AutoMinimized, s.Start_AutoMaximized, s.App_Close_to_tray,
+            s.App_Minimize_to_tray, s.Check_NewVersion, s.Check_NewDatabase, s.Check_NewDatabase_Minutes,
+            s.Display_DefaultView, s.Display_CoversView_PageCount, s.Display_DetailsView_PageCount,
+            s.Advance_UseDirectGoLink};
 }
 
 } // namespace
@@ -46,14 +44,12 @@ public slots:
 class TestSettings : public QObject
 {
     Q_OBJECT
-
-private:
     QTemporaryDir dir;
     QString path;
 
-    bool load(const QByteArray &content, NativeConfigSettings &loaded)
+    bool Load(const QByteArray &content, NativeConfigSettings &loaded)
     {
-        writeFile(path, content);
+        WriteBytes(path, content);
         NativeConfigLoader loader(path);
         const bool ok = loader.Load();
         loaded = loader.GetCurrentSettings();
@@ -61,12 +57,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(dir.isValid());
-        qputenv("HOME", QFile::encodeName(dir.path()));
-        QStandardPaths::setTestModeEnabled(true);
-    }
+    void initTestCase() { QVERIFY(TestSandbox::UsePrivateHome(dir)); }
 
     void init()
     {
@@ -79,20 +70,9 @@ private slots:
         QCOMPARE(NativeConfigLoader().filePath, Helper::GetLocalFolder(Helper::FolderBase) + "/native-config.file");
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
-        const NativeConfigSettings s = loader.GetCurrentSettings();
-        QVERIFY(s == loader.defaultSettings);
-        QCOMPARE(s.Start_AutoStart, false);
-        QCOMPARE(s.Start_AutoMinimized, true);
-        QCOMPARE(s.Start_AutoMaximized, true);
-        QCOMPARE(s.App_Close_to_tray, false);
-        QCOMPARE(s.App_Minimize_to_tray, false);
-        QCOMPARE(s.Check_NewVersion, true);
-        QCOMPARE(s.Check_NewDatabase, true);
-        QCOMPARE(s.Check_NewDatabase_Minutes, 120);
-        QCOMPARE(s.Display_DefaultView, int(View_Covers));
-        QCOMPARE(s.Display_CoversView_PageCount, 100);
-        QCOMPARE(s.Display_DetailsView_PageCount, 100);
-        QCOMPARE(s.Advance_UseDirectGoLink, true);
+        QVERIFY(loader.GetCurrentSettings() == loader.defaultSettings);
+        QCOMPARE(Values(loader.GetCurrentSettings()),
+                 (QVariantList{false, true, true, false, false, true, true, 120, int(View_Covers), 100, 100, true}));
         QVERIFY(!QFile::exists(path));
     }
 
@@ -127,55 +107,35 @@ private slots:
         QFETCH(int, view);
         const QByteArray content = "[NativeConfig]\n" + lines;
         NativeConfigSettings s;
-        QVERIFY(load(content, s));
+        QVERIFY(Load(content, s));
         QCOMPARE(s.Display_CoversView_PageCount, covers);
         QCOMPARE(s.Display_DetailsView_PageCount, details);
         QCOMPARE(s.Check_NewDatabase_Minutes, minutes);
         QCOMPARE(s.Display_DefaultView, view);
-        // Corrections stay in memory: the file is untouched.
-        QCOMPARE(readFile(path), content);
+        QCOMPARE(ReadBytes(path), content); // corrections stay in memory
     }
 
     void booleansAndOtherGroups()
     {
+        // Only the NativeConfig group counts.
         NativeConfigSettings s;
-        QVERIFY(load("[Other]\nStart_AutoStart=true\n[NativeConfig]\nStart_AutoMinimized=false\n"
+        QVERIFY(Load("[Other]\nStart_AutoStart=true\n[NativeConfig]\nStart_AutoMinimized=false\n"
                      "Start_AutoMaximized=0\nApp_Close_to_tray=true\nApp_Minimize_to_tray=1\n"
-                     "Check_NewVersion=false\nAdvance_UseDirectGoLink=false\n",
-                     s));
-        QCOMPARE(s.Start_AutoStart, false); // only the NativeConfig group counts
-        QCOMPARE(s.Start_AutoMinimized, false);
-        QCOMPARE(s.Start_AutoMaximized, false);
-        QCOMPARE(s.App_Close_to_tray, true);
-        QCOMPARE(s.App_Minimize_to_tray, true);
-        QCOMPARE(s.Check_NewVersion, false);
-        QCOMPARE(s.Check_NewDatabase, true);
-        QCOMPARE(s.Advance_UseDirectGoLink, false);
+                     "Check_NewVersion=false\nAdvance_UseDirectGoLink=false\n", s));
+        QCOMPARE(Values(s), (QVariantList{false, false, false, true, true, false, true, 120, 1, 100, 100, false}));
     }
 
     void saveWritesEveryKeyAndKeepsTheRest()
     {
-        writeFile(path, "[Other]\nkeep=1\n[NativeConfig]\nUnknown_Key=7\nDisplay_CoversView_PageCount=3\n");
+        WriteBytes(path, "[Other]\nkeep=1\n[NativeConfig]\nUnknown_Key=7\nDisplay_CoversView_PageCount=3\n");
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
         {
             QWriteLockerExt2 token(&loader.lock);
-            NativeConfigSettings &c = loader.currentSettings;
-            c.Start_AutoStart = true;
-            c.Start_AutoMinimized = false;
-            c.Start_AutoMaximized = false;
-            c.App_Close_to_tray = true;
-            c.App_Minimize_to_tray = true;
-            c.Check_NewVersion = false;
-            c.Check_NewDatabase = false;
-            c.Check_NewDatabase_Minutes = 0; // saved as set: no clamping on save
-            c.Display_DefaultView = View_Details;
-            c.Display_CoversView_PageCount = 300;
-            c.Display_DetailsView_PageCount = 20;
-            c.Advance_UseDirectGoLink = false;
+            // Every value away from its default; saved as set, without clamping.
+            loader.currentSettings = {true, false, false, true, true, false, false, 0, View_Details, 300, 20, false};
             QVERIFY(loader.SaveToFile(token));
         }
-
         QSettings file(path, QSettings::IniFormat);
         QCOMPARE(file.value("Other/keep").toInt(), 1);
         QCOMPARE(file.value("NativeConfig/Unknown_Key").toInt(), 7);
@@ -183,22 +143,20 @@ private slots:
         QCOMPARE(file.childKeys().size(), 13);
         QCOMPARE(file.value("Check_NewDatabase_Minutes").toInt(), 0);
         QCOMPARE(file.value("Display_CoversView_PageCount").toInt(), 300);
-        QVERIFY(readFile(path).contains("Start_AutoStart=true"));
-        QVERIFY(readFile(path).contains("Display_DefaultView=0"));
+        QVERIFY(ReadBytes(path).contains("Start_AutoStart=true"));
+        QVERIFY(ReadBytes(path).contains("Display_DefaultView=0"));
 
         NativeConfigLoader again(path);
         QVERIFY(again.Load());
-        NativeConfigSettings expected = loader.GetCurrentSettings();
-        expected.Check_NewDatabase_Minutes = 120;
-        expected.Display_CoversView_PageCount = 210;
-        QVERIFY(again.GetCurrentSettings() == expected);
+        QCOMPARE(Values(again.GetCurrentSettings()),
+                 (QVariantList{true, false, false, true, true, false, false, 120, 0, 210, 20, false}));
     }
 
     void unusablePathsAreRefused()
     {
         // A file where the folder should be: neither readable as settings nor writable (also as root).
         const QString blocker = dir.filePath("blocker");
-        writeFile(blocker, "x");
+        WriteBytes(blocker, "x");
         for (const QString &bad : {QString(), blocker + "/native-config.file", dir.path()}) {
             NativeConfigLoader loader(bad);
             loader.currentSettings.Display_CoversView_PageCount = 42;
@@ -207,18 +165,18 @@ private slots:
             QWriteLockerExt2 token(&loader.lock);
             QVERIFY2(!loader.SaveToFile(token), qPrintable(bad));
         }
-        QCOMPARE(readFile(blocker), QByteArray("x"));
+        QCOMPARE(ReadBytes(blocker), QByteArray("x"));
     }
 
     void saveResultIsTheWritesOwn_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("writeFails");
-        const QByteArray malformed = "[NativeConfig]\nCheck_NewVersion=false\n[broken\n";
-        QTest::newRow("clean") << QByteArray("[NativeConfig]\nCheck_NewVersion=false\n") << false;
-        QTest::newRow("malformed line") << malformed << false;
-        QTest::newRow("clean, write fails") << QByteArray("[NativeConfig]\nCheck_NewVersion=false\n") << true;
-        QTest::newRow("malformed line, write fails") << malformed << true;
+        const QByteArray clean = "[NativeConfig]\nCheck_NewVersion=false\n";
+        for (bool fails : {false, true}) {
+            QTest::addRow("clean%s", fails ? ", write fails" : "") << clean << fails;
+            QTest::addRow("malformed line%s", fails ? ", write fails" : "") << clean + "[broken\n" << fails;
+        }
     }
 
     void saveResultIsTheWritesOwn()
@@ -227,23 +185,18 @@ private slots:
         QFETCH(bool, writeFails);
         // A path of its own: QSettings keeps a failed write's values for the next user of a path.
         path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
-        writeFile(path, content);
+        WriteBytes(path, content);
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
         QWriteLockerExt2 token(&loader.lock);
         loader.currentSettings.Display_CoversView_PageCount = 42;
-        // A file size limit makes the write fail, even for root.
-        struct rlimit saved;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = saved;
-        small.rlim_cur = writeFails ? 8 : saved.rlim_cur;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool ok = loader.SaveToFile(token);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
+        bool ok;
+        {
+            TestSandbox::FileSizeLimit limit(writeFails ? 8 : 1 << 20);
+            ok = loader.SaveToFile(token);
+        }
         QCOMPARE(ok, !writeFails);
-        QCOMPARE(readFile(path).contains("Display_CoversView_PageCount=42"), !writeFails);
+        QCOMPARE(ReadBytes(path).contains("Display_CoversView_PageCount=42"), !writeFails);
     }
 
     void saveWaitsForConfigLocker()
@@ -268,14 +221,12 @@ private slots:
     {
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
-
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
         QTest::ignoreMessage(QtWarningMsg, "You don't have permission to write the configuration file, "
                                            "do you want to get more information?");
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
 
-        QString title;
-        QString text;
+        QString title, text;
         bool answer = false;
         NativeConfigLoader::SetWriteDeniedPrompt([&](QWidget *, const QString &t, const QString &x) {
             title = t;
@@ -286,12 +237,9 @@ private slots:
         QCOMPARE(title, QString("Info"));
         QVERIFY(text.startsWith("You don't have permission"));
         QVERIFY(recorder.opened.isEmpty());
-
         answer = true;
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
-        QCOMPARE(recorder.opened.size(), 1);
-        QCOMPARE(recorder.opened.at(0).toString(), Const::HelpConfigFolderUrl + "?kind=tessaly-mac");
-
+        QCOMPARE(recorder.opened, QList<QUrl>{QUrl(Const::HelpConfigFolderUrl + "?kind=tessaly-mac")});
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     }

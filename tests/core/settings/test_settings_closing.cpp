@@ -1,8 +1,8 @@
 #include "settings/NativeConfigLoader.h"
 #include "threads/NativeHelper.h"
 #include "threads/QWriteLockerExt2.h"
+#include "TestSandbox.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,25 +15,16 @@ private slots:
     void noSaveOnceClosing()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         const QString path = dir.filePath("native-config.file");
         const QByteArray before("[NativeConfig]\nCheck_NewVersion=true\n");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(before);
-        }
-
+        QVERIFY(TestSandbox::WriteBytes(path, before));
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
         QWriteLockerExt2 token(&loader.lock);
         loader.currentSettings.Check_NewVersion = false;
         NativeHelper::SetClosing();
         QVERIFY(!loader.SaveToFile(token));
-
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(TestSandbox::ReadBytes(path), before);
         // The refusal released _configLocker.
         QVERIFY(NativeHelper::_configLocker->tryLockForWrite());
         NativeHelper::_configLocker->unlock();

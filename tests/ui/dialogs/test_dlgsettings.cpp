@@ -2,83 +2,26 @@
 #include "dialogs/DlgNativeSettings.h"
 #include "settings/NativeConfigLoader.h"
 #include "threads/NativeHelper.h"
+#include "ui_DlgNativeSettings.h"
 #include "WidgetPrompts.h"
 
-#include <QAbstractButton>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
+#include <QAction>
+#include "ui/mainwindow/test_modal_script.h"
+
 #include <QDesktopServices>
-#include <QMessageBox>
-#include <QReadWriteLock>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-#include <functional>
+using MainWindowTest::ModalScript;
 
 namespace {
-// Answers the message box that becomes the active modal widget; the check runs inside its loop.
-class BoxAnswerer : public QObject
-{
-public:
-    BoxAnswerer(QMessageBox::StandardButton reply, std::function<void(QMessageBox *)> check = {})
-        : reply(reply)
-        , check(std::move(check))
-    {
-        connect(&timer, &QTimer::timeout, this, [this]() {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) {
-                return;
-            }
-            seen << box->windowTitle() + QLatin1Char('|') + box->text();
-            if (this->check) {
-                this->check(box);
-            }
-            box->button(this->reply)->click();
-        });
-        timer.start(10);
-    }
-
-    QStringList seen;
-
-private:
-    QMessageBox::StandardButton reply;
-    std::function<void(QMessageBox *)> check;
-    QTimer timer;
-};
-
-// The dialog's controls by their object names.
-struct Form
-{
-    explicit Form(QDialog &dialog)
-        : dialog(dialog)
-    {
-    }
-    template <typename W>
-    W *get(const char *name) const
-    {
-        W *widget = dialog.findChild<W *>(QLatin1String(name));
-        if (!widget) {
-            qFatal("missing control %s", name);
-        }
-        return widget;
-    }
-    QCheckBox *check(const char *name) const { return get<QCheckBox>(name); }
-    QComboBox *combo(const char *name) const { return get<QComboBox>(name); }
-    QDialog &dialog;
-};
 
 QStringList Entries(const QComboBox *box)
 {
     QStringList texts;
-    for (int i = 0; i < box->count(); ++i) {
+    for (int i = 0; i < box->count(); ++i)
         texts << box->itemText(i);
-    }
     return texts;
 }
 
@@ -89,15 +32,14 @@ void Choose(QComboBox *box, const QString &text)
     box->setCurrentIndex(index);
 }
 
-void PressButton(DlgNativeSettings &dialog, QDialogButtonBox::StandardButton which)
+void Press(DlgNativeSettings &dialog, QDialogButtonBox::StandardButton which = QDialogButtonBox::Ok)
 {
-    Form(dialog).get<QDialogButtonBox>("buttonBox")->button(which)->click();
+    dialog.ui->buttonBox->button(which)->click();
 }
 
-void PressOk(DlgNativeSettings &dialog)
-{
-    PressButton(dialog, QDialogButtonBox::Ok);
-}
+const QString WriteDeniedText =
+    QStringLiteral("You don't have permission to write the configuration file, do you want to get more information?");
+
 } // namespace
 
 class LinkCatcher : public QObject
@@ -112,17 +54,10 @@ public slots:
 class TestDlgSettings : public QObject
 {
     Q_OBJECT
-
     LinkCatcher links;
     QTemporaryDir folder;
 
     QString SettingsPath() const { return folder.filePath(QStringLiteral("native-config.file")); }
-
-    static void Set(NativeConfigLoader &config, const std::function<void(NativeConfigSettings &)> &change)
-    {
-        QWriteLocker locker(&config.lock);
-        change(config.currentSettings);
-    }
 
 private slots:
     void initTestCase()
@@ -142,8 +77,9 @@ private slots:
     void formShowsStoredValues()
     {
         NativeConfigLoader config(SettingsPath());
-        Set(config, [](NativeConfigSettings &s) {
-            s.Start_AutoStart = false;
+        {
+            QWriteLocker locker(&config.lock);
+            NativeConfigSettings &s = config.currentSettings;
             s.App_Close_to_tray = true;
             s.Check_NewDatabase = false;
             s.Check_NewDatabase_Minutes = 90; // not a whole listed hour
@@ -151,60 +87,57 @@ private slots:
             s.Display_CoversView_PageCount = 210; // not listed
             s.Display_DetailsView_PageCount = 30;
             s.Advance_UseDirectGoLink = false;
-        });
+        }
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
-        const Form ui(dialog);
+        const Ui_DlgNativeSettings &ui = *dialog.ui;
 
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
-        QCOMPARE(ui.get<QPushButton>("Start_AutoStart_Help")->text(), QStringLiteral("Automatically start the software when I log on to Mac"));
-        QCOMPARE(ui.check("Start_AutoStart")->text(), ui.get<QPushButton>("Start_AutoStart_Help")->text());
-        QCOMPARE(ui.check("Start_AutoMinimized")->text(), QStringLiteral("--> start the software minimized"));
-        const QStringList texts = {ui.get<QGroupBox>("groupBox")->title(), ui.check("App_Minimize_to_tray")->text(),
-                                   ui.check("App_Close_to_tray")->text(), ui.check("Start_AutoMaximized")->text(),
-                                   ui.check("Check_NewVersion")->text(), ui.check("Check_NewDatabase")->text(),
-                                   ui.get<QLabel>("label_2")->text(), ui.check("Advance_UseDirectGoLink")->text(),
-                                   ui.get<QGroupBox>("groupBox_2")->title(), ui.get<QLabel>("label")->text(),
-                                   ui.get<QLabel>("label_3")->text(), ui.get<QLabel>("label_6")->text()};
-        QCOMPARE(texts, (QStringList{QStringLiteral("General"), QStringLiteral("Minimize software to tray"),
-                                     QStringLiteral("Close software to tray"), QStringLiteral("Start the software maximized"),
-                                     QStringLiteral("Automatically check for new version"),
-                                     QStringLiteral("Automatically check for book database every"), QStringLiteral("hours"),
-                                     QStringLiteral("Directly link to the purchase site"), QStringLiteral("Display"),
-                                     QStringLiteral("Default View:"), QStringLiteral("Covers View: Number of items per page:"),
-                                     QStringLiteral("Details View: Number of items per page:")}));
-        QVERIFY(ui.check("Start_AutoStart")->isHidden());
-        QVERIFY(ui.check("Start_AutoMinimized")->isHidden());
-        QVERIFY(!ui.check("Start_AutoMinimized")->isEnabled());
+        const QStringList texts = {ui.Start_AutoStart_Help->text(), ui.Start_AutoStart->text(),
+                                   ui.Start_AutoMinimized->text(), ui.groupBox->title(),
+                                   ui.App_Minimize_to_tray->text(), ui.App_Close_to_tray->text(),
+                                   ui.Start_AutoMaximized->text(), ui.Check_NewVersion->text(),
+                                   ui.Check_NewDatabase->text(), ui.label_2->text(),
+                                   ui.Advance_UseDirectGoLink->text(), ui.groupBox_2->title(), ui.label->text(),
+                                   ui.label_3->text(), ui.label_6->text()};
+        QCOMPARE(texts, (QStringList{"Automatically start the software when I log on to Mac",
+                                     "Automatically start the software when I log on to Mac",
+                                     "--> start the software minimized", "General", "Minimize software to tray",
+                                     "Close software to tray", "Start the software maximized",
+                                     "Automatically check for new version",
+                                     "Automatically check for book database every", "hours",
+                                     "Directly link to the purchase site", "Display", "Default View:",
+                                     "Covers View: Number of items per page:",
+                                     "Details View: Number of items per page:"}));
+        QVERIFY(ui.Start_AutoStart->isHidden());
+        QVERIFY(ui.Start_AutoMinimized->isHidden());
+        QVERIFY(!ui.Start_AutoMinimized->isEnabled());
+        const QList<bool> checks = {ui.App_Close_to_tray->isChecked(), ui.App_Minimize_to_tray->isChecked(),
+                                    ui.Start_AutoMaximized->isChecked(), ui.Check_NewVersion->isChecked(),
+                                    ui.Check_NewDatabase->isChecked(), ui.Advance_UseDirectGoLink->isChecked()};
+        QCOMPARE(checks, (QList<bool>{true, false, true, true, false, false}));
 
-        QVERIFY(ui.check("App_Close_to_tray")->isChecked());
-        QVERIFY(!ui.check("App_Minimize_to_tray")->isChecked());
-        QVERIFY(ui.check("Start_AutoMaximized")->isChecked());
-        QVERIFY(ui.check("Check_NewVersion")->isChecked());
-        QVERIFY(!ui.check("Check_NewDatabase")->isChecked());
-        QVERIFY(!ui.check("Advance_UseDirectGoLink")->isChecked());
-
-        QCOMPARE(Entries(ui.combo("Display_DefaultView")), (QStringList{QStringLiteral("Details View"), QStringLiteral("Covers View")}));
-        QCOMPARE(ui.combo("Display_DefaultView")->currentIndex(), 0);
-        const QStringList counts = QStringLiteral("5 10 20 30 40 50 100 150 200").split(QLatin1Char(' '));
-        QCOMPARE(Entries(ui.combo("Display_CoversView_PageCount")), counts);
-        QCOMPARE(Entries(ui.combo("Display_DetailsView_PageCount")), counts);
-        QCOMPARE(ui.combo("Display_CoversView_PageCount")->currentText(), QStringLiteral("5"));
-        QCOMPARE(ui.combo("Display_DetailsView_PageCount")->currentText(), QStringLiteral("30"));
-        QCOMPARE(Entries(ui.combo("Check_NewDatabase_Minutes")), QStringLiteral("2 4 6 8 12 24 48 60 72 168").split(QLatin1Char(' ')));
-        QCOMPARE(ui.combo("Check_NewDatabase_Minutes")->currentText(), QStringLiteral("2"));
-        QVERIFY(!ui.combo("Check_NewDatabase_Minutes")->isEnabled());
+        QCOMPARE(Entries(ui.Display_DefaultView), (QStringList{"Details View", "Covers View"}));
+        QCOMPARE(ui.Display_DefaultView->currentIndex(), 0);
+        const QStringList counts = QStringLiteral("5 10 20 30 40 50 100 150 200").split(' ');
+        QCOMPARE(Entries(ui.Display_CoversView_PageCount), counts);
+        QCOMPARE(Entries(ui.Display_DetailsView_PageCount), counts);
+        QCOMPARE(ui.Display_CoversView_PageCount->currentText(), QStringLiteral("5"));
+        QCOMPARE(ui.Display_DetailsView_PageCount->currentText(), QStringLiteral("30"));
+        QCOMPARE(Entries(ui.Check_NewDatabase_Minutes), QStringLiteral("2 4 6 8 12 24 48 60 72 168").split(' '));
+        QCOMPARE(ui.Check_NewDatabase_Minutes->currentText(), QStringLiteral("2"));
+        QVERIFY(!ui.Check_NewDatabase_Minutes->isEnabled());
 
         // The two dependent controls follow their check boxes.
-        ui.check("Check_NewDatabase")->click();
-        QVERIFY(ui.combo("Check_NewDatabase_Minutes")->isEnabled());
-        ui.check("Check_NewDatabase")->click();
-        QVERIFY(!ui.combo("Check_NewDatabase_Minutes")->isEnabled());
-        ui.check("Start_AutoStart")->setChecked(true);
-        QVERIFY(ui.check("Start_AutoMinimized")->isEnabled());
+        ui.Check_NewDatabase->click();
+        QVERIFY(ui.Check_NewDatabase_Minutes->isEnabled());
+        ui.Check_NewDatabase->click();
+        QVERIFY(!ui.Check_NewDatabase_Minutes->isEnabled());
+        ui.Start_AutoStart->setChecked(true);
+        QVERIFY(ui.Start_AutoMinimized->isEnabled());
 
-        ui.get<QPushButton>("Start_AutoStart_Help")->click();
+        ui.Start_AutoStart_Help->click();
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpAutoStartUrl));
     }
@@ -214,24 +147,20 @@ private slots:
         NativeConfigLoader config(SettingsPath());
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
-        const Form ui(dialog);
-        Choose(ui.combo("Check_NewDatabase_Minutes"), QStringLiteral("168"));
-        ui.check("App_Minimize_to_tray")->setChecked(true);
-        ui.check("Check_NewVersion")->setChecked(false);
-        Choose(ui.combo("Display_DetailsView_PageCount"), QStringLiteral("150"));
-        PressOk(dialog);
+        Choose(dialog.ui->Check_NewDatabase_Minutes, QStringLiteral("168"));
+        dialog.ui->App_Minimize_to_tray->setChecked(true);
+        dialog.ui->Check_NewVersion->setChecked(false);
+        Choose(dialog.ui->Display_DetailsView_PageCount, QStringLiteral("150"));
+        Press(dialog);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
-        const NativeConfigSettings stored = config.GetCurrentSettings();
-        QCOMPARE(stored.Check_NewDatabase_Minutes, 10080);
-        QVERIFY(stored.App_Minimize_to_tray);
-        QVERIFY(!stored.Check_NewVersion);
-        QCOMPARE(stored.Display_DetailsView_PageCount, 150);
         // Unchanged values pass through as they were (the defaults here).
-        QCOMPARE(stored.Display_CoversView_PageCount, 100);
-        QCOMPARE(stored.Display_DefaultView, int(View_Covers));
-        QVERIFY(stored.Advance_UseDirectGoLink);
-
+        NativeConfigSettings expected;
+        expected.Check_NewDatabase_Minutes = 10080;
+        expected.App_Minimize_to_tray = true;
+        expected.Check_NewVersion = false;
+        expected.Display_DetailsView_PageCount = 150;
+        QVERIFY(config.GetCurrentSettings() == expected);
         QSettings file(SettingsPath(), QSettings::IniFormat);
         QCOMPARE(file.value(QStringLiteral("NativeConfig/Check_NewDatabase_Minutes")).toInt(), 10080);
         QCOMPARE(file.value(QStringLiteral("NativeConfig/Display_DetailsView_PageCount")).toInt(), 150);
@@ -247,11 +176,11 @@ private slots:
         QTest::addColumn<int>("minutes");
         QTest::addColumn<int>("storedCovers");
         QTest::newRow("nothing") << QString() << QString() << false << false << 120 << 100;
-        QTest::newRow("hours only") << QStringLiteral("Check_NewDatabase_Minutes") << QStringLiteral("2") << false << false << 120 << 100;
-        QTest::newRow("hours 24") << QStringLiteral("Check_NewDatabase_Minutes") << QStringLiteral("24") << false << false << 1440 << 100;
-        QTest::newRow("view only") << QStringLiteral("Display_DefaultView") << QStringLiteral("Details View") << true << false << 120 << 100;
-        QTest::newRow("details count") << QStringLiteral("Display_DetailsView_PageCount") << QStringLiteral("10") << false << true << 120 << 100;
-        QTest::newRow("covers count") << QStringLiteral("Display_CoversView_PageCount") << QStringLiteral("200") << false << true << 120 << 100;
+        QTest::newRow("hours only") << "Check_NewDatabase_Minutes" << "2" << false << false << 120 << 100;
+        QTest::newRow("hours 24") << "Check_NewDatabase_Minutes" << "24" << false << false << 1440 << 100;
+        QTest::newRow("view only") << "Display_DefaultView" << "Details View" << true << false << 120 << 100;
+        QTest::newRow("details count") << "Display_DetailsView_PageCount" << "10" << false << true << 120 << 100;
+        QTest::newRow("covers count") << "Display_CoversView_PageCount" << "200" << false << true << 120 << 100;
         // An unlisted stored count shows the first entry, which OK then stores.
         QTest::newRow("unlisted count") << QString() << QString() << false << true << 120 << 210;
     }
@@ -265,23 +194,19 @@ private slots:
         QFETCH(int, minutes);
         QFETCH(int, storedCovers);
         NativeConfigLoader config(SettingsPath());
-        Set(config, [storedCovers](NativeConfigSettings &s) {
-            s.Check_NewDatabase_Minutes = 150; // shows "2"
-            s.Display_CoversView_PageCount = storedCovers;
-        });
+        config.currentSettings.Check_NewDatabase_Minutes = 150; // shows "2"
+        config.currentSettings.Display_CoversView_PageCount = storedCovers;
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
-        if (!control.isEmpty()) {
+        if (!control.isEmpty())
             Choose(dialog.findChild<QComboBox *>(control), choice);
-        }
-        PressOk(dialog);
+        Press(dialog);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.viewChanged, view);
         QCOMPARE(dialog.pageCountChanged, pages);
         QCOMPARE(config.GetCurrentSettings().Check_NewDatabase_Minutes, minutes);
-        if (storedCovers == 210) {
+        if (storedCovers == 210)
             QCOMPARE(config.GetCurrentSettings().Display_CoversView_PageCount, 5);
-        }
     }
 
     void cancelChangesNothing()
@@ -290,9 +215,9 @@ private slots:
         const NativeConfigSettings before = config.GetCurrentSettings();
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
-        Choose(Form(dialog).combo("Check_NewDatabase_Minutes"), QStringLiteral("168"));
-        Form(dialog).check("App_Close_to_tray")->setChecked(true);
-        PressButton(dialog, QDialogButtonBox::Cancel);
+        Choose(dialog.ui->Check_NewDatabase_Minutes, QStringLiteral("168"));
+        dialog.ui->App_Close_to_tray->setChecked(true);
+        Press(dialog, QDialogButtonBox::Cancel);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(config.GetCurrentSettings() == before);
         QVERIFY(!QFile::exists(SettingsPath()));
@@ -306,26 +231,18 @@ private slots:
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
         dialog.show();
-        Choose(Form(dialog).combo("Check_NewDatabase_Minutes"), QStringLiteral("168"));
+        Choose(dialog.ui->Check_NewDatabase_Minutes, QStringLiteral("168"));
 
-        bool settingsFree = false;
-        bool configFree = false;
-        auto probe = [&](QMessageBox *) {
+        bool settingsFree = false, configFree = false;
+        auto probe = [&](QWidget *box) {
             // Queued slots that read the settings run inside this box: nothing may be held.
-            settingsFree = config.lock.tryLockForWrite();
-            if (settingsFree) {
+            if ((settingsFree = config.lock.tryLockForWrite()))
                 config.lock.unlock();
-            }
-            configFree = NativeHelper::_configLocker->tryLockForWrite();
-            if (configFree) {
+            if ((configFree = NativeHelper::_configLocker->tryLockForWrite()))
                 NativeHelper::_configLocker->unlock();
-            }
+            MainWindowTest::Answer(QMessageBox::Cancel, QStringLiteral("Info"), WriteDeniedText)(box);
         };
-        {
-            BoxAnswerer answerer(QMessageBox::Cancel, probe);
-            PressOk(dialog);
-            QCOMPARE(answerer.seen, QStringList{QStringLiteral("Info|You don't have permission to write the configuration file, do you want to get more information?")});
-        }
+        ModalScript({probe}).Run([&] { Press(dialog); });
         QVERIFY(settingsFree);
         QVERIFY(configFree);
         QVERIFY(dialog.isVisible());
@@ -335,11 +252,9 @@ private slots:
         QCOMPARE(config.GetCurrentSettings().Check_NewDatabase_Minutes, 10080);
 
         // OK may be pressed again; this time the box's OK leads to the help page.
-        {
-            BoxAnswerer answerer(QMessageBox::Ok);
-            PressOk(dialog);
-            QCOMPARE(answerer.seen.size(), 1);
-        }
+        ModalScript({MainWindowTest::Answer(QMessageBox::Ok, QStringLiteral("Info"), WriteDeniedText)}).Run([&] {
+            Press(dialog);
+        });
         QVERIFY(dialog.isVisible());
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpConfigFolderUrl));
@@ -351,10 +266,10 @@ private slots:
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("bundle");
-        QTest::newRow("bundle") << QStringLiteral("/Applications/Tessaly.app/Contents/MacOS/Tessaly") << QStringLiteral("/Applications/Tessaly.app");
-        QTest::newRow("any case, last one") << QStringLiteral("/x.app/Tessaly.APP/Contents/MacOS/Tessaly") << QStringLiteral("/x.app/Tessaly.APP");
-        QTest::newRow("none") << QStringLiteral("/usr/bin/tessaly") << QString();
-        QTest::newRow("at the start") << QStringLiteral(".app/tessaly") << QString();
+        QTest::newRow("bundle") << "/Applications/Tessaly.app/Contents/MacOS/Tessaly" << "/Applications/Tessaly.app";
+        QTest::newRow("any case, last one") << "/x.app/Tessaly.APP/Contents/MacOS/Tessaly" << "/x.app/Tessaly.APP";
+        QTest::newRow("none") << "/usr/bin/tessaly" << QString();
+        QTest::newRow("at the start") << ".app/tessaly" << QString();
     }
 
     void bundlePath()

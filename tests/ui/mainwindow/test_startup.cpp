@@ -2,47 +2,23 @@
 #include "mainwindow/StartupArguments.h"
 #include "mainwindow/StartupGuard.h"
 
-#include <QAbstractButton>
-#include <QApplication>
+#include <QAction>
+#include "ui/mainwindow/test_modal_script.h"
+
 #include <QDesktopServices>
-#include <QMessageBox>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
+using MainWindowTest::Answer;
+using MainWindowTest::ModalScript;
 
 namespace {
-// Answers every message box that becomes the active modal widget and records what it said.
-class BoxAnswerer : public QObject
-{
-public:
-    explicit BoxAnswerer(QMessageBox::StandardButton reply, QObject *parent = nullptr)
-        : QObject(parent)
-        , answer(reply)
-    {
-        timer.setInterval(10);
-        connect(&timer, &QTimer::timeout, this, [this]() {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) {
-                return;
-            }
-            seen << box->windowTitle() + QLatin1Char('|') + box->text();
-            if (QAbstractButton *button = box->button(answer)) {
-                button->click();
-            } else {
-                box->reject();
-            }
-        });
-        timer.start();
-    }
 
-    QStringList seen;
+const QString OneInstanceText = QStringLiteral("Only a single instance of this software can run, do you want to get more information?");
+const QString LocalFolderText = QStringLiteral("The current software cannot access the local document folder, do you want to get more information?");
 
-private:
-    QMessageBox::StandardButton answer;
-    QTimer timer;
-};
+} // namespace
 
 // Catches links handed to the desktop instead of starting a browser.
 class LinkCatcher : public QObject
@@ -54,15 +30,9 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-const QString OneInstanceText = QStringLiteral("Only a single instance of this software can run, do you want to get more information?");
-const QString LocalFolderText = QStringLiteral("The current software cannot access the local document folder, do you want to get more information?");
-
-} // namespace
-
 class TestStartup : public QObject
 {
     Q_OBJECT
-
     LinkCatcher links;
 
 private slots:
@@ -73,23 +43,18 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
     }
 
-    void init()
-    {
-        links.opened.clear();
-    }
+    void init() { links.opened.clear(); }
 
     void startHiddenWords_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("hidden");
-        const QString exe = QStringLiteral("tessaly");
-        QTest::newRow("none") << QStringList{exe} << false;
-        QTest::newRow("background") << QStringList{exe, QStringLiteral("/background")} << true;
-        QTest::newRow("any case") << QStringList{exe, QStringLiteral("/BackGround")} << true;
-        QTest::newRow("with restart") << QStringList{exe, QStringLiteral("/background"), QStringLiteral("/restart")} << false;
-        QTest::newRow("restart first, any case") << QStringList{exe, QStringLiteral("/RESTART"), QStringLiteral("/background")} << false;
-        QTest::newRow("without slash") << QStringList{exe, QStringLiteral("background")} << false;
-        QTest::newRow("restart alone") << QStringList{exe, QStringLiteral("/restart")} << false;
+        QTest::newRow("none") << QStringList{"tessaly"} << false;
+        QTest::newRow("background") << QStringList{"tessaly", "/background"} << true;
+        QTest::newRow("any case") << QStringList{"tessaly", "/BackGround"} << true;
+        QTest::newRow("with restart") << QStringList{"tessaly", "/background", "/restart"} << false;
+        QTest::newRow("restart first, any case") << QStringList{"tessaly", "/RESTART", "/background"} << false;
+        QTest::newRow("without slash") << QStringList{"tessaly", "background"} << false;
     }
 
     void startHiddenWords()
@@ -101,12 +66,12 @@ private slots:
 
     void unknownFolderFailsBeforeAnyLock()
     {
-        BoxAnswerer answerer(QMessageBox::Ok);
         StartupGuard guard{QString()};
-        QCOMPARE(guard.Acquire(), StartupGuard::ExitDataFolderUnusable);
+        ModalScript({Answer(QMessageBox::Ok, "Info", LocalFolderText)}).Run([&] {
+            QCOMPARE(guard.Acquire(), StartupGuard::ExitDataFolderUnusable);
+        });
         QVERIFY(!guard.IsHeld());
         QVERIFY(guard.lockFilePath().isEmpty());
-        QCOMPARE(answerer.seen, QStringList{QStringLiteral("Info|") + LocalFolderText});
         // Ok leads to the help page on the local folder.
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpLocalDocumentsUrl));
@@ -124,7 +89,6 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QTemporaryDir base;
-        BoxAnswerer answerer(QMessageBox::Cancel);
         const QString lock = base.filePath(QStringLiteral("single-instance.file"));
         if (content.isNull()) {
             QVERIFY(QDir().mkdir(lock));
@@ -134,24 +98,22 @@ private slots:
             file.write(content);
         }
         StartupGuard guard(base.path());
-        QCOMPARE(guard.Acquire(), 0);
-        QVERIFY(answerer.seen.isEmpty());
+        ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); });
         QVERIFY(QFileInfo(lock).isFile());
     }
 
     void lockIsExclusiveAndOffersHelp()
     {
         QTemporaryDir base;
-        BoxAnswerer answerer(QMessageBox::Yes);
         StartupGuard first(base.path());
-        QCOMPARE(first.Acquire(), 0);
+        ModalScript().Run([&] { QCOMPARE(first.Acquire(), 0); });
         QCOMPARE(first.lockFilePath(), base.filePath(QStringLiteral("single-instance.file")));
         QVERIFY(QFile::exists(first.lockFilePath()));
-        QVERIFY(answerer.seen.isEmpty());
 
         StartupGuard second(base.path());
-        QCOMPARE(second.Acquire(), StartupGuard::ExitLockBusy);
-        QCOMPARE(answerer.seen, QStringList{QStringLiteral("Error|") + OneInstanceText});
+        ModalScript({Answer(QMessageBox::Yes, "Error", OneInstanceText)}).Run([&] {
+            QCOMPARE(second.Acquire(), StartupGuard::ExitLockBusy);
+        });
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpOneInstanceUrl));
 
@@ -164,8 +126,9 @@ private slots:
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.close();
         StartupGuard onFile(plain.fileName());
-        QCOMPARE(onFile.Acquire(), StartupGuard::ExitLockBusy);
-        QCOMPARE(answerer.seen.size(), 2);
+        ModalScript({Answer(QMessageBox::Yes, "Error", OneInstanceText)}).Run([&] {
+            QCOMPARE(onFile.Acquire(), StartupGuard::ExitLockBusy);
+        });
     }
 };
 
