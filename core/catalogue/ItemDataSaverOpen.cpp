@@ -56,7 +56,16 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
         auto *newBigCategories = new BigCategoryList();
         LoadCategories(holder, *newCategories, *newBigCategories);
         auto *newSortKeys = new ItemSortKeys();
-        newSortKeys->Load(holder); // when it fails, orderings read the book records instead
+        // When the keys cannot be read, orderings read the book records instead; but a load
+        // cut short by a stop is not swapped in.
+        if (!newSortKeys->Load(holder) && IsQueryToStop()) {
+            delete newSortKeys;
+            qDeleteAll(*newCategories);
+            delete newCategories;
+            delete newBigCategories;
+            delete holder;
+            return false;
+        }
 
         QWriteLockerExt2 token(&lock);
         oldCategories = categories;
