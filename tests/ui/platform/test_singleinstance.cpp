@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -22,17 +21,26 @@
 
 int TessalyMain(int argc, char *argv[]);
 
+// The child modes of this binary: each prints what it sees for the test process to read.
 namespace {
-void SetChildNames()
-{
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
-}
-
 void Say(const QString &line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+template <typename Sender>
+void ReportMessages(Sender *sender)
+{
+    QObject::connect(sender, &Sender::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
+}
+
+void SetChildNames()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
 }
 
 // First instance: reports its server name, then every message it receives.
@@ -40,13 +48,9 @@ int RunPrimary(int argc, char **argv)
 {
     SetChildNames();
     QtSingleApplication app(argc, argv);
-    if (app.isRunning()) {
-        Say(QStringLiteral("running"));
+    if (app.isRunning())
         return 3;
-    }
-    QObject::connect(&app, &QtSingleApplication::messageReceived, [](const QString &message) {
-        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
-    });
+    ReportMessages(&app);
     Say(QStringLiteral("ready ") + app.id());
     return app.exec();
 }
@@ -58,12 +62,9 @@ int RunLatePrimary(int argc, char **argv, int delayMs)
     QCoreApplication app(argc, argv);
     SingleInstanceGuard guard(SingleInstanceGuard::KeyForDataFolder(
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
-    if (!guard.Claim()) {
+    if (!guard.Claim())
         return 3;
-    }
-    QObject::connect(&guard, &SingleInstanceGuard::messageReceived, [](const QString &message) {
-        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
-    });
+    ReportMessages(&guard);
     Say(QStringLiteral("claimed ") + guard.serverName());
     QThread::msleep(static_cast<unsigned long>(delayMs));
     guard.Listen();
@@ -76,11 +77,11 @@ int RunSecond(int argc, char **argv, const QString &message)
 {
     SetChildNames();
     QtSingleApplication app(argc, argv);
-    if (!app.isRunning()) {
+    if (!app.isRunning())
         return 2;
-    }
     return app.sendMessage(message, 5000) ? 0 : 1;
 }
+
 // The real entry function; every message box is cancelled and reported on stdout.
 int RunEntry(int argc, char **argv)
 {
@@ -114,80 +115,64 @@ class TestSingleInstance : public QObject
         QByteArray output;
     };
 
-    QProcessEnvironment EnvFor(const QTemporaryDir &data) const
+    static void Prepare(QProcess &process, const QTemporaryDir &data)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        return env;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
 
-    void Start(Child &child, const QTemporaryDir &data, const QStringList &args)
+    // Starts the child and waits for marker; the word after it (a server name), empty on time-out.
+    QString Start(Child &child, const QTemporaryDir &data, const QStringList &args, const char *marker = "ready ")
     {
-        child.process.setProcessEnvironment(EnvFor(data));
-        child.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Prepare(child.process, data);
         QObject::connect(&child.process, &QProcess::readyReadStandardOutput, &child.process,
                          [&child]() { child.output += child.process.readAllStandardOutput(); });
         child.process.start(QCoreApplication::applicationFilePath(), args);
-        QVERIFY(child.process.waitForStarted(5000));
+        QElapsedTimer clock;
+        clock.start();
+        while (WordAfter(child.output, marker).isEmpty() && clock.elapsed() < 10000)
+            QTest::qWait(10);
+        return WordAfter(child.output, marker);
     }
 
-    // The word after marker in a child's output, or empty.
     static QString WordAfter(const QByteArray &output, const char *marker)
     {
         const int at = output.indexOf(marker);
         const int end = output.indexOf('\n', at);
-        if (at < 0 || end < 0) {
+        if (at < 0 || end < 0)
             return QString();
-        }
         const int from = at + int(qstrlen(marker));
         return QString::fromUtf8(output.mid(from, end - from)).trimmed();
     }
 
-    // Server name of a started first instance, once it says it listens.
-    QString WaitReady(Child &child, const char *marker = "ready ")
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (WordAfter(child.output, marker).isEmpty() && clock.elapsed() < 10000) {
-            QTest::qWait(10);
-        }
-        return WordAfter(child.output, marker);
-    }
-
     // Runs a later start to its end; its exit status as the shell sees it, or -1.
-    int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
+    static int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
     {
         QProcess second;
-        second.setProcessEnvironment(EnvFor(data));
-        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Prepare(second, data);
         second.start(QCoreApplication::applicationFilePath(), args);
         if (!second.waitForFinished(15000)) {
             second.kill();
             second.waitForFinished();
             return -1;
         }
-        if (output) {
+        if (output)
             *output = second.readAllStandardOutput();
-        }
         return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
     }
 
-    int RunSecondChild(const QTemporaryDir &data, const QString &message)
-    {
-        return RunToEnd(data, {QStringLiteral("--second"), message});
-    }
-
-    // Kills the child and removes what a killed instance leaves in the temporary folder.
-    void Stop(Child &child)
+    // Kills the child and removes what a killed instance leaves in the runtime folder.
+    static void Stop(Child &child)
     {
         child.process.kill();
         child.process.waitForFinished(5000);
         child.output += child.process.readAllStandardOutput();
         QString name = WordAfter(child.output, "ready ");
-        if (name.isEmpty()) {
+        if (name.isEmpty())
             name = WordAfter(child.output, "claimed ");
-        }
         if (!name.isEmpty()) {
             QFile::remove(SingleInstanceGuard(name).lockFilePath());
             QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
@@ -195,24 +180,30 @@ class TestSingleInstance : public QObject
     }
 
 private slots:
-    void secondStartReachesFirstAndFoldersIsolate()
+    void laterStartsOnlyRaiseTheFirstAndFoldersIsolate()
     {
         QTemporaryDir data;
         Child first;
-        Start(first, data, {QStringLiteral("--primary")});
-        QVERIFY(!WaitReady(first).isEmpty());
-
+        QVERIFY(!Start(first, data, {QStringLiteral("--primary")}).isEmpty());
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--second"), QStringLiteral("raise_window_noop")}), 0);
         QVERIFY(clock.elapsed() < 6000);
         QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
 
+        // The program's entry does the same, without a box and without touching the base folder.
+        clock.restart();
+        QByteArray output;
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
+        QVERIFY(clock.elapsed() < 6000);
+        QVERIFY(!output.contains("box:"));
+        QTRY_COMPARE(first.output.count("got:17:raise_window_noop"), 2);
+        QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
+
         // Another data folder is another instance: it starts as the first one.
         QTemporaryDir otherData;
-        QCOMPARE(RunSecondChild(otherData, QStringLiteral("x")), 2);
-        // Nothing from the other folder arrived here.
-        QCOMPARE(first.output.count("got:"), 1);
+        QCOMPARE(RunToEnd(otherData, {QStringLiteral("--second"), QStringLiteral("x")}), 2);
+        QCOMPARE(first.output.count("got:"), 2);
         Stop(first);
     }
 
@@ -222,8 +213,7 @@ private slots:
         QString name;
         {
             Child crashed;
-            Start(crashed, data, {QStringLiteral("--primary")});
-            name = WaitReady(crashed);
+            name = Start(crashed, data, {QStringLiteral("--primary")});
             QVERIFY(!name.isEmpty());
             // SIGKILL: neither socket nor lock file is cleaned up.
             crashed.process.kill();
@@ -236,10 +226,8 @@ private slots:
         QVERIFY(!dead.waitForConnected(500));
 
         Child next;
-        Start(next, data, {QStringLiteral("--primary")});
-        QCOMPARE(WaitReady(next), name);
-        QVERIFY(!next.output.contains("running"));
-        QCOMPARE(RunSecondChild(data, QStringLiteral("raise_window_noop")), 0);
+        QCOMPARE(Start(next, data, {QStringLiteral("--primary")}), name);
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--second"), QStringLiteral("raise_window_noop")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
         Stop(next);
     }
@@ -248,8 +236,7 @@ private slots:
     {
         QTemporaryDir data;
         Child late;
-        Start(late, data, {QStringLiteral("--late-primary"), QStringLiteral("1500")});
-        const QString name = WaitReady(late, "claimed ");
+        const QString name = Start(late, data, {QStringLiteral("--late-primary"), QStringLiteral("1500")}, "claimed ");
         QVERIFY(!name.isEmpty());
 
         SingleInstanceGuard sender(name);
@@ -272,8 +259,7 @@ private slots:
     {
         QTemporaryDir data;
         Child first;
-        Start(first, data, {QStringLiteral("--primary")});
-        const QString name = WaitReady(first);
+        const QString name = Start(first, data, {QStringLiteral("--primary")});
         QVERIFY(!name.isEmpty());
 
         // A frame announcing a megabyte is cut off before it is read.
@@ -295,18 +281,32 @@ private slots:
         Stop(first);
     }
 
-    void entryEndsWith44WhenLockIsHeld()
+    void entryEndsWith44WhenNobodyCanBeReached_data()
     {
+        QTest::addColumn<bool>("guardClaimed"); // else only the base folder's lock file is held
+        QTest::newRow("lock file held") << false;
+        QTest::newRow("first claimed but never listens") << true;
+    }
+
+    void entryEndsWith44WhenNobodyCanBeReached()
+    {
+        QFETCH(bool, guardClaimed);
         QTemporaryDir data;
+        Child holder;
         // The names are set before any folder is asked for: the data lives under Quillory/.
         const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
-        QVERIFY(QDir().mkpath(baseFolder));
         QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
-        QVERIFY(held.tryLock(0));
-
+        if (guardClaimed) {
+            QVERIFY(!Start(holder, data, {QStringLiteral("--late-primary"), QStringLiteral("60000")}, "claimed ").isEmpty());
+        } else {
+            QVERIFY(QDir().mkpath(baseFolder));
+            QVERIFY(held.tryLock(0));
+        }
         QByteArray output;
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
         QVERIFY(output.contains("box:Error|Only a single instance"));
+        if (guardClaimed)
+            Stop(holder);
     }
 
     void lockAndSocketArePrivateAndStaleOnesTakenOver_data()
@@ -373,56 +373,19 @@ private slots:
         later.connectToServer(guard.socketPath());
         QVERIFY(later.waitForConnected(1000));
     }
-
-    void entryThatReachesNobodySaysSo()
-    {
-        QTemporaryDir data;
-        Child holder;
-        Start(holder, data, {QStringLiteral("--late-primary"), QStringLiteral("60000")});
-        QVERIFY(!WaitReady(holder, "claimed ").isEmpty());
-        QByteArray output;
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
-        QVERIFY(output.contains("box:Error|Only a single instance"));
-        Stop(holder);
-    }
-
-    void entryOfSecondStartOnlyRaisesTheFirst()
-    {
-        QTemporaryDir data;
-        Child first;
-        Start(first, data, {QStringLiteral("--primary")});
-        QVERIFY(!WaitReady(first).isEmpty());
-
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray output;
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
-        QVERIFY(clock.elapsed() < 6000);
-        QVERIFY(!output.contains("box:"));
-        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop"));
-        // Neither the base folder nor its lock file was touched.
-        QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
-        Stop(first);
-    }
 };
 
 int main(int argc, char *argv[])
 {
-    if (argc >= 2) {
-        const QByteArray mode(argv[1]);
-        if (mode == "--primary") {
-            return RunPrimary(argc, argv);
-        }
-        if (mode == "--late-primary" && argc >= 3) {
-            return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
-        }
-        if (mode == "--entry") {
-            return RunEntry(argc, argv);
-        }
-        if (mode == "--second" && argc >= 3) {
-            return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
-        }
-    }
+    const QByteArray mode(argc >= 2 ? argv[1] : "");
+    if (mode == "--primary")
+        return RunPrimary(argc, argv);
+    if (mode == "--late-primary" && argc >= 3)
+        return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
+    if (mode == "--entry")
+        return RunEntry(argc, argv);
+    if (mode == "--second" && argc >= 3)
+        return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
     QCoreApplication app(argc, argv);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);
