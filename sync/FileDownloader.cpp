@@ -188,7 +188,7 @@ void FileDownloader::CheckHeaders(QNetworkReply *reply)
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200
         || !(encoding.isEmpty() || encoding == "identity")
         || (announced.isValid() && announced.toLongLong() > maxBytes) || body->Failed())
-        reply->abort();
+        AbortFromSignal(reply);
 }
 
 void FileDownloader::TakeBody(QNetworkReply *reply)
@@ -197,7 +197,14 @@ void FileDownloader::TakeBody(QNetworkReply *reply)
     if (!reply->isRunning())
         return;
     if (!body->Append(reply->read(reply->bytesAvailable())))
-        reply->abort();
+        AbortFromSignal(reply);
+}
+
+// Aborting inside the reply's own signal makes Qt report the error twice; the abort waits for the
+// loop instead. Whatever arrives meanwhile is refused by the failed body or the header check.
+void FileDownloader::AbortFromSignal(QNetworkReply *reply)
+{
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
 }
 
 void FileDownloader::replyFinished(QNetworkReply *pReply)

@@ -92,6 +92,7 @@ private:
     // length over the cap ends the transfer at once.
     void CheckHeaders(QNetworkReply *reply);
     void TakeBody(QNetworkReply *reply);
+    static void AbortFromSignal(QNetworkReply *reply);
     QString GetResultTextLocked() const;
 
     // The body of the running transfer; used by this thread only.
