@@ -25,13 +25,6 @@ DisplayFolder *makeFolder(int type, const QString &caption)
     return folder;
 }
 
-void fillTree(TreeController &tree, DisplayDataSaver &store)
-{
-    QReadLockerExt2 token(0, &store.lock);
-    for (DisplayFolder *folder : qAsConst(store.folders))
-        tree.CreateFolderItem(folder, -1, token);
-}
-
 QList<QUuid> storeOrder(DisplayDataSaver &store)
 {
     QReadLockerExt2 token(0, &store.lock);
@@ -57,6 +50,24 @@ Drop *dropRow(TreeController &tree, int from, const QPoint &pos)
     return drop;
 }
 } // namespace
+
+// The stored folders and a tree filled from them.
+struct Loaded
+{
+    explicit Loaded(const QString &file)
+        : store(file), tree(&store)
+    {
+        bool added = true;
+        ok = store.LoadFolders(added) && !added;
+        tree.CreateTreeView();
+        QReadLockerExt2 token(0, &store.lock);
+        for (DisplayFolder *folder : qAsConst(store.folders))
+            tree.CreateFolderItem(folder, -1, token);
+    }
+    DisplayDataSaver store;
+    TreeController tree;
+    bool ok = false;
+};
 
 class TestTree : public QObject
 {
@@ -89,16 +100,12 @@ private slots:
 
     void itemsIconsAndIds()
     {
-        DisplayDataSaver store(foldersFile);
-        bool added = true;
-        QVERIFY(store.LoadFolders(added));
-        TreeController tree(&store);
-        tree.CreateTreeView();
-        QCOMPARE(tree.minimumWidth(), 300);
-        QCOMPARE(tree.maximumWidth(), 500);
+        Loaded loaded(foldersFile);
+        QVERIFY(loaded.ok);
+        DisplayDataSaver &store = loaded.store;
+        TreeController &tree = loaded.tree;
         QVERIFY(!tree.treeView->dragEnabled());
         QCOMPARE(tree.model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Folders"));
-        fillTree(tree, store);
         QCOMPARE(tree.model->rowCount(), store.folders.size());
 
         for (int row = 0; row < tree.model->rowCount(); ++row) {
@@ -107,8 +114,7 @@ private slots:
             QCOMPARE(item->text(), folder->calcCaption);
             QCOMPARE(item->data(257).userType(), int(QMetaType::QUuid));
             QCOMPARE(item->data(257).toUuid(), folder->uid);
-            QVERIFY(!(item->flags() & Qt::ItemIsDropEnabled));
-            QVERIFY(item->flags() & Qt::ItemIsDragEnabled);
+            QCOMPARE(item->flags() & (Qt::ItemIsDropEnabled | Qt::ItemIsDragEnabled), Qt::ItemIsDragEnabled);
             const QIcon expected = folder->type == FilterFolder ? tree.filterIcon
                 : folder->type == SearchResult                  ? tree.searchIcon
                 : (folder->type == NewArrivals || folder->type == BestBooks) ? tree.starIcon
@@ -116,8 +122,8 @@ private slots:
             QCOMPARE(item->icon().cacheKey(), expected.cacheKey());
             QCOMPARE(tree.FindFolderIndex(folder->uid), tree.model->index(row, 0));
         }
-        QVERIFY(!tree.folderIcon.pixmap(32, 32).isNull() && !tree.filterIcon.pixmap(32, 32).isNull());
-        QVERIFY(!tree.searchIcon.pixmap(32, 32).isNull() && !tree.starIcon.pixmap(32, 32).isNull());
+        QCOMPARE(QSet<qint64>({tree.folderIcon.cacheKey(), tree.filterIcon.cacheKey(), tree.searchIcon.cacheKey(),
+                               tree.starIcon.cacheKey()}).size(), 4);
         QVERIFY(!tree.FindFolderIndex(QUuid::createUuid()).isValid());
         QVERIFY(tree.GetItemFolderId(QModelIndex()).isNull());
         QCOMPARE(tree.ReadFolderOrder(), storeOrder(store));
@@ -137,12 +143,9 @@ private slots:
 
     void selectionSignals()
     {
-        DisplayDataSaver store(foldersFile);
-        bool added = true;
-        QVERIFY(store.LoadFolders(added));
-        TreeController tree(&store);
-        tree.CreateTreeView();
-        fillTree(tree, store);
+        Loaded loaded(foldersFile);
+        DisplayDataSaver &store = loaded.store;
+        TreeController &tree = loaded.tree;
         QSignalSpy spy(&tree, &TreeController::on_action_treeview_item_selected);
         tree.treeView->setCurrentIndex(tree.model->index(2, 0));
         QCOMPARE(spy.count(), 1);
@@ -158,15 +161,12 @@ private slots:
     {
         QList<QUuid> saved;
         {
-            DisplayDataSaver store(foldersFile);
-            bool added = true;
-            QVERIFY(store.LoadFolders(added));
-            TreeController tree(&store);
-            tree.CreateTreeView();
+            Loaded loaded(foldersFile);
+            DisplayDataSaver &store = loaded.store;
+            TreeController &tree = loaded.tree;
             tree.resize(400, 600);
             tree.show();
             QVERIFY(QTest::qWaitForWindowExposed(&tree));
-            fillTree(tree, store);
             // What the re-order command switches on.
             tree.treeView->setDragEnabled(true);
             tree.treeView->setAcceptDrops(true);
@@ -224,11 +224,9 @@ private slots:
             QCOMPARE(tree.model->rowCount(), before.size());
         }
         // The next start reads the new order back.
-        DisplayDataSaver reloaded(foldersFile);
-        bool added = true;
-        QVERIFY(reloaded.LoadFolders(added));
-        QVERIFY(!added);
-        QCOMPARE(storeOrder(reloaded), saved);
+        Loaded reloaded(foldersFile);
+        QVERIFY(reloaded.ok);
+        QCOMPARE(storeOrder(reloaded.store), saved);
     }
 };
 
