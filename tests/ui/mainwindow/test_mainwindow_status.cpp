@@ -42,420 +42,391 @@ class TestMainWindowStatus : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void loadErrorTable_data();
-    void loadErrorTable();
-    void successHidesTheBarAndShowsTheSummary();
-    void statusTextForms();
-    void timerIntervals_data();
-    void timerIntervals();
-    void newVersionIsEscapedAndShownOnce();
-    void queueCount();
-    void loadingProgressGoesToThePanel();
-    void recomputedFoldersReloadTheList();
-    void arrivingCovers();
-    void folderCommandsWaitForALoad();
+    void initTestCase()
+    {
+        // Nothing may leave the machine: the catalogue service is a closed local port.
+        Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("http://127.0.0.1:1"),
+                                         QString());
+        QVERIFY(dir.isValid());
+        path = dir.filePath(QStringLiteral("status.rfile"));
+        QVERIFY(MakeCatalogue(path, 30));
+        window = std::make_unique<MainWindow>(nullptr, false);
+        QVERIFY(!window->IsConstructionFailed());
+        QVERIFY(LoadCatalogue(*window, path));
+        // The busy animation's label is the status icon.
+        for (QLabel *label : window->form()->statusBar->findChildren<QLabel *>()) {
+            if (label->movie())
+                statusIcon = label;
+        }
+        QVERIFY(statusIcon);
+        QVERIFY(window->informationBar()->isHidden() && window->statusText()->isHidden());
+        QVERIFY(!window->timerRetry()->isActive());
+        QCOMPARE(window->timerRetry()->interval(), 300000);
+    }
+
+    void cleanupTestCase() { window.reset(); }
+
+    void loadErrorTable_data()
+    {
+        QTest::addColumn<int>("lastError");
+        QTest::addColumn<int>("serverAnswer");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("withLink");
+        QTest::addColumn<bool>("reloadSentence");
+
+        const QString write = QStringLiteral("Failed to write configuration files...");
+        const QString refresh = QStringLiteral("Failed to refresh the database.");
+        QTest::newRow("profiles") << 1 << 3
+            << QStringLiteral("Failed to read user profiles. Perhaps it is in use or locked by other programs.") << false << true;
+        QTest::newRow("upgrade") << 3 << 3 << QStringLiteral("New database files no longer support your current software "
+                                                             "version. Click here to upgrade the software.") << true << false;
+        QTest::newRow("download") << 3 << 1 << QStringLiteral("Failed to load the latest free ebooks database.") << false << true;
+        QTest::newRow("pointer") << 4 << 0 << write << false << false;
+        QTest::newRow("compute") << 5 << 3 << write << false << false;
+        QTest::newRow("in use") << 101 << 0 << QStringLiteral("The software cannot access the database file because it is "
+                                                              "being used by another program.") << false << true;
+        QTest::newRow("none") << 0 << 0 << refresh << false << true;
+        QTest::newRow("database") << 2 << 3 << refresh << false << true;
+        QTest::newRow("unknown") << 77 << 0 << refresh << false << true;
+    }
+
+    void loadErrorTable()
+    {
+        QFETCH(int, lastError);
+        QFETCH(int, serverAnswer);
+        QFETCH(QString, message);
+        QFETCH(bool, withLink);
+        QFETCH(bool, reloadSentence);
+
+        for (UserDataLoader *loader : {static_cast<UserDataLoader *>(&window->loader()),
+                                       static_cast<UserDataLoader *>(&window->refresher())}) {
+            QWriteLocker locker(&loader->dataLock);
+            loader->lastError = lastError;
+            loader->serverAnswer = serverAnswer;
+        }
+
+        for (bool check : {true, false}) {
+            SetChecks(true, check, 120);
+            const bool retryExpected = reloadSentence && check;
+            const QString text = QStringLiteral("Error: ") + message
+                                 + (reloadSentence ? (check ? kReloadLater : kReloadByHand) : QString());
+
+            // A first load reports into the yellow bar, where links are never red.
+            window->SetEnabledLocalRetry(!retryExpected);
+            bool retry = !retryExpected;
+            window->OnShowDBLoadResult(false, &window->loader(), true, retry);
+            QCOMPARE(retry, retryExpected);
+            QVERIFY(!window->informationBar()->isHidden());
+            QLabel *info = window->infoText();
+            QCOMPARE(info->textFormat(), withLink ? Qt::RichText : Qt::PlainText);
+            if (withLink)
+                QVERIFY(info->text().contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo))
+                        && !info->text().contains(QStringLiteral("color:red")) && info->openExternalLinks());
+            else
+                QVERIFY2(IsTextWithTime(info->text(), text), qPrintable(info->text()));
+            window->run_action_hide_main_informationbar();
+            QVERIFY(window->informationBar()->isHidden());
+
+            // A refresh reports into the status bar, red and with the stop icon, and arms the retry.
+            window->SetEnabledLocalRetry(!retryExpected);
+            window->run_action_userDataRefreshed(false, false);
+            QCOMPARE(window->timerRetry()->isActive(), retryExpected);
+            QLabel *status = window->statusText();
+            QVERIFY(!status->isHidden() && window->informationBar()->isHidden());
+            QCOMPARE(status->textFormat(), withLink ? Qt::RichText : Qt::PlainText);
+            if (withLink)
+                QVERIFY(status->text().contains(QStringLiteral("color:red")) && status->text().contains(QStringLiteral("Error: ")));
+            else
+                QVERIFY2(IsTextWithTime(status->text(), text), qPrintable(status->text()));
+            QVERIFY(!StatusIcon()->isHidden() && !StatusIcon()->movie());
+            QCOMPARE(ImageOf(StatusIcon()->pixmap(Qt::ReturnByValue)),
+                     ImageOf(QPixmap(QStringLiteral(":/local/images/16/stop.png"))));
+        }
+        window->SetEnabledLocalRetry(false);
+    }
+
+    void successHidesTheBarAndShowsTheSummary()
+    {
+        Ui_MainWindow *ui = window->form();
+        QString summary;
+        {
+            QReadLocker locker(&window->folders().items->lock);
+            summary = window->folders().items->statusText;
+        }
+        QVERIFY(!summary.isEmpty());
+
+        window->SetMainInformationText(QStringLiteral("Error: <b>x</b>"), QString());
+        QVERIFY(!window->informationBar()->isHidden());
+        QVERIFY(IsTextWithTime(window->infoText()->text(), QStringLiteral("Error: <b>x</b>")));
+        window->SetGlobalEditWindowEnabled(false);
+        window->SetEnabledLocalRetry(true);
+
+        // The bar is not on screen here (the loading panel covers the area, as a tray-hidden window
+        // would): a success must hide it all the same.
+        QVERIFY(!window->informationBar()->isVisible());
+        window->run_action_userDataRefreshed(true, false);
+        QVERIFY(window->informationBar()->isHidden());
+        QVERIFY(!window->timerRetry()->isActive());
+        QVERIFY2(IsTextWithTime(window->statusText()->text(), summary), qPrintable(window->statusText()->text()));
+        QVERIFY(StatusIcon()->isHidden());
+        for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
+                                ui->action_Settings, ui->action_Reresh_All_Data})
+            QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
+
+        // A successful first load hides the bar whatever it showed.
+        window->SetMainInformationText(QStringLiteral("old"), QString());
+        bool retry = true;
+        window->OnShowDBLoadResult(true, &window->loader(), true, retry);
+        QVERIFY(!retry);
+        QVERIFY(window->informationBar()->isHidden());
+
+        // The bar's close button hides it.
+        window->SetMainInformationText(QStringLiteral("again"), QString());
+        QAbstractButton *close = window->informationBar()->findChild<QAbstractButton *>();
+        QVERIFY(close);
+        close->click();
+        QVERIFY(window->informationBar()->isHidden());
+        // An empty text hides the bar as well.
+        window->SetMainInformationText(QStringLiteral("shown"), QString());
+        window->SetMainInformationText(QString(), QStringLiteral("http://127.0.0.1/"));
+        QVERIFY(window->informationBar()->isHidden());
+
+        // Progress of a refresh: the text alone, with the busy animation; an empty text hides both.
+        window->run_action_userDataRefreshing(QStringLiteral("Downloading <i>1%</i>"));
+        QCOMPARE(window->statusText()->text(), QStringLiteral("Downloading <i>1%</i>"));
+        QCOMPARE(window->statusText()->textFormat(), Qt::PlainText);
+        QVERIFY(!StatusIcon()->isHidden() && StatusIcon()->movie());
+        window->OnSetSubShowText(QString(), QString(), false, false, false);
+        QVERIFY(window->statusText()->isHidden() && StatusIcon()->isHidden());
+
+        // The first load's progress goes to the loading panel; the queue counter counts waiting covers.
+        window->run_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
+        QVERIFY(FindLabelWithText(window.get(), QStringLiteral("Reading the catalogue <b>file</b>...")));
+        for (int i = 1; i <= 3; ++i)
+            window->images().QueueImage(ItemComparePart(900000 + i, 7), false);
+        window->run_action_show_loaditems_count();
+        QVERIFY(window->images().GetWaitingCount() >= 3);
+        QVERIFY(FindLabelWithText(window.get(), QStringLiteral(" Images Queue: %1 ").arg(window->images().GetWaitingCount())));
+    }
+
+    void timerIntervals_data()
+    {
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("5 minutes") << 5 << 600000;
+        QTest::newRow("120 minutes") << 120 << 7200000;
+        QTest::newRow("168 hours") << 10080 << 604800000;
+        QTest::newRow("beyond a week") << 20000 << 604800000;
+        QTest::newRow("negative") << -4 << 600000;
+    }
+
+    void timerIntervals()
+    {
+        QFETCH(int, minutes);
+        QFETCH(int, interval);
+        SetChecks(true, true, minutes);
+        window->OnRecheckAutoInvokeEvents();
+        QVERIFY(window->timerDatabase()->isActive());
+        QCOMPARE(window->timerDatabase()->interval(), interval);
+        QVERIFY(window->timerVersion()->isActive());
+        QCOMPARE(window->timerVersion()->interval(), 7200000);
+        QVERIFY(!window->timerDatabase()->isSingleShot());
+
+        SetChecks(false, false, minutes);
+        window->OnRecheckAutoInvokeEvents();
+        QVERIFY(!window->timerDatabase()->isActive() && !window->timerVersion()->isActive());
+        SetChecks(false, true, minutes);
+        window->OnRecheckAutoInvokeEvents();
+        QVERIFY(window->timerDatabase()->isActive() && !window->timerVersion()->isActive());
+    }
+
+    void newVersionIsEscapedAndShownOnce()
+    {
+        QLabel *label = window->versionLabel();
+        QVERIFY(label->isHidden());
+        window->run_action_show_new_version(QStringLiteral("<img src=x>9.9&amp;"));
+        QVERIFY(!label->isHidden());
+        QCOMPARE(label->textFormat(), Qt::RichText);
+        const QString html = label->text();
+        QVERIFY2(html.contains(QStringLiteral("New Update Available: &lt;img src=x&gt;9.9&amp;amp;")), qPrintable(html));
+        QVERIFY(!html.contains(QStringLiteral("<img")));
+        QVERIFY(html.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)));
+        QVERIFY(html.contains(QStringLiteral("color:red")));
+
+        window->run_action_show_new_version(QStringLiteral("10.0"));
+        QCOMPARE(label->text(), html);
+
+        // A long text from the network is cut short.
+        MainWindow other(nullptr, false);
+        other.run_action_show_new_version(QString(5000, QLatin1Char('9')));
+        QVERIFY(other.versionLabel()->text().size() < 500);
+    }
+
+    void recomputedFoldersReloadTheList()
+    {
+        Open(0, 10);
+        Ui_MainWindow *ui = window->form();
+        ui->action_ShowInfo_Page_Next->trigger();
+        QCOMPARE(window->page().GetCurrentPage(), 2);
+        window->OnShowSingleBookInfoRightMenu(false, true, QPoint());
+        QVERIFY(ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
+
+        // A refresh recomputed the folder of all books behind the window's back.
+        const QUuid all = FolderOfType(*window, AllBooks);
+        const QList<qint64> ids = {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+        QString caption;
+        {
+            QWriteLockerExt2 token(&window->folders().lock);
+            DisplayFolder *folder = window->folders().FindFolder(all, token);
+            QVERIFY(folder);
+            folder->bookIds = ids;
+            folder->calcBookCount = ids.size();
+            folder->UpdateCaptionWithCount();
+            caption = folder->calcCaption;
+        }
+        window->run_action_userDataRefreshed(true, true);
+        const QModelIndex row = window->tree().FindFolderIndex(all);
+        QCOMPARE(window->tree().model->itemFromIndex(row)->text(), caption);
+        QCOMPARE(window->page().GetCurrentPage(), 1);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 12 items (10 items per page) "));
+        QCOMPARE(window->views().GetCurrentItem().toLongLong(), 12LL);
+        QVERIFY(!ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
+        QVERIFY(ui->action_ShowInfo_Page_Next_ContextMenu->isEnabled());
+    }
+
+    void arrivingCovers()
+    {
+        Open(1, 5);
+        QVERIFY(window->views().IsImageView());
+        QList<ItemComparePart> pending;
+        {
+            QReadLocker locker(&window->views().lock);
+            pending = window->views().pendingCovers;
+        }
+        QVERIFY(pending.size() >= 2);
+        // Other covers push the page's ones out of the queue, as if their downloads had ended.
+        for (int i = 0; i < UserImageRefresher::MaxQueuedCovers; ++i)
+            window->images().QueueImage(ItemComparePart(800000 + i, 1), false);
+        QVERIFY(!window->images().IsImagePending(pending.at(0)));
+
+        auto tileOf = [this](const ItemComparePart &key) -> ClickableLabel * {
+            for (ClickableLabel *label : window->findChildren<ClickableLabel *>()) {
+                if (label->key == key)
+                    return label;
+            }
+            return nullptr;
+        };
+        const QImage loading = ImageOf(QPixmap(QStringLiteral(":/local/images/other/loadingcover-218.png")));
+        const QImage nullCover = ImageOf(QPixmap(QStringLiteral(":/local/images/other/nullcover-218.png")));
+
+        // A downloaded cover replaces the loading picture of its tile once it is decoded, which
+        // happens off the GUI thread.
+        QImage cover(120, 160, QImage::Format_ARGB32);
+        cover.fill(QColor(10, 200, 30));
+        const ItemComparePart key = pending.at(0);
+        QVERIFY(cover.save(window->images().GetImageFilePath(key), "PNG"));
+        QCOMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)), loading);
+        window->run_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
+        QCOMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)), loading);
+        QTRY_COMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)).size(), cover.size());
+        const QImage shown = ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue));
+        QCOMPARE(shown.pixelColor(60, 80), QColor(10, 200, 30));
+
+        // A failed download shows "no cover" there, and in the details pane when it shows that book.
+        const ItemComparePart failed = pending.at(1);
+        window->SetSingleInfoBookCover(failed);
+        QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), loading);
+        window->run_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
+        QCOMPARE(ImageOf(tileOf(failed)->pixmap(Qt::ReturnByValue)), nullCover);
+        QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), nullCover);
+
+        // A cover of a book no longer shown changes nothing but the details pane.
+        const ItemComparePart gone(777777, 3);
+        window->SetSingleInfoBookCover(gone);
+        for (int i = 0; i < UserImageRefresher::MaxQueuedCovers; ++i)
+            window->images().QueueImage(ItemComparePart(700000 + i, 1), false);
+        QVERIFY(cover.save(window->images().GetImageFilePath(gone), "PNG"));
+        const int tiles = window->findChildren<ClickableLabel *>().size();
+        window->run_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
+        QCOMPARE(window->findChildren<ClickableLabel *>().size(), tiles);
+        // The pane's cover is decoded at the pane's own size.
+        QTRY_COMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)).pixelColor(60, 80),
+                     QColor(10, 200, 30));
+    }
+
+    void firstLoadStartsTheWorkers_data()
+    {
+        QTest::addColumn<bool>("succeeded");
+        QTest::newRow("loaded") << true;
+        QTest::newRow("failed") << false;
+    }
+
+    void firstLoadStartsTheWorkers()
+    {
+        QFETCH(bool, succeeded);
+        MainWindow fresh(nullptr, false);
+        QVERIFY(LoadCatalogue(fresh, path));
+        QSignalSpy refreshed(&fresh.refresher(), &UserDataLoader::completed);
+        Ui_MainWindow *ui = fresh.form();
+        fresh.run_action_userDataLoaded(succeeded, false);
+        // The folders are shown and the workers run, whatever the result.
+        QCOMPARE(fresh.tree().model->rowCount(), fresh.folders().folders.size());
+        QVERIFY(fresh.views().GetCount() > 0);
+        QVERIFY(fresh.images().IsRunning());
+        QVERIFY(fresh.timerCount()->isActive());
+        QCOMPARE(fresh.timerCount()->interval(), 3000);
+        QVERIFY(fresh.timerVersion()->isActive());
+        QCOMPARE(fresh.informationBar()->isHidden(), succeeded);
+        QCOMPARE(ui->action_Add_Filter->isEnabled(), succeeded);
+        QCOMPARE(ui->action_StartSearch->isEnabled(), succeeded);
+        QVERIFY(ui->action_Settings->isEnabled());
+        QVERIFY(ui->action_Reresh_All_Data->isEnabled());
+        // The refresh runs (and fails at the closed port).
+        QTRY_COMPARE(refreshed.count(), 1);
+    }
+
+    void folderCommandsWaitForALoad()
+    {
+        // Nothing loaded (as after a failed first load): a failed refresh must not turn on the
+        // commands that save the folders file, a successful one without folders neither.
+        MainWindow fresh(nullptr, false);
+        Ui_MainWindow *ui = fresh.form();
+        for (bool refreshed : {false, true}) {
+            fresh.run_action_userDataRefreshed(refreshed, false);
+            for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch})
+                QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
+            QVERIFY(ui->action_Reresh_All_Data->isEnabled());
+        }
+    }
 
 private:
-    void SetChecks(bool version, bool database, int minutes);
+    void SetChecks(bool version, bool database, int minutes)
+    {
+        QWriteLocker locker(&window->settings().lock);
+        window->settings().currentSettings.Check_NewVersion = version;
+        window->settings().currentSettings.Check_NewDatabase = database;
+        window->settings().currentSettings.Check_NewDatabase_Minutes = minutes;
+    }
+
+    void Open(int view, int pageSize)
+    {
+        SetPageSizes(*window, pageSize, pageSize);
+        {
+            QWriteLocker locker(&window->settings().lock);
+            window->settings().currentSettings.Display_DefaultView = view;
+        }
+        window->OnCallRefreshListView(false, false);
+        window->SetRefreshServiceIsStarting(false);
+        window->OnLoadDisplayFolders();
+    }
+
     QLabel *StatusIcon() const { return statusIcon; }
 
     QTemporaryDir dir;
+    QString path;
     std::unique_ptr<MainWindow> window;
     QLabel *statusIcon = nullptr;
 };
-
-void TestMainWindowStatus::initTestCase()
-{
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("status.rfile"));
-    QVERIFY(MakeCatalogue(path, 30));
-    window = std::make_unique<MainWindow>(nullptr, false);
-    QVERIFY(!window->IsConstructionFailed());
-    QVERIFY(LoadCatalogue(*window, path));
-    // The busy animation's label is the status icon.
-    for (QLabel *label : window->form()->statusBar->findChildren<QLabel *>()) {
-        if (label->movie())
-            statusIcon = label;
-    }
-    QVERIFY(statusIcon);
-    QVERIFY(window->informationBar()->isHidden());
-    QVERIFY(window->statusText()->isHidden());
-    QVERIFY(!window->timerRetry()->isActive());
-    QCOMPARE(window->timerRetry()->interval(), 300000);
-}
-
-void TestMainWindowStatus::cleanupTestCase()
-{
-    window.reset();
-}
-
-void TestMainWindowStatus::SetChecks(bool version, bool database, int minutes)
-{
-    QWriteLocker locker(&window->settings().lock);
-    window->settings().currentSettings.Check_NewVersion = version;
-    window->settings().currentSettings.Check_NewDatabase = database;
-    window->settings().currentSettings.Check_NewDatabase_Minutes = minutes;
-}
-
-void TestMainWindowStatus::loadErrorTable_data()
-{
-    QTest::addColumn<int>("lastError");
-    QTest::addColumn<int>("serverAnswer");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("withLink");
-    QTest::addColumn<bool>("reloadSentence");
-
-    const QString profiles =
-        QStringLiteral("Failed to read user profiles. Perhaps it is in use or locked by other programs.");
-    const QString upgrade = QStringLiteral(
-        "New database files no longer support your current software version. Click here to upgrade the software.");
-    const QString latest = QStringLiteral("Failed to load the latest free ebooks database.");
-    const QString write = QStringLiteral("Failed to write configuration files...");
-    const QString inUse =
-        QStringLiteral("The software cannot access the database file because it is being used by another program.");
-    const QString refresh = QStringLiteral("Failed to refresh the database.");
-    QTest::newRow("profiles") << 1 << 3 << profiles << false << true;
-    QTest::newRow("upgrade") << 3 << 3 << upgrade << true << false;
-    QTest::newRow("download") << 3 << 1 << latest << false << true;
-    QTest::newRow("pointer") << 4 << 0 << write << false << false;
-    QTest::newRow("compute") << 5 << 3 << write << false << false;
-    QTest::newRow("in use") << 101 << 0 << inUse << false << true;
-    QTest::newRow("none") << 0 << 0 << refresh << false << true;
-    QTest::newRow("database") << 2 << 3 << refresh << false << true;
-    QTest::newRow("unknown") << 77 << 0 << refresh << false << true;
-}
-
-void TestMainWindowStatus::loadErrorTable()
-{
-    QFETCH(int, lastError);
-    QFETCH(int, serverAnswer);
-    QFETCH(QString, message);
-    QFETCH(bool, withLink);
-    QFETCH(bool, reloadSentence);
-
-    for (UserDataLoader *loader : {static_cast<UserDataLoader *>(&window->loader()),
-                                   static_cast<UserDataLoader *>(&window->refresher())}) {
-        QWriteLocker locker(&loader->dataLock);
-        loader->lastError = lastError;
-        loader->serverAnswer = serverAnswer;
-    }
-
-    for (bool check : {true, false}) {
-        SetChecks(true, check, 120);
-        const bool retryExpected = reloadSentence && check;
-        const QString text = QStringLiteral("Error: ") + message
-                             + (reloadSentence ? (check ? kReloadLater : kReloadByHand) : QString());
-
-        // A first load reports into the yellow bar.
-        window->SetEnabledLocalRetry(!retryExpected);
-        bool retry = !retryExpected;
-        window->OnShowDBLoadResult(false, &window->loader(), true, retry);
-        QCOMPARE(retry, retryExpected);
-        QLabel *info = window->infoText();
-        QVERIFY(!window->informationBar()->isHidden());
-        if (withLink) {
-            QCOMPARE(info->textFormat(), Qt::RichText);
-            QVERIFY(info->text().contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)));
-            QVERIFY2(!info->text().contains(QStringLiteral("color:red")), "links in the bar are never red");
-            QVERIFY(info->openExternalLinks());
-        } else {
-            QCOMPARE(info->textFormat(), Qt::PlainText);
-            QVERIFY2(IsTextWithTime(info->text(), text), qPrintable(info->text()));
-        }
-        window->run_action_hide_main_informationbar();
-        QVERIFY(window->informationBar()->isHidden());
-
-        // A refresh reports into the status bar, red and with the stop icon, and arms the retry.
-        window->SetEnabledLocalRetry(!retryExpected);
-        window->run_action_userDataRefreshed(false, false);
-        QCOMPARE(window->timerRetry()->isActive(), retryExpected);
-        QLabel *status = window->statusText();
-        QVERIFY(!status->isHidden());
-        if (withLink) {
-            QCOMPARE(status->textFormat(), Qt::RichText);
-            QVERIFY(status->text().contains(QStringLiteral("color:red")));
-            QVERIFY(status->text().contains(QStringLiteral("Error: ")));
-        } else {
-            QCOMPARE(status->textFormat(), Qt::PlainText);
-            QVERIFY2(IsTextWithTime(status->text(), text), qPrintable(status->text()));
-        }
-        QVERIFY(!StatusIcon()->isHidden());
-        QVERIFY(!StatusIcon()->movie());
-        QCOMPARE(ImageOf(StatusIcon()->pixmap(Qt::ReturnByValue)),
-                 ImageOf(QPixmap(QStringLiteral(":/local/images/16/stop.png"))));
-        QVERIFY(window->informationBar()->isHidden());
-    }
-    window->SetEnabledLocalRetry(false);
-}
-
-void TestMainWindowStatus::successHidesTheBarAndShowsTheSummary()
-{
-    Ui_MainWindow *ui = window->form();
-    QString summary;
-    {
-        QReadLocker locker(&window->folders().items->lock);
-        summary = window->folders().items->statusText;
-    }
-    QVERIFY(!summary.isEmpty());
-
-    window->SetMainInformationText(QStringLiteral("Error: <b>x</b>"), QString());
-    QVERIFY(!window->informationBar()->isHidden());
-    QVERIFY(IsTextWithTime(window->infoText()->text(), QStringLiteral("Error: <b>x</b>")));
-    window->SetGlobalEditWindowEnabled(false);
-    window->SetEnabledLocalRetry(true);
-
-    // The bar is not on screen here (the loading panel covers the area, as a tray-hidden window
-    // would): a success must hide it all the same.
-    QVERIFY(!window->informationBar()->isVisible());
-    window->run_action_userDataRefreshed(true, false);
-    QVERIFY(window->informationBar()->isHidden());
-    QVERIFY(!window->timerRetry()->isActive());
-    QVERIFY2(IsTextWithTime(window->statusText()->text(), summary), qPrintable(window->statusText()->text()));
-    QVERIFY(StatusIcon()->isHidden());
-    for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
-                            ui->action_Settings, ui->action_Reresh_All_Data})
-        QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
-
-    // A successful first load hides the bar whatever it showed.
-    window->SetMainInformationText(QStringLiteral("old"), QString());
-    bool retry = true;
-    window->OnShowDBLoadResult(true, &window->loader(), true, retry);
-    QVERIFY(!retry);
-    QVERIFY(window->informationBar()->isHidden());
-
-    // The bar's close button hides it.
-    window->SetMainInformationText(QStringLiteral("again"), QString());
-    QAbstractButton *close = window->informationBar()->findChild<QAbstractButton *>();
-    QVERIFY(close);
-    close->click();
-    QVERIFY(window->informationBar()->isHidden());
-}
-
-void TestMainWindowStatus::statusTextForms()
-{
-    // Progress of a refresh: the text alone, with the busy animation.
-    window->run_action_userDataRefreshing(QStringLiteral("Downloading <i>1%</i>"));
-    QCOMPARE(window->statusText()->text(), QStringLiteral("Downloading <i>1%</i>"));
-    QCOMPARE(window->statusText()->textFormat(), Qt::PlainText);
-    QVERIFY(!StatusIcon()->isHidden());
-    QVERIFY(StatusIcon()->movie());
-
-    window->OnSetSubShowText(QStringLiteral("done"), QString(), true, true, false);
-    QVERIFY(IsTextWithTime(window->statusText()->text(), QStringLiteral("done")));
-    QVERIFY(StatusIcon()->isHidden());
-
-    window->OnSetSubShowText(QString(), QString(), false, false, false);
-    QVERIFY(window->statusText()->isHidden());
-    QVERIFY(StatusIcon()->isHidden());
-
-    window->SetMainInformationText(QStringLiteral("shown"), QString());
-    window->SetMainInformationText(QString(), QStringLiteral("http://127.0.0.1/"));
-    QVERIFY(window->informationBar()->isHidden());
-}
-
-void TestMainWindowStatus::timerIntervals_data()
-{
-    QTest::addColumn<int>("minutes");
-    QTest::addColumn<int>("interval");
-    QTest::newRow("5 minutes") << 5 << 600000;
-    QTest::newRow("10 minutes") << 10 << 600000;
-    QTest::newRow("120 minutes") << 120 << 7200000;
-    QTest::newRow("24 hours") << 1440 << 86400000;
-    QTest::newRow("168 hours") << 10080 << 604800000;
-    QTest::newRow("beyond a week") << 20000 << 604800000;
-    QTest::newRow("negative") << -4 << 600000;
-}
-
-void TestMainWindowStatus::timerIntervals()
-{
-    QFETCH(int, minutes);
-    QFETCH(int, interval);
-    SetChecks(true, true, minutes);
-    window->OnRecheckAutoInvokeEvents();
-    QVERIFY(window->timerDatabase()->isActive());
-    QCOMPARE(window->timerDatabase()->interval(), interval);
-    QVERIFY(window->timerVersion()->isActive());
-    QCOMPARE(window->timerVersion()->interval(), 7200000);
-    QVERIFY(!window->timerDatabase()->isSingleShot());
-
-    SetChecks(false, false, minutes);
-    window->OnRecheckAutoInvokeEvents();
-    QVERIFY(!window->timerDatabase()->isActive());
-    QVERIFY(!window->timerVersion()->isActive());
-    SetChecks(false, true, minutes);
-    window->OnRecheckAutoInvokeEvents();
-    QVERIFY(window->timerDatabase()->isActive());
-    QVERIFY(!window->timerVersion()->isActive());
-    SetChecks(false, false, minutes);
-    window->OnRecheckAutoInvokeEvents();
-}
-
-void TestMainWindowStatus::newVersionIsEscapedAndShownOnce()
-{
-    QLabel *label = window->versionLabel();
-    QVERIFY(label->isHidden());
-    window->run_action_show_new_version(QStringLiteral("<img src=x>9.9&amp;"));
-    QVERIFY(!label->isHidden());
-    QCOMPARE(label->textFormat(), Qt::RichText);
-    const QString html = label->text();
-    QVERIFY2(html.contains(QStringLiteral("New Update Available: &lt;img src=x&gt;9.9&amp;amp;")), qPrintable(html));
-    QVERIFY(!html.contains(QStringLiteral("<img")));
-    QVERIFY(html.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)));
-    QVERIFY(html.contains(QStringLiteral("color:red")));
-
-    window->run_action_show_new_version(QStringLiteral("10.0"));
-    QCOMPARE(label->text(), html);
-
-    // A long text from the network is cut short.
-    MainWindow other(nullptr, false);
-    other.run_action_show_new_version(QString(5000, QLatin1Char('9')));
-    QVERIFY(other.versionLabel()->text().size() < 500);
-}
-
-void TestMainWindowStatus::queueCount()
-{
-    for (int i = 1; i <= 3; ++i)
-        window->images().QueueImage(ItemComparePart(900000 + i, 7), false);
-    window->run_action_show_loaditems_count();
-    QLabel *label = nullptr;
-    for (QLabel *candidate : window->findChildren<QLabel *>()) {
-        if (candidate->text().startsWith(QStringLiteral(" Images Queue: ")))
-            label = candidate;
-    }
-    QVERIFY(label);
-    QCOMPARE(label->text(), QStringLiteral(" Images Queue: %1 ").arg(window->images().GetWaitingCount()));
-    QVERIFY(window->images().GetWaitingCount() >= 3);
-}
-
-void TestMainWindowStatus::loadingProgressGoesToThePanel()
-{
-    window->run_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
-    QVERIFY(FindLabelWithText(window.get(), QStringLiteral("Reading the catalogue <b>file</b>...")));
-}
-
-void TestMainWindowStatus::recomputedFoldersReloadTheList()
-{
-    SetPageSizes(*window, 10, 10);
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Display_DefaultView = 0;
-    }
-    window->OnCallRefreshListView(false, false);
-    window->SetRefreshServiceIsStarting(false);
-    window->OnLoadDisplayFolders();
-    Ui_MainWindow *ui = window->form();
-    ui->action_ShowInfo_Page_Next->trigger();
-    QCOMPARE(window->page().GetCurrentPage(), 2);
-    window->OnShowSingleBookInfoRightMenu(false, true, QPoint());
-    QVERIFY(ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
-
-    // A refresh recomputed the folder of all books behind the window's back.
-    const QUuid all = FolderOfType(*window, AllBooks);
-    QList<qint64> ids;
-    for (qint64 id = 12; id >= 1; --id)
-        ids << id;
-    QString caption;
-    {
-        QWriteLockerExt2 token(&window->folders().lock);
-        DisplayFolder *folder = window->folders().FindFolder(all, token);
-        QVERIFY(folder);
-        folder->bookIds = ids;
-        folder->calcBookCount = ids.size();
-        folder->UpdateCaptionWithCount();
-        caption = folder->calcCaption;
-    }
-    window->run_action_userDataRefreshed(true, true);
-    const QModelIndex row = window->tree().FindFolderIndex(all);
-    QCOMPARE(window->tree().model->itemFromIndex(row)->text(), caption);
-    QCOMPARE(window->page().GetCurrentPage(), 1);
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 12 items (10 items per page) "));
-    QCOMPARE(window->views().GetCurrentItem().toLongLong(), 12LL);
-    QVERIFY(!ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
-    QVERIFY(ui->action_ShowInfo_Page_Next_ContextMenu->isEnabled());
-}
-
-void TestMainWindowStatus::arrivingCovers()
-{
-    SetPageSizes(*window, 5, 5);
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Display_DefaultView = 1;
-    }
-    window->OnCallRefreshListView(false, false);
-    window->SetRefreshServiceIsStarting(false);
-    window->OnLoadDisplayFolders();
-    QVERIFY(window->views().IsImageView());
-    QList<ItemComparePart> pending;
-    {
-        QReadLocker locker(&window->views().lock);
-        pending = window->views().pendingCovers;
-    }
-    QVERIFY(pending.size() >= 2);
-    // Other covers push the page's ones out of the queue, as if their downloads had ended.
-    for (int i = 0; i < UserImageRefresher::MaxQueuedCovers; ++i)
-        window->images().QueueImage(ItemComparePart(800000 + i, 1), false);
-    QVERIFY(!window->images().IsImagePending(pending.at(0)));
-
-    auto tileOf = [this](const ItemComparePart &key) -> ClickableLabel * {
-        for (ClickableLabel *label : window->findChildren<ClickableLabel *>()) {
-            if (label->key == key)
-                return label;
-        }
-        return nullptr;
-    };
-    const QImage loading = ImageOf(QPixmap(QStringLiteral(":/local/images/other/loadingcover-218.png")));
-    const QImage nullCover = ImageOf(QPixmap(QStringLiteral(":/local/images/other/nullcover-218.png")));
-
-    // A downloaded cover replaces the loading picture of its tile once it is decoded, which
-    // happens off the GUI thread.
-    QImage cover(120, 160, QImage::Format_ARGB32);
-    cover.fill(QColor(10, 200, 30));
-    const ItemComparePart key = pending.at(0);
-    QVERIFY(cover.save(window->images().GetImageFilePath(key), "PNG"));
-    QCOMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)), loading);
-    window->run_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
-    QCOMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)), loading);
-    QTRY_COMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)).size(), cover.size());
-    const QImage shown = ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue));
-    QCOMPARE(shown.pixelColor(60, 80), QColor(10, 200, 30));
-
-    // A failed download shows "no cover" there, and in the details pane when it shows that book.
-    const ItemComparePart failed = pending.at(1);
-    window->SetSingleInfoBookCover(failed);
-    QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), loading);
-    window->run_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
-    QCOMPARE(ImageOf(tileOf(failed)->pixmap(Qt::ReturnByValue)), nullCover);
-    QCOMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)), nullCover);
-
-    // A cover of a book no longer shown changes nothing but the details pane.
-    const ItemComparePart gone(777777, 3);
-    window->SetSingleInfoBookCover(gone);
-    for (int i = 0; i < UserImageRefresher::MaxQueuedCovers; ++i)
-        window->images().QueueImage(ItemComparePart(700000 + i, 1), false);
-    QVERIFY(cover.save(window->images().GetImageFilePath(gone), "PNG"));
-    const int tiles = window->findChildren<ClickableLabel *>().size();
-    window->run_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
-    QCOMPARE(window->findChildren<ClickableLabel *>().size(), tiles);
-    // The pane's cover is decoded at the pane's own size.
-    QTRY_COMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)).pixelColor(60, 80),
-                 QColor(10, 200, 30));
-}
-
-void TestMainWindowStatus::folderCommandsWaitForALoad()
-{
-    // Nothing loaded (as after a failed first load): a failed refresh must not turn on the
-    // commands that save the folders file, a successful one without folders neither.
-    MainWindow fresh(nullptr, false);
-    Ui_MainWindow *ui = fresh.form();
-    for (bool refreshed : {false, true}) {
-        fresh.run_action_userDataRefreshed(refreshed, false);
-        for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch})
-            QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
-        QVERIFY(ui->action_Reresh_All_Data->isEnabled());
-    }
-}
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowStatus)
 #include "test_mainwindow_status.moc"
