@@ -1,8 +1,10 @@
 #include "test_dataloader_support.h"
 
 #include "folders/DisplayFolder.h"
+#include "ImageCache.h"
 #include "threads/QWriteLockerExt2.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,6 +17,13 @@ namespace {
 const QString RefreshText = QStringLiteral("refreshing the free ebooks database from official website...");
 const QString LatestText = QStringLiteral("Loading the latest free ebooks information...");
 const QString ComputeText = QStringLiteral("Computing the free ebooks information...");
+const QString FoldersText = QStringLiteral("Loading the custom folders from local disk...");
+const QString CacheText = QStringLiteral("Clearing the local image cache...");
+const QString One = QStringLiteral("guid-one");
+const QString Two = QStringLiteral("guid-two");
+
+QByteArray OneBytes() { return CatalogueBytes(One); }
+QByteArray TwoBytes() { return CatalogueBytes(Two, 150); }
 
 } // namespace
 
@@ -31,26 +40,24 @@ private:
     std::unique_ptr<UserDataRefresher> refresher;
     Recorder recorder;
 
-    // A fresh program: folder store and both workers.
-    void NewProgram()
+    // Runs a worker to its end: "changed", "unchanged" or "failed" per completion, "none"
+    // without one, "timeout" when it does not end.
+    QString Run(UserDataLoader &worker)
     {
-        refresher.reset();
-        loader.reset();
-        store.reset(new DisplayDataSaver);
-        loader.reset(new UserDataLoader);
-        refresher.reset(new UserDataRefresher);
-        loader->SetStores(store.get(), QStringLiteral("os=2"));
-        refresher->SetStores(store.get(), QStringLiteral("os=2"));
-        recorder.Attach(loader.get());
-        recorder.Attach(refresher.get());
+        recorder.Clear();
+        if (!RunWorker(worker))
+            return QStringLiteral("timeout");
+        QStringList done;
+        for (const auto &c : qAsConst(recorder.completions))
+            done << (!c.first ? (c.second ? "odd" : "failed") : c.second ? "changed" : "unchanged");
+        return done.isEmpty() ? QStringLiteral("none") : done.join(',');
     }
 
     // The start-up load of guid-one into slot 0.
     void StartWithFirstCatalogue()
     {
-        Publish(server, QStringLiteral("guid-one"), CatalogueBytes(QStringLiteral("guid-one")));
-        QVERIFY(RunWorker(*loader));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
+        Publish(server, One, OneBytes());
+        QCOMPARE(Run(*loader), QStringLiteral("changed"));
         QCOMPARE(OpenFile(*store), SlotPath(0));
         server.ClearRequests();
         recorder.Clear();
@@ -58,20 +65,26 @@ private:
 
     void ExpectFirstCatalogueKept()
     {
-        QCOMPARE(OpenGuid(*store), QStringLiteral("guid-one"));
+        QCOMPARE(OpenGuid(*store), One);
         QCOMPARE(OpenFile(*store), SlotPath(0));
         QCOMPARE(PointerText(), QStringLiteral("0"));
-        QCOMPARE(ReadBytes(SlotPath(0)), CatalogueBytes(QStringLiteral("guid-one")));
+        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
         QCOMPARE(ExistingSlots(), QList<int>{0});
-        QCOMPARE(ReadFoldersFile().first, QStringLiteral("guid-one"));
+        QCOMPARE(ReadFoldersFile().first, One);
+    }
+
+    static bool AgeCacheMarker(int days)
+    {
+        QFile marker(Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderBase), ImageCache::MarkerFileName));
+        return marker.open(QIODevice::ReadWrite)
+               && marker.setFileTime(QDateTime::currentDateTimeUtc().addDays(-days), QFileDevice::FileModificationTime);
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(TestSandbox::UseLocalService(home, server));
-        QVERIFY(!CatalogueBytes(QStringLiteral("guid-one")).isEmpty());
-        QVERIFY(!CatalogueBytes(QStringLiteral("guid-two"), 150).isEmpty());
+        QVERIFY(!OneBytes().isEmpty() && !TwoBytes().isEmpty());
     }
 
     void init()
@@ -82,7 +95,13 @@ private slots:
         QDir(FoldersFilePath()).removeRecursively();
         QFile::remove(FoldersFilePath());
         recorder.Clear();
-        NewProgram();
+        store.reset(new DisplayDataSaver);
+        loader.reset(new UserDataLoader);
+        refresher.reset(new UserDataRefresher);
+        loader->SetStores(store.get(), QStringLiteral("os=2"));
+        refresher->SetStores(store.get(), QStringLiteral("os=2"));
+        recorder.Attach(loader.get());
+        recorder.Attach(refresher.get());
     }
 
     void cleanup()
@@ -97,40 +116,37 @@ private slots:
     void newCatalogueAlternatesSlotsThenUnchanged()
     {
         StartWithFirstCatalogue();
-        const QByteArray two = CatalogueBytes(QStringLiteral("guid-two"), 150);
-        Publish(server, QStringLiteral("guid-two"), two, "/files/two.rfile");
-
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
+        Publish(server, Two, TwoBytes(), "/files/two.rfile");
+        QVERIFY(AgeCacheMarker(8)); // the weekly image cache check is due
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
         QCOMPARE(recorder.startComputing, 1);
         QCOMPARE(ReadResults(*refresher).serverAnswer, 1);
         QCOMPARE(ServiceRequests(server), 1);
-        QCOMPARE(OpenGuid(*store), QStringLiteral("guid-two"));
+        QCOMPARE(OpenGuid(*store), Two);
         QCOMPARE(OpenFile(*store), SlotPath(1));
         QCOMPARE(PointerText(), QStringLiteral("1"));
-        QCOMPARE(ReadBytes(SlotPath(0)), CatalogueBytes(QStringLiteral("guid-one")));
-        QCOMPARE(ReadBytes(SlotPath(1)), two);
-        QCOMPARE(ReadFoldersFile().first, QStringLiteral("guid-two"));
+        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
+        QCOMPARE(ReadBytes(SlotPath(1)), TwoBytes());
+        QCOMPARE(ReadFoldersFile().first, Two);
         QCOMPARE(recorder.messages.first(), RefreshText);
+        QVERIFY(recorder.messages.contains(CacheText));
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0); // checked: the next week starts
         QCOMPARE(recorder.messages.mid(recorder.messages.size() - 2), (QStringList{LatestText, ComputeText}));
 
-        // The next catalogue goes back to slot 0, whose old file is no longer open.
-        recorder.Clear();
-        Publish(server, QStringLiteral("guid-one"), CatalogueBytes(QStringLiteral("guid-one")), "/files/one.rfile");
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
+        // The next catalogue goes back to slot 0, whose old file is no longer open; the cache
+        // was checked this week.
+        Publish(server, One, OneBytes(), "/files/one.rfile");
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QVERIFY(!recorder.messages.contains(CacheText));
         QCOMPARE(OpenFile(*store), SlotPath(0));
         QCOMPARE(PointerText(), QStringLiteral("0"));
-        QCOMPARE(ReadBytes(SlotPath(1)), two);
+        QCOMPARE(ReadBytes(SlotPath(1)), TwoBytes());
 
         // Unchanged: one request, nothing fetched, no computing state.
-        recorder.Clear();
         server.ClearRequests();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, false}}));
+        QCOMPARE(Run(*refresher), QStringLiteral("unchanged"));
         QCOMPARE(recorder.startComputing, 0);
         QCOMPARE(server.RequestCount(), 1);
-        QCOMPARE(ServiceRequests(server), 1);
         QCOMPARE(ReadResults(*refresher).serverAnswer, 10);
         QCOMPARE(ReadResults(*refresher).lastError, 0);
         QCOMPARE(PointerText(), QStringLiteral("0"));
@@ -138,63 +154,41 @@ private slots:
 
     void badRefreshKeepsOpenCatalogue_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("guid");      // announced
+        QTest::addColumn<QByteArray>("body");   // served at the location
+        QTest::addColumn<QByteArray>("md5");    // announced; "file" for the body's own
+        QTest::addColumn<QByteArray>("answer"); // raw service answer, when set
         QTest::addColumn<int>("error");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("md5 mismatch") << 0 << 3 << 1;
-        QTest::newRow("error page served 200, no md5") << 1 << 2 << 1;
-        QTest::newRow("truncated catalogue, no md5") << 2 << 2 << 1;
-        QTest::newRow("announced guid differs") << 3 << 2 << 1;
-        QTest::newRow("empty guid announced") << 4 << 2 << 1;
-        QTest::newRow("retry") << 5 << 3 << 2;
-        QTest::newRow("upgrade") << 6 << 3 << 3;
+        QTest::addColumn<int>("serverAnswer");
+        const QByteArray two = TwoBytes();
+        const QByteArray own = "file";
+        QTest::newRow("md5 mismatch") << Two << two << FileDownloader::Md5Hex("not the file").toLatin1() << QByteArray() << 3 << 1;
+        QTest::newRow("error page served 200, no md5") << Two << QByteArray("<html>Maintenance</html>") << QByteArray() << QByteArray() << 2 << 1;
+        QTest::newRow("truncated catalogue, no md5") << Two << two.left(two.size() - 4096) << QByteArray() << QByteArray() << 2 << 1;
+        QTest::newRow("announced guid differs") << "guid-three" << two << own << QByteArray() << 2 << 1;
+        QTest::newRow("empty guid announced") << QString() << two << own << QByteArray() << 2 << 1;
+        QTest::newRow("retry") << Two << two << own << QByteArray("RETRY|a|b|c|d") << 3 << 2;
+        QTest::newRow("upgrade") << Two << two << own << QByteArray("upgrade|||") << 3 << 3;
     }
-
     void badRefreshKeepsOpenCatalogue()
     {
-        QFETCH(int, kind);
-        QFETCH(int, error);
-        QFETCH(int, answer);
+        QFETCH(QString, guid);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, md5);
+        QFETCH(QByteArray, answer);
         StartWithFirstCatalogue();
-        const QString guid = QStringLiteral("guid-two");
-        const QByteArray two = CatalogueBytes(guid, 150);
-        const QByteArray noMd5;
-        const QByteArray wrongMd5 = FileDownloader::Md5Hex("not the file").toLatin1();
-        switch (kind) {
-        case 0:
-            Publish(server, guid, two, "/files/two.rfile", &wrongMd5);
-            break;
-        case 1:
-            Publish(server, guid, "<html>Maintenance</html>", "/files/two.rfile", &noMd5);
-            break;
-        case 2:
-            Publish(server, guid, two.left(two.size() - 4096), "/files/two.rfile", &noMd5);
-            break;
-        case 3:
-            Publish(server, QStringLiteral("guid-three"), two, "/files/two.rfile");
-            break;
-        case 4:
-            Publish(server, QString(), two, "/files/two.rfile");
-            break;
-        case 5:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("RETRY|a|b|c|d"));
-            break;
-        default:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("upgrade|||"));
-            break;
-        }
+        Publish(server, guid, body, "/files/two.rfile", md5 == "file" ? nullptr : &md5);
+        if (!answer.isEmpty())
+            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(answer));
 
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{false, false}}));
+        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
         const Results results = ReadResults(*refresher);
         QVERIFY(!results.lastResult);
-        QCOMPARE(results.lastError, error);
-        QCOMPARE(results.serverAnswer, answer);
+        QTEST(results.lastError, "error");
+        QTEST(results.serverAnswer, "serverAnswer");
         ExpectFirstCatalogueKept();
         QVERIFY(!recorder.messages.contains(ComputeText));
-
-        // The store still answers from the old catalogue.
-        QWriteLockerExt2 token(&store->items->lock);
+        QWriteLockerExt2 token(&store->items->lock); // the store still answers from the old catalogue
         QVERIFY(store->items->GetBook(1, token) != nullptr);
     }
 
@@ -206,24 +200,21 @@ private slots:
         // The pointer cannot be written while a folder stands in its place.
         QVERIFY(QFile::remove(PointerPath()));
         QVERIFY(QDir().mkpath(PointerPath()));
-        Publish(server, QStringLiteral("guid-two"), CatalogueBytes(QStringLiteral("guid-two"), 150));
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{false, false}}));
+        Publish(server, Two, TwoBytes());
+        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
         QCOMPARE(ReadResults(*refresher).lastError, 4);
         QCOMPARE(OpenFile(*store), SlotPath(1));
-        QCOMPARE(ReadFoldersFile().first, QStringLiteral("guid-one"));
+        QCOMPARE(ReadFoldersFile().first, One);
 
         QVERIFY(QDir(PointerPath()).removeRecursively());
         QVERIFY(WriteBytes(PointerPath(), "0"));
-        recorder.Clear();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
         QCOMPARE(ReadResults(*refresher).serverAnswer, 10);
         QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
-        QCOMPARE(OpenGuid(*store), QStringLiteral("guid-two"));
+        QCOMPARE(OpenGuid(*store), Two);
         QCOMPARE(OpenFile(*store), SlotPath(1));
-        QCOMPARE(ReadFoldersFile().first, QStringLiteral("guid-two"));
-        QCOMPARE(ReadBytes(SlotPath(0)), CatalogueBytes(QStringLiteral("guid-one")));
+        QCOMPARE(ReadFoldersFile().first, Two);
+        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
     }
 
     // The folders file could not be read at start: refreshes read it again before anything
@@ -247,16 +238,12 @@ private slots:
         const QString aside = FoldersFilePath() + QStringLiteral(".aside");
         QVERIFY(QFile::rename(FoldersFilePath(), aside));
         QVERIFY(QDir().mkpath(FoldersFilePath()));
-        Publish(server, QStringLiteral("guid-one"), CatalogueBytes(QStringLiteral("guid-one")));
-
-        QVERIFY(RunWorker(*loader));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{false, false}}));
+        Publish(server, One, OneBytes());
+        QCOMPARE(Run(*loader), QStringLiteral("failed"));
         QCOMPARE(ReadResults(*loader).lastError, 1);
 
         // Still unreadable: the refresh stops before asking the service.
-        recorder.Clear();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{false, false}}));
+        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
         QCOMPARE(ReadResults(*refresher).lastError, 1);
         QCOMPARE(server.RequestCount(), 0);
 
@@ -264,61 +251,58 @@ private slots:
         // user's folder in it.
         QVERIFY(QDir(FoldersFilePath()).removeRecursively());
         QVERIFY(QFile::rename(aside, FoldersFilePath()));
-        recorder.Clear();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
-        QCOMPARE(recorder.messages.at(1), QStringLiteral("Loading the custom folders from local disk..."));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QCOMPARE(recorder.messages.at(1), FoldersText);
         const auto reread = ReadFoldersFile();
-        QCOMPARE(reread.first, QStringLiteral("guid-one"));
+        QCOMPARE(reread.first, One);
         QVERIFY(reread.second.contains(QStringLiteral("My shelf")));
         QVERIFY(ReadBytes(FoldersFilePath()) != saved);
 
         // Once read, a refresh does not read the file again.
-        recorder.Clear();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, false}}));
-        QVERIFY(!recorder.messages.contains(QStringLiteral("Loading the custom folders from local disk...")));
+        QCOMPARE(Run(*refresher), QStringLiteral("unchanged"));
+        QVERIFY(!recorder.messages.contains(FoldersText));
     }
 
-    // A stop during a slow download returns within about a second, sends no completion and
-    // leaves no partial file, no new pointer and the old catalogue open.
+    // A second start while a refresh runs is no second refresh. A stop during a slow download
+    // returns within about a second, sends no completion and leaves no partial file, no new
+    // pointer and the old catalogue open.
     void stopDuringSlowDownload()
     {
         StartWithFirstCatalogue();
-        const QByteArray two = CatalogueBytes(QStringLiteral("guid-two"), 150);
-        Publish(server, QStringLiteral("guid-two"), two, "/files/two.rfile");
+        const QByteArray two = TwoBytes();
+        Publish(server, Two, two, "/files/two.rfile");
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, 512, 100));
-
         refresher->StartIfNotRunning();
         QVERIFY(server.WaitForRequests(2));
+        refresher->StartIfNotRunning();
         QTest::qWait(400);
         QElapsedTimer timer;
         timer.start();
         refresher->Stop();
         QVERIFY2(timer.elapsed() < 1200, qPrintable(QString::number(timer.elapsed())));
         Drain();
+        QCOMPARE(ServiceRequests(server), 1);
         QVERIFY(recorder.completions.isEmpty());
         QCOMPARE(recorder.startComputing, 0);
         ExpectFirstCatalogueKept();
         QCOMPARE(QDir(DatabaseFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
-        // The worker can run again afterwards.
-        server.SetResponse("/files/two.rfile", TestHttpResponse::Ok(two));
-        recorder.Clear();
-        QVERIFY(RunWorker(*refresher));
-        QCOMPARE(recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
-        QCOMPARE(OpenGuid(*store), QStringLiteral("guid-two"));
+        // The worker runs again afterwards; a download of about two seconds reports its progress.
+        server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 20 + 1, 100));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QCOMPARE(OpenGuid(*store), Two);
+        const QRegularExpression progress(QStringLiteral("^Loading the free ebooks database from official website "
+                                                         "\\d+% \\(0\\.\\d\\d MB\\) \\.\\.\\.$"));
+        QVERIFY2(recorder.messages.indexOf(progress) > 0, qPrintable(recorder.messages.join('\n')));
 
         // Stopped once the computing state began: no completion, so the worker ends that state.
-        Publish(server, QStringLiteral("guid-one"), CatalogueBytes(QStringLiteral("guid-one")), "/files/one.rfile");
-        recorder.Clear();
+        Publish(server, One, OneBytes(), "/files/one.rfile");
         QObject stopper;
         connect(refresher.get(), &UserDataRefresher::startComputing, &stopper, [](bool isStart) {
             if (isStart)
                 QThread::currentThread()->requestInterruption();
         }, Qt::DirectConnection);
-        QVERIFY(RunWorker(*refresher));
-        QVERIFY(recorder.completions.isEmpty());
+        QCOMPARE(Run(*refresher), QStringLiteral("none"));
         QCOMPARE(recorder.computingStates, (QList<bool>{true, false}));
     }
 };

@@ -14,20 +14,6 @@
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
-namespace {
-
-// Starts the downloader the way the owners do and waits for the final result.
-bool RunToEnd(FileDownloader &d)
-{
-    {
-        QMutexLocker locker(&d.startMutex);
-        d.start(QThread::LowPriority);
-    }
-    return d.Wait(300);
-}
-
-} // namespace
-
 Q_DECLARE_METATYPE(TestHttpResponse)
 
 class TestFileDownloader : public QObject
@@ -36,6 +22,20 @@ class TestFileDownloader : public QObject
 private:
     TestHttpServer server;
     QTemporaryDir dir;
+
+    // A target holding old bytes that a failed download must leave as they are.
+    QString OldTarget(const QString &name)
+    {
+        const QString target = dir.filePath(name);
+        return WriteBytes(target, "old bytes") ? target : QString();
+    }
+    // Only the target itself: no half-written temporary file stays behind.
+    QStringList Leftovers(const QString &name) const
+    {
+        return QDir(dir.path()).entryList({name + "*"}, QDir::Files | QDir::Hidden);
+    }
+    // Starts the downloader the way the owners do and waits for the final result.
+    static bool RunToEnd(FileDownloader &d) { return d.StartLowPriority() && d.Wait(300); }
 
 private slots:
     void initTestCase()
@@ -55,15 +55,12 @@ private slots:
     {
         const QByteArray body("first\0second", 12);
         server.SetResponse("/body", TestHttpResponse::Ok(body));
-
         FileDownloader memory(ItemComparePart(), server.Url("/body?a=1"), nullptr, 5000, QString());
         QCOMPARE(memory.GetProgress(), qMakePair(qint64(0), qint64(0)));
         QCOMPARE(memory.RunAndWait(), QStringLiteral("first"));
         QCOMPARE(memory.data, body);
-        QCOMPARE(server.Requests().at(0).method, QByteArray("GET"));
-        QCOMPARE(server.Requests().at(0).path, QByteArray("/body?a=1"));
-        // One run only: asking again does not fetch again.
-        QCOMPARE(memory.RunAndWait(), QStringLiteral("first"));
+        QCOMPARE(server.Requests().at(0).method + server.Requests().at(0).path, QByteArray("GET/body?a=1"));
+        QCOMPARE(memory.RunAndWait(), QStringLiteral("first")); // one run only: no second fetch
         QCOMPARE(server.RequestCount(), 1);
 
         const QString target = dir.filePath("body.bin");
@@ -84,49 +81,35 @@ private slots:
         QTest::newRow("empty means no check") << QString() << true;
         QTest::newRow("mismatch") << FileDownloader::Md5Hex("other bytes") << false;
     }
-
     void md5Check()
     {
         QFETCH(QString, md5);
         QFETCH(bool, ok);
-        QCOMPARE(FileDownloader::Md5Hex("").size(), 32);
         QCOMPARE(FileDownloader::Md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
         server.SetResponse("/cat", TestHttpResponse::Ok("catalogue bytes"));
-        const QString target = dir.filePath("md5.bin");
-        QVERIFY(WriteBytes(target, "old"));
+        const QString target = OldTarget("md5.bin");
         FileDownloader d(ItemComparePart(), server.Url("/cat"), nullptr, 5000, target);
         d.expectedMd5 = md5;
         QCOMPARE(RunToEnd(d), ok);
-        QCOMPARE(ReadBytes(target), ok ? QByteArray("catalogue bytes") : QByteArray("old"));
+        QCOMPARE(ReadBytes(target), ok ? QByteArray("catalogue bytes") : QByteArray("old bytes"));
     }
 
     void failuresLeaveTargetAlone_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("302 to a good path") << 0;
-        QTest::newRow("404 with body") << 1;
-        QTest::newRow("closed mid-body") << 2;
-        QTest::newRow("headers after the time-out") << 3;
-        QTest::newRow("body trickles past the time-out") << 4;
-        QTest::newRow("204 no content") << 5;
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::newRow("302 to a good path") << TestHttpResponse::Redirect(server.Url("/good").toUtf8());
+        QTest::newRow("404 with body") << TestHttpResponse::Status(404, "<html>missing</html>");
+        QTest::newRow("closed mid-body") << TestHttpResponse::CloseMidBody(QByteArray(4096, 'z'), 1000);
+        QTest::newRow("headers after the time-out") << TestHttpResponse::Delayed(1500, "late");
+        QTest::newRow("body trickles past the time-out") << TestHttpResponse::Trickle(QByteArray(200, 't'), 10, 100);
+        QTest::newRow("204 no content") << TestHttpResponse::Status(204);
     }
-
     void failuresLeaveTargetAlone()
     {
-        QFETCH(int, kind);
+        QFETCH(TestHttpResponse, response);
         server.SetResponse("/good", TestHttpResponse::Ok("good"));
-        TestHttpResponse r;
-        switch (kind) {
-        case 0: r = TestHttpResponse::Redirect(server.Url("/good").toUtf8()); break;
-        case 1: r = TestHttpResponse::Status(404, "<html>missing</html>"); break;
-        case 2: r = TestHttpResponse::CloseMidBody(QByteArray(4096, 'z'), 1000); break;
-        case 3: r = TestHttpResponse::Delayed(1500, "late"); break;
-        case 4: r = TestHttpResponse::Trickle(QByteArray(200, 't'), 10, 100); break;
-        case 5: r = TestHttpResponse::Status(204); break;
-        }
-        server.SetResponse("/x", r);
-        const QString target = dir.filePath("kept.bin");
-        QVERIFY(WriteBytes(target, "old bytes"));
+        server.SetResponse("/x", response);
+        const QString target = OldTarget("kept.bin");
         FileDownloader d(ItemComparePart(), server.Url("/x"), nullptr, 600, target);
         QElapsedTimer clock;
         clock.start();
@@ -134,9 +117,8 @@ private slots:
         QVERIFY(clock.elapsed() < 1500);
         QVERIFY(d.finished);
         QCOMPARE(ReadBytes(target), QByteArray("old bytes"));
-        QCOMPARE(server.RequestCount(), 1);  // the redirect is not followed
-        // No half-written temporary file stays behind.
-        QCOMPARE(QDir(dir.path()).entryList({"kept.bin*"}, QDir::Files | QDir::Hidden), QStringList{"kept.bin"});
+        QCOMPARE(server.RequestCount(), 1); // the redirect is not followed
+        QCOMPARE(Leftovers("kept.bin"), QStringList{"kept.bin"});
     }
 
     // Every body counts as sent, against the cap of its kind: announced, streamed, unannounced
@@ -146,24 +128,22 @@ private slots:
         QTest::addColumn<TestHttpResponse>("response");
         QTest::addColumn<bool>("ok");
         const qint64 cap = FileDownloader::MaxAnswerBytes;
-        const QByteArray atCap(int(cap), 'c');
         const QByteArray overCap(int(cap) + 1, 'o');
         TestHttpResponse unannounced = TestHttpResponse::Ok(overCap);
         unannounced.sendContentLength = false;
         TestHttpResponse lying = TestHttpResponse::Ok("small").With("Content-Length", "3000000000");
         lying.sendContentLength = false;
-        QTest::newRow("at the cap") << TestHttpResponse::Ok(atCap) << true;
+        const QByteArray zeros(8 << 20, '\0');
+        QTest::newRow("at the cap") << TestHttpResponse::Ok(QByteArray(int(cap), 'c')) << true;
         QTest::newRow("announced over the cap") << TestHttpResponse::Ok(overCap) << false;
         QTest::newRow("announced far over the cap") << lying << false;
         QTest::newRow("unannounced over the cap") << unannounced << false;
         QTest::newRow("chunked over the cap") << TestHttpResponse::Chunked(overCap, 1000) << false;
-        QTest::newRow("gzip bomb") << TestHttpResponse::Gzip(QByteArray(8 << 20, '\0')) << false;
+        QTest::newRow("gzip bomb") << TestHttpResponse::Gzip(zeros) << false;
         QTest::newRow("deflate bomb")
-            << TestHttpResponse::Ok(qCompress(QByteArray(8 << 20, '\0'), 9).mid(4)).With("Content-Encoding", "deflate")
-            << false;
+            << TestHttpResponse::Ok(qCompress(zeros, 9).mid(4)).With("Content-Encoding", "deflate") << false;
         QTest::newRow("small body sent compressed") << TestHttpResponse::Gzip("tiny") << false;
     }
-
     void bodyCaps()
     {
         QFETCH(TestHttpResponse, response);
@@ -175,14 +155,13 @@ private slots:
         QVERIFY(memory.data.size() <= FileDownloader::MaxAnswerBytes);
         QCOMPARE(server.Requests().at(0).Header("Accept-Encoding"), QByteArray("identity"));
 
-        const QString target = dir.filePath("capped.bin");
-        QVERIFY(WriteBytes(target, "old bytes"));
+        const QString target = OldTarget("capped.bin");
         FileDownloader toFile(ItemComparePart(), server.Url("/cap"), nullptr, 5000, target);
         toFile.maxBytes = FileDownloader::MaxAnswerBytes;
         QCOMPARE(RunToEnd(toFile), ok);
         QVERIFY(toFile.data.isEmpty()); // streamed to the file, not kept
         QCOMPARE(QFileInfo(target).size(), ok ? FileDownloader::MaxAnswerBytes : qint64(9));
-        QCOMPARE(QDir(dir.path()).entryList({"capped.bin*"}, QDir::Files | QDir::Hidden), QStringList{"capped.bin"});
+        QCOMPARE(Leftovers("capped.bin"), QStringList{"capped.bin"});
     }
 
     // A thread that cannot start (the thread limit) is a failed download, never a wait.
@@ -222,16 +201,13 @@ private slots:
     void tls()
     {
         TestHttpServer trusted(TestHttpServer::Mode::Tls);
-        QVERIFY(trusted.Start());
+        TestHttpServer stranger(TestHttpServer::Mode::TlsUntrusted);
+        QVERIFY(trusted.Start() && stranger.Start());
         trusted.SetDefault(TestHttpResponse::Ok("over tls"));
+        stranger.SetDefault(TestHttpResponse::Ok("must not arrive"));
         FileDownloader good(ItemComparePart(), trusted.Url("/t"), nullptr, 5000, QString());
         QCOMPARE(good.RunAndWait(), QStringLiteral("over tls"));
-
-        TestHttpServer stranger(TestHttpServer::Mode::TlsUntrusted);
-        QVERIFY(stranger.Start());
-        stranger.SetDefault(TestHttpResponse::Ok("must not arrive"));
-        const QString target = dir.filePath("tls.bin");
-        QVERIFY(WriteBytes(target, "old bytes"));
+        const QString target = OldTarget("tls.bin");
         FileDownloader bad(ItemComparePart(), stranger.Url("/t"), nullptr, 5000, target);
         QVERIFY(!RunToEnd(bad));
         QVERIFY(bad.data.isEmpty());
@@ -244,75 +220,50 @@ private slots:
         server.SetResponse("/w", TestHttpResponse::Ok("body"));
         const QString folder = dir.filePath("a-folder");
         QVERIFY(QDir().mkpath(folder));
-        FileDownloader d(ItemComparePart(), server.Url("/w"), nullptr, 5000, folder);
-        QVERIFY(!RunToEnd(d));
-        QVERIFY(QFileInfo(folder).isDir());
-
-        FileDownloader missingParent(ItemComparePart(), server.Url("/w"), nullptr, 5000,
-                                     dir.filePath("no/such/folder/file.bin"));
-        QVERIFY(!RunToEnd(missingParent));
-    }
-
-    void stopDuringHangingTransfer()
-    {
-        server.SetDefault(TestHttpResponse::Hang());
-        FileDownloader d(ItemComparePart(), server.Url("/hang"), nullptr, 840000, QString());
-        d.maxAttempts = 3;
-        {
-            QMutexLocker locker(&d.startMutex);
-            d.start(QThread::LowPriority);
+        for (const QString &target : {folder, dir.filePath("no/such/folder/file.bin")}) {
+            FileDownloader d(ItemComparePart(), server.Url("/w"), nullptr, 5000, target);
+            QVERIFY(!RunToEnd(d));
         }
-        QVERIFY(server.WaitForRequests(1));
-        // A transfer is running: progress answers at once.
-        QCOMPARE(d.GetProgress(), qMakePair(qint64(0), qint64(0)));
-        QElapsedTimer clock;
-        clock.start();
-        d.Stop();
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(d.isFinished());
-        QVERIFY(d.finished);
-        QVERIFY(!d.succeeded);
-        QThread::msleep(50);
-        QCOMPARE(server.RequestCount(), 1);
+        QVERIFY(QFileInfo(folder).isDir());
     }
 
-    void stopRightAfterStartIsNeverLost()
+    // A stop ends a hanging transfer at once, also right after the start (never lost), and a
+    // close request of the canceller ends it as well.
+    void stopOrCloseEndsHangingTransfer()
     {
         server.SetDefault(TestHttpResponse::Hang());
-        qint64 worst = 0;
-        for (int round = 0; round < 100; ++round) {
-            FileDownloader d(ItemComparePart(), server.Url("/never"), nullptr, 840000, QString());
-            {
-                QMutexLocker locker(&d.startMutex);
-                d.start(QThread::LowPriority);
-            }
-            if (round % 2)
-                QThread::usleep(static_cast<unsigned long>(round * 20));
-            QElapsedTimer clock;
+        QElapsedTimer clock;
+        {
+            FileDownloader d(ItemComparePart(), server.Url("/hang"), nullptr, 840000, QString());
+            d.maxAttempts = 3;
+            QVERIFY(d.StartLowPriority());
+            QVERIFY(server.WaitForRequests(1));
+            QCOMPARE(d.GetProgress(), qMakePair(qint64(0), qint64(0))); // answers at once mid-transfer
             clock.start();
             d.Stop();
-            worst = qMax(worst, clock.elapsed());
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(d.isFinished() && d.finished && !d.succeeded);
+            QThread::msleep(50);
+            QCOMPARE(server.RequestCount(), 1); // no retry after a stop
+        }
+        for (int round = 0; round < 100; ++round) {
+            FileDownloader d(ItemComparePart(), server.Url("/never"), nullptr, 840000, QString());
+            QVERIFY(d.StartLowPriority());
+            if (round % 2)
+                QThread::usleep(static_cast<unsigned long>(round * 20));
+            clock.restart();
+            d.Stop();
             QVERIFY2(clock.elapsed() < 1000, qPrintable(QStringLiteral("round %1: %2 ms").arg(round).arg(clock.elapsed())));
             QVERIFY(!d.succeeded);
         }
-        qDebug("slowest stop: %lld ms", worst);
-    }
 
-    void cancelCheckAndBusyStart()
-    {
-        server.SetDefault(TestHttpResponse::Hang());
+        server.ClearRequests();
         TestCloseable canceller;
         FileDownloader d(ItemComparePart(), server.Url("/c"), &canceller, 840000, QString());
-        {
-            QMutexLocker locker(&d.startMutex);
-            d.start(QThread::LowPriority);
-        }
-        // Already running: no second start, no waiting.
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(d.RunAndWait().isEmpty());
+        QVERIFY(d.StartLowPriority());
+        clock.restart();
+        QVERIFY(d.RunAndWait().isEmpty()); // already running: no second start, no waiting
         QVERIFY(clock.elapsed() < 200);
-
         QVERIFY(server.WaitForRequests(1));
         canceller.close = true;
         clock.restart();
@@ -325,15 +276,11 @@ private slots:
     {
         server.SetResponse("/slow", TestHttpResponse::Trickle(QByteArray(1000, 'p'), 100, 40));
         FileDownloader d(ItemComparePart(), server.Url("/slow"), nullptr, 5000, QString());
-        {
-            QMutexLocker locker(&d.startMutex);
-            d.start(QThread::LowPriority);
-        }
+        QVERIFY(d.StartLowPriority());
         bool seenPartial = false;
         while (!d.isFinished()) {
             const QPair<qint64, qint64> p = d.GetProgress();
-            if (p.first > 0 && p.first < 1000 && p.second == 1000)
-                seenPartial = true;
+            seenPartial = seenPartial || (p.first > 0 && p.first < 1000 && p.second == 1000);
             QThread::msleep(10);
         }
         QVERIFY(d.Wait(300));

@@ -42,6 +42,16 @@ private:
         return [this](const QPair<qint64, qint64> &p) { reports.append(p); };
     }
 
+    void Serve(const TestHttpResponse &answer, const QByteArray &location, const TestHttpResponse &file)
+    {
+        server.SetResponse("/service/getdatabase.php", answer);
+        server.SetResponse(location, file);
+    }
+    void ServeOk(const QByteArray &guid, const QByteArray &md5, const TestHttpResponse &file)
+    {
+        Serve(TestHttpResponse::Ok(CatalogueOkAnswer(guid, "/files/c.rfile", md5)), "/files/c.rfile", file);
+    }
+
     // A refresh-style request for the slot the pointer names.
     CatalogueRequest Request(const QString &openGuid, const QString &openFile)
     {
@@ -165,8 +175,8 @@ private slots:
     {
         const QByteArray md5 = FileDownloader::Md5Hex(catalogue).toUpper().toLatin1();
         // The answer ends at its first zero byte.
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)));
-        server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
+        Serve(TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)),
+              "/files/new.rfile", TestHttpResponse::Ok(catalogue));
         CatalogueRequest r = Request(QString(), QString());
         r.alwaysAsk = 0;
         QVERIFY(r.needDownload);
@@ -189,32 +199,25 @@ private slots:
         QCOMPARE(server.RequestCount(), 0);
     }
 
-    void unchangedCatalogue()
-    {
-        const QString open = CatalogueSlots::MakeCatalogueFileName(4);
-        QVERIFY(WriteBytes(open, "open catalogue"));
-        QVERIFY(CatalogueSlots::WritePreFile(4));
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g1", "/files/c.rfile", "")));
-        CatalogueRequest r = Request("g1", open);
-        QCOMPARE(r.localPath, open);
-        QVERIFY(!r.needDownload);
-        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
-        QCOMPARE(r.serverAnswer, 10);
-        QVERIFY(!r.downloaded && !r.pointerStale);
-        QCOMPARE(server.RequestCount(), 1);
-    }
-
+    // The pointer names the file the store has open: an unchanged answer fetches nothing, a
+    // newer catalogue goes to another slot, and with every other slot blocked nothing is written.
     void openFileIsNeverTheTarget()
     {
-        // The pointer names the file the store has open; the service has a newer catalogue.
         const QString open = CatalogueSlots::MakeCatalogueFileName(0);
         QVERIFY(WriteBytes(open, "open catalogue"));
         QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "older catalogue"));
         QVERIFY(CatalogueSlots::WritePreFile(0));
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", "")));
-        server.SetResponse("/files/new.rfile", TestHttpResponse::Ok(catalogue));
+        ServeOk("g1", "", TestHttpResponse::Ok(catalogue));
+        CatalogueRequest same = Request("g1", open);
+        QCOMPARE(same.localPath, open);
+        QVERIFY(!same.needDownload);
+        QVERIFY(CatalogueService::DownloadCatalogue(same, &canceller, Reporter()));
+        QCOMPARE(same.serverAnswer, 10);
+        QVERIFY(!same.downloaded && !same.pointerStale);
+        QCOMPARE(server.RequestCount(), 1);
+
+        ServeOk("g2", "", TestHttpResponse::Ok(catalogue));
         CatalogueRequest r = Request("g1", open);
-        QCOMPARE(r.localPath, open);
         QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
         QCOMPARE(r.serverAnswer, 1);
         QVERIFY(r.downloaded);
@@ -223,15 +226,13 @@ private slots:
         QCOMPARE(ReadBytes(r.localPath), catalogue);
         QCOMPARE(ReadBytes(open), QByteArray("open catalogue"));
 
-        // With every other slot blocked there is nowhere to go: nothing is written.
         for (int i = 1; i < CatalogueSlots::SlotCount; ++i) {
             QFile::remove(CatalogueSlots::MakeCatalogueFileName(i));
             QVERIFY(QDir().mkpath(CatalogueSlots::MakeCatalogueFileName(i) + "/blocked"));
         }
         CatalogueRequest blocked = Request("g1", open);
         QVERIFY(!CatalogueService::DownloadCatalogue(blocked, &canceller, Reporter()));
-        QVERIFY(blocked.noFreeSlot);
-        QVERIFY(!blocked.downloaded);
+        QVERIFY(blocked.noFreeSlot && !blocked.downloaded);
         QCOMPARE(ReadBytes(open), QByteArray("open catalogue"));
     }
 
@@ -257,8 +258,7 @@ private slots:
         QFETCH(int, answerStatus);
         QFETCH(QByteArray, file);
         QFETCH(int, code);
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Status(answerStatus, answer));
-        server.SetResponse("/files/c.rfile", TestHttpResponse::Ok(file));
+        Serve(TestHttpResponse::Status(answerStatus, answer), "/files/c.rfile", TestHttpResponse::Ok(file));
         CatalogueRequest r = Request(QString(), QString());
         QVERIFY(!CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
         QCOMPARE(r.serverAnswer, code);
@@ -272,8 +272,7 @@ private slots:
     {
         if (!TestThreadStarts::Available())
             QSKIP("thread starts cannot be refused in this build");
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/c.rfile", "")));
-        server.SetResponse("/files/c.rfile", TestHttpResponse::Ok(catalogue));
+        ServeOk("g2", "", TestHttpResponse::Ok(catalogue));
         CatalogueRequest r = Request(QString(), QString());
         QElapsedTimer clock;
         clock.start();
@@ -290,8 +289,7 @@ private slots:
 
     void closeDuringDownload()
     {
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/c.rfile", "")));
-        server.SetResponse("/files/c.rfile", TestHttpResponse::Hang());
+        ServeOk("g2", "", TestHttpResponse::Hang());
         CatalogueRequest r = Request(QString(), QString());
         QElapsedTimer clock;
         std::thread closer([this] {

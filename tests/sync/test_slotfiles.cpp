@@ -19,17 +19,6 @@ private:
     QTemporaryDir home;
     QString folder;
 
-    void ClearFolder()
-    {
-        QDir d(folder);
-        for (const QFileInfo &fi : d.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
-            if (fi.isDir())
-                QDir(fi.filePath()).removeRecursively();
-            else
-                QFile::remove(fi.filePath());
-        }
-    }
-
 private slots:
     void initTestCase()
     {
@@ -40,7 +29,7 @@ private slots:
         QVERIFY(folder.startsWith(home.path()));
     }
 
-    void init() { ClearFolder(); }
+    void init() { QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder)); }
 
     void names()
     {
@@ -53,13 +42,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("slot");
-        QTest::newRow("10") << QByteArray("10") << 10;
-        QTest::newRow("0") << QByteArray("0") << 0;
-        QTest::newRow("7") << QByteArray("7") << 7;
-        QTest::newRow("-1") << QByteArray("-1") << 0;
-        QTest::newRow("11") << QByteArray("11") << 0;
-        QTest::newRow("abc") << QByteArray("abc") << 0;
-        QTest::newRow("empty") << QByteArray() << 0;
+        // Slots 0 to 10 are named as they are; anything else names slot 0.
+        const QList<QPair<const char *, int>> rows{{"10", 10}, {"0", 0}, {"7", 7}, {"-1", 0}, {"11", 0}, {"abc", 0}, {"", 0}};
+        for (const auto &row : rows)
+            QTest::newRow(*row.first ? row.first : "empty") << QByteArray(row.first) << row.second;
         QTest::newRow("zero byte ends the text") << QByteArray("5\0" "9", 3) << 5;
     }
 
@@ -89,29 +75,25 @@ private slots:
     {
         // Start-up: no pointer, an old slot-0 file is deleted with what SQLite left beside it,
         // and slot 0 is reused.
-        const QStringList sidecars{"-journal", "-wal", "-shm"};
-        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "old"));
-        for (const QString &sidecar : sidecars)
-            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0) + sidecar, "stray"));
+        const QStringList files{"", "-journal", "-wal", "-shm"};
+        for (const QString &suffix : files)
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0) + suffix, "stale"));
         int slot = -1;
         bool needDownload = false;
         QCOMPARE(CatalogueSlots::PickCatalogFile({}, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(0));
         QCOMPARE(slot, 0);
         QVERIFY(needDownload);
-        QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0)));
-        for (const QString &sidecar : sidecars)
-            QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0) + sidecar));
+        for (const QString &suffix : files)
+            QVERIFY(!QFile::exists(CatalogueSlots::MakeCatalogueFileName(0) + suffix));
 
         // Slots in use are skipped (case does not matter) and their files stay.
-        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(0), "zero"));
-        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(1), "one"));
-        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(3), "three"));
+        for (int kept : {0, 1, 3})
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(kept), QByteArray::number(kept)));
         const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
         QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
         QCOMPARE(slot, 2);
-        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(0)), QByteArray("zero"));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(1)), QByteArray("one"));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(3)), QByteArray("three"));
+        for (int kept : {0, 1, 3})
+            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
     }
 
     void noFreeSlot()
