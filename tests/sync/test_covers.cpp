@@ -70,6 +70,16 @@ bool PassUntilReported(UserImageRefresher &refresher, QSignalSpy &spy, int count
     return spy.size() >= count;
 }
 
+// A worker with its cache folder made, as the program prepares it before the first pass.
+struct PreparedRefresher : UserImageRefresher
+{
+    PreparedRefresher()
+    {
+        if (!PrepareCacheFolder())
+            qWarning("the cover cache folder cannot be made");
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(TestHttpResponse)
@@ -77,315 +87,281 @@ Q_DECLARE_METATYPE(TestHttpResponse)
 class TestCovers : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void namesAndAddress();
-    void queueKeepsOrderWithoutDuplicatesWithinLimit();
-    void keysWithoutCoverShowNoCoverAndAreNeverQueued();
-    void coverStates();
-    void cachedCoversAreShrunkNotEnlarged_data();
-    void cachedCoversAreShrunkNotEnlarged();
-    void undecodableCacheFileIsDeletedAndFetchedAgain();
-    void aPassOfCoversLandsInTheCacheReportedOnce();
-    void missingCoverIsTriedThreeTimesThenLeftToTheViews();
-    void coversThatCannotArriveFailAndFreeTheirPlace_data();
-    void coversThatCannotArriveFailAndFreeTheirPlace();
-    void startsTwentyPerPassAndAtMostThirtyNine();
-    void workerEndStopsItsDownloadsAndKeepsTheirCovers();
-
-private:
     QTemporaryDir home;
     TestHttpServer server;
-};
 
-void TestCovers::initTestCase()
-{
-    QVERIFY(TestSandbox::UsePrivateHome(home));
-    QVERIFY(server.Start());
-    Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
-}
-
-void TestCovers::init()
-{
-    server.ClearScript();
-    server.ClearRequests();
-}
-
-void TestCovers::namesAndAddress()
-{
-    QCOMPARE(UserImageRefresher::GetImageFileName({1234, 56}, true), QStringLiteral("1234_56_201.rfile"));
-    QCOMPARE(UserImageRefresher::GetImageFileName({1234, 0}, true), QStringLiteral("1234_201.rfile"));
-    // The service names covers after the book alone.
-    QCOMPARE(UserImageRefresher::GetImageUrl({1234, 56}), server.Url(QStringLiteral("/local/images/1234_201.jpg")));
-
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QVERIFY(refresher.CacheFolder().startsWith(home.path()));
-    QCOMPARE(refresher.GetImageFilePath({7, 8}), refresher.CacheFolder() + QStringLiteral("/7_8_201.rfile"));
-}
-
-void TestCovers::queueKeepsOrderWithoutDuplicatesWithinLimit()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    for (int i = 1; i <= UserImageRefresher::MaxQueuedCovers; ++i)
-        refresher.QueueImage({i, 100 + i}, false);
-    Keys keys = refresher.QueuedKeys();
-    QCOMPARE(keys.size(), 210);
-    QCOMPARE(keys.first(), ItemComparePart(210, 310));
-
-    // Queued already: nothing moves.
-    refresher.QueueImage({5, 105}, false);
-    QCOMPARE(refresher.QueuedKeys(), keys);
-
-    // The 211th key goes to the front and the earliest one is dropped.
-    refresher.QueueImage({211, 311}, false);
-    keys = refresher.QueuedKeys();
-    QCOMPARE(keys.size(), 210);
-    QCOMPARE(keys.first(), ItemComparePart(211, 311));
-    QCOMPARE(keys.last(), ItemComparePart(2, 102));
-    QVERIFY(!refresher.IsImagePending({1, 101}));
-    QCOMPARE(refresher.GetWaitingCount(), 210);
-
-    refresher.QueueImage({999, 1}, true);
-    QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(999, 1));
-}
-
-void TestCovers::keysWithoutCoverShowNoCoverAndAreNeverQueued()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QPixmap pixmap;
-    for (const ItemComparePart &key : {ItemComparePart(0, 0), ItemComparePart(1234, 0), ItemComparePart(0, 56)}) {
-        refresher.QueueImage(key, false);
-        const CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
-        QVERIFY2(!state.HasImage() && !state.loading, "no cover, not loading forever");
-    }
-    QVERIFY(refresher.QueuedKeys().isEmpty());
-}
-
-void TestCovers::coverStates()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QPixmap pixmap;
-
-    // Missing: loading, queued at the front; asking again changes nothing.
-    refresher.QueueImage({1, 1}, false);
-    QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
-    QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
-    QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
-
-    // Cached: no image without loading (details view), the caller's pixmap with it.
-    QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
-    CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
-    QVERIFY(!state.HasImage() && !state.loading);
-    // Never decoded on the caller's (GUI) thread: loading until the decoder reports it.
-    QVERIFY(refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize).loading);
-    state = AskUntilDecoded(refresher, {3, 3}, pixmap);
-    QCOMPARE(state.image, &pixmap);
-    QVERIFY(!state.loading);
-    QCOMPARE(pixmap.size(), QSize(120, 180));
-}
-
-void TestCovers::cachedCoversAreShrunkNotEnlarged_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<QSize>("wanted");
-    QTest::addColumn<QSize>("shown"); // 0x0: refused, shown as no cover
-    QTest::newRow("tall") << Jpeg(QSize(400, 600)) << CoverSize << QSize(145, 218);
-    QTest::newRow("wide") << Jpeg(QSize(436, 218)) << CoverSize << QSize(218, 109);
-    QTest::newRow("exact") << Jpeg(QSize(218, 218)) << CoverSize << QSize(218, 218);
-    QTest::newRow("small") << Jpeg(QSize(100, 150)) << CoverSize << QSize(100, 150);
-    QTest::newRow("no size known yet") << Jpeg(QSize(400, 600)) << QSize() << QSize(400, 600);
-    QTest::newRow("wider than any cover") << Jpeg(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
-    QTest::newRow("header claims 16000x16000") << BmpHeaderOnly(16000, 16000) << CoverSize << QSize(0, 0);
-    QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
-}
-
-void TestCovers::cachedCoversAreShrunkNotEnlarged()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(QSize, wanted);
-    QFETCH(QSize, shown);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
-    QVERIFY(TestSandbox::WriteBytes(path, stored));
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
-    QVERIFY(clock.elapsed() < 1000);
-}
-
-void TestCovers::undecodableCacheFileIsDeletedAndFetchedAgain()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    const ItemComparePart key(40, 41);
-    QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath(key), "<html>502 Bad Gateway</html>"));
-    QPixmap pixmap;
-    CoverImageState state = AskUntilDecoded(refresher, key, pixmap);
-    QVERIFY(!state.HasImage() && !state.loading);
-    QVERIFY(!refresher.IsImageCached(key));
-
-    QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
-    QCOMPARE(refresher.QueuedKeys(), Keys{key});
-}
-
-void TestCovers::aPassOfCoversLandsInTheCacheReportedOnce()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-    const QByteArray jpeg = Jpeg(QSize(300, 450));
-    for (qint64 uid = 101; uid <= 105; ++uid) {
-        server.SetResponse(CoverPath(uid), TestHttpResponse::Ok(jpeg));
-        refresher.QueueImage({uid, 7}, false);
-    }
-
-    QVERIFY(PassUntilReported(refresher, completed, 5));
-    // Each is dropped once its thread has ended too, without a second report.
-    QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
-    QCOMPARE(completed.size(), 5);
-    QSet<qint64> reported;
-    for (const QList<QVariant> &args : qAsConst(completed)) {
-        QVERIFY(args.at(0).toBool());
-        QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
-        QCOMPARE(args.at(2).toLongLong(), qint64(7));
-        reported.insert(args.at(1).toLongLong());
-    }
-    QCOMPARE(reported, (QSet<qint64>{101, 102, 103, 104, 105}));
-    QCOMPARE(server.RequestCount(), 5);
-
-    QPixmap pixmap;
-    for (qint64 uid = 101; uid <= 105; ++uid) {
-        QVERIFY(AskUntilDecoded(refresher, {uid, 7}, pixmap).HasImage());
-        QCOMPARE(pixmap.size(), QSize(145, 218));
-    }
-}
-
-void TestCovers::missingCoverIsTriedThreeTimesThenLeftToTheViews()
-{
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-    server.SetResponse(CoverPath(404), TestHttpResponse::Status(404, "no such cover"));
-    const ItemComparePart key(404, 1);
-    refresher.QueueImage(key, false);
-
-    QVERIFY(PassUntilReported(refresher, completed, 1));
-    QCOMPARE(completed.at(0), (QVariantList{false, QVariant(qint64(404)), QVariant(qint64(1))}));
-    QCOMPARE(server.RequestCount(CoverPath(404)), 3);
-    QVERIFY(!refresher.IsImageCached(key));
-    QVERIFY(!refresher.IsImagePending(key));
-
-    // Not queued again by the worker; the next view request does it.
-    QPixmap pixmap;
-    QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
-    QCOMPARE(refresher.QueuedKeys(), Keys{key});
-}
-
-void TestCovers::coversThatCannotArriveFailAndFreeTheirPlace_data()
-{
-    QTest::addColumn<TestHttpResponse>("response");
-    QTest::addColumn<bool>("threadsStart");
-    const QByteArray jpeg = Jpeg(QSize(30, 45));
-    QTest::newRow("thread cannot start") << TestHttpResponse::Ok(jpeg) << false;
-    QTest::newRow("compressed bomb") << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true;
-    QTest::newRow("larger than a cover may be")
-        << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true;
-}
-
-void TestCovers::coversThatCannotArriveFailAndFreeTheirPlace()
-{
-    QFETCH(TestHttpResponse, response);
-    QFETCH(bool, threadsStart);
-    if (!threadsStart && !TestThreadStarts::Available())
-        QSKIP("thread starts cannot be refused in this build");
-    server.SetDefault(response);
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-    const Keys keys{{201, 1}, {202, 1}, {203, 1}};
-    for (const ItemComparePart &key : keys)
-        refresher.QueueImage(key, true);
+private slots:
+    void initTestCase()
     {
-        TestThreadStarts refused(threadsStart ? 1000 : 0);
-        refresher.ProcessQueue();
+        QVERIFY(TestSandbox::UsePrivateHome(home));
+        QVERIFY(server.Start());
+        Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
     }
-    QVERIFY(PassUntilReported(refresher, completed, keys.size()));
-    QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
-    for (const QList<QVariant> &args : qAsConst(completed))
-        QVERIFY(!args.at(0).toBool());
-    for (const ItemComparePart &key : keys)
-        QVERIFY(!refresher.IsImageCached(key));
-}
 
-void TestCovers::startsTwentyPerPassAndAtMostThirtyNine()
-{
-    server.SetDefault(TestHttpResponse::Hang());
-    QElapsedTimer timer;
+    void init()
     {
+        server.ClearScript();
+        server.ClearRequests();
+    }
+
+    void namesAndAddress()
+    {
+        QCOMPARE(UserImageRefresher::GetImageFileName({1234, 56}, true), QStringLiteral("1234_56_201.rfile"));
+        QCOMPARE(UserImageRefresher::GetImageFileName({1234, 0}, true), QStringLiteral("1234_201.rfile"));
+        // The service names covers after the book alone.
+        QCOMPARE(UserImageRefresher::GetImageUrl({1234, 56}), server.Url(QStringLiteral("/local/images/1234_201.jpg")));
+
         UserImageRefresher refresher;
         QVERIFY(refresher.PrepareCacheFolder());
-        for (int i = 1; i <= 19; ++i)
-            refresher.QueueImage({i, 1}, false);
-        QVERIFY(refresher.ProcessQueue());
-        QCOMPARE(refresher.ActiveDownloadCount(), 19);
-
-        for (int i = 101; i <= 130; ++i)
-            refresher.QueueImage({i, 1}, false);
-        QVERIFY(refresher.ProcessQueue());
-        QCOMPARE(refresher.ActiveDownloadCount(), 39);
-        // Newest first: the ten left are the earliest of the thirty.
-        QCOMPARE(refresher.QueuedKeys().size(), 10);
-        QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(110, 1));
-        // A cover being downloaded is pending and not queued a second time.
-        QVERIFY(refresher.IsImagePending({130, 1}));
-        refresher.QueueImage({130, 1}, false);
-        QCOMPARE(refresher.GetWaitingCount(), 49);
-
-        // Twenty or more running: no new start.
-        QVERIFY(refresher.ProcessQueue());
-        QCOMPARE(refresher.ActiveDownloadCount(), 39);
-        QVERIFY(server.WaitForRequests(39));
-        timer.start();
+        QVERIFY(refresher.CacheFolder().startsWith(home.path()));
+        QCOMPARE(refresher.GetImageFilePath({7, 8}), refresher.CacheFolder() + QStringLiteral("/7_8_201.rfile"));
     }
-    // The hanging transfers end with their owner instead of running on for minutes.
-    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-}
 
-void TestCovers::workerEndStopsItsDownloadsAndKeepsTheirCovers()
-{
-    server.SetDefault(TestHttpResponse::Hang());
-    UserImageRefresher refresher;
-    QVERIFY(refresher.PrepareCacheFolder());
-    for (int i = 201; i <= 203; ++i)
-        refresher.QueueImage({i, 2}, false);
-    refresher.StartIfNotRunning();
-    QVERIFY(server.WaitForRequests(3));
+    void queueKeepsOrderWithoutDuplicatesWithinLimit()
+    {
+        PreparedRefresher refresher;
+        for (int i = 1; i <= UserImageRefresher::MaxQueuedCovers; ++i)
+            refresher.QueueImage({i, 100 + i}, false);
+        Keys keys = refresher.QueuedKeys();
+        QCOMPARE(keys.size(), 210);
+        QCOMPARE(keys.first(), ItemComparePart(210, 310));
+        // Queued already: nothing moves.
+        refresher.QueueImage({5, 105}, false);
+        QCOMPARE(refresher.QueuedKeys(), keys);
+        // The 211th key goes to the front and the earliest one is dropped.
+        refresher.QueueImage({211, 311}, false);
+        keys = refresher.QueuedKeys();
+        QCOMPARE(keys.size(), 210);
+        QCOMPARE(keys.first(), ItemComparePart(211, 311));
+        QCOMPARE(keys.last(), ItemComparePart(2, 102));
+        QVERIFY(!refresher.IsImagePending({1, 101}));
+        QCOMPARE(refresher.GetWaitingCount(), 210);
 
-    QElapsedTimer timer;
-    timer.start();
-    refresher.Stop();
-    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(refresher.ActiveDownloadCount(), 0);
-    // Cut short: back in the queue in their old order, nothing half-written.
-    QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
-    QVERIFY(!refresher.IsImageCached({201, 2}));
+        refresher.QueueImage({999, 1}, true);
+        QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(999, 1));
+    }
 
-    // A later run fetches them. Reports cross to this thread queued, as in the program.
-    int succeeded = 0;
-    QObject receiver;
-    connect(&refresher, &UserImageRefresher::completed, &receiver,
-            [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
-    server.SetDefault(TestHttpResponse::Ok(Jpeg(QSize(100, 150))));
-    refresher.StartIfNotRunning();
-    QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
-    refresher.Stop();
-    QVERIFY(refresher.IsImageCached({203, 2}));
-}
+    void keysWithoutCoverShowNoCoverAndAreNeverQueued()
+    {
+        PreparedRefresher refresher;
+        QPixmap pixmap;
+        for (const ItemComparePart &key : {ItemComparePart(0, 0), ItemComparePart(1234, 0), ItemComparePart(0, 56)}) {
+            refresher.QueueImage(key, false);
+            const CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+            QVERIFY2(!state.HasImage() && !state.loading, "no cover, not loading forever");
+        }
+        QVERIFY(refresher.QueuedKeys().isEmpty());
+    }
+
+    void coverStates()
+    {
+        PreparedRefresher refresher;
+        QPixmap pixmap;
+
+        // Missing: loading, queued at the front; asking again changes nothing.
+        refresher.QueueImage({1, 1}, false);
+        QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
+        QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
+        QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
+
+        // Cached: no image without loading (details view), the caller's pixmap with it.
+        QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
+        CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
+        QVERIFY(!state.HasImage() && !state.loading);
+        // Never decoded on the caller's (GUI) thread: loading until the decoder reports it.
+        QVERIFY(refresher.GetCoverPixmap({3, 3}, pixmap, true, CoverSize).loading);
+        state = AskUntilDecoded(refresher, {3, 3}, pixmap);
+        QCOMPARE(state.image, &pixmap);
+        QVERIFY(!state.loading);
+        QCOMPARE(pixmap.size(), QSize(120, 180));
+
+        // Undecodable (an error page stored as a cover): deleted, shown as none, fetched on the next request.
+        QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({40, 41}), "<html>502 Bad Gateway</html>"));
+        state = AskUntilDecoded(refresher, {40, 41}, pixmap);
+        QVERIFY(!state.HasImage() && !state.loading);
+        QVERIFY(!refresher.IsImageCached({40, 41}));
+        QVERIFY(refresher.GetCoverPixmap({40, 41}, pixmap, true, CoverSize).loading);
+        QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(40, 41));
+    }
+
+    void cachedCoversAreShrunkNotEnlarged_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QSize>("wanted");
+        QTest::addColumn<QSize>("shown"); // 0x0: refused, shown as no cover
+        QTest::newRow("tall") << Jpeg(QSize(400, 600)) << CoverSize << QSize(145, 218);
+        QTest::newRow("wide") << Jpeg(QSize(436, 218)) << CoverSize << QSize(218, 109);
+        QTest::newRow("exact") << Jpeg(QSize(218, 218)) << CoverSize << QSize(218, 218);
+        QTest::newRow("small") << Jpeg(QSize(100, 150)) << CoverSize << QSize(100, 150);
+        QTest::newRow("no size known yet") << Jpeg(QSize(400, 600)) << QSize() << QSize(400, 600);
+        QTest::newRow("wider than any cover") << Jpeg(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("header claims 16000x16000") << BmpHeaderOnly(16000, 16000) << CoverSize << QSize(0, 0);
+        QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
+    }
+
+    void cachedCoversAreShrunkNotEnlarged()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QSize, wanted);
+        QFETCH(QSize, shown);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
+        QVERIFY(TestSandbox::WriteBytes(path, stored));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void aPassOfCoversLandsInTheCacheReportedOnce()
+    {
+        PreparedRefresher refresher;
+        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+        const QByteArray jpeg = Jpeg(QSize(300, 450));
+        for (qint64 uid = 101; uid <= 105; ++uid) {
+            server.SetResponse(CoverPath(uid), TestHttpResponse::Ok(jpeg));
+            refresher.QueueImage({uid, 7}, false);
+        }
+
+        QVERIFY(PassUntilReported(refresher, completed, 5));
+        // Each is dropped once its thread has ended too, without a second report.
+        QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
+        QCOMPARE(completed.size(), 5);
+        QSet<qint64> reported;
+        for (const QList<QVariant> &args : qAsConst(completed)) {
+            QVERIFY(args.at(0).toBool());
+            QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
+            QCOMPARE(args.at(2).toLongLong(), qint64(7));
+            reported.insert(args.at(1).toLongLong());
+        }
+        QCOMPARE(reported, (QSet<qint64>{101, 102, 103, 104, 105}));
+        QCOMPARE(server.RequestCount(), 5);
+
+        QPixmap pixmap;
+        for (qint64 uid = 101; uid <= 105; ++uid) {
+            QVERIFY(AskUntilDecoded(refresher, {uid, 7}, pixmap).HasImage());
+            QCOMPARE(pixmap.size(), QSize(145, 218));
+        }
+    }
+
+    void missingCoverIsTriedThreeTimesThenLeftToTheViews()
+    {
+        PreparedRefresher refresher;
+        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+        server.SetResponse(CoverPath(404), TestHttpResponse::Status(404, "no such cover"));
+        const ItemComparePart key(404, 1);
+        refresher.QueueImage(key, false);
+
+        QVERIFY(PassUntilReported(refresher, completed, 1));
+        QCOMPARE(completed.at(0), (QVariantList{false, QVariant(qint64(404)), QVariant(qint64(1))}));
+        QCOMPARE(server.RequestCount(CoverPath(404)), 3);
+        QVERIFY(!refresher.IsImageCached(key));
+        QVERIFY(!refresher.IsImagePending(key));
+
+        // Not queued again by the worker; the next view request does it.
+        QPixmap pixmap;
+        QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
+        QCOMPARE(refresher.QueuedKeys(), Keys{key});
+    }
+
+    void coversThatCannotArriveFailAndFreeTheirPlace_data()
+    {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<bool>("threadsStart");
+        const QByteArray jpeg = Jpeg(QSize(30, 45));
+        QTest::newRow("thread cannot start") << TestHttpResponse::Ok(jpeg) << false;
+        QTest::newRow("compressed bomb") << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true;
+        QTest::newRow("larger than a cover may be")
+            << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true;
+    }
+
+    void coversThatCannotArriveFailAndFreeTheirPlace()
+    {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(bool, threadsStart);
+        if (!threadsStart && !TestThreadStarts::Available())
+            QSKIP("thread starts cannot be refused in this build");
+        server.SetDefault(response);
+        PreparedRefresher refresher;
+        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
+        const Keys keys{{201, 1}, {202, 1}, {203, 1}};
+        for (const ItemComparePart &key : keys)
+            refresher.QueueImage(key, true);
+        {
+            TestThreadStarts refused(threadsStart ? 1000 : 0);
+            refresher.ProcessQueue();
+        }
+        QVERIFY(PassUntilReported(refresher, completed, keys.size()));
+        QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
+        for (const QList<QVariant> &args : qAsConst(completed))
+            QVERIFY(!args.at(0).toBool());
+        for (const ItemComparePart &key : keys)
+            QVERIFY(!refresher.IsImageCached(key));
+    }
+
+    void startsTwentyPerPassAndAtMostThirtyNine()
+    {
+        server.SetDefault(TestHttpResponse::Hang());
+        QElapsedTimer timer;
+        {
+            PreparedRefresher refresher;
+            for (int i = 1; i <= 19; ++i)
+                refresher.QueueImage({i, 1}, false);
+            QVERIFY(refresher.ProcessQueue());
+            QCOMPARE(refresher.ActiveDownloadCount(), 19);
+
+            for (int i = 101; i <= 130; ++i)
+                refresher.QueueImage({i, 1}, false);
+            QVERIFY(refresher.ProcessQueue());
+            QCOMPARE(refresher.ActiveDownloadCount(), 39);
+            // Newest first: the ten left are the earliest of the thirty.
+            QCOMPARE(refresher.QueuedKeys().size(), 10);
+            QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(110, 1));
+            // A cover being downloaded is pending and not queued a second time.
+            QVERIFY(refresher.IsImagePending({130, 1}));
+            refresher.QueueImage({130, 1}, false);
+            QCOMPARE(refresher.GetWaitingCount(), 49);
+
+            // Twenty or more running: no new start.
+            QVERIFY(refresher.ProcessQueue());
+            QCOMPARE(refresher.ActiveDownloadCount(), 39);
+            QVERIFY(server.WaitForRequests(39));
+            timer.start();
+        }
+        // The hanging transfers end with their owner instead of running on for minutes.
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void workerEndStopsItsDownloadsAndKeepsTheirCovers()
+    {
+        server.SetDefault(TestHttpResponse::Hang());
+        PreparedRefresher refresher;
+        for (int i = 201; i <= 203; ++i)
+            refresher.QueueImage({i, 2}, false);
+        refresher.StartIfNotRunning();
+        QVERIFY(server.WaitForRequests(3));
+
+        QElapsedTimer timer;
+        timer.start();
+        refresher.Stop();
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(refresher.ActiveDownloadCount(), 0);
+        // Cut short: back in the queue in their old order, nothing half-written.
+        QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
+        QVERIFY(!refresher.IsImageCached({201, 2}));
+
+        // A later run fetches them. Reports cross to this thread queued, as in the program.
+        int succeeded = 0;
+        QObject receiver;
+        connect(&refresher, &UserImageRefresher::completed, &receiver,
+                [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
+        server.SetDefault(TestHttpResponse::Ok(Jpeg(QSize(100, 150))));
+        refresher.StartIfNotRunning();
+        QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
+        refresher.Stop();
+        QVERIFY(refresher.IsImageCached({203, 2}));
+    }
+};
 
 QTEST_MAIN(TestCovers)
 #include "test_covers.moc"
