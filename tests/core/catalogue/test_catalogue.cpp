@@ -8,6 +8,7 @@
 #include "writer/CatalogueEncrypter.h"
 #include "threads/QThreadExtend.h"
 #include "cipher/SqlCipherDriverRegistration.h"
+#include "TestSandbox.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -80,38 +81,24 @@ bool WriteCatalogue(const QString &path, const CatalogueContent &content, const 
         db.setDatabaseName(plainPath);
         ok = db.open();
         QSqlQuery q(db);
-        const char *const schema[] = {
-            "create table native_loadrecall (pname text, pvalue)",
-            "create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)",
-            "create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, "
-            "BookPrice real, BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)",
+        auto run = [&](const char *sql, const QVariantList &values) {
+            q.prepare(QString::fromLatin1(sql));
+            for (const QVariant &value : values)
+                q.addBindValue(value);
+            ok = ok && q.exec();
         };
-        for (const char *sql : schema)
-            ok = ok && q.exec(QString::fromLatin1(sql));
+        run("create table native_loadrecall (pname text, pvalue)", {});
+        run("create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)", {});
+        run("create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, BookPrice real, "
+            "BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)", {});
         db.transaction();
-        for (const auto &pair : content.recall) {
-            q.prepare(QStringLiteral("insert into native_loadrecall values (?, ?)"));
-            q.addBindValue(pair.first);
-            q.addBindValue(pair.second);
-            ok = ok && q.exec();
-        }
-        for (const CategoryRow &c : content.categories) {
-            q.prepare(QStringLiteral("insert into runtime_cataloginfo values (?, ?, ?, ?)"));
-            q.addBindValue(c.uid);
-            q.addBindValue(c.uid * 10);
-            q.addBindValue(c.count);
-            q.addBindValue(c.caption);
-            ok = ok && q.exec();
-        }
-        for (const BookRow &b : content.books) {
-            q.prepare(QStringLiteral("insert into published_bookinfo values (?, 1, ?, ?, 0, '|1|', ?, ?)"));
-            q.addBindValue(b.uid);
-            q.addBindValue(b.name);
-            q.addBindValue(b.price);
-            q.addBindValue(1700000000 + b.uid);
-            q.addBindValue(b.uid + 1000);
-            ok = ok && q.exec();
-        }
+        for (const auto &pair : content.recall)
+            run("insert into native_loadrecall values (?, ?)", {pair.first, pair.second});
+        for (const CategoryRow &c : content.categories)
+            run("insert into runtime_cataloginfo values (?, ?, ?, ?)", {c.uid, c.uid * 10, c.count, c.caption});
+        for (const BookRow &b : content.books)
+            run("insert into published_bookinfo values (?, 1, ?, ?, 0, '|1|', ?, ?)",
+                {b.uid, b.name, b.price, 1700000000 + b.uid, b.uid + 1000});
         db.commit();
         for (const QString &sql : content.sql)
             ok = ok && q.exec(sql);
@@ -175,6 +162,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(CatalogueContent)
+
 class TestCatalogue : public QObject
 {
     Q_OBJECT
@@ -231,6 +220,9 @@ private slots:
         QCOMPARE(store.knownBookCount, qint64(6));
         QCOMPARE(store.currentFilePath, fileSummary);
         QVERIFY(store.books->isEmpty());
+        // Temporary tables in memory and a large page cache; the pragmas that cannot apply are ignored.
+        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma temp_store")).toInt(), 2);
+        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma cache_size")).toInt(), 1000000);
         token.unlock();
         QCOMPARE(store.GetCurrentGuid(), QStringLiteral("guid-1"));
     }
@@ -372,75 +364,68 @@ private slots:
         QCOMPARE(store.currentGuid, QStringLiteral("B"));
     }
 
-    // A load that fails, for whatever reason, leaves the previous catalogue answering.
+    // A load that fails, for whatever reason, leaves the previous catalogue answering: files
+    // that do not open, and files that open but hold SQL of their own or a summary the loader
+    // cannot use.
     void failedLoadKeepsCatalogue_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("missing file") << "missing";
-        QTest::newRow("other password") << "password";
-        QTest::newRow("empty file") << "empty";
-        QTest::newRow("garbage") << "garbage";
-        QTest::newRow("damaged page") << "damaged";
-        QTest::newRow("truncated") << "truncated";
-        QTest::newRow("plain database") << "plain";
-        // Files that open and read, but hold SQL of their own or a summary the loader cannot use.
-        QTest::newRow("summary is an endless view") << "summary view";
-        QTest::newRow("categories are an endless view") << "categories view";
-        QTest::newRow("books are a view") << "books view";
-        QTest::newRow("trigger") << "trigger";
-        QTest::newRow("virtual table") << "virtual table";
-        QTest::newRow("no guid") << "no guid";
-        QTest::newRow("empty guid") << "empty guid";
-        QTest::newRow("damaged summary index") << "damaged index";
+        QTest::addColumn<QByteArray>("bytes"); // written as they are unless null
+        QTest::addColumn<CatalogueContent>("content");
+        QTest::addColumn<QByteArray>("password"); // no file at all when empty
+        QFile source(fileB);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray good = source.readAll();
+        QByteArray damaged = good;
+        damaged[good.size() / 2] = char(good.at(good.size() / 2) ^ 0x01);
+        auto bytesRow = [](const char *name, const QByteArray &bytes) {
+            QTest::newRow(name) << bytes << CatalogueContent() << QByteArray();
+        };
+        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password()) {
+            CatalogueContent content = TaggedContent(QStringLiteral("X"));
+            content.sql = sql;
+            QTest::newRow(name) << QByteArray() << content << password;
+        };
+        bytesRow("missing file", QByteArray());
+        bytesRow("empty file", QByteArray(""));
+        bytesRow("garbage", QByteArray(good.size(), 'x'));
+        bytesRow("damaged page", damaged);
+        bytesRow("truncated", good.left(good.size() - good.size() / 3));
+        bytesRow("plain database", QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\0'));
+        contentRow("other password", {}, QByteArrayLiteral("not the key"));
+        const QString endless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
+        contentRow("summary is an endless view",
+                   {"drop table native_loadrecall",
+                    "create view native_loadrecall as " + endless + "select 'current_guid' as pname, n as pvalue from r"});
+        contentRow("categories are an endless view",
+                   {"drop table runtime_cataloginfo",
+                    "create view runtime_cataloginfo as " + endless
+                        + "select n as UID, n as LID, 10 as Calc_BookCount, 'c' || n as Caption from r"});
+        contentRow("books are a view", {"alter table published_bookinfo rename to books",
+                                        "create view published_bookinfo as select * from books"});
+        contentRow("trigger", {"create trigger touch after update on published_bookinfo begin select 1; end"});
+        contentRow("virtual table", {"create virtual table search using fts5(BookName)"});
+        CatalogueContent content = TaggedContent(QStringLiteral("X"));
+        content.recall.removeFirst();
+        QTest::newRow("no guid") << QByteArray() << content << Password();
+        content = TaggedContent(QStringLiteral("X"));
+        content.recall.first().second = QString();
+        QTest::newRow("empty guid") << QByteArray() << content << Password();
+        content = TaggedContent(QStringLiteral("X"));
+        content.sql = QStringList{"create unique index recall_names on native_loadrecall(pname)"};
+        content.damagedIndex = QStringLiteral("recall_names");
+        QTest::newRow("damaged summary index") << QByteArray() << content << Password();
     }
     void failedLoadKeepsCatalogue()
     {
-        QFETCH(QString, kind);
-        const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(kind));
+        QFETCH(QByteArray, bytes);
+        QFETCH(CatalogueContent, content);
+        QFETCH(QByteArray, password);
+        const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(QTest::currentDataTag()));
         QFile::remove(path);
-        const QString endless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
-        const QHash<QString, QStringList> hostileSql = {
-            {"summary view", {"drop table native_loadrecall",
-                              "create view native_loadrecall as " + endless + "select 'current_guid' as pname, n as pvalue from r"}},
-            {"categories view", {"drop table runtime_cataloginfo",
-                                 "create view runtime_cataloginfo as " + endless
-                                     + "select n as UID, n as LID, 10 as Calc_BookCount, 'c' || n as Caption from r"}},
-            {"books view", {"alter table published_bookinfo rename to books",
-                            "create view published_bookinfo as select * from books"}},
-            {"trigger", {"create trigger touch after update on published_bookinfo begin select 1; end"}},
-            {"virtual table", {"create virtual table search using fts5(BookName)"}},
-            {"damaged index", {"create unique index recall_names on native_loadrecall(pname)"}},
-        };
-        CatalogueContent hostile = TaggedContent(QStringLiteral("X"));
-        hostile.sql = hostileSql.value(kind);
-        if (kind == QLatin1String("damaged index"))
-            hostile.damagedIndex = QStringLiteral("recall_names");
-        if (kind == QLatin1String("no guid"))
-            hostile.recall.removeFirst();
-        if (kind == QLatin1String("empty guid"))
-            hostile.recall.first().second = QString();
-        if (kind == QLatin1String("password")) {
-            QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("X")), QByteArrayLiteral("not the key")));
-        } else if (hostileSql.contains(kind) || kind.endsWith(QLatin1String("guid"))) {
-            QVERIFY(WriteCatalogue(path, hostile, Password()));
-        } else if (kind != QLatin1String("missing")) {
-            QFile source(fileB);
-            QVERIFY(source.open(QIODevice::ReadOnly));
-            QByteArray bytes = source.readAll();
-            if (kind == QLatin1String("empty"))
-                bytes.clear();
-            else if (kind == QLatin1String("garbage"))
-                bytes = QByteArray(bytes.size(), 'x');
-            else if (kind == QLatin1String("damaged"))
-                bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 0x01);
-            else if (kind == QLatin1String("truncated"))
-                bytes.chop(bytes.size() / 3);
-            else if (kind == QLatin1String("plain"))
-                bytes = QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\0');
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(bytes);
-        }
+        if (!password.isEmpty())
+            QVERIFY(WriteCatalogue(path, content, password));
+        else if (!bytes.isNull())
+            QVERIFY(TestSandbox::WriteBytes(path, bytes));
 
         ItemDataSaver store;
         QVERIFY(store.LoadDatabase(fileA));

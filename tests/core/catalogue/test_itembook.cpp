@@ -7,9 +7,9 @@
 
 namespace {
 
-DatabaseRow MinimalRow(const QVariant &uid, const QVariant &name)
+DatabaseRow Row(const QVariant &uid, const QVariant &name, const DatabaseRow &more = {})
 {
-    DatabaseRow row;
+    DatabaseRow row = more;
     row.insert(QStringLiteral("UID"), uid);
     row.insert(QStringLiteral("BookName"), name);
     return row;
@@ -54,32 +54,19 @@ private slots:
     void parseIdList()
     {
         QFETCH(QString, text);
-        QFETCH(QList<qint64>, expected);
-        QCOMPARE(ParseIdList(text), expected);
+        QTEST(ParseIdList(text), "expected");
     }
 
     void fullRow()
     {
-        DatabaseRow row = MinimalRow(qlonglong(77), QStringLiteral("Deep Waters"));
-        row.insert(QStringLiteral("LID"), qlonglong(5));
-        row.insert(QStringLiteral("OrgPrice"), 12.99);
-        row.insert(QStringLiteral("BookPrice"), 0.0);
-        row.insert(QStringLiteral("BookCatalog"), QStringLiteral("Sea|Travel"));
-        row.insert(QStringLiteral("BookCatalogIDS"), QStringLiteral("|12|40|"));
-        row.insert(QStringLiteral("BookAuthor"), QStringLiteral("A. Writer"));
-        row.insert(QStringLiteral("BookDate"), qlonglong(1600000000));
-        row.insert(QStringLiteral("BookPages"), qlonglong(350));
-        row.insert(QStringLiteral("BookSize"), qlonglong(2097152));
-        row.insert(QStringLiteral("BookStars"), 4.5);
-        row.insert(QStringLiteral("BookStarsCount"), qlonglong(31));
-        row.insert(QStringLiteral("GoLink"), QStringLiteral("https://store.example/b/77"));
-        row.insert(QStringLiteral("_TransLink"), QStringLiteral("https://store.example/t/77"));
-        row.insert(QStringLiteral("IntroLong"), QStringLiteral("A story."));
-        row.insert(QStringLiteral("FirstPubTimeGMT"), qlonglong(1700000000));
-        row.insert(QStringLiteral("LocalCompField"), qlonglong(3));
-        row.insert(QStringLiteral("_CheckTimeGMT"), qlonglong(1700003600));
-        row.insert(QStringLiteral("_ImageCompID"), qlonglong(4242));
-
+        const DatabaseRow row = Row(qlonglong(77), QStringLiteral("Deep Waters"),
+            {{"LID", qlonglong(5)}, {"OrgPrice", 12.99}, {"BookPrice", 0.0}, {"BookCatalog", "Sea|Travel"},
+             {"BookCatalogIDS", "|12|40|"}, {"BookAuthor", "A. Writer"}, {"BookDate", qlonglong(1600000000)},
+             {"BookPages", qlonglong(350)}, {"BookSize", qlonglong(2097152)}, {"BookStars", 4.5},
+             {"BookStarsCount", qlonglong(31)}, {"GoLink", "https://store.example/b/77"},
+             {"_TransLink", "https://store.example/t/77"}, {"IntroLong", "A story."},
+             {"FirstPubTimeGMT", qlonglong(1700000000)}, {"LocalCompField", qlonglong(3)},
+             {"_CheckTimeGMT", qlonglong(1700003600)}, {"_ImageCompID", qlonglong(4242)}});
         ItemBook book;
         QVERIFY(book.LoadFromRecord(row));
         QCOMPARE(book.uid, qint64(77));
@@ -88,32 +75,47 @@ private slots:
         QCOMPARE(book.bookDate.toSecsSinceEpoch(), qint64(1600000000));
         QCOMPARE(book.firstPubTime.toSecsSinceEpoch(), qint64(1700000000));
         QCOMPARE(book.checkTime.toSecsSinceEpoch(), qint64(1700003600));
-        QCOMPARE(book.pagesText, QStringLiteral("350 Pages"));
-        QCOMPARE(book.sizeText, QStringLiteral("2.00 MB"));
-        QCOMPARE(book.starsText, QStringLiteral("4.5"));
-        QCOMPARE(book.orgPriceText, QStringLiteral("$12.99"));
+        QCOMPARE(book.pagesText + '|' + book.sizeText + '|' + book.starsText + '|' + book.orgPriceText,
+                 QStringLiteral("350 Pages|2.00 MB|4.5|$12.99"));
         QCOMPARE(book.comparePart, ItemComparePart(77, 4242));
         // Under UTC the re-read wall-clock time is the same instant.
         QCOMPARE(book.firstPubTimeLocal.toSecsSinceEpoch(), qint64(1700000000));
-        QCOMPARE(book.firstPubText,
-                 QLocale::system().toString(book.firstPubTimeLocal, QLocale::ShortFormat));
+        QCOMPARE(book.firstPubText, QLocale::system().toString(book.firstPubTimeLocal, QLocale::ShortFormat));
     }
 
     void minimalRowReadsAsZeroes()
     {
         ItemBook book;
-        QVERIFY(book.LoadFromRecord(MinimalRow(qlonglong(1), QStringLiteral("Only a name"))));
-        QCOMPARE(book.pages, qint64(0));
-        QCOMPARE(book.size, qint64(0));
-        QCOMPARE(book.bookDate.toSecsSinceEpoch(), qint64(0));
-        QCOMPARE(book.firstPubTime.toSecsSinceEpoch(), qint64(0));
-        QCOMPARE(book.checkTime.toSecsSinceEpoch(), qint64(0));
+        QVERIFY(book.LoadFromRecord(Row(qlonglong(1), QStringLiteral("Only a name"))));
+        QCOMPARE(book.pages + book.size, qint64(0));
+        QCOMPARE(book.bookDate.toSecsSinceEpoch() + book.firstPubTime.toSecsSinceEpoch() + book.checkTime.toSecsSinceEpoch(),
+                 qint64(0));
         QCOMPARE(book.bookDateText, QLocale::system().toString(QDate(1970, 1, 1), QLocale::ShortFormat));
-        QVERIFY(book.sizeText.isEmpty());
-        QVERIFY(book.pagesText.isEmpty());
-        QVERIFY(book.starsText.isEmpty());
+        QCOMPARE(book.pagesText + book.sizeText + book.starsText, QString());
         QCOMPARE(book.orgPriceText, QStringLiteral("$0.00"));
         QCOMPARE(book.comparePart, ItemComparePart(1, 0));
+    }
+
+    // Dates are unsigned 32-bit seconds: larger or negative values wrap.
+    void datesAreUnsigned32Bit_data()
+    {
+        QTest::addColumn<qlonglong>("stored");
+        QTest::addColumn<qint64>("seconds");
+        QTest::newRow("in range") << 1700000000LL << qint64(1700000000);
+        QTest::newRow("negative") << -1LL << qint64(4294967295LL);
+        QTest::newRow("past 32 bits") << 4294967296LL + 100 << qint64(100);
+        QTest::newRow("top bit set") << 3000000000LL << qint64(3000000000LL);
+    }
+    void datesAreUnsigned32Bit()
+    {
+        QFETCH(qlonglong, stored);
+        QFETCH(qint64, seconds);
+        ItemBook book;
+        QVERIFY(book.LoadFromRecord(Row(qlonglong(3), QStringLiteral("n"),
+            {{"BookDate", stored}, {"FirstPubTimeGMT", stored}, {"_CheckTimeGMT", stored}})));
+        QCOMPARE(book.bookDate.toSecsSinceEpoch(), seconds);
+        QCOMPARE(book.firstPubTime.toSecsSinceEpoch(), seconds);
+        QCOMPARE(book.checkTime.toSecsSinceEpoch(), seconds);
     }
 
     void invalidRows_data()
@@ -130,9 +132,7 @@ private slots:
         QFETCH(QVariant, uid);
         QFETCH(QVariant, name);
         ItemBook book;
-        DatabaseRow row = MinimalRow(uid, name);
-        row.insert(QStringLiteral("_ImageCompID"), qlonglong(9));
-        QVERIFY(!book.LoadFromRecord(row));
+        QVERIFY(!book.LoadFromRecord(Row(uid, name, {{"_ImageCompID", qlonglong(9)}})));
         QVERIFY(book.comparePart.IsEmpty());
     }
 
@@ -141,28 +141,21 @@ private slots:
         QTest::addColumn<qlonglong>("pages");
         QTest::addColumn<double>("stars");
         QTest::addColumn<double>("price");
-        QTest::addColumn<QString>("pagesText");
-        QTest::addColumn<QString>("starsText");
-        QTest::addColumn<QString>("priceText");
-        QTest::newRow("whole stars") << 1LL << 5.0 << 9.5 << "1 Pages" << "5" << "$9.50";
-        QTest::newRow("fractional stars") << -2LL << 3.75 << 0.004 << "-2 Pages" << "3.75" << "$0.00";
-        QTest::newRow("tiny stars are none") << 0LL << 1e-8 << 100.0 << "" << "" << "$100.00";
-        QTest::newRow("negative stars") << 0LL << -1.5 << 0.0 << "" << "-1.5" << "$0.00";
+        QTest::addColumn<QString>("texts"); // pages|stars|price
+        QTest::newRow("whole stars") << 1LL << 5.0 << 9.5 << "1 Pages|5|$9.50";
+        QTest::newRow("fractional stars") << -2LL << 3.75 << 0.004 << "-2 Pages|3.75|$0.00";
+        QTest::newRow("tiny stars are none") << 0LL << 1e-8 << 100.0 << "||$100.00";
+        QTest::newRow("negative stars") << 0LL << -1.5 << 0.0 << "|-1.5|$0.00";
     }
     void displayTexts()
     {
         QFETCH(qlonglong, pages);
         QFETCH(double, stars);
         QFETCH(double, price);
-        DatabaseRow row = MinimalRow(qlonglong(8), QStringLiteral("n"));
-        row.insert(QStringLiteral("BookPages"), pages);
-        row.insert(QStringLiteral("BookStars"), stars);
-        row.insert(QStringLiteral("OrgPrice"), price);
         ItemBook book;
-        QVERIFY(book.LoadFromRecord(row));
-        QTEST(book.pagesText, "pagesText");
-        QTEST(book.starsText, "starsText");
-        QTEST(book.orgPriceText, "priceText");
+        QVERIFY(book.LoadFromRecord(Row(qlonglong(8), QStringLiteral("n"),
+            {{"BookPages", pages}, {"BookStars", stars}, {"OrgPrice", price}})));
+        QTEST(book.pagesText + '|' + book.starsText + '|' + book.orgPriceText, "texts");
     }
 
     // The catalogue writes event times as UTC wall-clock values read in local time; away from
@@ -170,11 +163,9 @@ private slots:
     void wallClockTimesAwayFromUtc()
     {
         ScopedTimeZone zone("UTC-02:00"); // two hours east of UTC
-        DatabaseRow row = MinimalRow(qlonglong(2), QStringLiteral("n"));
-        row.insert(QStringLiteral("FirstPubTimeGMT"), qlonglong(1700000000));
-        row.insert(QStringLiteral("_CheckTimeGMT"), qlonglong(1700000000));
         ItemBook book;
-        QVERIFY(book.LoadFromRecord(row));
+        QVERIFY(book.LoadFromRecord(Row(qlonglong(2), QStringLiteral("n"),
+            {{"FirstPubTimeGMT", qlonglong(1700000000)}, {"_CheckTimeGMT", qlonglong(1700000000)}})));
         QCOMPARE(book.firstPubTime.toSecsSinceEpoch(), qint64(1700000000));
         QCOMPARE(book.firstPubTimeLocal.toSecsSinceEpoch(), qint64(1700000000 + 7200));
         QCOMPARE(book.checkTimeLocal.toSecsSinceEpoch(), qint64(1700000000 + 7200));
@@ -196,16 +187,11 @@ private slots:
     {
         QFETCH(QString, caption);
         QFETCH(qlonglong, count);
-        DatabaseRow row;
-        row.insert(QStringLiteral("UID"), qlonglong(4));
-        row.insert(QStringLiteral("Caption"), caption);
-        row.insert(QStringLiteral("Calc_BookCount"), count);
         ItemCategory category;
-        QVERIFY(category.LoadFromRecord(row));
+        QVERIFY(category.LoadFromRecord({{"UID", qlonglong(4)}, {"Caption", caption}, {"Calc_BookCount", count}}));
         QTEST(category.displayCaption, "escaped");
         QTEST(category.MakeCategoryCaption(false), "plain");
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestItemBook)
