@@ -9,6 +9,8 @@
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
 
+#include <QMutexLocker>
+
 #include <QDebug>
 
 ItemDataSaver::ItemDataSaver()
@@ -55,9 +57,10 @@ ItemBook *ItemDataSaver::LoadBook(DatabaseHolder *holder, qint64 uid)
     return book;
 }
 
-ItemBook *ItemDataSaver::GetBook(qint64 uid, const QWriteLockerExt2 &token)
+ItemBook *ItemDataSaver::GetBook(qint64 uid, const QReadLockerExt2 &token)
 {
     token.CheckLock(&lock);
+    QMutexLocker cacheLocker(&cacheMutex);
     const auto found = books->constFind(uid);
     if (found != books->constEnd())
         return found.value();

@@ -46,8 +46,10 @@ public:
 
     // The cached record for uid, loaded and cached on a miss; null when the catalogue has no
     // valid book with that id (remembered, so a miss is queried once per catalogue).
-    // The pointer stays valid while the caller holds `lock`.
-    ItemBook *GetBook(qint64 uid, const QWriteLockerExt2 &token);
+    // The pointer stays valid while the caller holds `lock`. A read token is enough: the cache
+    // has a mutex of its own, so that page loads never wait for a long reader of the catalogue
+    // (a folder computation).
+    ItemBook *GetBook(qint64 uid, const QReadLockerExt2 &token);
     // A new record for one id read through the given connection, or null; the cache is untouched.
     static ItemBook *LoadBook(DatabaseHolder *holder, qint64 uid);
     // Fills the cache with every valid book, unless it already holds knownBookCount entries.
@@ -59,10 +61,10 @@ public:
 
     // Clears sortedIds, then fills it with bookIds in the requested order. Type 0 copies the ids
     // as they are; every other type resolves them (through sortKeys when it was read, else
-    // through GetBook, which fills the cache, hence the write token) and drops ids without a
-    // book. Random order uses the process-wide QRandomGenerator.
+    // through GetBook) and drops ids without a book. Random order uses the process-wide
+    // QRandomGenerator.
     void SortBookIds(ItemBookSortType sortType, bool ascending, const QList<qint64> *bookIds,
-                     QList<qint64> &sortedIds, const QWriteLockerExt2 &token);
+                     QList<qint64> &sortedIds, const QReadLockerExt2 &token);
 
     // --- Opening a catalogue ---
 
@@ -119,7 +121,9 @@ public:
     // Never null.
     BigCategoryList *bigCategories;
     // The book cache; never null. A null value records that the id has no valid book.
+    // Holders of a read token change it only under cacheMutex.
     BookHash *books;
+    QMutex cacheMutex;
     // The catalogue summary shown in the status bar.
     QString statusText;
     QString currentGuid;

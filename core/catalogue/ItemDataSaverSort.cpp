@@ -3,7 +3,7 @@
 
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemSortKeys.h"
-#include "threads/QWriteLockerExt2.h"
+#include "threads/QReadLockerExt2.h"
 #include "ShuffleInPlace.h"
 
 #include <QVector>
@@ -122,7 +122,7 @@ void SortResolved(const QList<qint64> &bookIds, ItemBookSortType sortType, bool 
 
 void ItemDataSaver::SortBookIds(ItemBookSortType sortType, bool ascending,
                                 const QList<qint64> *bookIds, QList<qint64> &sortedIds,
-                                const QWriteLockerExt2 &token)
+                                const QReadLockerExt2 &token)
 {
     token.CheckLock(&lock);
     sortedIds.clear();

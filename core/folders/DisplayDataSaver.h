@@ -42,6 +42,10 @@ public:
     QMutex mutex;
     // Guards currentGuid, folders and every folder's fields.
     QReadWriteLock lock;
+    // Page loads re-sort under a read token (they never wait for a save or a computation that
+    // reads the store): every folder's sortedBookIds is read and written under this mutex too,
+    // unless the write token is held. Taken after `lock`, before the catalogue store's locks.
+    QMutex sortedMutex;
     QString userFoldersPath;
     // Guid of the catalogue for which the folders were last computed.
     QString currentGuid;
@@ -70,10 +74,9 @@ public:
     // Re-orders the folders by the given ids and saves; unknown and repeated ids are skipped,
     // folders the list does not name keep their old relative order at the end.
     bool ApplyNewOrder(const QList<QUuid> &ids);
-    // Fills out with copies of one page of the folder's books, re-sorting when asked or needed
-    // (the folder's sortedBookIds change: the caller holds the write token).
+    // Fills out with copies of one page of the folder's books, re-sorting when asked or needed.
     void LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort, int pageSize,
-                        QList<ItemBook> *out, const QWriteLockerExt2 &token);
+                        QList<ItemBook> *out, const QReadLockerExt2 &token);
     static int ClampPageSize(int pageSize);
 
     // ---- computation ----

@@ -9,6 +9,7 @@
 #include "ShuffleInPlace.h"
 
 #include <QLocale>
+#include <QMutexLocker>
 
 namespace {
 
@@ -252,6 +253,8 @@ bool DisplayDataSaver::ComputeSnapshot(FolderSnapshot &snapshot, IBaseCloseable 
     // while the catalogue is read; only the results are swapped in under the write lock.
     {
         QReadLockerExt2 token(0, &lock);
+        // A page load may be re-sorting a folder meanwhile.
+        QMutexLocker sortedLocker(&sortedMutex);
         snapshot.originals = folders;
         snapshot.copies.reserve(folders.size());
         for (const DisplayFolder *folder : qAsConst(folders))

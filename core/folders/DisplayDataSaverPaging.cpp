@@ -5,6 +5,8 @@
 #include "catalogue/ItemSortKeys.h"
 #include "settings/NativeConfigLoader.h"
 
+#include <QMutexLocker>
+
 int DisplayDataSaver::ClampPageSize(int pageSize)
 {
     return NativeConfigLoader::ClampPageCount(pageSize);
@@ -12,12 +14,11 @@ int DisplayDataSaver::ClampPageSize(int pageSize)
 
 void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort,
                                       int pageSize, QList<ItemBook> *out,
-                                      const QWriteLockerExt2 &token)
+                                      const QReadLockerExt2 &token)
 {
-    // The write token: the folder's sorted ids change here.
     token.CheckLock(&lock);
-    // Resolving ids fills the catalogue store's book cache.
-    QWriteLockerExt2 itemToken(&items->lock);
+    QMutexLocker sortedLocker(&sortedMutex);
+    QReadLockerExt2 itemToken(0, &items->lock);
     if (out)
         out->clear();
     if (!folder || !state || !out)
@@ -35,8 +36,14 @@ void DisplayDataSaver::LoadFolderPage(DisplayFolder *folder, DisplayPageState *s
             ascending = state->ascending;
         }
         // Without the order keys, one query for the whole table instead of one per book.
-        if (folder->type == AllBooks && sortType != OrderBy_None && !items->sortKeys->IsLoaded())
-            items->LoadAllBooks(itemToken);
+        if (folder->type == AllBooks && sortType != OrderBy_None && !items->sortKeys->IsLoaded()) {
+            itemToken.unlock();
+            {
+                QWriteLockerExt2 writeToken(&items->lock);
+                items->LoadAllBooks(writeToken);
+            }
+            itemToken.relock();
+        }
         items->SortBookIds(sortType, ascending, &folder->bookIds, folder->sortedBookIds, itemToken);
         state->Reset(folder->bookIds.size(), clamped);
         if (folder->sortedBookIds.isEmpty())

@@ -331,8 +331,8 @@ QString MainWindow::GetBookGoLink(ItemDataSaver *store, const QVariant &bookId, 
 {
     if (!store || !bookId.isValid())
         return QString();
-    // Fetching a book may put it into the store's cache.
-    QWriteLockerExt2 token(&store->lock);
+    // Fetching a book may put it into the store's cache (which has a lock of its own).
+    QReadLockerExt2 token(0, &store->lock);
     const ItemBook *book = store->GetBook(bookId.toLongLong(), token);
     if (!book)
         return QString();

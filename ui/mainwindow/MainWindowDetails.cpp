@@ -35,7 +35,7 @@ void MainWindow::run_action_listview_item_selected(int, const QVariant &id)
     ItemBook book;
     bool found = false;
     {
-        QWriteLockerExt2 token(&folderStore.items->lock);
+        QReadLockerExt2 token(0, &folderStore.items->lock);
         if (ItemBook *record = folderStore.items->GetBook(id.toLongLong(), token)) {
             book = *record;
             found = true;

@@ -96,10 +96,11 @@ void MainWindow::OnLoadListViewData(const QVariant &folderId, bool resort, bool 
     const int pageSize = imageView ? settings.Display_CoversView_PageCount : settings.Display_DetailsView_PageCount;
 
     // The page holds copies of the records: a catalogue swap meanwhile cannot free them, and
-    // no store lock is held while the view is filled.
+    // no store lock is held while the view is filled. A read token: the page never waits for
+    // a save or a computation reading the store.
     QList<ItemBook> page;
     {
-        QWriteLockerExt2 token(&folderStore.lock);
+        QReadLockerExt2 token(0, &folderStore.lock);
         if (DisplayFolder *folder = folderStore.FindFolder(folderId.toUuid(), token))
             folderStore.LoadFolderPage(folder, &pageState, resort, pageSize, &page, token);
     }
