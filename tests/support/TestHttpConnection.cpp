@@ -1,8 +1,8 @@
 #include "TestHttpConnection.h"
 
 #include "TestHttpRequest.h"
-#include "TestHttpScript.h"
 
+#include <QHash>
 #include <QList>
 #include <QTcpSocket>
 #include <QTimer>
@@ -11,26 +11,16 @@ namespace {
 
 QByteArray ReasonFor(int status)
 {
-    switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-    }
+    static const QHash<int, QByteArray> reasons{{200, "OK"}, {204, "No Content"}, {301, "Moved Permanently"},
+        {302, "Found"}, {304, "Not Modified"}, {307, "Temporary Redirect"}, {400, "Bad Request"},
+        {403, "Forbidden"}, {404, "Not Found"}, {500, "Internal Server Error"}, {503, "Service Unavailable"}};
+    return reasons.value(status, "Status");
 }
 
 } // namespace
 
-TestHttpConnection::TestHttpConnection(QTcpSocket *accepted, TestHttpScript *script, bool tls, QObject *parent)
-    : QObject(parent), socket(accepted), script(script), tls(tls), timer(new QTimer(this))
+TestHttpConnection::TestHttpConnection(QTcpSocket *accepted, TestHttpListener::Answer answer, QObject *parent)
+    : QObject(parent), socket(accepted), answer(std::move(answer)), timer(new QTimer(this))
 {
     socket->setParent(this);
     timer->setSingleShot(true);
@@ -53,7 +43,6 @@ void TestHttpConnection::OnReadyRead()
         return;
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     TestHttpRequest request;
-    request.tls = tls;
     const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
     request.method = first.value(0);
     request.path = first.value(1);
@@ -73,7 +62,7 @@ void TestHttpConnection::OnReadyRead()
         return;
     request.body = buffer.mid(headEnd + 4, int(contentLength));
     answered = true;
-    response = script->Answer(request);
+    response = answer(request);
     if (response.neverAnswer)
         return;
     bodyLimit = response.body.size();

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "TestHttpResponse.h"
+#include "TestHttpListener.h"
 
 #include <QByteArray>
 #include <QObject>
 
 class QTcpSocket;
 class QTimer;
-class TestHttpScript;
 
 // One accepted connection of TestHttpServer, living in the server thread. Reads one request,
 // answers it as scripted, then closes (every answer carries "Connection: close").
@@ -15,7 +14,7 @@ class TestHttpConnection : public QObject
 {
     Q_OBJECT
 public:
-    TestHttpConnection(QTcpSocket *accepted, TestHttpScript *script, bool tls, QObject *parent);
+    TestHttpConnection(QTcpSocket *accepted, TestHttpListener::Answer answer, QObject *parent);
 
 private:
     void OnReadyRead();
@@ -25,8 +24,7 @@ private:
     void Drop();
 
     QTcpSocket *socket;
-    TestHttpScript *script;
-    bool tls;
+    const TestHttpListener::Answer answer;
     bool answered = false;
     QByteArray buffer;
     TestHttpResponse response;

@@ -1,25 +1,19 @@
 #include "TestHttpListener.h"
 
 #include "TestHttpConnection.h"
-#include "TestHttpScript.h"
 #include "TestTlsCertificates.h"
 
 #include <QSslSocket>
 
-TestHttpListener::TestHttpListener(TestHttpScript *script, Tls tls) : script(script), tls(tls)
-{
-}
-
 void TestHttpListener::incomingConnection(qintptr descriptor)
 {
-    script->ConnectionOpened();
     QSslSocket *tlsSocket = tls == Tls::None ? nullptr : new QSslSocket;
     QTcpSocket *socket = tlsSocket ? tlsSocket : new QTcpSocket;
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
     }
-    new TestHttpConnection(socket, script, tlsSocket != nullptr, this);
+    new TestHttpConnection(socket, answer, this);
     if (!tlsSocket)
         return;
     const TestTlsCertificates &certs = TestTlsCertificates::Instance();

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "TestHttpRequest.h"
+#include "TestHttpResponse.h"
+
 #include <QTcpServer>
 
-class TestHttpScript;
+#include <functional>
 
 // The listening socket of TestHttpServer; lives in the server thread.
 class TestHttpListener : public QTcpServer
@@ -10,13 +13,14 @@ class TestHttpListener : public QTcpServer
     Q_OBJECT
 public:
     enum class Tls { None, Trusted, Untrusted };
+    using Answer = std::function<TestHttpResponse(const TestHttpRequest &)>;
 
-    TestHttpListener(TestHttpScript *script, Tls tls);
+    TestHttpListener(Answer answer, Tls tls) : answer(std::move(answer)), tls(tls) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    TestHttpScript *script;
-    Tls tls;
+    const Answer answer;
+    const Tls tls;
 };

@@ -11,7 +11,6 @@ struct TestHttpRequest
     QByteArray path;                              // as sent on the request line, query included
     QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
     QByteArray body;
-    bool tls = false;
 
     // The first header of that name (case-insensitive), empty when absent.
     QByteArray Header(const QByteArray &name) const
@@ -22,7 +21,6 @@ struct TestHttpRequest
         }
         return QByteArray();
     }
-    // The path without its query.
     QByteArray PathOnly() const
     {
         const int q = path.indexOf('?');

@@ -20,12 +20,6 @@ struct TestHttpResponse
                                      // (Content-Length still announces the whole body)
     bool neverAnswer = false;    // read the request, then send nothing and keep the connection open
 
-    static TestHttpResponse Ok(const QByteArray &body)
-    {
-        TestHttpResponse r;
-        r.body = body;
-        return r;
-    }
     static TestHttpResponse Status(int status, const QByteArray &body = QByteArray())
     {
         TestHttpResponse r;
@@ -33,12 +27,10 @@ struct TestHttpResponse
         r.body = body;
         return r;
     }
+    static TestHttpResponse Ok(const QByteArray &body) { return Status(200, body); }
     static TestHttpResponse Redirect(const QByteArray &location, int status = 302)
     {
-        TestHttpResponse r;
-        r.status = status;
-        r.headers.append(qMakePair(QByteArray("Location"), location));
-        return r;
+        return Status(status).With("Location", location);
     }
     static TestHttpResponse Hang()
     {
@@ -48,17 +40,21 @@ struct TestHttpResponse
     }
     static TestHttpResponse Delayed(int headerDelayMs, const QByteArray &body)
     {
-        TestHttpResponse r;
-        r.body = body;
+        TestHttpResponse r = Ok(body);
         r.headerDelayMs = headerDelayMs;
         return r;
     }
     static TestHttpResponse Trickle(const QByteArray &body, int chunkBytes, int intervalMs)
     {
-        TestHttpResponse r;
-        r.body = body;
+        TestHttpResponse r = Ok(body);
         r.trickleChunkBytes = chunkBytes;
         r.trickleIntervalMs = intervalMs;
+        return r;
+    }
+    static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
+    {
+        TestHttpResponse r = Ok(body);
+        r.closeAfterBodyBytes = bytesSent;
         return r;
     }
     // The body in chunked transfer coding, chunkBytes a chunk.
@@ -69,13 +65,6 @@ struct TestHttpResponse
     {
         TestHttpResponse r = *this;
         r.headers.append(qMakePair(name, value));
-        return r;
-    }
-    static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
-    {
-        TestHttpResponse r;
-        r.body = body;
-        r.closeAfterBodyBytes = bytesSent;
         return r;
     }
 };

@@ -1,24 +1,20 @@
 #include "TestHttpServer.h"
 
 #include "TestHttpListener.h"
-#include "TestHttpScript.h"
 #include "TestTlsCertificates.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QMetaObject>
 #include <QThread>
 
-#include <functional>
-
-TestHttpServer::TestHttpServer(Mode mode) : mode(mode), script(new TestHttpScript)
+TestHttpServer::TestHttpServer(Mode mode) : mode(mode)
 {
+    ClearScript();
 }
 
 TestHttpServer::~TestHttpServer()
 {
     Stop();
-    delete script;
 }
 
 bool TestHttpServer::Start()
@@ -36,20 +32,15 @@ bool TestHttpServer::Start()
     thread = new QThread;
     thread->setObjectName(QStringLiteral("TestHttpServer"));
     thread->start();
-    listener = new TestHttpListener(script, tls);
+    listener = new TestHttpListener([this](const TestHttpRequest &request) { return Answer(request); }, tls);
     listener->moveToThread(thread);
-    bool ok = false;
-    quint16 listening = 0;
     TestHttpListener *l = listener;
+    quint16 listening = 0;
     QMetaObject::invokeMethod(
-        listener,
-        [l, &ok, &listening]() {
-            ok = l->listen(QHostAddress(QHostAddress::LocalHost), 0);
-            listening = ok ? l->serverPort() : 0;
-        },
+        l, [l, &listening]() { listening = l->listen(QHostAddress(QHostAddress::LocalHost), 0) ? l->serverPort() : 0; },
         Qt::BlockingQueuedConnection);
     port = listening;
-    return ok;
+    return port != 0;
 }
 
 void TestHttpServer::Stop()
@@ -58,8 +49,7 @@ void TestHttpServer::Stop()
         return;
     TestHttpListener *l = listener;
     // Deleted in its own thread, together with its connections.
-    QMetaObject::invokeMethod(
-        listener, [l]() { delete l; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(l, [l]() { delete l; }, Qt::BlockingQueuedConnection);
     listener = nullptr;
     thread->quit();
     thread->wait();
@@ -69,76 +59,82 @@ void TestHttpServer::Stop()
 
 QString TestHttpServer::BaseUrl() const
 {
-    return QStringLiteral("%1://127.0.0.1:%2")
-        .arg(mode == Mode::Plain ? QStringLiteral("http") : QStringLiteral("https"))
-        .arg(port);
+    return QStringLiteral("%1://127.0.0.1:%2").arg(mode == Mode::Plain ? "http" : "https").arg(port);
 }
 
-QString TestHttpServer::Url(const QString &path) const
+void TestHttpServer::Enqueue(const TestHttpResponse &response)
 {
-    return BaseUrl() + path;
-}
-
-void TestHttpServer::Enqueue(const TestHttpResponse &response) { script->Enqueue(response); }
-
-void TestHttpServer::EnqueueFor(const QByteArray &path, const TestHttpResponse &response)
-{
-    script->EnqueueFor(path, response);
+    QMutexLocker locker(&mutex);
+    queue.enqueue(response);
 }
 
 void TestHttpServer::SetResponse(const QByteArray &path, const TestHttpResponse &response)
 {
-    script->SetResponse(path, response);
+    QMutexLocker locker(&mutex);
+    byPath.insert(path, response);
 }
 
-void TestHttpServer::RemoveResponse(const QByteArray &path) { script->RemoveResponse(path); }
+void TestHttpServer::SetDefault(const TestHttpResponse &response)
+{
+    QMutexLocker locker(&mutex);
+    fallback = response;
+}
 
-void TestHttpServer::SetDefault(const TestHttpResponse &response) { script->SetDefault(response); }
+void TestHttpServer::ClearScript()
+{
+    QMutexLocker locker(&mutex);
+    queue.clear();
+    byPath.clear();
+    fallback = TestHttpResponse::Status(404, "not found");
+}
 
-void TestHttpServer::ClearScript() { script->ClearScript(); }
+TestHttpResponse TestHttpServer::Answer(const TestHttpRequest &request)
+{
+    QMutexLocker locker(&mutex);
+    requests.append(request);
+    if (!queue.isEmpty())
+        return queue.dequeue();
+    for (const QByteArray &key : {request.path, request.PathOnly()}) {
+        auto it = byPath.constFind(key);
+        if (it != byPath.constEnd())
+            return *it;
+    }
+    return fallback;
+}
 
-QList<TestHttpRequest> TestHttpServer::Requests() const { return script->Requests(); }
+QList<TestHttpRequest> TestHttpServer::Requests() const
+{
+    QMutexLocker locker(&mutex);
+    return requests;
+}
 
-int TestHttpServer::RequestCount() const { return script->RequestCount(); }
+int TestHttpServer::RequestCount() const
+{
+    QMutexLocker locker(&mutex);
+    return requests.size();
+}
 
 int TestHttpServer::RequestCount(const QByteArray &path) const
 {
-    int n = 0;
-    const QList<TestHttpRequest> all = script->Requests();
-    for (const TestHttpRequest &r : all) {
-        if (r.PathOnly() == path)
-            ++n;
-    }
-    return n;
+    QMutexLocker locker(&mutex);
+    return int(std::count_if(requests.cbegin(), requests.cend(),
+                             [&path](const TestHttpRequest &r) { return r.PathOnly() == path; }));
 }
 
-void TestHttpServer::ClearRequests() { script->ClearRequests(); }
+void TestHttpServer::ClearRequests()
+{
+    QMutexLocker locker(&mutex);
+    requests.clear();
+}
 
-int TestHttpServer::ConnectionCount() const { return script->ConnectionCount(); }
-
-namespace {
-
-// Sleeps in short steps until counted() reaches count; false after timeoutMs.
-bool WaitForCount(const std::function<int()> &counted, int count, int timeoutMs)
+bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
 {
     QElapsedTimer clock;
     clock.start();
-    while (counted() < count) {
+    while (RequestCount() < count) {
         if (clock.elapsed() > timeoutMs)
             return false;
         QThread::msleep(2);
     }
     return true;
-}
-
-} // namespace
-
-bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
-{
-    return WaitForCount([this] { return script->RequestCount(); }, count, timeoutMs);
-}
-
-bool TestHttpServer::WaitForConnections(int count, int timeoutMs) const
-{
-    return WaitForCount([this] { return script->ConnectionCount(); }, count, timeoutMs);
 }

@@ -23,11 +23,6 @@ struct Made
     }
 };
 
-EVP_PKEY *NewKey()
-{
-    return EVP_EC_gen("P-256");
-}
-
 bool AddExt(X509 *cert, X509 *issuer, int nid, const char *value)
 {
     X509V3_CTX ctx;
@@ -44,7 +39,7 @@ bool AddExt(X509 *cert, X509 *issuer, int nid, const char *value)
 // Issuer null: self-signed.
 bool MakeCert(Made &out, const char *commonName, long serial, bool isCa, const Made *issuer)
 {
-    out.key = NewKey();
+    out.key = EVP_EC_gen("P-256");
     out.cert = X509_new();
     if (!out.key || !out.cert)
         return false;
@@ -61,17 +56,15 @@ bool MakeCert(Made &out, const char *commonName, long serial, bool isCa, const M
     X509 *issuerCert = issuer ? issuer->cert : out.cert;
     EVP_PKEY *issuerKey = issuer ? issuer->key : out.key;
     X509_set_issuer_name(out.cert, X509_get_subject_name(issuerCert));
-    bool ok = true;
-    if (isCa) {
-        ok = ok && AddExt(out.cert, issuerCert, NID_basic_constraints, "critical,CA:TRUE");
-        ok = ok && AddExt(out.cert, issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        ok = ok && AddExt(out.cert, issuerCert, NID_basic_constraints, "critical,CA:FALSE");
-        ok = ok && AddExt(out.cert, issuerCert, NID_key_usage, "critical,digitalSignature,keyEncipherment");
-        ok = ok && AddExt(out.cert, issuerCert, NID_ext_key_usage, "serverAuth");
-        ok = ok && AddExt(out.cert, issuerCert, NID_subject_alt_name, "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost");
-    }
-    ok = ok && AddExt(out.cert, issuerCert, NID_subject_key_identifier, "hash");
+    using Extensions = std::initializer_list<std::pair<int, const char *>>;
+    const Extensions ca{{NID_basic_constraints, "critical,CA:TRUE"}, {NID_key_usage, "critical,keyCertSign,cRLSign"}};
+    const Extensions server{{NID_basic_constraints, "critical,CA:FALSE"},
+                            {NID_key_usage, "critical,digitalSignature,keyEncipherment"},
+                            {NID_ext_key_usage, "serverAuth"},
+                            {NID_subject_alt_name, "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost"}};
+    bool ok = AddExt(out.cert, issuerCert, NID_subject_key_identifier, "hash");
+    for (const auto &ext : isCa ? ca : server)
+        ok = ok && AddExt(out.cert, issuerCert, ext.first, ext.second);
     return ok && X509_sign(out.cert, issuerKey, EVP_sha256()) > 0;
 }
 

@@ -24,7 +24,6 @@ public:
     static void InstallTrust();
 
     bool IsValid() const { return valid; }
-    const QSslCertificate &Ca() const { return ca; }
     const Identity &Trusted() const { return trusted; }
     const Identity &Untrusted() const { return untrusted; }
 

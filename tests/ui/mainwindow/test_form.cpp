@@ -40,6 +40,13 @@ QStringList actionNames(const QList<QAction *> &actions)
     return names;
 }
 
+struct Form
+{
+    QMainWindow window;
+    Ui_MainWindow ui;
+    Form() { ui.setupUi(&window); }
+};
+
 // connectSlotsByName must find slots named after the actions.
 class SlotWindow : public QMainWindow
 {
@@ -92,9 +99,9 @@ private slots:
 
     void windowAndBars()
     {
-        QMainWindow window;
-        Ui_MainWindow ui;
-        ui.setupUi(&window);
+        Form form;
+        QMainWindow &window = form.window;
+        const Ui_MainWindow &ui = form.ui;
         QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
         QCOMPARE(window.size(), QSize(1400, 710));
         QCOMPARE(window.sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
@@ -126,9 +133,9 @@ private slots:
 
     void actionTable()
     {
-        QMainWindow window;
-        Ui_MainWindow ui;
-        ui.setupUi(&window);
+        Form form;
+        QMainWindow &window = form.window;
+        const Ui_MainWindow &ui = form.ui;
         const QList<QAction *> all = window.findChildren<QAction *>(QString(), Qt::FindDirectChildrenOnly);
         QSet<QString> disabled, checkable;
         QStringList named;
@@ -208,36 +215,20 @@ private slots:
         QCOMPARE(window.settingsHits, 1); // found by name
     }
 
-    void detailsPaneTree()
+    void detailsPane()
     {
-        QMainWindow window;
-        Ui_MainWindow ui;
-        ui.setupUi(&window);
-        QCOMPARE(ui.layoutForM2->parent(), ui.verticalLayout_2);
-        QCOMPARE(ui.verticalLayout_2->itemAt(1)->widget(), ui.line_2);
-        QCOMPARE(ui.MainContentLayout->stretch(0), 3);
-        QCOMPARE(ui.MainContentLayout->stretch(1), 10);
-        QCOMPARE(ui.layoutForBookList->count(), 3);
-        QCOMPARE(ui.layoutForBookList->stretch(0), 1);
-        QCOMPARE(ui.layoutForShowInfo->count(), 0);
-        QCOMPARE(ui.layoutForFolderList->count(), 0);
-        QCOMPARE(ui.line->frameShape(), QFrame::HLine);
-        QCOMPARE(ui.line->frameShadow(), QFrame::Sunken);
+        Form form;
+        const Ui_MainWindow &ui = form.ui;
+        // Covers are drawn at 218 x 218: the label must neither grow nor shrink.
         QCOMPARE(ui.lblShowBookCover->minimumSize(), QSize(218, 218));
         QCOMPARE(ui.lblShowBookCover->maximumSize(), QSize(218, 218));
         QCOMPARE(ui.widForBookInfo->maximumHeight(), 218);
-        QCOMPARE(ui.formLayout->horizontalSpacing(), 12);
-        QCOMPARE(ui.formLayout->verticalSpacing(), 6);
-        QCOMPARE(ui.formLayout->rowCount(), 5);
         QCOMPARE(ui.formLayout->itemAt(4, QFormLayout::FieldRole)->widget(), ui.lblShowBookIntroLong);
         QVERIFY(ui.lblShowBookIntroLong->isReadOnly());
-        QCOMPARE(ui.lblShowBookIntroLong->maximumHeight(), 120);
         QCOMPARE(ui.lblShowBookSize->text(), QStringLiteral("(2247 KB / 37 Pages)"));
         QCOMPARE(ui.lblShowBookPriceCurrent->text(), QStringLiteral(" $0.00 "));
-        QCOMPARE(ui.horizontalLayout_7->count(), 5);
-        QCOMPARE(ui.horizontalLayout_7->contentsMargins(), QMargins(6, 0, 0, 0));
-        QCOMPARE(ui.layoutForM2->contentsMargins().left(), 9);
-        QCOMPARE(ui.horizontalLayout_2->contentsMargins().bottom(), 10);
+        QCOMPARE(ui.layoutForShowInfo->count(), 0);
+        QCOMPARE(ui.layoutForFolderList->count(), 0);
     }
 };
 
