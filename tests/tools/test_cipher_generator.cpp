@@ -36,6 +36,10 @@ public:
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
     }
+    QVariant Recall(const char *name)
+    {
+        return Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='%1'").arg(QLatin1String(name)));
+    }
     QVariant Scalar(const QString &sql)
     {
         QSqlQuery query(db);
@@ -114,16 +118,11 @@ private slots:
         for (const char *column : {"UID", "LID", "Calc_BookCount", "Caption"})
             QVERIFY2(categories.contains(QLatin1String(column)), column);
 
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='current_guid'")).toString(),
-                 made.guid);
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='free_ebooks_count'")),
-                 QVariant(QStringLiteral("1200")));
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='current_ebooks_count'")),
-                 QVariant(qlonglong(1200)));
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='current_time_utc'")),
-                 QVariant(qlonglong(kNow)));
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='free_ebooks_week_new'")).toLongLong(),
-                 made.weekNew);
+        QCOMPARE(c.Recall("current_guid").toString(), made.guid);
+        QCOMPARE(c.Recall("free_ebooks_count"), QVariant(QStringLiteral("1200"))); // text, as published
+        QCOMPARE(c.Recall("current_ebooks_count"), QVariant(qlonglong(1200)));
+        QCOMPARE(c.Recall("current_time_utc"), QVariant(qlonglong(kNow)));
+        QCOMPARE(c.Recall("free_ebooks_week_new").toLongLong(), made.weekNew);
         QVERIFY(made.weekNew > 0 && made.weekNew < 1200);
     }
 
@@ -176,16 +175,10 @@ private slots:
         QVERIFY(CatalogueGenerator::Generate(otherOptions, other));
         QVERIFY(second.guid != made.guid);
         const QString sql = QStringLiteral("select * from published_bookinfo order by UID");
-        QByteArray first;
-        {
-            Connection c(catalogue);
-            first = c.ContentHash(sql);
-        }
+        const QByteArray first = Connection(catalogue).ContentHash(sql);
         QVERIFY(!first.isEmpty());
-        Connection c2(again);
-        QCOMPARE(c2.ContentHash(sql), first);
-        Connection c3(other);
-        QVERIFY(c3.ContentHash(sql) != first);
+        QCOMPARE(Connection(again).ContentHash(sql), first);
+        QVERIFY(Connection(other).ContentHash(sql) != first);
     }
 
     void extraStatementsAndOptions()
@@ -205,7 +198,7 @@ private slots:
         QCOMPARE(result.guid, QStringLiteral("fixed-guid"));
         Connection c(path);
         QCOMPARE(c.Scalar(QStringLiteral("select Calc_BookCount from runtime_cataloginfo where UID = 2")).toInt(), 1);
-        QCOMPARE(c.Scalar(QStringLiteral("select pvalue from native_loadrecall where pname='current_ebooks_count'")).toInt(), 1);
+        QCOMPARE(c.Recall("current_ebooks_count").toInt(), 1);
         QCOMPARE(c.Scalar(QStringLiteral("pragma page_size")).toInt(), 1024);
 
         // A failing statement, or no password, leaves no file behind.
@@ -225,8 +218,7 @@ private slots:
         bare.withoutLoadRecall = true;
         const QString barePath = dir.filePath(QStringLiteral("bare.db"));
         QVERIFY(CatalogueGenerator::Generate(bare, barePath));
-        Connection b(barePath);
-        QVERIFY(!b.db.tables().contains(QStringLiteral("native_loadrecall")));
+        QVERIFY(!Connection(barePath).db.tables().contains(QStringLiteral("native_loadrecall")));
     }
 };
 

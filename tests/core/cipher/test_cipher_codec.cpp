@@ -21,12 +21,22 @@ QByteArray Sha256Hex(const std::vector<uint8_t> &page)
         .toHex();
 }
 
-void VectorKey(uint8_t key[32])
+// The key of the known-answer vectors: "secret" with the salt 00 01 .. 0f.
+bool VectorKey(uint8_t key[32])
 {
     uint8_t salt[16];
     for (int i = 0; i < 16; ++i)
         salt[i] = uint8_t(i);
-    QVERIFY(CipherPageCodec::DeriveKey("secret", salt, key));
+    return CipherPageCodec::DeriveKey("secret", salt, key);
+}
+
+bool SetVectorKey(CipherPageCodec &codec)
+{
+    uint8_t key[32];
+    if (!VectorKey(key))
+        return false;
+    codec.SetKey(key);
+    return true;
 }
 
 } // namespace
@@ -38,7 +48,7 @@ private slots:
     void keyDerivationVector()
     {
         uint8_t key[32];
-        VectorKey(key);
+        QVERIFY(VectorKey(key));
         QCOMPARE(Hex(key, 32), QByteArray("ceeb8796c916c49d37d238240ef32e16694669bb591202273b94ba4bee58b054"));
         uint8_t salt[16] = {};
         QVERIFY(!CipherPageCodec::DeriveKey(QByteArray(), salt, key));
@@ -46,11 +56,9 @@ private slots:
 
     void pageVectorRoundTrip()
     {
-        uint8_t key[32];
-        VectorKey(key);
         CipherPageCodec codec;
         QVERIFY(codec.IsValid());
-        codec.SetKey(key);
+        QVERIFY(SetVectorKey(codec));
         std::vector<uint8_t> page(512);
         for (int i = 0; i < 512; ++i)
             page[size_t(i)] = uint8_t(i & 0xff);
@@ -72,10 +80,8 @@ private slots:
     // The content counter starts at 0xFFFFFFFF and must wrap to block 0 with the same nonce.
     void counterWrapVector()
     {
-        uint8_t key[32];
-        VectorKey(key);
         CipherPageCodec codec;
-        codec.SetKey(key);
+        QVERIFY(SetVectorKey(codec));
         std::vector<uint8_t> page(512, 0);
         const uint8_t nonce[16] = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
                                    0xa8, 0xa9, 0xaa, 0xab, 0xfd, 0xff, 0xff, 0xff};
@@ -107,10 +113,8 @@ private slots:
 
     void tamperingAndWrongKeyAreRejected()
     {
-        uint8_t key[32];
-        VectorKey(key);
         CipherPageCodec codec;
-        codec.SetKey(key);
+        QVERIFY(SetVectorKey(codec));
         const uint8_t salt[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
         std::vector<uint8_t> plain(1024, 0x5a);
         std::memcpy(plain.data(), CipherPageCodec::SqliteMagic, 16);
@@ -147,17 +151,13 @@ private slots:
 
     void headerChecks()
     {
-        uint8_t header[24] = {};
-        header[16] = 0x10; // 4096
-        QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), 4096);
-        header[16] = 0;
-        header[17] = 1; // 65536
-        QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), 65536);
-        header[17] = 0; // 0 is not a page size
-        QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), 0);
-        header[16] = 0x03;
-        header[17] = 0x00; // 768 is not a power of two
-        QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), 0);
+        // Big-endian bytes 16-17; 1 stands for 65536; 0 and 768 are no page sizes.
+        for (const auto &size : {qMakePair(0x1000, 4096), qMakePair(0x0001, 65536), qMakePair(0, 0), qMakePair(0x0300, 0)}) {
+            uint8_t header[24] = {};
+            header[16] = uint8_t(size.first >> 8);
+            header[17] = uint8_t(size.first);
+            QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), size.second);
+        }
         QVERIFY(CipherPageCodec::IsRawKeyPassword("raw:" + QByteArray(32, 'a')));
         QVERIFY(CipherPageCodec::IsRawKeyPassword("x'" + QByteArray(64, '0') + "'"));
         QVERIFY(!CipherPageCodec::IsRawKeyPassword("raw:short"));
