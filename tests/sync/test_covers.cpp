@@ -53,11 +53,6 @@ CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemCompare
     return state;
 }
 
-QByteArray CoverPath(qint64 uid)
-{
-    return "/local/images/" + QByteArray::number(uid) + "_201.jpg";
-}
-
 // Runs passes (as the worker does, without its sleeps) until count reports arrived.
 bool PassUntilReported(UserImageRefresher &refresher, QSignalSpy &spy, int count)
 {
@@ -213,90 +208,72 @@ private slots:
         QVERIFY(clock.elapsed() < 1000);
     }
 
-    void aPassOfCoversLandsInTheCacheReportedOnce()
-    {
-        PreparedRefresher refresher;
-        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-        const QByteArray jpeg = Jpeg(QSize(300, 450));
-        for (qint64 uid = 101; uid <= 105; ++uid) {
-            server.SetResponse(CoverPath(uid), TestHttpResponse::Ok(jpeg));
-            refresher.QueueImage({uid, 7}, false);
-        }
-
-        QVERIFY(PassUntilReported(refresher, completed, 5));
-        // Each is dropped once its thread has ended too, without a second report.
-        QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
-        QCOMPARE(completed.size(), 5);
-        QSet<qint64> reported;
-        for (const QList<QVariant> &args : qAsConst(completed)) {
-            QVERIFY(args.at(0).toBool());
-            QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
-            QCOMPARE(args.at(2).toLongLong(), qint64(7));
-            reported.insert(args.at(1).toLongLong());
-        }
-        QCOMPARE(reported, (QSet<qint64>{101, 102, 103, 104, 105}));
-        QCOMPARE(server.RequestCount(), 5);
-
-        QPixmap pixmap;
-        for (qint64 uid = 101; uid <= 105; ++uid) {
-            QVERIFY(AskUntilDecoded(refresher, {uid, 7}, pixmap).HasImage());
-            QCOMPARE(pixmap.size(), QSize(145, 218));
-        }
-    }
-
-    void missingCoverIsTriedThreeTimesThenLeftToTheViews()
-    {
-        PreparedRefresher refresher;
-        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-        server.SetResponse(CoverPath(404), TestHttpResponse::Status(404, "no such cover"));
-        const ItemComparePart key(404, 1);
-        refresher.QueueImage(key, false);
-
-        QVERIFY(PassUntilReported(refresher, completed, 1));
-        QCOMPARE(completed.at(0), (QVariantList{false, QVariant(qint64(404)), QVariant(qint64(1))}));
-        QCOMPARE(server.RequestCount(CoverPath(404)), 3);
-        QVERIFY(!refresher.IsImageCached(key));
-        QVERIFY(!refresher.IsImagePending(key));
-
-        // Not queued again by the worker; the next view request does it.
-        QPixmap pixmap;
-        QVERIFY(refresher.GetCoverPixmap(key, pixmap, true, CoverSize).loading);
-        QCOMPARE(refresher.QueuedKeys(), Keys{key});
-    }
-
-    void coversThatCannotArriveFailAndFreeTheirPlace_data()
+    void aPassReportsEachCoverOnce_data()
     {
         QTest::addColumn<TestHttpResponse>("response");
         QTest::addColumn<bool>("threadsStart");
-        const QByteArray jpeg = Jpeg(QSize(30, 45));
-        QTest::newRow("thread cannot start") << TestHttpResponse::Ok(jpeg) << false;
-        QTest::newRow("compressed bomb") << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true;
+        QTest::addColumn<bool>("arrives");
+        QTest::addColumn<int>("attempts"); // requests per cover; -1: not checked
+        QTest::addColumn<qint64>("uid"); // the first of three books, a range of its own for each row
+        QTest::newRow("covers") << TestHttpResponse::Ok(Jpeg(QSize(300, 450))) << true << true << 1 << qint64(101);
+        QTest::newRow("missing: three attempts")
+            << TestHttpResponse::Status(404, "no such cover") << true << false << 3 << qint64(401);
+        QTest::newRow("thread cannot start")
+            << TestHttpResponse::Ok(Jpeg(QSize(30, 45))) << false << false << -1 << qint64(501);
+        QTest::newRow("compressed bomb")
+            << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true << false << -1 << qint64(601);
         QTest::newRow("larger than a cover may be")
-            << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true;
+            << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true << false << -1
+            << qint64(701);
     }
 
-    void coversThatCannotArriveFailAndFreeTheirPlace()
+    void aPassReportsEachCoverOnce()
     {
         QFETCH(TestHttpResponse, response);
         QFETCH(bool, threadsStart);
+        QFETCH(bool, arrives);
+        QFETCH(int, attempts);
+        QFETCH(qint64, uid);
         if (!threadsStart && !TestThreadStarts::Available())
             QSKIP("thread starts cannot be refused in this build");
         server.SetDefault(response);
         PreparedRefresher refresher;
         QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-        const Keys keys{{201, 1}, {202, 1}, {203, 1}};
-        for (const ItemComparePart &key : keys)
-            refresher.QueueImage(key, true);
+        const QSet<qint64> uids{uid, uid + 1, uid + 2};
+        for (qint64 book : uids)
+            refresher.QueueImage({book, 7}, false);
         {
             TestThreadStarts refused(threadsStart ? 1000 : 0);
             refresher.ProcessQueue();
         }
-        QVERIFY(PassUntilReported(refresher, completed, keys.size()));
+        QVERIFY(PassUntilReported(refresher, completed, uids.size()));
+        // Each is dropped once its thread has ended too, without a second report.
         QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
-        for (const QList<QVariant> &args : qAsConst(completed))
-            QVERIFY(!args.at(0).toBool());
-        for (const ItemComparePart &key : keys)
-            QVERIFY(!refresher.IsImageCached(key));
+        QCOMPARE(completed.size(), uids.size());
+        QSet<qint64> reported;
+        for (const QList<QVariant> &args : qAsConst(completed)) {
+            QCOMPARE(args.at(0).toBool(), arrives);
+            QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
+            QCOMPARE(args.at(2).toLongLong(), qint64(7));
+            reported.insert(args.at(1).toLongLong());
+        }
+        QCOMPARE(reported, uids);
+        if (attempts >= 0)
+            QCOMPARE(server.RequestCount(), attempts * uids.size());
+
+        QPixmap pixmap;
+        for (qint64 book : uids) {
+            QCOMPARE(refresher.IsImageCached({book, 7}), arrives);
+            QVERIFY(!refresher.IsImagePending({book, 7}));
+            if (arrives) {
+                QVERIFY(AskUntilDecoded(refresher, {book, 7}, pixmap).HasImage());
+                QCOMPARE(pixmap.size(), QSize(145, 218));
+            } else {
+                // Not queued again by the worker; the next view request does it.
+                QVERIFY(refresher.GetCoverPixmap({book, 7}, pixmap, true, CoverSize).loading);
+                QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(book, 7));
+            }
+        }
     }
 
     void startsTwentyPerPassAndAtMostThirtyNine()

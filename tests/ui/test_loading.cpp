@@ -20,16 +20,14 @@ private slots:
         QApplication::setStyle(QStringLiteral("Fusion"));
     }
 
-    void titleAndAnimation()
+    void titleGivenOrDefault()
     {
         LoadingController empty;
         QString title;
-        QWidget *panel = empty.Create(true, title);
-        QVERIFY(panel);
+        QVERIFY(empty.Create(true, title));
         QCOMPARE(title, QStringLiteral("Loading..."));
-        QCOMPARE(empty.titleLabel->text(), QStringLiteral("Loading..."));
-        QVERIFY(empty.messageLabel->text().isEmpty());
-        QVERIFY(empty.messageLabel->wordWrap());
+        QCOMPARE(empty.titleLabel->text(), title);
+        QVERIFY(empty.messageLabel->text().isEmpty() && empty.messageLabel->wordWrap());
         QCOMPARE(empty.titleLabel->font().pointSize(), 40);
         QCOMPARE(empty.messageLabel->font().pointSize(), 16);
         QVERIFY(empty.movie->isValid());
@@ -55,35 +53,27 @@ private slots:
         second->hide();
 
         LoadingController loading;
-        loading.Hide(); // before anything: must be harmless
-        QVERIFY(first->isVisible());
-
+        loading.Hide(); // before anything, and created but never shown: harmless
         QString title;
         QWidget *panel = loading.Create(true, title);
-        loading.Hide(); // created but never shown: still nothing
-        QVERIFY(first->isVisible());
-
-        loading.ShowInLayout(layout);
-        QCOMPARE(loading.movie->state(), QMovie::Running);
-        QVERIFY(loading.added);
-        QCOMPARE(layout->count(), 3);
-        QCOMPARE(panel->parentWidget(), &host);
-        QVERIFY(panel->isVisible());
-        QVERIFY(!first->isVisible());
-
-        loading.Hide();
-        QVERIFY(!panel->isVisible());
-        QCOMPARE(loading.movie->state(), QMovie::NotRunning);
-        QVERIFY(first->isVisible());
-        QVERIFY(second->isVisible()); // shown although it was hidden before
-
-        loading.ShowInLayout(layout);
-        QCOMPARE(layout->count(), 3); // added once only
-        QVERIFY(panel->isVisible());
-        QCOMPARE(loading.movie->state(), QMovie::Running);
-        QVERIFY(!first->isVisible() && !second->isVisible());
         loading.Hide();
         QVERIFY(first->isVisible());
+
+        // Shown twice: added once, the rest hidden, the animation runs; hidden: it stops and all return.
+        for (int round = 0; round < 2; ++round) {
+            loading.ShowInLayout(layout);
+            QCOMPARE(loading.movie->state(), QMovie::Running);
+            QVERIFY(loading.added);
+            QCOMPARE(layout->count(), 3);
+            QCOMPARE(panel->parentWidget(), &host);
+            QVERIFY(panel->isVisible());
+            QVERIFY(!first->isVisible() && !second->isVisible());
+            loading.Hide();
+            QVERIFY(!panel->isVisible());
+            QCOMPARE(loading.movie->state(), QMovie::NotRunning);
+            QVERIFY(first->isVisible());
+            QVERIFY(second->isVisible()); // shown although it was hidden before
+        }
     }
 
     void styleHelpers()
@@ -91,7 +81,6 @@ private slots:
         QStatusBar bar;
         SetStatusBarItemStyle(&bar);
         QCOMPARE(bar.styleSheet(), QStringLiteral("QStatusBar::item { border: none; }; "));
-
         QWidget tool;
         SetToolButtonStyle(&tool);
         QCOMPARE(tool.styleSheet(), QStringLiteral("QToolButton { padding-right: -8px; }"));
@@ -103,6 +92,7 @@ private slots:
             QCOMPARE(label.palette().color(group, QPalette::Window), QColor(255, 255, 0));
             QCOMPARE(label.palette().color(group, QPalette::Base), QColor(255, 255, 0));
         }
+        // The text colour leaves the background alone.
         SetWidgetTextColor(&label, Qt::red);
         QCOMPARE(label.palette().color(QPalette::Disabled, QPalette::WindowText), QColor(Qt::red));
         QCOMPARE(label.palette().color(QPalette::Active, QPalette::Window), QColor(255, 255, 0));

@@ -92,24 +92,10 @@ private slots:
         dialog.OnInitLocalData(&config);
         const Ui_DlgNativeSettings &ui = *dialog.ui;
 
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
-        const QStringList texts = {ui.Start_AutoStart_Help->text(), ui.Start_AutoStart->text(),
-                                   ui.Start_AutoMinimized->text(), ui.groupBox->title(),
-                                   ui.App_Minimize_to_tray->text(), ui.App_Close_to_tray->text(),
-                                   ui.Start_AutoMaximized->text(), ui.Check_NewVersion->text(),
-                                   ui.Check_NewDatabase->text(), ui.label_2->text(),
-                                   ui.Advance_UseDirectGoLink->text(), ui.groupBox_2->title(), ui.label->text(),
-                                   ui.label_3->text(), ui.label_6->text()};
-        QCOMPARE(texts, (QStringList{"Automatically start the software when I log on to Mac",
-                                     "Automatically start the software when I log on to Mac",
-                                     "--> start the software minimized", "General", "Minimize software to tray",
-                                     "Close software to tray", "Start the software maximized",
-                                     "Automatically check for new version",
-                                     "Automatically check for book database every", "hours",
-                                     "Directly link to the purchase site", "Display", "Default View:",
-                                     "Covers View: Number of items per page:",
-                                     "Details View: Number of items per page:"}));
+        // The platform's name completes both auto-start texts.
+        QCOMPARE(ui.Start_AutoStart_Help->text(), QStringLiteral("Automatically start the software when I log on to Mac"));
+        QCOMPARE(ui.Start_AutoStart->text(), ui.Start_AutoStart_Help->text());
         QVERIFY(ui.Start_AutoStart->isHidden());
         QVERIFY(ui.Start_AutoMinimized->isHidden());
         QVERIFY(!ui.Start_AutoMinimized->isEnabled());
