@@ -13,16 +13,11 @@
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
-#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QStandardItemModel>
-#include <QTimer>
-
-#include <functional>
 
 using namespace MainWindowTest;
 
@@ -32,13 +27,6 @@ QList<qint64> Sorted(QList<qint64> ids)
 {
     std::sort(ids.begin(), ids.end());
     return ids;
-}
-
-QByteArray FileHash(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-                                          : QByteArray();
 }
 
 void Touch(const QString &path)
@@ -63,24 +51,384 @@ class TestCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        KeepServicesLocal();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+        WidgetPrompts::Install();
+        cataloguePath = dir.filePath(QStringLiteral("commands.rfile"));
+        QVERIFY(MakeCatalogue(
+            cataloguePath, 200,
+            {QStringLiteral("update published_bookinfo set BookName = 'Qzxv stripes' where UID in (4, 9)"),
+             QStringLiteral("update published_bookinfo set BookAuthor = 'Ann Qzxv' where UID in (9, 12)"),
+             QStringLiteral("update published_bookinfo set GoLink = '%1book/1', _TransLink = '%2go/1' where UID = 1")
+                 .arg(Const::StoreSiteUrl, Const::CatalogSiteUrl),
+             QStringLiteral("update published_bookinfo set GoLink = '', _TransLink = '%1go/2' where UID = 2")
+                 .arg(Const::CatalogSiteUrl),
+             QStringLiteral("update published_bookinfo set GoLink = 'https://elsewhere.example/3' where UID = 3")}));
+    }
+
+    void init()
+    {
+        links.opened.clear();
+        QFile::remove(Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase));
+        window = std::make_unique<MainWindow>(nullptr, false);
+        QVERIFY(LoadCatalogue(*window, cataloguePath));
+        ShowList(*window, 0, 10);
+        QVERIFY(QFile::exists(FoldersFile()));
+    }
+
     void cleanup() { window.reset(); }
-    void addFilterStoresComputesAndShowsIt();
-    void editSwapsInTheCopyOnlyAfterAcceptance();
-    void nothingWrittenWhenNothingChanged();
-    void searchTwiceKeepsOneSearchFolder();
-    void addCategoryThenRemoveIt();
-    void storePageLinksAndBrokenLinks();
-    void linkShownWhenNoBrowserOpens_data();
-    void linkShownWhenNoBrowserOpens();
-    void manualVersionCheck();
-    void clearCaches();
+
+
+    void addThenEditFilter()
+    {
+        const int rows = Tree()->rowCount();
+        const QByteArray before = FileHash(FoldersFile());
+        const QUuid id = AddFilter(QStringLiteral("Stripes"), QStringLiteral("Qzxv"));
+
+        QCOMPARE(Stored(id)->type, int(FilterFolder));
+        QCOMPARE(Sorted(Stored(id)->bookIds), QList<qint64>({4, 9}));
+        // Appended to the tree, made current, its first page shown.
+        QCOMPARE(Tree()->rowCount(), rows + 1);
+        QCOMPARE(Tree()->item(rows)->text(), QStringLiteral("Stripes (2 Books)"));
+        QCOMPARE(window->tree().treeView->currentIndex().row(), rows);
+        QCOMPARE(window->views().GetCount(), 2);
+
+        QVERIFY(FileHash(FoldersFile()) != before);
+        DisplayDataSaver reread(FoldersFile());
+        bool added = false;
+        QVERIFY(reread.LoadFolders(added));
+        QReadLockerExt2 token(0, &reread.lock);
+        QCOMPARE(reread.FindFolder(id, token)->caption, QStringLiteral("Stripes"));
+        token.unlock();
+
+        // An edit works on a copy that replaces the stored record only once accepted.
+        const int folders = window->folders().folders.size();
+        const QByteArray addedHash = FileHash(FoldersFile());
+
+        ModalScript({Fill<DlgAddFilter>([&](DlgAddFilter *dialog) {
+            QCOMPARE(dialog->creator.nameEdit->text(), QStringLiteral("Stripes"));
+            QVERIFY(dialog->folder != Stored(id));
+            dialog->creator.nameEdit->setText(QStringLiteral("Ann"));
+            dialog->creator.bookNameEdit->clear();
+            dialog->creator.authorEdit->setText(QStringLiteral("Ann Qzxv"));
+            // While the computation waits for the store, the stored record is still the old one.
+            QWriteLockerExt2 token(&window->folders().lock);
+            Press(dialog, QDialogButtonBox::Ok);
+            QVERIFY(dialog->IsComputing());
+            const DisplayFolder *stored = window->folders().FindFolder(id, token);
+            QCOMPARE(stored->caption, QStringLiteral("Stripes"));
+            QCOMPARE(stored->search.findName, QStringList{QStringLiteral("Qzxv")});
+            QCOMPARE(Sorted(stored->bookIds), QList<qint64>({4, 9}));
+        })}).Run(window->form()->action_ShowCategory_Option_EditFolder);
+
+        QCOMPARE(Stored(id)->caption, QStringLiteral("Ann"));
+        QCOMPARE(Stored(id)->search.findName, QStringList());
+        QCOMPARE(Sorted(Stored(id)->bookIds), QList<qint64>({9, 12}));
+        QCOMPARE(window->folders().folders.size(), folders);
+        // Rebuilt in place and still current.
+        QCOMPARE(Tree()->item(rows)->text(), QStringLiteral("Ann (2 Books)"));
+        QCOMPARE(CurrentId(), id);
+        QVERIFY(FileHash(FoldersFile()) != addedHash);
+    }
+
+    void nothingWrittenWhenNothingChanged()
+    {
+        const QUuid id = AddFilter(QStringLiteral("Stripes"), QStringLiteral("Qzxv"));
+        DisplayFolder *record = Stored(id);
+        const QUuid search = FolderOfType(*window, SearchResult);
+        const QByteArray before = FileHash(FoldersFile());
+        const QStringList tree = TreeTexts();
+
+        const auto cancel = Fill<DlgAddFilter>([](DlgAddFilter *dialog) {
+            dialog->creator.bookNameEdit->setText(QStringLiteral("Ann"));
+            Press(dialog, QDialogButtonBox::Cancel);
+        });
+        ModalScript({cancel}).Run(window->form()->action_Add_Filter);
+        ModalScript({cancel}).Run(window->form()->action_StartSearch);
+        // An edit given up after a refused empty name leaves the record as it was.
+        ModalScript({Fill<DlgAddFilter>([](DlgAddFilter *dialog) {
+                         dialog->creator.authorEdit->setText(QStringLiteral("Changed"));
+                         dialog->creator.nameEdit->clear();
+                         Press(dialog, QDialogButtonBox::Ok);
+                         Press(dialog, QDialogButtonBox::Cancel);
+                     }),
+                     Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Please enter folder name"))})
+            .Run(window->form()->action_ShowCategory_Option_EditFolder);
+        ModalScript({Answer(QMessageBox::No, QStringLiteral("Info"),
+                            QStringLiteral("Are you sure you want to remove this folder?"))})
+            .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
+        ModalScript({Fill<DlgAddCategory>([](DlgAddCategory *dialog) { Press(dialog, QDialogButtonBox::Ok); })})
+            .Run(window->form()->action_Add_Category);
+        // Built-in folders are not edited: no dialog at all.
+        SelectFolder(*window, FolderOfType(*window, AllBooks));
+        ModalScript().Run([this]() { window->on_action_ShowCategory_Option_EditFolder_triggered(); });
+
+        QCOMPARE(Stored(id), record);
+        QCOMPARE(record->caption, QStringLiteral("Stripes"));
+        QCOMPARE(record->search.findAuthor, QStringList());
+        QCOMPARE(FolderOfType(*window, SearchResult), search);
+        QVERIFY(Stored(search)->search.IsEmpty());
+        QCOMPARE(CountOfType(CategoryFolder), 0);
+        QCOMPARE(TreeTexts(), tree);
+        QCOMPARE(FileHash(FoldersFile()), before);
+    }
+
+    void searchTwiceKeepsOneSearchFolder()
+    {
+        const QUuid search = FolderOfType(*window, SearchResult);
+        const int row = window->tree().FindFolderIndex(search).row();
+        const QList<QList<qint64>> expected = {{4, 9}, {9, 12}};
+        for (int round = 0; round < 2; ++round) {
+            const QByteArray before = FileHash(FoldersFile());
+            ModalScript({Fill<DlgAddFilter>([round](DlgAddFilter *dialog) {
+                QCOMPARE(dialog->windowTitle(), QStringLiteral("Search Books..."));
+                if (round == 0)
+                    dialog->creator.bookNameEdit->setText(QStringLiteral("Qzxv"));
+                else
+                    dialog->creator.authorEdit->setText(QStringLiteral("Ann Qzxv"));
+                Press(dialog, QDialogButtonBox::Ok);
+            })}).Run(window->form()->action_StartSearch);
+
+            // Same id, same row, new books, current and shown.
+            QCOMPARE(CountOfType(SearchResult), 1);
+            QCOMPARE(FolderOfType(*window, SearchResult), search);
+            QCOMPARE(Sorted(Stored(search)->bookIds), expected.at(round));
+            QCOMPARE(Tree()->item(row)->text(), QStringLiteral("Search Result (2 Books)"));
+            QCOMPARE(CurrentId(), search);
+            QCOMPARE(window->views().GetCount(), 2);
+            QVERIFY(FileHash(FoldersFile()) != before);
+        }
+
+        // Without a search folder a search stores and writes nothing.
+        window->folders().RemoveFolder(search);
+        const QByteArray before = FileHash(FoldersFile());
+        ModalScript({Fill<DlgAddFilter>([](DlgAddFilter *dialog) {
+            dialog->creator.bookNameEdit->setText(QStringLiteral("Qzxv"));
+            Press(dialog, QDialogButtonBox::Ok);
+        })}).Run(window->form()->action_StartSearch);
+        QCOMPARE(CountOfType(SearchResult), 0);
+        QCOMPARE(FileHash(FoldersFile()), before);
+        QCOMPARE(CurrentId(), search);
+    }
+
+    void addCategoryThenRemoveIt()
+    {
+        const int rows = Tree()->rowCount();
+        qint64 chosen = 0;
+        ModalScript({Fill<DlgAddCategory>([&chosen](DlgAddCategory *dialog) {
+            QVERIFY(dialog->checkLayout->count() > 0);
+            auto *box = qobject_cast<QCheckBox *>(dialog->checkLayout->itemAt(0)->widget());
+            chosen = dialog->creator.boxIds.value(box);
+            box->setChecked(true);
+            Press(dialog, QDialogButtonBox::Ok);
+        })}).Run(window->form()->action_Add_Category);
+
+        QCOMPARE(Tree()->rowCount(), rows + 1);
+        const QUuid id = window->tree().GetItemFolderId(Tree()->index(rows, 0)).toUuid();
+        QCOMPARE(Stored(id)->categoryUid, chosen);
+        QVERIFY(Stored(id)->calcBookCount >= 10);
+        QCOMPARE(Stored(id)->bookIds.size(), int(Stored(id)->calcBookCount));
+
+        // Its box is now checked and disabled.
+        ModalScript({Fill<DlgAddCategory>([](DlgAddCategory *dialog) {
+            QVERIFY(!dialog->checkLayout->itemAt(0)->widget()->isEnabled());
+            Press(dialog, QDialogButtonBox::Cancel);
+        })}).Run(window->form()->action_Add_Category);
+
+        SelectFolder(*window, id);
+        const QByteArray before = FileHash(FoldersFile());
+        ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Info"),
+                            QStringLiteral("Are you sure you want to remove this folder?"))})
+            .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
+        QVERIFY(!Stored(id));
+        QCOMPARE(Tree()->rowCount(), rows);
+        QVERIFY(!window->tree().FindFolderIndex(id).isValid());
+        QVERIFY(FileHash(FoldersFile()) != before);
+    }
+
+    void storePageLinksAndBrokenLinks()
+    {
+        const QString slot = Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderDatabase), QStringLiteral("a.rfile"));
+        Touch(slot);
+        QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
+        const QUuid folder = AddFixedFolder(*window, QStringLiteral("Links"), {1, 2, 3});
+        window->OnLoadDisplayFolders();
+        SelectFolder(*window, folder);
+        QCOMPARE(window->views().GetCurrentItem().toLongLong(), qint64(1));
+
+        ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
+        {
+            QWriteLocker locker(&window->settings().lock);
+            window->settings().currentSettings.Advance_UseDirectGoLink = false;
+        }
+        ModalScript().Run([this]() { window->on_action_ShowInfo_Option_GoLink_ContextMenu_triggered(); });
+        QVERIFY(window->views().SelectNext());
+        ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
+        QCOMPARE(links.opened, QList<QUrl>({QUrl(Const::StoreSiteUrl + QStringLiteral("book/1")),
+                                            QUrl(Const::CatalogSiteUrl + QStringLiteral("go/1")),
+                                            QUrl(Const::CatalogSiteUrl + QStringLiteral("go/2"))}));
+
+        // Book 2 has no store link; book 3's leads to another site. Both are a broken catalogue.
+        {
+            QWriteLocker locker(&window->settings().lock);
+            window->settings().currentSettings.Advance_UseDirectGoLink = true;
+        }
+        const QString text = QStringLiteral("The software database is broken, do you want to re-download it?");
+        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
+        QVERIFY(QFile::exists(slot));
+        QVERIFY(window->views().SelectNext());
+        ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
+        QVERIFY(!QFile::exists(slot));
+        QTRY_COMPARE(refreshed.count(), 1);
+        QCOMPARE(links.opened.size(), 3);
+
+        ModalScript().Run(window->form()->action_go_website);
+        QCOMPARE(links.opened.size(), 4);
+        QVERIFY(links.opened.last().toString().startsWith(Const::SoftwareUrl));
+    }
+
+    void linkShownWhenNoBrowserOpens_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("link");
+        const QString software = Helper::AddUrlKind(Const::SoftwareUrl);
+        QTest::newRow("website") << QStringLiteral("action_go_website") << software;
+        QTest::newRow("website tool") << QStringLiteral("action_go_software_website_with_icon") << software;
+        QTest::newRow("store page") << QStringLiteral("action_ShowInfo_Option_GoLink") << Const::StoreSiteUrl + QStringLiteral("book/1");
+        QTest::newRow("store page menu") << QStringLiteral("action_ShowInfo_Option_GoLink_ContextMenu")
+                                         << Const::StoreSiteUrl + QStringLiteral("book/1");
+    }
+
+    void linkShownWhenNoBrowserOpens()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, link);
+        const QUuid folder = AddFixedFolder(*window, QStringLiteral("Links"), {1});
+        window->OnLoadDisplayFolders();
+        SelectFolder(*window, folder);
+        // A handler that cannot be called: the desktop fails to open the link.
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "missing");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such method")));
+        QAction *action = window->findChild<QAction *>(command);
+        QVERIFY(action);
+        ModalScript({[link](QWidget *widget) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+            QVERIFY(box->text().startsWith(QStringLiteral("The web browser could not be opened.")));
+            QCOMPARE(box->informativeText(), link);
+            QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+            box->button(QMessageBox::Ok)->click();
+        }}).Run([action]() { action->trigger(); });
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
+        QVERIFY(links.opened.isEmpty());
+    }
+
+    void manualVersionCheck()
+    {
+        bool answered = false;
+        QString latest;
+        int limit = 0;
+        window->versionQuery = [&](int timeoutMs, bool &newer, QString &own, QString &answer) {
+            limit = timeoutMs;
+            own = QStringLiteral("3.3.5");
+            answer = latest;
+            newer = answered && latest != own;
+            return answered;
+        };
+        QAction *check = window->form()->action_Check_For_Updates;
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("An error occurred, please try again later."))})
+            .Run(check);
+        QCOMPARE(limit, 10000);
+
+        answered = true;
+        latest = QStringLiteral("3.3.5");
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Your software is up to date."))}).Run(check);
+
+        // The server's text is shown as it is, never as markup.
+        latest = QStringLiteral("<b>9.0</b>");
+        for (QMessageBox::StandardButton button : {QMessageBox::No, QMessageBox::Yes}) {
+            ModalScript({[button](QWidget *widget) {
+                QCOMPARE(qobject_cast<QMessageBox *>(widget)->textFormat(), Qt::PlainText);
+                Answer(button, QStringLiteral("Info"),
+                       QStringLiteral("Current Version: 3.3.5\nNew Version: <b>9.0</b>\n"
+                                      "Do you want to download the latest version?"))(widget);
+            }}).Run(check);
+        }
+        QCOMPARE(links.opened.size(), 1);
+        QVERIFY(links.opened.at(0).toString().startsWith(Const::DownloadUrl));
+    }
+
+    void clearCaches()
+    {
+        const QString database = Helper::GetLocalFolder(Helper::FolderDatabase);
+        const QString slot = Helper::CombinePath(database, QStringLiteral("b.rfile"));
+        const QString pointer = Helper::CombinePath(database, QStringLiteral("c.prefile"));
+        const QString cover = Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderImageCache), QStringLiteral("d.rfile"));
+        for (const QString &path : {slot, pointer, cover})
+            Touch(path);
+        QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
+        const QString allText = QStringLiteral(
+            "Are you sure you want to clean up all the caches? (If the information displayed on the interface is "
+            "incorrect, you can use this function to re-download all the contents. In addition, this will significantly "
+            "reduce the loading speed.)");
+        const QString imageText = QStringLiteral(
+            "Are you sure you want to delete all image caches? (If there are incorrect contents of the images displayed "
+            "on the interface, you can use this function to re-download all the contents. In addition, this will "
+            "significantly reduce the loading speed.)");
+        QAction *all = window->form()->action_Tool_ClearAllCache;
+        QAction *images = window->form()->action_Tool_ClearAllImageCache;
+        SelectFolder(*window, FolderOfType(*window, AllBooks));
+        window->form()->action_ShowInfo_Page_Next->trigger();
+
+        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), allText)}).Run(all);
+        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), imageText)}).Run(images);
+        for (const QString &path : {slot, pointer, cover})
+            QVERIFY(QFile::exists(path));
+        QCOMPARE(window->page().GetCurrentPage(), 2);
+
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), allText)}).Run(all);
+        QVERIFY(!QFile::exists(slot) && !QFile::exists(pointer));
+        QVERIFY(QFile::exists(cover));
+        QTRY_COMPARE(refreshed.count(), 1);
+
+        // The page is loaded again from its start, so that its covers are fetched anew.
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), imageText)}).Run(images);
+        QVERIFY(!QFile::exists(cover));
+        QCOMPARE(window->page().GetCurrentPage(), 1);
+        QCOMPARE(window->views().GetCurrentIndex(), 0);
+    }
+
+    void refreshStartsOnceWhileOneRuns()
+    {
+        QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
+        {
+            // The refresh waits for the folder store while the test holds it.
+            QWriteLockerExt2 token(&window->folders().lock);
+            window->form()->action_Reresh_All_Data->trigger();
+            QVERIFY(window->refresher().IsRunning());
+            window->form()->action_Reresh_All_Data->trigger();
+        }
+        QTRY_COMPARE(refreshed.count(), 1);
+        QTRY_VERIFY(!window->refresher().IsRunning());
+        QTest::qWait(100);
+        QCOMPARE(refreshed.count(), 1);
+    }
 
 private:
     QUuid CurrentId() const { return window->CurrentFolderId().toUuid(); }
     QString FoldersFile() const { return window->folders().userFoldersPath; }
     QStandardItemModel *Tree() const { return window->tree().model; }
+    QStringList TreeTexts() const
+    {
+        QStringList texts;
+        for (int row = 0; row < Tree()->rowCount(); ++row)
+            texts << Tree()->item(row)->text();
+        return texts;
+    }
     DisplayFolder *Stored(const QUuid &id)
     {
         QReadLockerExt2 token(0, &window->folders().lock);
@@ -107,349 +455,6 @@ private:
     LinkCatcher links;
     std::unique_ptr<MainWindow> window;
 };
-
-void TestCommands::initTestCase()
-{
-    // Nothing may leave the machine: the catalogue service is a closed local port.
-    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("http://127.0.0.1:1"),
-                                     QString());
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
-    WidgetPrompts::Install();
-    cataloguePath = dir.filePath(QStringLiteral("commands.rfile"));
-    QVERIFY(MakeCatalogue(
-        cataloguePath, 200,
-        {QStringLiteral("update published_bookinfo set BookName = 'Qzxv stripes' where UID in (4, 9)"),
-         QStringLiteral("update published_bookinfo set BookAuthor = 'Ann Qzxv' where UID in (9, 12)"),
-         QStringLiteral("update published_bookinfo set GoLink = '%1book/1', _TransLink = '%2go/1' where UID = 1")
-             .arg(Const::StoreSiteUrl, Const::CatalogSiteUrl),
-         QStringLiteral("update published_bookinfo set GoLink = '', _TransLink = '%1go/2' where UID = 2")
-             .arg(Const::CatalogSiteUrl),
-         QStringLiteral("update published_bookinfo set GoLink = 'https://elsewhere.example/3' where UID = 3")}));
-}
-
-void TestCommands::init()
-{
-    links.opened.clear();
-    QFile::remove(Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase));
-    window = std::make_unique<MainWindow>(nullptr, false);
-    QVERIFY(LoadCatalogue(*window, cataloguePath));
-    window->OnCallRefreshListView(false, false);
-    window->SetRefreshServiceIsStarting(false);
-    window->OnLoadDisplayFolders();
-    QVERIFY(QFile::exists(FoldersFile()));
-}
-
-void TestCommands::addFilterStoresComputesAndShowsIt()
-{
-    const int rows = Tree()->rowCount();
-    const QByteArray before = FileHash(FoldersFile());
-    const QUuid id = AddFilter(QStringLiteral("Stripes"), QStringLiteral("Qzxv"));
-
-    QCOMPARE(Stored(id)->type, int(FilterFolder));
-    QCOMPARE(Sorted(Stored(id)->bookIds), QList<qint64>({4, 9}));
-    // Appended to the tree, made current, its first page shown.
-    QCOMPARE(Tree()->rowCount(), rows + 1);
-    QCOMPARE(Tree()->item(rows)->text(), QStringLiteral("Stripes (2 Books)"));
-    QCOMPARE(window->tree().treeView->currentIndex().row(), rows);
-    QCOMPARE(window->views().GetCount(), 2);
-
-    QVERIFY(FileHash(FoldersFile()) != before);
-    DisplayDataSaver reread(FoldersFile());
-    bool added = false;
-    QVERIFY(reread.LoadFolders(added));
-    QReadLockerExt2 token(0, &reread.lock);
-    QCOMPARE(reread.FindFolder(id, token)->caption, QStringLiteral("Stripes"));
-}
-
-void TestCommands::editSwapsInTheCopyOnlyAfterAcceptance()
-{
-    const QUuid id = AddFilter(QStringLiteral("Stripes"), QStringLiteral("Qzxv"));
-    const int row = window->tree().treeView->currentIndex().row();
-    const int folders = window->folders().folders.size();
-    const QByteArray before = FileHash(FoldersFile());
-
-    ModalScript({Fill<DlgAddFilter>([&](DlgAddFilter *dialog) {
-        QCOMPARE(dialog->creator.nameEdit->text(), QStringLiteral("Stripes"));
-        QVERIFY(dialog->folder != Stored(id));
-        dialog->creator.nameEdit->setText(QStringLiteral("Ann"));
-        dialog->creator.bookNameEdit->clear();
-        dialog->creator.authorEdit->setText(QStringLiteral("Ann Qzxv"));
-        // While the computation waits for the store, the stored record is still the old one.
-        QWriteLockerExt2 token(&window->folders().lock);
-        Press(dialog, QDialogButtonBox::Ok);
-        QVERIFY(dialog->IsComputing());
-        const DisplayFolder *stored = window->folders().FindFolder(id, token);
-        QCOMPARE(stored->caption, QStringLiteral("Stripes"));
-        QCOMPARE(stored->search.findName, QStringList{QStringLiteral("Qzxv")});
-        QCOMPARE(Sorted(stored->bookIds), QList<qint64>({4, 9}));
-    })}).Run(window->form()->action_ShowCategory_Option_EditFolder);
-
-    QCOMPARE(Stored(id)->caption, QStringLiteral("Ann"));
-    QCOMPARE(Stored(id)->search.findName, QStringList());
-    QCOMPARE(Sorted(Stored(id)->bookIds), QList<qint64>({9, 12}));
-    QCOMPARE(window->folders().folders.size(), folders);
-    // Rebuilt in place and still current.
-    QCOMPARE(Tree()->item(row)->text(), QStringLiteral("Ann (2 Books)"));
-    QCOMPARE(CurrentId(), id);
-    QVERIFY(FileHash(FoldersFile()) != before);
-}
-
-void TestCommands::nothingWrittenWhenNothingChanged()
-{
-    const QUuid id = AddFilter(QStringLiteral("Stripes"), QStringLiteral("Qzxv"));
-    DisplayFolder *record = Stored(id);
-    const QUuid search = FolderOfType(*window, SearchResult);
-    const QByteArray before = FileHash(FoldersFile());
-    QStringList tree;
-    for (int row = 0; row < Tree()->rowCount(); ++row)
-        tree << Tree()->item(row)->text();
-
-    const auto cancel = Fill<DlgAddFilter>([](DlgAddFilter *dialog) {
-        dialog->creator.bookNameEdit->setText(QStringLiteral("Ann"));
-        Press(dialog, QDialogButtonBox::Cancel);
-    });
-    ModalScript({cancel}).Run(window->form()->action_Add_Filter);
-    ModalScript({cancel}).Run(window->form()->action_StartSearch);
-    // An edit given up after a refused empty name leaves the record as it was.
-    ModalScript({Fill<DlgAddFilter>([](DlgAddFilter *dialog) {
-                     dialog->creator.authorEdit->setText(QStringLiteral("Changed"));
-                     dialog->creator.nameEdit->clear();
-                     Press(dialog, QDialogButtonBox::Ok);
-                     Press(dialog, QDialogButtonBox::Cancel);
-                 }),
-                 Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Please enter folder name"))})
-        .Run(window->form()->action_ShowCategory_Option_EditFolder);
-    ModalScript({Answer(QMessageBox::No, QStringLiteral("Info"),
-                        QStringLiteral("Are you sure you want to remove this folder?"))})
-        .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
-    ModalScript({Fill<DlgAddCategory>([](DlgAddCategory *dialog) { Press(dialog, QDialogButtonBox::Ok); })})
-        .Run(window->form()->action_Add_Category);
-    // Built-in folders are not edited: no dialog at all.
-    SelectFolder(*window, FolderOfType(*window, AllBooks));
-    ModalScript().Run([this]() { window->on_action_ShowCategory_Option_EditFolder_triggered(); });
-
-    QCOMPARE(Stored(id), record);
-    QCOMPARE(record->caption, QStringLiteral("Stripes"));
-    QCOMPARE(record->search.findAuthor, QStringList());
-    QCOMPARE(FolderOfType(*window, SearchResult), search);
-    QVERIFY(Stored(search)->search.IsEmpty());
-    QCOMPARE(CountOfType(CategoryFolder), 0);
-    QStringList after;
-    for (int row = 0; row < Tree()->rowCount(); ++row)
-        after << Tree()->item(row)->text();
-    QCOMPARE(after, tree);
-    QCOMPARE(FileHash(FoldersFile()), before);
-}
-
-void TestCommands::searchTwiceKeepsOneSearchFolder()
-{
-    const QUuid search = FolderOfType(*window, SearchResult);
-    const int row = window->tree().FindFolderIndex(search).row();
-    const QList<QList<qint64>> expected = {{4, 9}, {9, 12}};
-    for (int round = 0; round < 2; ++round) {
-        const QByteArray before = FileHash(FoldersFile());
-        ModalScript({Fill<DlgAddFilter>([round](DlgAddFilter *dialog) {
-            QCOMPARE(dialog->windowTitle(), QStringLiteral("Search Books..."));
-            if (round == 0)
-                dialog->creator.bookNameEdit->setText(QStringLiteral("Qzxv"));
-            else
-                dialog->creator.authorEdit->setText(QStringLiteral("Ann Qzxv"));
-            Press(dialog, QDialogButtonBox::Ok);
-        })}).Run(window->form()->action_StartSearch);
-
-        // Same id, same row, new books, current and shown.
-        QCOMPARE(CountOfType(SearchResult), 1);
-        QCOMPARE(FolderOfType(*window, SearchResult), search);
-        QCOMPARE(Sorted(Stored(search)->bookIds), expected.at(round));
-        QCOMPARE(Tree()->item(row)->text(), QStringLiteral("Search Result (2 Books)"));
-        QCOMPARE(CurrentId(), search);
-        QCOMPARE(window->views().GetCount(), 2);
-        QVERIFY(FileHash(FoldersFile()) != before);
-    }
-}
-
-void TestCommands::addCategoryThenRemoveIt()
-{
-    const int rows = Tree()->rowCount();
-    qint64 chosen = 0;
-    ModalScript({Fill<DlgAddCategory>([&chosen](DlgAddCategory *dialog) {
-        QVERIFY(dialog->checkLayout->count() > 0);
-        auto *box = qobject_cast<QCheckBox *>(dialog->checkLayout->itemAt(0)->widget());
-        chosen = dialog->creator.boxIds.value(box);
-        box->setChecked(true);
-        Press(dialog, QDialogButtonBox::Ok);
-    })}).Run(window->form()->action_Add_Category);
-
-    QCOMPARE(Tree()->rowCount(), rows + 1);
-    const QUuid id = window->tree().GetItemFolderId(Tree()->index(rows, 0)).toUuid();
-    QCOMPARE(Stored(id)->categoryUid, chosen);
-    QVERIFY(Stored(id)->calcBookCount >= 10);
-    QCOMPARE(Stored(id)->bookIds.size(), int(Stored(id)->calcBookCount));
-
-    // Its box is now checked and disabled.
-    ModalScript({Fill<DlgAddCategory>([](DlgAddCategory *dialog) {
-        QVERIFY(!dialog->checkLayout->itemAt(0)->widget()->isEnabled());
-        Press(dialog, QDialogButtonBox::Cancel);
-    })}).Run(window->form()->action_Add_Category);
-
-    SelectFolder(*window, id);
-    const QByteArray before = FileHash(FoldersFile());
-    ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Info"),
-                        QStringLiteral("Are you sure you want to remove this folder?"))})
-        .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
-    QVERIFY(!Stored(id));
-    QCOMPARE(Tree()->rowCount(), rows);
-    QVERIFY(!window->tree().FindFolderIndex(id).isValid());
-    QVERIFY(FileHash(FoldersFile()) != before);
-}
-
-void TestCommands::storePageLinksAndBrokenLinks()
-{
-    const QString slot = Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderDatabase), QStringLiteral("a.rfile"));
-    Touch(slot);
-    QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
-    const QUuid folder = AddFixedFolder(*window, QStringLiteral("Links"), {1, 2, 3});
-    window->OnLoadDisplayFolders();
-    SelectFolder(*window, folder);
-    QCOMPARE(window->views().GetCurrentItem().toLongLong(), qint64(1));
-
-    ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Advance_UseDirectGoLink = false;
-    }
-    ModalScript().Run([this]() { window->on_action_ShowInfo_Option_GoLink_ContextMenu_triggered(); });
-    QVERIFY(window->views().SelectNext());
-    ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
-    QCOMPARE(links.opened, QList<QUrl>({QUrl(Const::StoreSiteUrl + QStringLiteral("book/1")),
-                                        QUrl(Const::CatalogSiteUrl + QStringLiteral("go/1")),
-                                        QUrl(Const::CatalogSiteUrl + QStringLiteral("go/2"))}));
-
-    // Book 2 has no store link; book 3's leads to another site. Both are a broken catalogue.
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Advance_UseDirectGoLink = true;
-    }
-    const QString text = QStringLiteral("The software database is broken, do you want to re-download it?");
-    ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
-    QVERIFY(QFile::exists(slot));
-    QVERIFY(window->views().SelectNext());
-    ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
-    QVERIFY(!QFile::exists(slot));
-    QTRY_COMPARE(refreshed.count(), 1);
-    QCOMPARE(links.opened.size(), 3);
-
-    ModalScript().Run(window->form()->action_go_website);
-    QCOMPARE(links.opened.size(), 4);
-    QVERIFY(links.opened.last().toString().startsWith(Const::SoftwareUrl));
-}
-
-void TestCommands::linkShownWhenNoBrowserOpens_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("link");
-    const QString software = Helper::AddUrlKind(Const::SoftwareUrl);
-    QTest::newRow("website") << QStringLiteral("action_go_website") << software;
-    QTest::newRow("website tool") << QStringLiteral("action_go_software_website_with_icon") << software;
-    QTest::newRow("store page") << QStringLiteral("action_ShowInfo_Option_GoLink") << Const::StoreSiteUrl + QStringLiteral("book/1");
-    QTest::newRow("store page menu") << QStringLiteral("action_ShowInfo_Option_GoLink_ContextMenu")
-                                     << Const::StoreSiteUrl + QStringLiteral("book/1");
-}
-
-void TestCommands::linkShownWhenNoBrowserOpens()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, link);
-    const QUuid folder = AddFixedFolder(*window, QStringLiteral("Links"), {1});
-    window->OnLoadDisplayFolders();
-    SelectFolder(*window, folder);
-    // A handler that cannot be called: the desktop fails to open the link.
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "missing");
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such method")));
-    QAction *action = window->findChild<QAction *>(command);
-    QVERIFY(action);
-    ModalScript({[link](QWidget *widget) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        QVERIFY(box);
-        QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
-        QVERIFY(box->text().startsWith(QStringLiteral("The web browser could not be opened.")));
-        QCOMPARE(box->informativeText(), link);
-        QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
-        box->button(QMessageBox::Ok)->click();
-    }}).Run([action]() { action->trigger(); });
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
-    QVERIFY(links.opened.isEmpty());
-}
-
-void TestCommands::manualVersionCheck()
-{
-    bool answered = false;
-    QString latest;
-    int limit = 0;
-    window->versionQuery = [&](int timeoutMs, bool &newer, QString &own, QString &answer) {
-        limit = timeoutMs;
-        own = QStringLiteral("3.3.5");
-        answer = latest;
-        newer = answered && latest != own;
-        return answered;
-    };
-    QAction *check = window->form()->action_Check_For_Updates;
-    ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("An error occurred, please try again later."))})
-        .Run(check);
-    QCOMPARE(limit, 10000);
-
-    answered = true;
-    latest = QStringLiteral("3.3.5");
-    ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Your software is up to date."))}).Run(check);
-
-    // The server's text is shown as it is, never as markup.
-    latest = QStringLiteral("<b>9.0</b>");
-    for (QMessageBox::StandardButton button : {QMessageBox::No, QMessageBox::Yes}) {
-        ModalScript({[button](QWidget *widget) {
-            QCOMPARE(qobject_cast<QMessageBox *>(widget)->textFormat(), Qt::PlainText);
-            Answer(button, QStringLiteral("Info"),
-                   QStringLiteral("Current Version: 3.3.5\nNew Version: <b>9.0</b>\n"
-                                  "Do you want to download the latest version?"))(widget);
-        }}).Run(check);
-    }
-    QCOMPARE(links.opened.size(), 1);
-    QVERIFY(links.opened.at(0).toString().startsWith(Const::DownloadUrl));
-}
-
-void TestCommands::clearCaches()
-{
-    const QString database = Helper::GetLocalFolder(Helper::FolderDatabase);
-    const QString slot = Helper::CombinePath(database, QStringLiteral("b.rfile"));
-    const QString pointer = Helper::CombinePath(database, QStringLiteral("c.prefile"));
-    const QString cover = Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderImageCache), QStringLiteral("d.rfile"));
-    for (const QString &path : {slot, pointer, cover})
-        Touch(path);
-    QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
-    const QString allText = QStringLiteral(
-        "Are you sure you want to clean up all the caches? (If the information displayed on the interface is "
-        "incorrect, you can use this function to re-download all the contents. In addition, this will significantly "
-        "reduce the loading speed.)");
-    const QString imageText = QStringLiteral(
-        "Are you sure you want to delete all image caches? (If there are incorrect contents of the images displayed "
-        "on the interface, you can use this function to re-download all the contents. In addition, this will "
-        "significantly reduce the loading speed.)");
-    QAction *all = window->form()->action_Tool_ClearAllCache;
-    QAction *images = window->form()->action_Tool_ClearAllImageCache;
-
-    ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), allText)}).Run(all);
-    ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), imageText)}).Run(images);
-    for (const QString &path : {slot, pointer, cover})
-        QVERIFY(QFile::exists(path));
-
-    ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), allText)}).Run(all);
-    QVERIFY(!QFile::exists(slot) && !QFile::exists(pointer));
-    QVERIFY(QFile::exists(cover));
-    QTRY_COMPARE(refreshed.count(), 1);
-
-    ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), imageText)}).Run(images);
-    QVERIFY(!QFile::exists(cover));
-}
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestCommands)
 #include "test_commands.moc"

@@ -16,6 +16,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QLabel>
 #include <QMenu>
 #include <QStandardPaths>
@@ -132,6 +133,38 @@ inline void SetPageSizes(MainWindow &window, int covers, int details)
     QWriteLocker locker(&window.settings().lock);
     window.settings().currentSettings.Display_CoversView_PageCount = covers;
     window.settings().currentSettings.Display_DetailsView_PageCount = details;
+}
+
+// The list as at the end of the first load, in the view (0 details, 1 covers) with the page size.
+inline void ShowList(MainWindow &window, int view, int pageSize)
+{
+    SetPageSizes(window, pageSize, pageSize);
+    {
+        QWriteLocker locker(&window.settings().lock);
+        window.settings().currentSettings.Display_DefaultView = view;
+    }
+    window.OnCallRefreshListView(false, false);
+    window.SetRefreshServiceIsStarting(false);
+    window.OnLoadDisplayFolders();
+}
+
+// Nothing may leave the machine: the catalogue service is a closed local port.
+inline void KeepServicesLocal()
+{
+    Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("http://127.0.0.1:1"),
+                                     QString());
+}
+
+inline QByteArray FileHash(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
+}
+
+inline QImage ImageOf(const QPixmap &pixmap)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 inline QStringList ComboTexts(const QComboBox *combo)

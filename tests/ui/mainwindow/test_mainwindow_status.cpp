@@ -21,11 +21,6 @@ namespace {
 const QString kReloadLater = QStringLiteral(" The software will reload it after several minutes.");
 const QString kReloadByHand = QStringLiteral(" Click [refresh database] button to reload it.");
 
-QImage ImageOf(const QPixmap &pixmap)
-{
-    return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
 // "text (time)" with the current short date and time.
 bool IsTextWithTime(const QString &shown, const QString &text)
 {
@@ -44,9 +39,7 @@ class TestMainWindowStatus : public QObject
 private slots:
     void initTestCase()
     {
-        // Nothing may leave the machine: the catalogue service is a closed local port.
-        Const::SetServiceRootsForTesting(QStringLiteral("http://127.0.0.1:1"), QStringLiteral("http://127.0.0.1:1"),
-                                         QString());
+        KeepServicesLocal();
         QVERIFY(dir.isValid());
         path = dir.filePath(QStringLiteral("status.rfile"));
         QVERIFY(MakeCatalogue(path, 30));
@@ -264,7 +257,7 @@ private slots:
 
     void recomputedFoldersReloadTheList()
     {
-        Open(0, 10);
+        ShowList(*window, 0, 10);
         Ui_MainWindow *ui = window->form();
         ui->action_ShowInfo_Page_Next->trigger();
         QCOMPARE(window->page().GetCurrentPage(), 2);
@@ -296,7 +289,7 @@ private slots:
 
     void arrivingCovers()
     {
-        Open(1, 5);
+        ShowList(*window, 1, 5);
         QVERIFY(window->views().IsImageView());
         QList<ItemComparePart> pending;
         {
@@ -408,17 +401,6 @@ private:
         window->settings().currentSettings.Check_NewDatabase_Minutes = minutes;
     }
 
-    void Open(int view, int pageSize)
-    {
-        SetPageSizes(*window, pageSize, pageSize);
-        {
-            QWriteLocker locker(&window->settings().lock);
-            window->settings().currentSettings.Display_DefaultView = view;
-        }
-        window->OnCallRefreshListView(false, false);
-        window->SetRefreshServiceIsStarting(false);
-        window->OnLoadDisplayFolders();
-    }
 
     QLabel *StatusIcon() const { return statusIcon; }
 
