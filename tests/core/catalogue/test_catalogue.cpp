@@ -125,9 +125,7 @@ QByteArray Password()
 CatalogueContent TaggedContent(const QString &tag)
 {
     CatalogueContent content;
-    content.recall = {{QStringLiteral("current_guid"), tag},
-                      {QStringLiteral("free_ebooks_count"), tag},
-                      {QStringLiteral("current_ebooks_count"), 20}};
+    content.recall = {{"current_guid", tag}, {"free_ebooks_count", tag}, {"current_ebooks_count", 20}};
     for (qint64 id = 1; id <= 3; ++id)
         content.categories.append({id, 10 + id, tag + QStringLiteral(" category")});
     for (qint64 id = 1; id <= 20; ++id)
@@ -187,28 +185,19 @@ private slots:
         QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B")), Password()));
 
         CatalogueContent summary;
-        summary.recall = {{QStringLiteral("current_guid"), QStringLiteral("guid-1")},
-                          {QStringLiteral("free_ebooks_count"), 1234},
-                          {QStringLiteral("current_ebooks_count"), 6},
-                          {QStringLiteral("free_ebooks_week_new"), 56},
-                          {QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("7")}};
-        summary.categories = {{1, 9, QStringLiteral("beta")},
-                              {2, 10, QStringLiteral("Alpha")},
-                              {3, 12, QStringLiteral("alpha")},
-                              {4, 1, QStringLiteral("Arts & Crafts")},
-                              {0, 50, QStringLiteral("zero id")},
-                              {5, 50, QString()},
-                              // repeated id: the later row wins, its earlier caption leaves no trace
-                              {6, 30, QStringLiteral("Old name")},
-                              {6, 31, QStringLiteral("New name")}};
-        summary.books = {{5, QStringLiteral("Five"), 5.0},   {7, QStringLiteral("Seven"), 1.5},
-                         {8, QString(), 2.0},                {-1, QStringLiteral("Negative"), 1.0},
-                         {11, QStringLiteral("Eleven"), 0.5}, {12, QStringLiteral("100% %2 sale"), 9.0}};
+        summary.recall = {{"current_guid", "guid-1"}, {"free_ebooks_count", 1234}, {"current_ebooks_count", 6},
+                          {"free_ebooks_week_new", 56}, {"free_ebooks_week_revoked", "7"}};
+        // Ids 0 and 5 are no categories; for the repeated id 6 the later row wins and the earlier
+        // caption leaves no trace.
+        summary.categories = {{1, 9, "beta"}, {2, 10, "Alpha"}, {3, 12, "alpha"}, {4, 1, "Arts & Crafts"},
+                              {0, 50, "zero id"}, {5, 50, QString()}, {6, 30, "Old name"}, {6, 31, "New name"}};
+        summary.books = {{5, "Five", 5.0},     {7, "Seven", 1.5},   {8, QString(), 2.0},
+                         {-1, "Negative", 1.0}, {11, "Eleven", 0.5}, {12, "100% %2 sale", 9.0}};
         fileSummary = PathOf(QStringLiteral("summary.rfile"));
         QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
     }
 
-    void summaryAndStatusText()
+    void summaryStatusTextAndCategories()
     {
         ItemDataSaver store;
         QVERIFY(store.LoadDatabase(fileSummary));
@@ -223,6 +212,16 @@ private slots:
         // Temporary tables in memory and a large page cache; the pragmas that cannot apply are ignored.
         QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma temp_store")).toInt(), 2);
         QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma cache_size")).toInt(), 1000000);
+        const ItemDataSaver::CategoryHash &cats = *store.categories;
+        QCOMPARE(cats.size(), 5); // 1, 2, 3, 4, 6
+        QVERIFY(!cats.contains(0) && !cats.contains(5));
+        QCOMPARE(cats.value(4)->displayCaption, QStringLiteral("Arts && Crafts (1 Book)"));
+        QCOMPARE(cats.value(6)->caption, QStringLiteral("New name"));
+        QCOMPARE(cats.value(1)->bookCount, qint64(9));
+        QCOMPARE(cats.value(2)->lid, qint64(20));
+
+        // 9 books are not enough; captions in plain UTF-16 order; the repeated id appears once.
+        QCOMPARE(*store.bigCategories, (ItemDataSaver::BigCategoryList{{2, "Alpha"}, {6, "New name"}, {3, "alpha"}}));
         token.unlock();
         QCOMPARE(store.GetCurrentGuid(), QStringLiteral("guid-1"));
     }
@@ -248,12 +247,10 @@ private slots:
         QFETCH(QString, suffix);
         CatalogueContent content;
         // Values with placeholders of their own must come out as they are.
-        content.recall = {{QStringLiteral("current_guid"), QStringLiteral("%1")},
-                          {QStringLiteral("free_ebooks_count"), QStringLiteral("%2")},
-                          {QStringLiteral("free_ebooks_week_new"), QStringLiteral("%3")},
-                          {QStringLiteral("free_ebooks_week_revoked"), QStringLiteral("%4%1")}};
+        content.recall = {{"current_guid", "%1"}, {"free_ebooks_count", "%2"}, {"free_ebooks_week_new", "%3"},
+                          {"free_ebooks_week_revoked", "%4%1"}};
         if (time.isValid())
-            content.recall.append({QStringLiteral("current_time_utc"), time});
+            content.recall.append({"current_time_utc", time});
         const QString path = PathOf(QStringLiteral("time_%1.rfile").arg(QTest::currentDataTag()).replace(' ', '_'));
         QVERIFY(WriteCatalogue(path, content, Password()));
         ItemDataSaver store;
@@ -264,26 +261,6 @@ private slots:
                                        + suffix + QStringLiteral(")"));
         QCOMPARE(store.knownBookCount, qint64(0));
         QCOMPARE(store.currentGuid, QStringLiteral("%1"));
-    }
-
-    void categories()
-    {
-        ItemDataSaver store;
-        QVERIFY(store.LoadDatabase(fileSummary));
-        QReadLockerExt2 token(0, &store.lock);
-        const ItemDataSaver::CategoryHash &cats = *store.categories;
-        QCOMPARE(cats.size(), 5); // 1, 2, 3, 4, 6
-        QVERIFY(!cats.contains(0));
-        QVERIFY(!cats.contains(5));
-        QCOMPARE(cats.value(4)->displayCaption, QStringLiteral("Arts && Crafts (1 Book)"));
-        QCOMPARE(cats.value(6)->caption, QStringLiteral("New name"));
-        QCOMPARE(cats.value(1)->bookCount, qint64(9));
-        QCOMPARE(cats.value(2)->lid, qint64(20));
-
-        // 9 books are not enough; captions in plain UTF-16 order; the repeated id appears once.
-        const ItemDataSaver::BigCategoryList expected{
-            {2, QStringLiteral("Alpha")}, {6, QStringLiteral("New name")}, {3, QStringLiteral("alpha")}};
-        QCOMPARE(*store.bigCategories, expected);
     }
 
     void booksAndCache()
