@@ -9,30 +9,20 @@
 #include <QReadWriteLock>
 #include <QWaitCondition>
 
-#include <dlfcn.h>
+#include "RealFunction.h"
+
 #include <sanitizer/tsan_interface.h>
-
-namespace {
-
-template <typename Function>
-Function Real(const char *symbol)
-{
-    // The next definition after the executable's is libQt5Core's.
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, symbol));
-}
-
-} // namespace
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
-    static const auto real = Real<void (*)(QMutex *)>("_ZN6QMutex4lockEv");
+    static const auto real = RealFunction<void (*)(QMutex *)>("_ZN6QMutex4lockEv");
     real(this);
     __tsan_acquire(this);
 }
 
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
-    static const auto real = Real<bool (*)(QMutex *, int)>("_ZN6QMutex7tryLockEi");
+    static const auto real = RealFunction<bool (*)(QMutex *, int)>("_ZN6QMutex7tryLockEi");
     const bool locked = real(this, timeout);
     if (locked)
         __tsan_acquire(this);
@@ -41,21 +31,21 @@ bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 
 void QMutex::unlock() noexcept
 {
-    static const auto real = Real<void (*)(QMutex *)>("_ZN6QMutex6unlockEv");
+    static const auto real = RealFunction<void (*)(QMutex *)>("_ZN6QMutex6unlockEv");
     __tsan_release(this);
     real(this);
 }
 
 void QReadWriteLock::lockForRead()
 {
-    static const auto real = Real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock11lockForReadEv");
+    static const auto real = RealFunction<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock11lockForReadEv");
     real(this);
     __tsan_acquire(this);
 }
 
 bool QReadWriteLock::tryLockForRead()
 {
-    static const auto real = Real<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock14tryLockForReadEv");
+    static const auto real = RealFunction<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock14tryLockForReadEv");
     const bool locked = real(this);
     if (locked)
         __tsan_acquire(this);
@@ -64,7 +54,7 @@ bool QReadWriteLock::tryLockForRead()
 
 bool QReadWriteLock::tryLockForRead(int timeout)
 {
-    static const auto real = Real<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock14tryLockForReadEi");
+    static const auto real = RealFunction<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock14tryLockForReadEi");
     const bool locked = real(this, timeout);
     if (locked)
         __tsan_acquire(this);
@@ -73,14 +63,14 @@ bool QReadWriteLock::tryLockForRead(int timeout)
 
 void QReadWriteLock::lockForWrite()
 {
-    static const auto real = Real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock12lockForWriteEv");
+    static const auto real = RealFunction<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock12lockForWriteEv");
     real(this);
     __tsan_acquire(this);
 }
 
 bool QReadWriteLock::tryLockForWrite()
 {
-    static const auto real = Real<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock15tryLockForWriteEv");
+    static const auto real = RealFunction<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock15tryLockForWriteEv");
     const bool locked = real(this);
     if (locked)
         __tsan_acquire(this);
@@ -89,7 +79,7 @@ bool QReadWriteLock::tryLockForWrite()
 
 bool QReadWriteLock::tryLockForWrite(int timeout)
 {
-    static const auto real = Real<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock15tryLockForWriteEi");
+    static const auto real = RealFunction<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock15tryLockForWriteEi");
     const bool locked = real(this, timeout);
     if (locked)
         __tsan_acquire(this);
@@ -98,7 +88,7 @@ bool QReadWriteLock::tryLockForWrite(int timeout)
 
 void QReadWriteLock::unlock()
 {
-    static const auto real = Real<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock6unlockEv");
+    static const auto real = RealFunction<void (*)(QReadWriteLock *)>("_ZN14QReadWriteLock6unlockEv");
     __tsan_release(this);
     real(this);
 }
@@ -107,7 +97,7 @@ void QReadWriteLock::unlock()
 bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline)
 {
     static const auto real =
-        Real<bool (*)(QWaitCondition *, QMutex *, QDeadlineTimer)>("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
+        RealFunction<bool (*)(QWaitCondition *, QMutex *, QDeadlineTimer)>("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
     __tsan_release(lockedMutex);
     const bool woken = real(this, lockedMutex, deadline);
     __tsan_acquire(lockedMutex);
@@ -116,7 +106,7 @@ bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline)
 
 bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time)
 {
-    static const auto real = Real<bool (*)(QWaitCondition *, QMutex *, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
+    static const auto real = RealFunction<bool (*)(QWaitCondition *, QMutex *, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
     __tsan_release(lockedMutex);
     const bool woken = real(this, lockedMutex, time);
     __tsan_acquire(lockedMutex);
@@ -125,7 +115,7 @@ bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time)
 
 bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, QDeadlineTimer deadline)
 {
-    static const auto real = Real<bool (*)(QWaitCondition *, QReadWriteLock *, QDeadlineTimer)>(
+    static const auto real = RealFunction<bool (*)(QWaitCondition *, QReadWriteLock *, QDeadlineTimer)>(
         "_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer");
     __tsan_release(lockedReadWriteLock);
     const bool woken = real(this, lockedReadWriteLock, deadline);
@@ -136,7 +126,7 @@ bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, QDeadlineTimer de
 bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, unsigned long time)
 {
     static const auto real =
-        Real<bool (*)(QWaitCondition *, QReadWriteLock *, unsigned long)>("_ZN14QWaitCondition4waitEP14QReadWriteLockm");
+        RealFunction<bool (*)(QWaitCondition *, QReadWriteLock *, unsigned long)>("_ZN14QWaitCondition4waitEP14QReadWriteLockm");
     __tsan_release(lockedReadWriteLock);
     const bool woken = real(this, lockedReadWriteLock, time);
     __tsan_acquire(lockedReadWriteLock);
