@@ -152,8 +152,8 @@ private slots:
         }
 
         StartUp start;
-        start.loader.StartIfNotRunning();
         if (failure == FoldersUnwritable) {
+            start.loader.StartIfNotRunning();
             QVERIFY(server.WaitForRequests(1));
             QVERIFY(QDir().mkpath(FoldersFilePath()));
         }
