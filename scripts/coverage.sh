@@ -17,10 +17,13 @@ if ! command -v gcovr >/dev/null; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends gcovr
 fi
 
-# A build type of its own: unoptimised so lines map to code, QT_NO_DEBUG as in the usual builds.
+# A build type of its own: unoptimised so lines map to code, QT_NO_DEBUG as in the usual builds,
+# counters updated atomically (threads share them).
 options=(-DCMAKE_BUILD_TYPE=Coverage -DTESSALY_CHECKED=ON -DTESSALY_BUILD_BENCH=OFF
-         "-DCMAKE_C_FLAGS_COVERAGE=-O0 -g --coverage" "-DCMAKE_CXX_FLAGS_COVERAGE=-O0 -g --coverage"
+         "-DCMAKE_C_FLAGS_COVERAGE=-O0 -g --coverage -fprofile-update=atomic" "-DCMAKE_CXX_FLAGS_COVERAGE=-O0 -g --coverage -fprofile-update=atomic"
          -DCMAKE_EXE_LINKER_FLAGS_COVERAGE=--coverage -DCMAKE_SHARED_LINKER_FLAGS_COVERAGE=--coverage)
+# The coverage notes must name sources by their absolute paths: no ccache base folder.
+unset CCACHE_BASEDIR
 command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$here" -B "$build" "${options[@]}"
 cmake --build "$build" -j"$jobs"
