@@ -30,35 +30,510 @@ class TestMainWindowList : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void pagesOfTwentyThreeBooks();
-    void oneBookEmptyFolderAndNoFolder();
-    void pageSizeIsClamped();
-    void orderArrowsAndDirections();
-    void orderSortsAndFolderChangeResetsIt();
-    void bookMovesCrossPages();
-    void viewSwitchKeepsThePage();
-    void detailsColumnsSortByValue_data();
-    void detailsColumnsSortByValue();
-    void coversOfAPageQueuedFirstInPageOrder();
-    void addedFolderIsSelectedWhileTheCallerHoldsTheStore();
-    void pageLoadNeverWaitsForStoreReaders_data();
-    void pageLoadNeverWaitsForStoreReaders();
-    void toolBarsInOrder();
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        cataloguePath = dir.filePath(QStringLiteral("list.rfile"));
+        QVERIFY(MakeCatalogue(cataloguePath, 23));
+    }
+
+    void init()
+    {
+        window = std::make_unique<MainWindow>(nullptr, false);
+        QVERIFY(!window->IsConstructionFailed());
+        QVERIFY(LoadCatalogue(*window, cataloguePath));
+        single = AddFixedFolder(*window, QStringLiteral("One"), {7});
+        empty = AddFixedFolder(*window, QStringLiteral("None"), {});
+        all = FolderOfType(*window, AllBooks);
+        QVERIFY(!all.isNull());
+        QCOMPARE(FolderBooks(*window, all).size(), 23);
+    }
+
+    void cleanup() { window.reset(); }
+
+    void pagesOfTwentyThreeBooks()
+    {
+        ShowList(*window, 0, 10);
+        Ui_MainWindow *ui = window->form();
+        QComboBox *combo = window->pageCombo();
+        const QList<qint64> ids = FolderBooks(*window, all);
+
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (10 items per page) "));
+        QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 3"), QStringLiteral(" 2 / 3"), QStringLiteral(" 3 / 3")}));
+        QVERIFY(combo->isEnabled() && combo->currentIndex() == 0);
+        QCOMPARE(PageCommands(), QList<bool>({false, false, true, true}));
+        QCOMPARE(RowIds(), ids.mid(0, 10));
+        QVERIFY(!ui->widChildBookInfo->isHidden());
+
+        ui->action_ShowInfo_Page_Last->trigger();
+        QCOMPARE(CurrentPage(), 3);
+        QCOMPARE(RowTexts(), QStringList({QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("23")}));
+        QCOMPARE(RowIds(), ids.mid(20));
+        QCOMPARE(combo->currentIndex(), 2);
+        QCOMPARE(PageCommands(), QList<bool>({true, true, false, false}));
+        // Nothing beyond the last page.
+        ui->action_ShowInfo_Page_Next->trigger();
+        ui->action_ShowInfo_Page_Next_ContextMenu->trigger();
+        QCOMPARE(CurrentPage(), 3);
+
+        // The combo moves pages; filling it never does.
+        PickFromPopup(combo, 1);
+        QCOMPARE(CurrentPage(), 2);
+        QCOMPARE(RowIds(), ids.mid(10, 10));
+        QCOMPARE(PageCommands(), QList<bool>({true, true, true, true}));
+
+        // Choosing the current page again reloads it: its first book becomes current again.
+        window->views().SelectEdge(true);
+        QCOMPARE(window->views().GetCurrentIndex(), 9);
+        PickFromPopup(combo, 1);
+        QCOMPARE(CurrentPage(), 2);
+        QCOMPARE(window->views().GetCurrentIndex(), 0);
+
+        ui->action_ShowInfo_Page_Prev_ContextMenu->trigger();
+        QCOMPARE(CurrentPage(), 1);
+        ui->action_ShowInfo_Page_Prev->trigger();
+        ui->action_ShowInfo_Page_First->trigger();
+        window->run_action_UserChangedTheCurrentPage(7);
+        window->run_action_UserChangedTheCurrentPage(-1);
+        QCOMPARE(CurrentPage(), 1);
+        ui->action_ShowInfo_Page_Next->trigger();
+        ui->action_ShowInfo_Page_First->trigger();
+        QCOMPARE(CurrentPage(), 1);
+        QCOMPARE(combo->currentIndex(), 0);
+    }
+
+    void oneBookEmptyFolderAndNoFolder()
+    {
+        ShowList(*window, 0, 10);
+        Ui_MainWindow *ui = window->form();
+        QComboBox *combo = window->pageCombo();
+
+        SelectFolder(*window, single);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 1 item (10 items per page) "));
+        QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 1")}));
+        QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
+        QCOMPARE(RowIds(), QList<qint64>({7}));
+        QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled() && !ui->widChildBookInfo->isHidden());
+        QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled() && !ui->action_ShowInfo_View_Prev->isEnabled());
+
+        SelectFolder(*window, empty);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 0 items (10 items per page) "));
+        QVERIFY(combo->count() == 0 && !combo->isEnabled());
+        QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
+        QCOMPARE(window->views().GetCount(), 0);
+        QVERIFY(ui->widChildBookInfo->isHidden() && !ui->action_ShowInfo_Option_GoLink->isEnabled());
+
+        // The built-in folder of all books can be neither removed nor edited.
+        SelectFolder(*window, all);
+        QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+        QVERIFY(!ui->action_ShowCategory_Option_EditFolder->isEnabled());
+
+        // No folder: the commands go off and the list is cleared.
+        SelectFolder(*window, single);
+        QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+        for (const QVariant &id : {QVariant(), QVariant(QUuid()), QVariant(0), QVariant(QStringLiteral("x"))}) {
+            window->run_action_treeview_item_selected(1, id);
+            QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
+            QCOMPARE(window->views().GetCount(), 0);
+            SelectFolder(*window, all);
+            SelectFolder(*window, single);
+        }
+        // A folder id the store does not know loads nothing.
+        window->OnLoadListViewData(QVariant(QUuid::createUuid()), true, false);
+        QCOMPARE(window->views().GetCount(), 0);
+    }
+
+    void pageSizeIsClamped()
+    {
+        ShowList(*window, 0, 3);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
+        QCOMPARE(window->pageCombo()->itemText(4), QStringLiteral(" 5 / 5"));
+        QCOMPARE(window->views().GetCount(), 5);
+
+        SetPageSizes(*window, 1000, 1000);
+        window->form()->action_ShowInfo_View_Refresh->trigger();
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (210 items per page) "));
+        QCOMPARE(ComboTexts(window->pageCombo()), QStringList({QStringLiteral(" 1 / 1")}));
+        QCOMPARE(window->views().GetCount(), 23);
+    }
+
+    void orderDirections_data()
+    {
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("ascending"); // when newly chosen
+        QTest::addColumn<bool>("flips");     // when chosen again
+        QTest::newRow("normal") << "None" << "Normal" << false << false;
+        QTest::newRow("random") << "Random" << "Random" << false << true;
+        QTest::newRow("event start") << "EventStartDate" << "Event Start Date" << false << false;
+        QTest::newRow("publication") << "BookDate" << "Publication Date" << false << true;
+        QTest::newRow("price") << "OrgPrice" << "Original Price" << false << true;
+        QTest::newRow("rating") << "UserRating" << "User Rating" << false << true;
+        QTest::newRow("pages") << "BookPages" << "Book Pages" << true << true;
+        QTest::newRow("size") << "BookSize" << "File Size" << true << true;
+    }
+
+    void orderDirections()
+    {
+        QFETCH(QString, order);
+        QFETCH(QString, caption);
+        QFETCH(bool, ascending);
+        QFETCH(bool, flips);
+        ShowList(*window, 0, 10);
+        const QList<QAction *> orders =
+            window->findChildren<QAction *>(QRegularExpression(QStringLiteral("^action_ShowInfo_OrderBy_")));
+        QCOMPARE(orders.size(), 8);
+        QAction *action = window->findChild<QAction *>(QStringLiteral("action_ShowInfo_OrderBy_") + order);
+        Ui_MainWindow *ui = window->form();
+        QAction *other = ui->action_ShowInfo_OrderBy_Random == action ? ui->action_ShowInfo_OrderBy_BookSize
+                                                                       : ui->action_ShowInfo_OrderBy_Random;
+        // Exactly one order is checked, and only it carries its arrow.
+        const auto shows = [&](QAction *chosen, bool up) {
+            for (QAction *each : orders) {
+                const QString text = each->text();
+                QCOMPARE(each->isChecked(), each == chosen);
+                if (each == chosen)
+                    QCOMPARE(text, each->data().toString() + (up ? kUp : kDown));
+                else
+                    QVERIFY2(!text.endsWith(kUp) && !text.endsWith(kDown), qPrintable(text));
+            }
+            QReadLocker locker(&window->page().lock);
+            QCOMPARE(window->page().ascending, up);
+        };
+        for (int round = 0; round < 2; ++round) {
+            other->trigger();
+            action->trigger();
+            QCOMPARE(action->data().toString(), caption);
+            shows(action, ascending);
+            action->trigger();
+            shows(action, flips != ascending);
+            action->trigger();
+            shows(action, ascending);
+        }
+    }
+
+    void orderSortsAndFolderChangeResetsIt()
+    {
+        ShowList(*window, 0, 10);
+        Ui_MainWindow *ui = window->form();
+        const QList<qint64> stored = FolderBooks(*window, all);
+
+        ui->action_ShowInfo_Page_Next->trigger();
+        QCOMPARE(CurrentPage(), 2);
+        // A new order starts again at page 1 and really orders the books.
+        ui->action_ShowInfo_OrderBy_BookPages->trigger();
+        QCOMPARE(CurrentPage(), 1);
+        QList<qint64> sortedIds = RowIds();
+        for (int page = 2; page <= 3; ++page) {
+            ui->action_ShowInfo_Page_Next->trigger();
+            sortedIds += RowIds();
+        }
+        QCOMPARE(sortedIds.size(), 23);
+        for (int i = 1; i < sortedIds.size(); ++i)
+            QVERIFY2(Book(sortedIds.at(i - 1)).pages <= Book(sortedIds.at(i)).pages, qPrintable(QString::number(i)));
+        ui->action_ShowInfo_OrderBy_BookPages->trigger();
+        QCOMPARE(CurrentPage(), 1);
+        QVERIFY(Book(RowIds().first()).pages >= Book(RowIds().last()).pages);
+
+        // Another folder opens in its stored order, and back again too.
+        ui->action_ShowInfo_OrderBy_UserRating->trigger();
+        SelectFolder(*window, single);
+        QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked() && !ui->action_ShowInfo_OrderBy_UserRating->isChecked());
+        QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
+        QCOMPARE(window->page().GetSortType(), OrderBy_None);
+        ui->action_ShowInfo_OrderBy_UserRating->trigger();
+        SelectFolder(*window, all);
+        QCOMPARE(CurrentPage(), 1);
+        QCOMPARE(RowIds(), stored.mid(0, 10));
+    }
+
+    void bookMovesCrossPages_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("fromLast"); // the move starts at the page's last book, else its first
+        QTest::addColumn<bool>("forward");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("endPage");
+        QTest::addColumn<int>("endBook"); // index in the folder
+        QTest::newRow("next page") << 2 << true << true << true << 3 << 20;
+        QTest::newRow("previous page") << 3 << false << false << true << 2 << 19;
+        QTest::newRow("inside a page") << 3 << true << false << true << 3 << 21;
+        QTest::newRow("before the first") << 1 << false << false << false << 1 << 0;
+        QTest::newRow("after the last") << 3 << true << true << false << 3 << 22;
+    }
+
+    void bookMovesCrossPages()
+    {
+        QFETCH(int, page);
+        QFETCH(bool, fromLast);
+        QFETCH(bool, forward);
+        QFETCH(bool, enabled);
+        QFETCH(int, endPage);
+        QFETCH(int, endBook);
+        ShowList(*window, 0, 10);
+        Ui_MainWindow *ui = window->form();
+        const QList<qint64> ids = FolderBooks(*window, all);
+        for (int p = 1; p < page; ++p)
+            ui->action_ShowInfo_Page_Next->trigger();
+        window->views().SelectEdge(fromLast);
+        QAction *move = forward ? ui->action_ShowInfo_View_Next : ui->action_ShowInfo_View_Prev;
+        QCOMPARE(move->isEnabled(), enabled);
+        move->trigger();
+        QCOMPARE(CurrentPage(), endPage);
+        QCOMPARE(window->views().GetCurrentItem().toLongLong(), ids.at(endBook));
+        QCOMPARE(ui->lblShowBookName->text(), Book(ids.at(endBook)).name);
+    }
+
+    void viewSwitchKeepsThePage()
+    {
+        ShowList(*window, 0, 10);
+        SetPageSizes(*window, 5, 10);
+        Ui_MainWindow *ui = window->form();
+        QVERIFY(ui->action_ShowInfo_View_Details->isChecked() && !window->views().IsImageView());
+        ui->action_ShowInfo_Page_Next->trigger();
+
+        ui->action_ShowInfo_View_Covers->trigger();
+        QVERIFY(window->views().IsImageView() && ui->action_ShowInfo_View_Covers->isChecked());
+        QVERIFY(!ui->action_ShowInfo_View_Details->isChecked());
+        QCOMPARE(CurrentPage(), 2);
+        QCOMPARE(window->views().GetCount(), 10);
+        // A re-sort takes the covers view's page size.
+        ui->action_ShowInfo_View_Refresh->trigger();
+        QCOMPARE(CurrentPage(), 1);
+        QCOMPARE(window->views().GetCount(), 5);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
+        // Triggering the checked view keeps it checked.
+        ui->action_ShowInfo_View_Covers->trigger();
+        QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
+    }
+
+    void detailsColumnsSortByValue_data()
+    {
+        // The value each column must sort by, read from the book of the row.
+        using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+        const auto time = [](const QDateTime &when) { return when.isValid() ? when.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(); };
+        QTest::addColumn<int>("column");
+        QTest::addColumn<Value>("value");
+        QTest::newRow("No.") << 0 << Value([](const ItemBook &, const QString &row) { return row.toInt(); });
+        QTest::newRow("event start") << 1 << Value([=](const ItemBook &b, const QString &) { return time(b.firstPubTime); });
+        QTest::newRow("price") << 2 << Value([](const ItemBook &b, const QString &) { return double(b.orgPrice); });
+        QTest::newRow("rating") << 3 << Value([](const ItemBook &b, const QString &) { return double(b.stars); });
+        QTest::newRow("name") << 6 << Value([](const ItemBook &b, const QString &) { return b.name; });
+        QTest::newRow("publication") << 7 << Value([=](const ItemBook &b, const QString &) { return time(b.bookDate); });
+        QTest::newRow("pages") << 8 << Value([](const ItemBook &b, const QString &) { return b.pages; });
+        QTest::newRow("size") << 9 << Value([](const ItemBook &b, const QString &) { return b.size; });
+    }
+
+    void detailsColumnsSortByValue()
+    {
+        using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+        QFETCH(int, column);
+        QFETCH(Value, value);
+        ShowList(*window, 0, 10);
+        // The list in sight, as after the first load.
+        window->form()->MainContainer->show();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->form()->action_ShowInfo_Page_Next->trigger();
+        const QList<qint64> page = RowIds();
+        QHeaderView *header = window->views().detailsView->header();
+        for (int click = 0; click < 2; ++click) {
+            const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, 5);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
+            QCOMPARE(header->sortIndicatorSection(), column);
+            // Only the rows of the page take part.
+            QList<qint64> ids = RowIds();
+            const QStringList texts = RowTexts();
+            QCOMPARE(QSet<qint64>(ids.cbegin(), ids.cend()), QSet<qint64>(page.cbegin(), page.cend()));
+            const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
+            for (int row = 1; row < ids.size(); ++row) {
+                QVariant before = value(Book(ids.at(row - 1)), texts.at(row - 1));
+                QVariant after = value(Book(ids.at(row)), texts.at(row));
+                if (!ascending)
+                    std::swap(before, after);
+                const bool ordered = before.type() == QVariant::String ? before.toString() <= after.toString()
+                                                                        : before.toDouble() <= after.toDouble();
+                QVERIFY2(ordered, qPrintable(texts.at(row - 1) + QStringLiteral(" / ") + texts.at(row)));
+            }
+        }
+    }
+
+    void coversOfAPageQueuedFirstInPageOrder()
+    {
+        ShowList(*window, 1, 5);
+        const QList<qint64> ids = FolderBooks(*window, all);
+        auto keysOf = [this](const QList<qint64> &bookIds) {
+            QList<ItemComparePart> keys;
+            for (qint64 id : bookIds) {
+                const ItemComparePart key = Book(id).comparePart;
+                if (UserImageRefresher::HasCover(key))
+                    keys << key;
+            }
+            return keys;
+        };
+        const QList<ItemComparePart> first = keysOf(ids.mid(0, 5));
+        const QList<ItemComparePart> second = keysOf(ids.mid(5, 5));
+        QVERIFY(!first.isEmpty() && !second.isEmpty());
+
+        QCOMPARE(window->images().QueuedKeys().mid(0, first.size()), first);
+        window->form()->action_ShowInfo_Page_Next->trigger();
+        const QList<ItemComparePart> queued = window->images().QueuedKeys();
+        QCOMPARE(queued.mid(0, second.size()), second);
+        QCOMPARE(queued.mid(second.size(), first.size()), first);
+        QCOMPARE(window->views().pendingCovers, second);
+    }
+
+    void addedFolderIsSelectedWhileTheCallerHoldsTheStore()
+    {
+        ShowList(*window, 0, 10);
+        auto *folder = new DisplayFolder();
+        folder->uid = QUuid::createUuid();
+        folder->type = FilterFolder;
+        folder->caption = QStringLiteral("Added");
+        folder->bookIds = {3, 4, 5};
+        {
+            // A command adds the folder under its write token and asks for it to be shown; showing
+            // it reads the store, so it waits until the command has let the token go.
+            QWriteLockerExt2 token(&window->folders().lock);
+            QVERIFY(window->folders().AddFolder(folder, token));
+            window->Add_AddItemToTreeView(folder, -1, token, true, true);
+            QVERIFY(!window->folders().lock.tryLockForRead());
+            QVERIFY(window->CurrentFolderId().toUuid() != folder->uid);
+        }
+        QTRY_COMPARE(window->CurrentFolderId().toUuid(), folder->uid);
+        QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));
+        QVERIFY(window->form()->action_ShowCategory_Option_EditFolder->isEnabled());
+
+        // Added again while current, with reload: shown again from its first book.
+        folder->bookIds = {6};
+        {
+            QReadLockerExt2 token(0, &window->folders().lock);
+            const int row = window->tree().FindFolderIndex(folder->uid).row();
+            window->Add_AddItemToTreeView(folder, row, token, true, true);
+        }
+        QTRY_COMPARE(RowIds(), QList<qint64>({6}));
+        QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
+    }
+
+    void pageLoadNeverWaitsForStoreReaders_data()
+    {
+        QTest::addColumn<bool>("catalogue");
+        QTest::newRow("folder store (a save)") << false;
+        QTest::newRow("catalogue store (a computation)") << true;
+    }
+
+    void pageLoadNeverWaitsForStoreReaders()
+    {
+        QFETCH(bool, catalogue);
+        ShowList(*window, 0, 10);
+        // A long reader of a store (saving the folders file, computing folders) must not hold up
+        // a re-sort of the list.
+        QReadWriteLock *lock = catalogue ? &window->folders().items->lock : &window->folders().lock;
+        QSemaphore holding;
+        QAtomicInt released;
+        QThread *reader = QThread::create([lock, &holding, &released] {
+            QReadLockerExt2 token(0, lock);
+            holding.release();
+            QThread::msleep(1000);
+            released.storeRelease(1);
+        });
+        reader->start();
+        holding.acquire();
+        window->form()->action_ShowInfo_OrderBy_BookPages->trigger();
+        QCOMPARE(released.loadAcquire(), 0);
+        QVERIFY(reader->wait(5000));
+        delete reader;
+        QCOMPARE(RowIds().size(), 10);
+    }
+
+    void toolBarsInOrder()
+    {
+        Ui_MainWindow *ui = window->form();
+        const auto entries = [](const char *list) { return QString::fromUtf8(list).split(QLatin1Char(',')); };
+        QCOMPARE(ToolBarEntries(ui->action_ShowInfo_View_Refresh),
+                 entries("ShowInfo_View_Refresh,|,ShowInfo_View_Covers,ShowInfo_View_Details,|, Order:,ShowInfo_OrderBy_None,"
+                         "ShowInfo_OrderBy_Random,ShowInfo_OrderBy_EventStartDate,ShowInfo_OrderBy_BookDate,"
+                         "ShowInfo_OrderBy_UserRating,ShowInfo_OrderBy_OrgPrice,ShowInfo_OrderBy_BookPages,"
+                         "ShowInfo_OrderBy_BookSize,<spacer>,|,ShowInfo_Option_GoLink"));
+        QCOMPARE(ToolBarEntries(ui->action_ShowCategory_Option_ResortCategory),
+                 entries("ShowCategory_Option_ResortCategory,ShowCategory_Option_EditFolder,ShowCategory_Option_RemoveFolder,|"));
+        QCOMPARE(ToolBarEntries(ui->action_ShowInfo_Page_First),
+                 entries("<label>,|, Images Queue: 0 ,<spacer>,|,ShowInfo_Page_First,ShowInfo_Page_Prev,<combo>,"
+                         "ShowInfo_Page_Next,ShowInfo_Page_Last,|,ShowInfo_View_Prev,ShowInfo_View_Next,|,ShowInfo_Option_GoLink"));
+        // The page moves show icons only; the order opens as "Normal" with the descending arrow.
+        QVERIFY(ui->action_ShowInfo_Page_First->text().isEmpty() && ui->action_ShowInfo_Page_Last->text().isEmpty());
+        QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
+        // The refresh command sits at the right end of the main tool bar.
+        const QList<QAction *> main = ui->mainToolBar->actions();
+        QVERIFY(main.size() >= 3 && main.at(main.size() - 2)->isSeparator());
+        QCOMPARE(main.last(), ui->action_Reresh_All_Data);
+    }
 
 private:
-    void Open(int view, int pageSize);
     // Row texts and book ids of the details view.
-    QStringList RowTexts() const;
-    QList<qint64> RowIds() const;
+    QStringList RowTexts() const
+    {
+        QStringList texts;
+        QStandardItemModel *model = window->views().detailsView->itemModel();
+        for (int row = 0; row < model->rowCount(); ++row)
+            texts << model->item(row, 0)->text();
+        return texts;
+    }
+
+    QList<qint64> RowIds() const
+    {
+        QList<qint64> ids;
+        QStandardItemModel *model = window->views().detailsView->itemModel();
+        for (int row = 0; row < model->rowCount(); ++row)
+            ids << model->item(row, 0)->data(ExtendTreeView::IdRole).toLongLong();
+        return ids;
+    }
+
     int CurrentPage() { return window->page().GetCurrentPage(); }
-    QList<bool> PageCommands() const;
+    QList<bool> PageCommands() const
+    {
+        Ui_MainWindow *ui = window->form();
+        return {ui->action_ShowInfo_Page_First->isEnabled(), ui->action_ShowInfo_Page_Prev->isEnabled(),
+                ui->action_ShowInfo_Page_Next->isEnabled(), ui->action_ShowInfo_Page_Last->isEnabled()};
+    }
+
     // The entries of the tool bar that holds the action: object names, "|" for separators,
     // "<spacer>", "<combo>" and label texts for widgets.
-    QStringList ToolBarEntries(QAction *member) const;
-    ItemBook Book(qint64 id);
+    QStringList ToolBarEntries(QAction *member) const
+    {
+        QToolBar *bar = nullptr;
+        for (QToolBar *candidate : window->findChildren<QToolBar *>()) {
+            if (candidate != window->form()->mainToolBar && candidate->actions().contains(member))
+                bar = candidate;
+        }
+        if (!bar)
+            return {};
+        QStringList entries;
+        for (QAction *action : bar->actions()) {
+            if (action->isSeparator()) {
+                entries << QStringLiteral("|");
+            } else if (QWidget *widget = bar->widgetForAction(action); widget && !action->objectName().startsWith(QStringLiteral("action_"))) {
+                if (auto *label = qobject_cast<QLabel *>(widget))
+                    entries << (label->text().isEmpty() ? QStringLiteral("<label>") : label->text());
+                else if (qobject_cast<QComboBox *>(widget))
+                    entries << QStringLiteral("<combo>");
+                else if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
+                    entries << QStringLiteral("<spacer>");
+                else
+                    entries << QStringLiteral("<widget>");
+            } else {
+                entries << action->objectName().mid(int(qstrlen("action_")));
+            }
+        }
+        return entries;
+    }
+
+    ItemBook Book(qint64 id)
+    {
+        QWriteLockerExt2 token(&window->folders().items->lock);
+        ItemBook *book = window->folders().items->GetBook(id, token);
+        return book ? *book : ItemBook();
+    }
 
     QTemporaryDir dir;
     QString cataloguePath;
@@ -67,565 +542,6 @@ private:
     QUuid single;
     QUuid empty;
 };
-
-void TestMainWindowList::initTestCase()
-{
-    QVERIFY(dir.isValid());
-    cataloguePath = dir.filePath(QStringLiteral("list.rfile"));
-    QVERIFY(MakeCatalogue(cataloguePath, 23));
-}
-
-void TestMainWindowList::init()
-{
-    window = std::make_unique<MainWindow>(nullptr, false);
-    QVERIFY(!window->IsConstructionFailed());
-    QVERIFY(LoadCatalogue(*window, cataloguePath));
-    single = AddFixedFolder(*window, QStringLiteral("One"), {7});
-    empty = AddFixedFolder(*window, QStringLiteral("None"), {});
-    all = FolderOfType(*window, AllBooks);
-    QVERIFY(!all.isNull());
-    QCOMPARE(FolderBooks(*window, all).size(), 23);
-}
-
-void TestMainWindowList::cleanup()
-{
-    window.reset();
-}
-
-void TestMainWindowList::Open(int view, int pageSize)
-{
-    SetPageSizes(*window, pageSize, pageSize);
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Display_DefaultView = view;
-    }
-    // As at the end of the first load.
-    window->OnCallRefreshListView(false, false);
-    window->SetRefreshServiceIsStarting(false);
-    window->OnLoadDisplayFolders();
-}
-
-QStringList TestMainWindowList::RowTexts() const
-{
-    QStringList texts;
-    QStandardItemModel *model = window->views().detailsView->itemModel();
-    for (int row = 0; row < model->rowCount(); ++row)
-        texts << model->item(row, 0)->text();
-    return texts;
-}
-
-QList<qint64> TestMainWindowList::RowIds() const
-{
-    QList<qint64> ids;
-    QStandardItemModel *model = window->views().detailsView->itemModel();
-    for (int row = 0; row < model->rowCount(); ++row)
-        ids << model->item(row, 0)->data(ExtendTreeView::IdRole).toLongLong();
-    return ids;
-}
-
-QList<bool> TestMainWindowList::PageCommands() const
-{
-    Ui_MainWindow *ui = window->form();
-    return {ui->action_ShowInfo_Page_First->isEnabled(), ui->action_ShowInfo_Page_Prev->isEnabled(),
-            ui->action_ShowInfo_Page_Next->isEnabled(), ui->action_ShowInfo_Page_Last->isEnabled()};
-}
-
-ItemBook TestMainWindowList::Book(qint64 id)
-{
-    QWriteLockerExt2 token(&window->folders().items->lock);
-    ItemBook *book = window->folders().items->GetBook(id, token);
-    return book ? *book : ItemBook();
-}
-
-void TestMainWindowList::pagesOfTwentyThreeBooks()
-{
-    Open(0, 10);
-    Ui_MainWindow *ui = window->form();
-    QComboBox *combo = window->pageCombo();
-    const QList<qint64> ids = FolderBooks(*window, all);
-
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (10 items per page) "));
-    QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 3"), QStringLiteral(" 2 / 3"), QStringLiteral(" 3 / 3")}));
-    QCOMPARE(combo->currentIndex(), 0);
-    QVERIFY(combo->isEnabled());
-    QCOMPARE(PageCommands(), QList<bool>({false, false, true, true}));
-    QCOMPARE(RowIds(), ids.mid(0, 10));
-    QVERIFY(!ui->widChildBookInfo->isHidden());
-
-    ui->action_ShowInfo_Page_Last->trigger();
-    QCOMPARE(CurrentPage(), 3);
-    QCOMPARE(RowTexts(), QStringList({QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("23")}));
-    QCOMPARE(RowIds(), ids.mid(20));
-    QCOMPARE(combo->currentIndex(), 2);
-    QCOMPARE(PageCommands(), QList<bool>({true, true, false, false}));
-    // Nothing beyond the last page.
-    ui->action_ShowInfo_Page_Next->trigger();
-    ui->action_ShowInfo_Page_Next_ContextMenu->trigger();
-    QCOMPARE(CurrentPage(), 3);
-
-    // The combo moves pages; filling it never does.
-    PickFromPopup(combo, 1);
-    QCOMPARE(CurrentPage(), 2);
-    QCOMPARE(RowTexts().first(), QStringLiteral("11"));
-    QCOMPARE(RowIds(), ids.mid(10, 10));
-    QCOMPARE(PageCommands(), QList<bool>({true, true, true, true}));
-
-    // Choosing the current page again reloads it: its first book becomes current again.
-    window->views().SelectEdge(true);
-    QCOMPARE(window->views().GetCurrentIndex(), 9);
-    PickFromPopup(combo, 1);
-    QCOMPARE(CurrentPage(), 2);
-    QCOMPARE(window->views().GetCurrentIndex(), 0);
-
-    ui->action_ShowInfo_Page_Prev_ContextMenu->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    ui->action_ShowInfo_Page_Prev->trigger();
-    ui->action_ShowInfo_Page_First->trigger();
-    window->run_action_UserChangedTheCurrentPage(7);
-    window->run_action_UserChangedTheCurrentPage(-1);
-    QCOMPARE(CurrentPage(), 1);
-    QCOMPARE(RowTexts().first(), QStringLiteral("1"));
-    ui->action_ShowInfo_Page_Next->trigger();
-    ui->action_ShowInfo_Page_First->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    QCOMPARE(combo->currentIndex(), 0);
-}
-
-void TestMainWindowList::oneBookEmptyFolderAndNoFolder()
-{
-    Open(0, 10);
-    Ui_MainWindow *ui = window->form();
-    QComboBox *combo = window->pageCombo();
-
-    SelectFolder(*window, single);
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 1 item (10 items per page) "));
-    QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 1")}));
-    QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
-    QCOMPARE(RowIds(), QList<qint64>({7}));
-    QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-    QVERIFY(!ui->widChildBookInfo->isHidden());
-    QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled());
-    QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled());
-
-    SelectFolder(*window, empty);
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 0 items (10 items per page) "));
-    QCOMPARE(combo->count(), 0);
-    QVERIFY(!combo->isEnabled());
-    QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
-    QCOMPARE(window->views().GetCount(), 0);
-    QVERIFY(ui->widChildBookInfo->isHidden());
-    QVERIFY(!ui->action_ShowInfo_Option_GoLink->isEnabled());
-
-    // The built-in folder of all books can be neither removed nor edited.
-    SelectFolder(*window, all);
-    QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-    QVERIFY(!ui->action_ShowCategory_Option_EditFolder->isEnabled());
-    QCOMPARE(window->views().GetCount(), 10);
-
-    // No folder: the commands go off and the list is cleared.
-    SelectFolder(*window, single);
-    QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-    for (const QVariant &id : {QVariant(), QVariant(QUuid()), QVariant(0), QVariant(QStringLiteral("x"))}) {
-        window->run_action_treeview_item_selected(1, id);
-        QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-        QCOMPARE(window->views().GetCount(), 0);
-        SelectFolder(*window, all);
-        SelectFolder(*window, single);
-    }
-    // A folder id the store does not know loads nothing.
-    window->OnLoadListViewData(QVariant(QUuid::createUuid()), true, false);
-    QCOMPARE(window->views().GetCount(), 0);
-}
-
-void TestMainWindowList::pageSizeIsClamped()
-{
-    Open(0, 3);
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
-    QCOMPARE(window->pageCombo()->count(), 5);
-    QCOMPARE(window->pageCombo()->itemText(4), QStringLiteral(" 5 / 5"));
-    QCOMPARE(window->views().GetCount(), 5);
-
-    SetPageSizes(*window, 1000, 1000);
-    window->form()->action_ShowInfo_View_Refresh->trigger();
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (210 items per page) "));
-    QCOMPARE(ComboTexts(window->pageCombo()), QStringList({QStringLiteral(" 1 / 1")}));
-    QCOMPARE(window->views().GetCount(), 23);
-}
-
-void TestMainWindowList::orderArrowsAndDirections()
-{
-    Open(0, 10);
-    Ui_MainWindow *ui = window->form();
-    QAction *normal = ui->action_ShowInfo_OrderBy_None;
-    QAction *published = ui->action_ShowInfo_OrderBy_BookDate;
-    QAction *event = ui->action_ShowInfo_OrderBy_EventStartDate;
-    QAction *pages = ui->action_ShowInfo_OrderBy_BookPages;
-    QAction *size = ui->action_ShowInfo_OrderBy_BookSize;
-    QAction *random = ui->action_ShowInfo_OrderBy_Random;
-    QAction *rating = ui->action_ShowInfo_OrderBy_UserRating;
-    QAction *price = ui->action_ShowInfo_OrderBy_OrgPrice;
-
-    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
-    QVERIFY(normal->isChecked());
-
-    published->trigger();
-    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kDown);
-    QCOMPARE(normal->text(), QStringLiteral("Normal"));
-    QVERIFY(!normal->isChecked());
-    QVERIFY(published->isChecked());
-    published->trigger();
-    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kUp);
-    QVERIFY(published->isChecked());
-    published->trigger();
-    QCOMPARE(published->text(), QStringLiteral("Publication Date") + kDown);
-
-    event->trigger();
-    QCOMPARE(event->text(), QStringLiteral("Event Start Date") + kDown);
-    QCOMPARE(published->text(), QStringLiteral("Publication Date"));
-    event->trigger();
-    QCOMPARE(event->text(), QStringLiteral("Event Start Date") + kDown);
-    QVERIFY(event->isChecked());
-
-    pages->trigger();
-    QCOMPARE(pages->text(), QStringLiteral("Book Pages") + kUp);
-    pages->trigger();
-    QCOMPARE(pages->text(), QStringLiteral("Book Pages") + kDown);
-    size->trigger();
-    QCOMPARE(size->text(), QStringLiteral("File Size") + kUp);
-    rating->trigger();
-    QCOMPARE(rating->text(), QStringLiteral("User Rating") + kDown);
-    price->trigger();
-    QCOMPARE(price->text(), QStringLiteral("Original Price") + kDown);
-    random->trigger();
-    QCOMPARE(random->text(), QStringLiteral("Random") + kDown);
-    random->trigger();
-    QCOMPARE(random->text(), QStringLiteral("Random") + kUp);
-
-    normal->trigger();
-    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
-    normal->trigger();
-    QCOMPARE(normal->text(), QStringLiteral("Normal") + kDown);
-    QVERIFY(normal->isChecked());
-
-    // Exactly one order is checked, and only it carries an arrow.
-    int checked = 0, arrows = 0;
-    for (QAction *action : {normal, published, event, pages, size, random, rating, price}) {
-        checked += action->isChecked() ? 1 : 0;
-        arrows += (action->text().endsWith(kUp) || action->text().endsWith(kDown)) ? 1 : 0;
-    }
-    QCOMPARE(checked, 1);
-    QCOMPARE(arrows, 1);
-}
-
-void TestMainWindowList::orderSortsAndFolderChangeResetsIt()
-{
-    Open(0, 10);
-    Ui_MainWindow *ui = window->form();
-    const QList<qint64> stored = FolderBooks(*window, all);
-
-    ui->action_ShowInfo_Page_Next->trigger();
-    QCOMPARE(CurrentPage(), 2);
-    // A new order starts again at page 1 and really orders the books.
-    ui->action_ShowInfo_OrderBy_BookPages->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    QList<qint64> sortedIds = RowIds();
-    for (int page = 2; page <= 3; ++page) {
-        ui->action_ShowInfo_Page_Next->trigger();
-        sortedIds += RowIds();
-    }
-    QCOMPARE(sortedIds.size(), 23);
-    for (int i = 1; i < sortedIds.size(); ++i)
-        QVERIFY2(Book(sortedIds.at(i - 1)).pages <= Book(sortedIds.at(i)).pages, qPrintable(QString::number(i)));
-    ui->action_ShowInfo_OrderBy_BookPages->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    QVERIFY(Book(RowIds().first()).pages >= Book(RowIds().last()).pages);
-
-    // Another folder opens in its stored order, and back again too.
-    ui->action_ShowInfo_OrderBy_UserRating->trigger();
-    SelectFolder(*window, single);
-    QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked());
-    QVERIFY(!ui->action_ShowInfo_OrderBy_UserRating->isChecked());
-    QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
-    QCOMPARE(ui->action_ShowInfo_OrderBy_UserRating->text(), QStringLiteral("User Rating"));
-    QCOMPARE(window->page().GetSortType(), OrderBy_None);
-    ui->action_ShowInfo_OrderBy_UserRating->trigger();
-    SelectFolder(*window, all);
-    QCOMPARE(CurrentPage(), 1);
-    QCOMPARE(RowIds(), stored.mid(0, 10));
-}
-
-void TestMainWindowList::bookMovesCrossPages()
-{
-    Open(0, 10);
-    Ui_MainWindow *ui = window->form();
-    const QList<qint64> ids = FolderBooks(*window, all);
-    auto current = [this] { return window->views().GetCurrentItem().toLongLong(); };
-
-    ui->action_ShowInfo_Page_Next->trigger();
-    window->views().SelectEdge(true);
-    QCOMPARE(current(), ids.at(19));
-    QVERIFY(ui->action_ShowInfo_View_Next->isEnabled());
-    ui->action_ShowInfo_View_Next->trigger();
-    QCOMPARE(CurrentPage(), 3);
-    QCOMPARE(current(), ids.at(20));
-    QCOMPARE(ui->lblShowBookName->text(), Book(ids.at(20)).name);
-
-    ui->action_ShowInfo_View_Prev->trigger();
-    QCOMPARE(CurrentPage(), 2);
-    QCOMPARE(current(), ids.at(19));
-    QCOMPARE(ui->lblShowBookName->text(), Book(ids.at(19)).name);
-
-    ui->action_ShowInfo_Page_Prev->trigger();
-    QCOMPARE(current(), ids.at(0));
-    QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled());
-    ui->action_ShowInfo_View_Prev->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    QCOMPARE(current(), ids.at(0));
-
-    ui->action_ShowInfo_Page_Last->trigger();
-    window->views().SelectEdge(true);
-    QCOMPARE(current(), ids.at(22));
-    QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled());
-    ui->action_ShowInfo_View_Next->trigger();
-    QCOMPARE(CurrentPage(), 3);
-    QCOMPARE(current(), ids.at(22));
-    // Inside a page the move stays on it.
-    ui->action_ShowInfo_View_Prev->trigger();
-    QCOMPARE(current(), ids.at(21));
-}
-
-void TestMainWindowList::viewSwitchKeepsThePage()
-{
-    SetPageSizes(*window, 5, 10);
-    {
-        QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Display_DefaultView = 0;
-    }
-    window->OnCallRefreshListView(false, false);
-    window->SetRefreshServiceIsStarting(false);
-    window->OnLoadDisplayFolders();
-    Ui_MainWindow *ui = window->form();
-    QVERIFY(ui->action_ShowInfo_View_Details->isChecked());
-    QVERIFY(!window->views().IsImageView());
-    ui->action_ShowInfo_Page_Next->trigger();
-
-    ui->action_ShowInfo_View_Covers->trigger();
-    QVERIFY(window->views().IsImageView());
-    QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
-    QVERIFY(!ui->action_ShowInfo_View_Details->isChecked());
-    QCOMPARE(CurrentPage(), 2);
-    QCOMPARE(window->views().GetCount(), 10);
-    // A re-sort takes the covers view's page size.
-    ui->action_ShowInfo_View_Refresh->trigger();
-    QCOMPARE(CurrentPage(), 1);
-    QCOMPARE(window->views().GetCount(), 5);
-    QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 23 items (5 items per page) "));
-    // Triggering the checked view keeps it checked.
-    ui->action_ShowInfo_View_Covers->trigger();
-    QVERIFY(ui->action_ShowInfo_View_Covers->isChecked());
-}
-
-void TestMainWindowList::detailsColumnsSortByValue_data()
-{
-    // The value each column must sort by, read from the book of the row.
-    using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
-    const auto time = [](const QDateTime &when) { return when.isValid() ? when.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(); };
-    QTest::addColumn<int>("column");
-    QTest::addColumn<Value>("value");
-    QTest::newRow("No.") << 0 << Value([](const ItemBook &, const QString &row) { return row.toInt(); });
-    QTest::newRow("event start") << 1 << Value([=](const ItemBook &b, const QString &) { return time(b.firstPubTime); });
-    QTest::newRow("price") << 2 << Value([](const ItemBook &b, const QString &) { return double(b.orgPrice); });
-    QTest::newRow("rating") << 3 << Value([](const ItemBook &b, const QString &) { return double(b.stars); });
-    QTest::newRow("name") << 6 << Value([](const ItemBook &b, const QString &) { return b.name; });
-    QTest::newRow("publication") << 7 << Value([=](const ItemBook &b, const QString &) { return time(b.bookDate); });
-    QTest::newRow("pages") << 8 << Value([](const ItemBook &b, const QString &) { return b.pages; });
-    QTest::newRow("size") << 9 << Value([](const ItemBook &b, const QString &) { return b.size; });
-}
-
-void TestMainWindowList::detailsColumnsSortByValue()
-{
-    using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
-    QFETCH(int, column);
-    QFETCH(Value, value);
-    Open(0, 10);
-    // The list in sight, as after the first load.
-    window->form()->MainContainer->show();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->form()->action_ShowInfo_Page_Next->trigger();
-    const QList<qint64> page = RowIds();
-    QHeaderView *header = window->views().detailsView->header();
-    for (int click = 0; click < 2; ++click) {
-        const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, 5);
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
-        QCOMPARE(header->sortIndicatorSection(), column);
-        // Only the rows of the page take part.
-        QList<qint64> ids = RowIds();
-        const QStringList texts = RowTexts();
-        QCOMPARE(QSet<qint64>(ids.cbegin(), ids.cend()), QSet<qint64>(page.cbegin(), page.cend()));
-        const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
-        for (int row = 1; row < ids.size(); ++row) {
-            QVariant before = value(Book(ids.at(row - 1)), texts.at(row - 1));
-            QVariant after = value(Book(ids.at(row)), texts.at(row));
-            if (!ascending)
-                std::swap(before, after);
-            const bool ordered = before.type() == QVariant::String ? before.toString() <= after.toString()
-                                                                    : before.toDouble() <= after.toDouble();
-            QVERIFY2(ordered, qPrintable(texts.at(row - 1) + QStringLiteral(" / ") + texts.at(row)));
-        }
-    }
-}
-
-void TestMainWindowList::coversOfAPageQueuedFirstInPageOrder()
-{
-    Open(1, 5);
-    const QList<qint64> ids = FolderBooks(*window, all);
-    auto keysOf = [this](const QList<qint64> &bookIds) {
-        QList<ItemComparePart> keys;
-        for (qint64 id : bookIds) {
-            const ItemComparePart key = Book(id).comparePart;
-            if (UserImageRefresher::HasCover(key))
-                keys << key;
-        }
-        return keys;
-    };
-    const QList<ItemComparePart> first = keysOf(ids.mid(0, 5));
-    const QList<ItemComparePart> second = keysOf(ids.mid(5, 5));
-    QVERIFY(!first.isEmpty() && !second.isEmpty());
-
-    QCOMPARE(window->images().QueuedKeys().mid(0, first.size()), first);
-    window->form()->action_ShowInfo_Page_Next->trigger();
-    const QList<ItemComparePart> queued = window->images().QueuedKeys();
-    QCOMPARE(queued.mid(0, second.size()), second);
-    QCOMPARE(queued.mid(second.size(), first.size()), first);
-    QCOMPARE(window->views().pendingCovers, second);
-}
-
-void TestMainWindowList::addedFolderIsSelectedWhileTheCallerHoldsTheStore()
-{
-    Open(0, 10);
-    auto *folder = new DisplayFolder();
-    folder->uid = QUuid::createUuid();
-    folder->type = FilterFolder;
-    folder->caption = QStringLiteral("Added");
-    folder->bookIds = {3, 4, 5};
-    {
-        // A command adds the folder under its write token and asks for it to be shown; showing
-        // it reads the store, so it waits until the command has let the token go.
-        QWriteLockerExt2 token(&window->folders().lock);
-        QVERIFY(window->folders().AddFolder(folder, token));
-        window->Add_AddItemToTreeView(folder, -1, token, true, true);
-        QVERIFY(!window->folders().lock.tryLockForRead());
-        QVERIFY(window->CurrentFolderId().toUuid() != folder->uid);
-    }
-    QTRY_COMPARE(window->CurrentFolderId().toUuid(), folder->uid);
-    QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));
-    QVERIFY(window->form()->action_ShowCategory_Option_EditFolder->isEnabled());
-
-    // Added again while current, with reload: shown again from its first book.
-    folder->bookIds = {6};
-    {
-        QReadLockerExt2 token(0, &window->folders().lock);
-        const int row = window->tree().FindFolderIndex(folder->uid).row();
-        window->Add_AddItemToTreeView(folder, row, token, true, true);
-    }
-    QTRY_COMPARE(RowIds(), QList<qint64>({6}));
-    QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
-}
-
-void TestMainWindowList::pageLoadNeverWaitsForStoreReaders_data()
-{
-    QTest::addColumn<bool>("catalogue");
-    QTest::newRow("folder store (a save)") << false;
-    QTest::newRow("catalogue store (a computation)") << true;
-}
-
-void TestMainWindowList::pageLoadNeverWaitsForStoreReaders()
-{
-    QFETCH(bool, catalogue);
-    Open(0, 10);
-    // A long reader of a store (saving the folders file, computing folders) must not hold up
-    // a re-sort of the list.
-    QReadWriteLock *lock = catalogue ? &window->folders().items->lock : &window->folders().lock;
-    QSemaphore holding;
-    QAtomicInt released;
-    QThread *reader = QThread::create([lock, &holding, &released] {
-        QReadLockerExt2 token(0, lock);
-        holding.release();
-        QThread::msleep(1000);
-        released.storeRelease(1);
-    });
-    reader->start();
-    holding.acquire();
-    window->form()->action_ShowInfo_OrderBy_BookPages->trigger();
-    QCOMPARE(released.loadAcquire(), 0);
-    QVERIFY(reader->wait(5000));
-    delete reader;
-    QCOMPARE(RowIds().size(), 10);
-}
-
-QStringList TestMainWindowList::ToolBarEntries(QAction *member) const
-{
-    QToolBar *bar = nullptr;
-    for (QToolBar *candidate : window->findChildren<QToolBar *>()) {
-        if (candidate != window->form()->mainToolBar && candidate->actions().contains(member))
-            bar = candidate;
-    }
-    if (!bar)
-        return {};
-    QStringList entries;
-    for (QAction *action : bar->actions()) {
-        if (action->isSeparator()) {
-            entries << QStringLiteral("|");
-        } else if (QWidget *widget = bar->widgetForAction(action); widget && !action->objectName().startsWith(QStringLiteral("action_"))) {
-            if (auto *label = qobject_cast<QLabel *>(widget))
-                entries << (label->text().isEmpty() ? QStringLiteral("<label>") : label->text());
-            else if (qobject_cast<QComboBox *>(widget))
-                entries << QStringLiteral("<combo>");
-            else if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
-                entries << QStringLiteral("<spacer>");
-            else
-                entries << QStringLiteral("<widget>");
-        } else {
-            entries << action->objectName().mid(int(qstrlen("action_")));
-        }
-    }
-    return entries;
-}
-
-void TestMainWindowList::toolBarsInOrder()
-{
-    Ui_MainWindow *ui = window->form();
-    const QString line = QStringLiteral("|");
-    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_View_Refresh),
-             QStringList({QStringLiteral("ShowInfo_View_Refresh"), line, QStringLiteral("ShowInfo_View_Covers"),
-                          QStringLiteral("ShowInfo_View_Details"), line, QStringLiteral(" Order:"),
-                          QStringLiteral("ShowInfo_OrderBy_None"), QStringLiteral("ShowInfo_OrderBy_Random"),
-                          QStringLiteral("ShowInfo_OrderBy_EventStartDate"), QStringLiteral("ShowInfo_OrderBy_BookDate"),
-                          QStringLiteral("ShowInfo_OrderBy_UserRating"), QStringLiteral("ShowInfo_OrderBy_OrgPrice"),
-                          QStringLiteral("ShowInfo_OrderBy_BookPages"), QStringLiteral("ShowInfo_OrderBy_BookSize"),
-                          QStringLiteral("<spacer>"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
-    QCOMPARE(ToolBarEntries(ui->action_ShowCategory_Option_ResortCategory),
-             QStringList({QStringLiteral("ShowCategory_Option_ResortCategory"),
-                          QStringLiteral("ShowCategory_Option_EditFolder"),
-                          QStringLiteral("ShowCategory_Option_RemoveFolder"), line}));
-    QCOMPARE(ToolBarEntries(ui->action_ShowInfo_Page_First),
-             QStringList({QStringLiteral("<label>"), line, QStringLiteral(" Images Queue: 0 "), QStringLiteral("<spacer>"),
-                          line, QStringLiteral("ShowInfo_Page_First"), QStringLiteral("ShowInfo_Page_Prev"),
-                          QStringLiteral("<combo>"), QStringLiteral("ShowInfo_Page_Next"),
-                          QStringLiteral("ShowInfo_Page_Last"), line, QStringLiteral("ShowInfo_View_Prev"),
-                          QStringLiteral("ShowInfo_View_Next"), line, QStringLiteral("ShowInfo_Option_GoLink")}));
-    // The page moves show icons only; the order opens as "Normal" with the descending arrow.
-    QVERIFY(ui->action_ShowInfo_Page_First->text().isEmpty());
-    QVERIFY(ui->action_ShowInfo_Page_Last->text().isEmpty());
-    QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
-    QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked());
-    // The refresh command sits at the right end of the main tool bar.
-    const QList<QAction *> main = ui->mainToolBar->actions();
-    QVERIFY(main.size() >= 3);
-    QCOMPARE(main.last(), ui->action_Reresh_All_Data);
-    QVERIFY(main.at(main.size() - 2)->isSeparator());
-}
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowList)
 #include "test_mainwindow_list.moc"
