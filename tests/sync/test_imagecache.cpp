@@ -46,128 +46,121 @@ int CountCached(const QString &folder)
 class TestImageCache : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void markerRules();
-    void clearsOnlyFromThresholdOn();
-    void clearingRemovesOnlyCacheFiles();
-    void clearingIsSerialisedEvenWithoutMutex();
-
-private:
     // Forty thousand files: on a memory file system when there is one, which is much faster.
     QTemporaryDir home{QFileInfo(QStringLiteral("/dev/shm")).isWritable()
                            ? QStringLiteral("/dev/shm/tessaly-test-XXXXXX")
                            : QDir::tempPath() + QStringLiteral("/tessaly-test-XXXXXX")};
     QString markerPath;
-};
 
-void TestImageCache::initTestCase()
-{
-    QVERIFY(TestSandbox::UsePrivateHome(home));
-    const QString base = Helper::GetLocalFolder(Helper::FolderBase);
-    QVERIFY(base.startsWith(home.path()));
-    markerPath = Helper::CombinePath(base, ImageCache::MarkerFileName);
-    QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
-}
-
-void TestImageCache::markerRules()
-{
-    QFile::remove(markerPath);
-
-    // No marker: about a year, and the marker exists from then on.
-    const double firstMinutes = ImageCache::MinutesSinceCheck(false);
-    QVERIFY2(firstMinutes >= 365 * 1440 - 1 && firstMinutes <= 366 * 1440 + 1,
-             qPrintable(QString::number(firstMinutes)));
-    QVERIFY(QFile::exists(markerPath));
+private slots:
+    void initTestCase()
     {
-        QFile marker(markerPath);
-        QVERIFY(marker.open(QIODevice::ReadOnly));
-        QCOMPARE(marker.readAll(), QByteArray("NOW"));
+        QVERIFY(TestSandbox::UsePrivateHome(home));
+        const QString base = Helper::GetLocalFolder(Helper::FolderBase);
+        QVERIFY(base.startsWith(home.path()));
+        markerPath = Helper::CombinePath(base, ImageCache::MarkerFileName);
+        QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
     }
-    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
 
-    // Eight days old: due; a check without reset leaves it due.
-    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8).addSecs(-30));
-    QCOMPARE(ImageCache::MinutesSinceCheck(false), 8.0 * 1440);
-    QVERIFY(ImageCache::MinutesSinceCheck(false) > ImageCache::CheckIntervalMinutes);
-    // With reset the old time is answered once, then the next week starts.
-    QCOMPARE(ImageCache::MinutesSinceCheck(true), 8.0 * 1440);
-    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+    void markerRules()
+    {
+        QFile::remove(markerPath);
 
-    // A marker from the future counts as a year old and is rewritten.
-    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(3));
-    QVERIFY(ImageCache::MinutesSinceCheck(false) >= 365 * 1440 - 1);
-    QVERIFY(QFileInfo(markerPath).lastModified() <= QDateTime::currentDateTimeUtc());
-    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-}
+        // No marker: about a year, and the marker exists from then on.
+        const double firstMinutes = ImageCache::MinutesSinceCheck(false);
+        QVERIFY2(firstMinutes >= 365 * 1440 - 1 && firstMinutes <= 366 * 1440 + 1,
+                 qPrintable(QString::number(firstMinutes)));
+        QVERIFY(QFile::exists(markerPath));
+        {
+            QFile marker(markerPath);
+            QVERIFY(marker.open(QIODevice::ReadOnly));
+            QCOMPARE(marker.readAll(), QByteArray("NOW"));
+        }
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
 
-void TestImageCache::clearsOnlyFromThresholdOn()
-{
-    const QString folder = Helper::GetLocalFolder(Helper::FolderImageCache);
-    QVERIFY(!folder.isEmpty());
-    // The listing counts "." and "..": 39998 files make 40000 entries, one short.
-    const int below = ImageCache::ClearThresholdEntries - 3;
-    for (int i = 0; i < below - 1; ++i)
-        Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
-    Touch(folder + QStringLiteral("/notes.txt"));
+        // Eight days old: due; a check without reset leaves it due.
+        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8).addSecs(-30));
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 8.0 * 1440);
+        QVERIFY(ImageCache::MinutesSinceCheck(false) > ImageCache::CheckIntervalMinutes);
+        // With reset the old time is answered once, then the next week starts.
+        QCOMPARE(ImageCache::MinutesSinceCheck(true), 8.0 * 1440);
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
 
-    SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
-    QVERIFY(!ImageCache::ClearIfLarge(&Const::FileAccessMutex));
-    QCOMPARE(CountCached(folder), below - 1);
-    // The check itself starts the next week, whatever it found.
-    QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-
-    Touch(folder + QStringLiteral("/last_201.rfile"));
-    QVERIFY(ImageCache::ClearIfLarge(nullptr));
-    QCOMPARE(CountCached(folder), 0);
-    QVERIFY(QFile::exists(folder + QStringLiteral("/notes.txt")));
-    QFile::remove(folder + QStringLiteral("/notes.txt"));
-}
-
-void TestImageCache::clearingRemovesOnlyCacheFiles()
-{
-    const QString db = Helper::GetLocalFolder(Helper::FolderDatabase);
-    const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
-    QTemporaryDir outside;
-    const QString target = outside.filePath(QStringLiteral("target.rfile"));
-    Touch(target);
-    Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
-    Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
-    for (const char *sidecar : {"-journal", "-wal", "-shm"})
-        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile") + QLatin1String(sidecar));
-    Touch(db + QStringLiteral("/keep.db"));
-    QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
-    QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));
-    Touch(images + QStringLiteral("/1_2_201.rfile"));
-
-    ClearDatabaseCacheFolder(&Const::FileAccessMutex);
-    QCOMPARE(QDir(db).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
-             (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
-    QVERIFY(QFile::exists(target));
-    QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
-
-    ClearImageCacheFolder(&Const::FileAccessMutex);
-    QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
-}
-
-void TestImageCache::clearingIsSerialisedEvenWithoutMutex()
-{
-    const QString cover = Helper::GetLocalFolder(Helper::FolderImageCache) + QStringLiteral("/5_6_201.rfile");
-    // The clearing and the weekly check (far below its threshold) both wait for the file lock although given none.
-    const QList<QPair<std::function<void()>, bool>> jobs{{[] { ClearImageCacheFolder(nullptr); }, true},
-                                                         {[] { ImageCache::ClearIfLarge(nullptr); }, false}};
-    for (const auto &job : jobs) {
-        Touch(cover);
-        Const::FileAccessMutex.lock();
-        std::unique_ptr<QThread> worker(QThread::create(job.first));
-        worker->start();
-        QVERIFY(!worker->wait(200));
-        QVERIFY(QFile::exists(cover));
-        Const::FileAccessMutex.unlock();
-        QVERIFY(worker->wait(5000));
-        QCOMPARE(QFile::exists(cover), !job.second);
+        // A marker from the future counts as a year old and is rewritten.
+        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(3));
+        QVERIFY(ImageCache::MinutesSinceCheck(false) >= 365 * 1440 - 1);
+        QVERIFY(QFileInfo(markerPath).lastModified() <= QDateTime::currentDateTimeUtc());
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
     }
-}
+
+    void clearsOnlyFromThresholdOn()
+    {
+        const QString folder = Helper::GetLocalFolder(Helper::FolderImageCache);
+        QVERIFY(!folder.isEmpty());
+        // The listing counts "." and "..": 39998 files make 40000 entries, one short.
+        const int below = ImageCache::ClearThresholdEntries - 3;
+        for (int i = 0; i < below - 1; ++i)
+            Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
+        Touch(folder + QStringLiteral("/notes.txt"));
+
+        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
+        QVERIFY(!ImageCache::ClearIfLarge(&Const::FileAccessMutex));
+        QCOMPARE(CountCached(folder), below - 1);
+        // The check itself starts the next week, whatever it found.
+        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
+
+        Touch(folder + QStringLiteral("/last_201.rfile"));
+        QVERIFY(ImageCache::ClearIfLarge(nullptr));
+        QCOMPARE(CountCached(folder), 0);
+        QVERIFY(QFile::exists(folder + QStringLiteral("/notes.txt")));
+        QFile::remove(folder + QStringLiteral("/notes.txt"));
+    }
+
+    void clearingRemovesOnlyCacheFiles()
+    {
+        const QString db = Helper::GetLocalFolder(Helper::FolderDatabase);
+        const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
+        QTemporaryDir outside;
+        const QString target = outside.filePath(QStringLiteral("target.rfile"));
+        Touch(target);
+        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
+        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
+        for (const char *sidecar : {"-journal", "-wal", "-shm"})
+            Touch(db + QStringLiteral("/single_us_7_3011_0.rfile") + QLatin1String(sidecar));
+        Touch(db + QStringLiteral("/keep.db"));
+        QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
+        QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));
+        Touch(images + QStringLiteral("/1_2_201.rfile"));
+
+        ClearDatabaseCacheFolder(&Const::FileAccessMutex);
+        QCOMPARE(QDir(db).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+                 (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
+        QVERIFY(QFile::exists(target));
+        QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+
+        ClearImageCacheFolder(&Const::FileAccessMutex);
+        QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+    }
+
+    void clearingIsSerialisedEvenWithoutMutex()
+    {
+        const QString cover = Helper::GetLocalFolder(Helper::FolderImageCache) + QStringLiteral("/5_6_201.rfile");
+        // The clearing and the weekly check (far below its threshold) both wait for the file lock although given none.
+        const QList<QPair<std::function<void()>, bool>> jobs{{[] { ClearImageCacheFolder(nullptr); }, true},
+                                                             {[] { ImageCache::ClearIfLarge(nullptr); }, false}};
+        for (const auto &job : jobs) {
+            Touch(cover);
+            Const::FileAccessMutex.lock();
+            std::unique_ptr<QThread> worker(QThread::create(job.first));
+            worker->start();
+            QVERIFY(!worker->wait(200));
+            QVERIFY(QFile::exists(cover));
+            Const::FileAccessMutex.unlock();
+            QVERIFY(worker->wait(5000));
+            QCOMPARE(QFile::exists(cover), !job.second);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestImageCache)
 #include "test_imagecache.moc"
