@@ -79,7 +79,6 @@ private slots:
         QTest::newRow("in use") << 101 << 0 << QStringLiteral("The software cannot access the database file because it is "
                                                               "being used by another program.") << false << true;
         QTest::newRow("none") << 0 << 0 << refresh << false << true;
-        QTest::newRow("database") << 2 << 3 << refresh << false << true;
         QTest::newRow("unknown") << 77 << 0 << refresh << false << true;
     }
 
@@ -91,8 +90,7 @@ private slots:
         QFETCH(bool, withLink);
         QFETCH(bool, reloadSentence);
 
-        for (UserDataLoader *loader : {static_cast<UserDataLoader *>(&window->loader()),
-                                       static_cast<UserDataLoader *>(&window->refresher())}) {
+        for (UserDataLoader *loader : {&window->loader(), static_cast<UserDataLoader *>(&window->refresher())}) {
             QWriteLocker locker(&loader->dataLock);
             loader->lastError = lastError;
             loader->serverAnswer = serverAnswer;
@@ -131,8 +129,8 @@ private slots:
                 QVERIFY(status->text().contains(QStringLiteral("color:red")) && status->text().contains(QStringLiteral("Error: ")));
             else
                 QVERIFY2(IsTextWithTime(status->text(), text), qPrintable(status->text()));
-            QVERIFY(!StatusIcon()->isHidden() && !StatusIcon()->movie());
-            QCOMPARE(ImageOf(StatusIcon()->pixmap(Qt::ReturnByValue)),
+            QVERIFY(!statusIcon->isHidden() && !statusIcon->movie());
+            QCOMPARE(ImageOf(statusIcon->pixmap(Qt::ReturnByValue)),
                      ImageOf(QPixmap(QStringLiteral(":/local/images/16/stop.png"))));
         }
         window->SetEnabledLocalRetry(false);
@@ -161,7 +159,7 @@ private slots:
         QVERIFY(window->informationBar()->isHidden());
         QVERIFY(!window->timerRetry()->isActive());
         QVERIFY2(IsTextWithTime(window->statusText()->text(), summary), qPrintable(window->statusText()->text()));
-        QVERIFY(StatusIcon()->isHidden());
+        QVERIFY(statusIcon->isHidden());
         for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
                                 ui->action_Settings, ui->action_Reresh_All_Data})
             QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
@@ -188,9 +186,9 @@ private slots:
         window->run_action_userDataRefreshing(QStringLiteral("Downloading <i>1%</i>"));
         QCOMPARE(window->statusText()->text(), QStringLiteral("Downloading <i>1%</i>"));
         QCOMPARE(window->statusText()->textFormat(), Qt::PlainText);
-        QVERIFY(!StatusIcon()->isHidden() && StatusIcon()->movie());
+        QVERIFY(!statusIcon->isHidden() && statusIcon->movie());
         window->OnSetSubShowText(QString(), QString(), false, false, false);
-        QVERIFY(window->statusText()->isHidden() && StatusIcon()->isHidden());
+        QVERIFY(window->statusText()->isHidden() && statusIcon->isHidden());
 
         // The first load's progress goes to the loading panel; the queue counter counts waiting covers.
         window->run_action_userDataLoading(QStringLiteral("Reading the catalogue <b>file</b>..."));
@@ -402,7 +400,6 @@ private:
     }
 
 
-    QLabel *StatusIcon() const { return statusIcon; }
 
     QTemporaryDir dir;
     QString path;

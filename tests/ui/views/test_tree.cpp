@@ -124,8 +124,7 @@ private slots:
         }
         QCOMPARE(QSet<qint64>({tree.folderIcon.cacheKey(), tree.filterIcon.cacheKey(), tree.searchIcon.cacheKey(),
                                tree.starIcon.cacheKey()}).size(), 4);
-        QVERIFY(!tree.FindFolderIndex(QUuid::createUuid()).isValid());
-        QVERIFY(tree.GetItemFolderId(QModelIndex()).isNull());
+        QVERIFY(!tree.FindFolderIndex(QUuid::createUuid()).isValid() && tree.GetItemFolderId(QModelIndex()).isNull());
         QCOMPARE(tree.ReadFolderOrder(), storeOrder(store));
 
         // Updating in place keeps the row count; a row that does not exist is left alone.
@@ -139,22 +138,15 @@ private slots:
         }
         QCOMPARE(tree.model->rowCount(), store.folders.size());
         QCOMPARE(tree.model->item(1, 0)->text(), QStringLiteral("Renamed (5)"));
-    }
 
-    void selectionSignals()
-    {
-        Loaded loaded(foldersFile);
-        DisplayDataSaver &store = loaded.store;
-        TreeController &tree = loaded.tree;
+        // Selecting reports the folder's id; clearing reports nothing selected.
         QSignalSpy spy(&tree, &TreeController::on_action_treeview_item_selected);
         tree.treeView->setCurrentIndex(tree.model->index(2, 0));
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.last().at(0).toInt(), 1);
-        QCOMPARE(spy.last().at(1).toUuid(), store.folders.at(2)->uid);
+        QCOMPARE(spy.last(), QVariantList({1, QVariant(store.folders.at(2)->uid)}));
         tree.treeView->clearSelection();
         QCOMPARE(spy.count(), 2);
-        QCOMPARE(spy.last().at(0).toInt(), 0);
-        QCOMPARE(spy.last().at(1), QVariant(0));
+        QCOMPARE(spy.last(), QVariantList({0, 0}));
     }
 
     void dragReordersWithoutDuplicates()
@@ -189,12 +181,9 @@ private slots:
             QVERIFY(drop->event->isAccepted());
             QCOMPARE(drop->event->dropAction(), Qt::IgnoreAction); // the source removes nothing
             QCOMPARE(reported.size(), 1);
-            const QList<QUuid> order = reported.first();
-            QCOMPARE(order.size(), before.size());
-            QCOMPARE(QSet<QUuid>(order.begin(), order.end()).size(), order.size());
             QList<QUuid> expected = before;
             expected.move(2, 0);
-            QCOMPARE(order, expected);
+            QCOMPARE(reported.first(), expected); // each folder once
             QCOMPARE(tree.model->rowCount(), before.size());
             QCOMPARE(tree.treeView->currentIndex().row(), 0);
             QVERIFY(tree.treeView->selectionModel()->isRowSelected(0, QModelIndex()));

@@ -138,12 +138,9 @@ private slots:
         const auto books = makeBooks(12);
         fill(&view, books);
         QStandardItemModel *model = view.itemModel();
-        QCOMPARE(model->columnCount(), 10);
         QCOMPARE(model->horizontalHeaderItem(6)->text(), QStringLiteral("Book Name"));
         QCOMPARE(model->item(3, 6)->text(), books[3]->name);
         QCOMPARE(model->item(3, 9)->text(), QStringLiteral("40 KB"));
-        QVERIFY(!view.IsImageView());
-        QCOMPARE(view.GetCoverSize(), QSize(218, 218));
 
         // Numbers, not texts: "12" comes before "9"; ids travel with their rows.
         view.sortByColumn(0, Qt::DescendingOrder);
@@ -252,11 +249,9 @@ private slots:
         QWidget host;
         auto *hostLayout = new QVBoxLayout(&host);
         ViewController controller;
-        QVERIFY(!controller.GetCurrentItem().isValid());
         QVERIFY(!controller.SelectNext() && !controller.IsImageView() && controller.GetCount() == 0);
         controller.AttachToLayout(hostLayout);
         QCOMPARE(controller.parentWidget(), &host);
-        QCOMPARE(controller.layout->contentsMargins(), QMargins(0, 0, 0, 0));
 
         controller.ApplyViewType(1);
         ExtendCoverView *covers = controller.coverView;
