@@ -54,6 +54,12 @@ bool DatabaseHolder::RunQuery(const QString &sql, const std::function<bool(const
             *error = QStringLiteral("no open catalogue");
         return false;
     }
+    return RunQueryOn(db, sql, row, error);
+}
+
+bool DatabaseHolder::RunQueryOn(const QSqlDatabase &db, const QString &sql,
+                                const std::function<bool(const QSqlQuery &)> &row, QString *error)
+{
     QSqlQuery query(db);
     query.setForwardOnly(true);
     bool ran = query.exec(sql);

@@ -46,6 +46,9 @@ public:
     // empty) in *error (when given), when the connection is closed or the query fails, also part way.
     bool RunQuery(const QString &sql, const std::function<bool(const QSqlQuery &)> &row,
                   QString *error = nullptr);
+    // The same on a connection whose holder's lock the caller holds already (while opening).
+    static bool RunQueryOn(const QSqlDatabase &db, const QString &sql,
+                           const std::function<bool(const QSqlQuery &)> &row, QString *error = nullptr);
 
     // Like SelectRows, but hands each row to the visitor instead of keeping them all
     // (large tables). Returns false when the connection is closed or the query fails.

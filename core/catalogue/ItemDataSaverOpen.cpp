@@ -152,15 +152,11 @@ QString LoadRecallSql(const QString &name)
 bool ReadsCleanly(const QSqlDatabase &db, const QString &sql,
                   const std::function<void(const QSqlQuery &)> &row = nullptr)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        return false;
-    while (query.next()) {
+    return DatabaseHolder::RunQueryOn(db, sql, [&row](const QSqlQuery &query) {
         if (row)
             row(query);
-    }
-    return !query.lastError().isValid();
+        return true;
+    });
 }
 
 // The statement without comments, its blanks folded: what SQLite will parse.
@@ -235,13 +231,16 @@ bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem
                       }))
         return refuse(QStringLiteral("its summary cannot be read"));
     for (const QString &name : LoadRecallNames) {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        const bool found = query.exec(LoadRecallSql(name)) && query.next();
-        if (query.lastError().isValid() || found != summary.contains(name)
-            || (found && !summary.contains(name, query.value(0))))
+        bool found = false;
+        QVariant value;
+        const bool read = DatabaseHolder::RunQueryOn(db, LoadRecallSql(name), [&](const QSqlQuery &query) {
+            found = true;
+            value = query.value(0);
+            return false;
+        });
+        if (!read || found != summary.contains(name) || (found && !summary.contains(name, value)))
             return refuse(QStringLiteral("its summary reads differently by name"));
-        if (name == LoadRecallNames.first() && (!found || query.value(0).toString().isEmpty()))
+        if (name == LoadRecallNames.first() && (!found || value.toString().isEmpty()))
             return refuse(QStringLiteral("its summary has no catalogue guid"));
     }
 

@@ -66,11 +66,6 @@ bool ItemSortKeys::Load(DatabaseHolder *holder)
 
 bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
 {
-    QSqlQuery query(holder->db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("select %1 from %2 order by rowid")
-                        .arg(select.join(QLatin1Char(',')), Const::TablePublishedBookInfo)))
-        return false;
     // Rows without a valid book stay in until duplicates are resolved: the first row of an id
     // decides, as a lookup by id would.
     struct Row
@@ -79,7 +74,9 @@ bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
         bool valid;
     };
     QVector<Row> rows;
-    while (query.next()) {
+    const QString sql = QStringLiteral("select %1 from %2 order by rowid")
+                            .arg(select.join(QLatin1Char(',')), Const::TablePublishedBookInfo);
+    const bool read = DatabaseHolder::RunQueryOn(holder->db, sql, [&rows](const QSqlQuery &query) {
         Row row;
         row.entry.uid = query.value(0).toLongLong();
         row.valid = row.entry.uid >= 1 && !query.value(1).toString().isEmpty();
@@ -90,8 +87,9 @@ bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
         row.entry.orgPrice = query.value(6).toFloat();
         row.entry.stars = query.value(7).toFloat();
         rows.append(row);
-    }
-    if (query.lastError().isValid())
+        return true;
+    });
+    if (!read)
         return false;
 
     std::stable_sort(rows.begin(), rows.end(),
