@@ -1,19 +1,24 @@
-// Commands of the main window: folder dialogs, removal, store page links, caches and the
-// manual version check.
+// Commands of the main window: folder dialogs, removal, store page links, caches, the manual
+// version check, settings, About and the folder re-order mode with its drop.
 #include "test_mainwindow_fixture.h"
 #include "test_modal_script.h"
 
+#include "dialogs/DlgAbout.h"
 #include "dialogs/DlgAddCategory.h"
 #include "dialogs/DlgAddFilter.h"
+#include "dialogs/DlgNativeSettings.h"
 #include "views/FlowLayout.h"
 #include "UserDataRefresher.h"
 #include "WidgetPrompts.h"
 #include "ui_DlgAddCategory.h"
 #include "ui_DlgAddFilter.h"
+#include "ui_DlgNativeSettings.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -29,6 +34,9 @@ QList<qint64> Sorted(QList<qint64> ids)
     return ids;
 }
 
+const QString kInfo = QStringLiteral("Info");
+const QString kRemove = QStringLiteral("Are you sure you want to remove this folder?");
+
 void Touch(const QString &path)
 {
     QFile file(path);
@@ -43,6 +51,24 @@ public:
 public slots:
     void open(const QUrl &url) { opened << url; }
 };
+
+ModalScript::Step Settings(const std::function<void(DlgNativeSettings *)> &fill)
+{
+    return Fill<DlgNativeSettings>(fill);
+}
+
+void Choose(QComboBox *combo, const QString &text)
+{
+    const int index = combo->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    combo->setCurrentIndex(index);
+}
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 } // namespace
 
@@ -75,8 +101,18 @@ private slots:
         QFile::remove(Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase));
         window = std::make_unique<MainWindow>(nullptr, false);
         QVERIFY(LoadCatalogue(*window, cataloguePath));
-        ShowList(*window, 0, 10);
+        // Details view, ten books a page, the database check off; the list on its second page.
+        {
+            QWriteLocker locker(&window->settings().lock);
+            window->settings().currentSettings.Check_NewVersion = true;
+            window->settings().currentSettings.Check_NewDatabase = false;
+        }
+        window->OnRecheckAutoInvokeEvents();
+        ShowList(*window, View_Details, 10);
         QVERIFY(QFile::exists(FoldersFile()));
+        SelectFolder(*window, FolderOfType(*window, AllBooks));
+        window->form()->action_ShowInfo_Page_Next->trigger();
+        QCOMPARE(CurrentPage(), 2);
     }
 
     void cleanup() { window.reset(); }
@@ -155,10 +191,9 @@ private slots:
                          Press(dialog, QDialogButtonBox::Ok);
                          Press(dialog, QDialogButtonBox::Cancel);
                      }),
-                     Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Please enter folder name"))})
+                     Answer(QMessageBox::Ok, kInfo, QStringLiteral("Please enter folder name"))})
             .Run(window->form()->action_ShowCategory_Option_EditFolder);
-        ModalScript({Answer(QMessageBox::No, QStringLiteral("Info"),
-                            QStringLiteral("Are you sure you want to remove this folder?"))})
+        ModalScript({Answer(QMessageBox::No, kInfo, kRemove)})
             .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
         ModalScript({Fill<DlgAddCategory>([](DlgAddCategory *dialog) { Press(dialog, QDialogButtonBox::Ok); })})
             .Run(window->form()->action_Add_Category);
@@ -240,8 +275,7 @@ private slots:
 
         SelectFolder(*window, id);
         const QByteArray before = FileHash(FoldersFile());
-        ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Info"),
-                            QStringLiteral("Are you sure you want to remove this folder?"))})
+        ModalScript({Answer(QMessageBox::Yes, kInfo, kRemove)})
             .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
         QVERIFY(!Stored(id));
         QCOMPARE(Tree()->rowCount(), rows);
@@ -260,10 +294,7 @@ private slots:
         QCOMPARE(window->views().GetCurrentItem().toLongLong(), qint64(1));
 
         ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
-        {
-            QWriteLocker locker(&window->settings().lock);
-            window->settings().currentSettings.Advance_UseDirectGoLink = false;
-        }
+        SetDirectLinks(false);
         ModalScript().Run([this]() { window->on_action_ShowInfo_Option_GoLink_ContextMenu_triggered(); });
         QVERIFY(window->views().SelectNext());
         ModalScript().Run(window->form()->action_ShowInfo_Option_GoLink);
@@ -272,10 +303,7 @@ private slots:
                                             QUrl(Const::CatalogSiteUrl + QStringLiteral("go/2"))}));
 
         // Book 2 has no store link; book 3's leads to another site. Both are a broken catalogue.
-        {
-            QWriteLocker locker(&window->settings().lock);
-            window->settings().currentSettings.Advance_UseDirectGoLink = true;
-        }
+        SetDirectLinks(true);
         const QString text = QStringLiteral("The software database is broken, do you want to re-download it?");
         ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
         QVERIFY(QFile::exists(slot));
@@ -340,20 +368,20 @@ private slots:
             return answered;
         };
         QAction *check = window->form()->action_Check_For_Updates;
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("An error occurred, please try again later."))})
+        ModalScript({Answer(QMessageBox::Ok, kInfo, QStringLiteral("An error occurred, please try again later."))})
             .Run(check);
         QCOMPARE(limit, 10000);
 
         answered = true;
         latest = QStringLiteral("3.3.5");
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), QStringLiteral("Your software is up to date."))}).Run(check);
+        ModalScript({Answer(QMessageBox::Ok, kInfo, QStringLiteral("Your software is up to date."))}).Run(check);
 
         // The server's text is shown as it is, never as markup.
         latest = QStringLiteral("<b>9.0</b>");
         for (QMessageBox::StandardButton button : {QMessageBox::No, QMessageBox::Yes}) {
             ModalScript({[button](QWidget *widget) {
                 QCOMPARE(qobject_cast<QMessageBox *>(widget)->textFormat(), Qt::PlainText);
-                Answer(button, QStringLiteral("Info"),
+                Answer(button, kInfo,
                        QStringLiteral("Current Version: 3.3.5\nNew Version: <b>9.0</b>\n"
                                       "Do you want to download the latest version?"))(widget);
             }}).Run(check);
@@ -381,22 +409,19 @@ private slots:
             "significantly reduce the loading speed.)");
         QAction *all = window->form()->action_Tool_ClearAllCache;
         QAction *images = window->form()->action_Tool_ClearAllImageCache;
-        SelectFolder(*window, FolderOfType(*window, AllBooks));
-        window->form()->action_ShowInfo_Page_Next->trigger();
-
-        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), allText)}).Run(all);
-        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), imageText)}).Run(images);
+        ModalScript({Answer(QMessageBox::Cancel, kInfo, allText)}).Run(all);
+        ModalScript({Answer(QMessageBox::Cancel, kInfo, imageText)}).Run(images);
         for (const QString &path : {slot, pointer, cover})
             QVERIFY(QFile::exists(path));
         QCOMPARE(window->page().GetCurrentPage(), 2);
 
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), allText)}).Run(all);
+        ModalScript({Answer(QMessageBox::Ok, kInfo, allText)}).Run(all);
         QVERIFY(!QFile::exists(slot) && !QFile::exists(pointer));
         QVERIFY(QFile::exists(cover));
         QTRY_COMPARE(refreshed.count(), 1);
 
         // The page is loaded again from its start, so that its covers are fetched anew.
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), imageText)}).Run(images);
+        ModalScript({Answer(QMessageBox::Ok, kInfo, imageText)}).Run(images);
         QVERIFY(!QFile::exists(cover));
         QCOMPARE(window->page().GetCurrentPage(), 1);
         QCOMPARE(window->views().GetCurrentIndex(), 0);
@@ -418,7 +443,203 @@ private slots:
         QCOMPARE(refreshed.count(), 1);
     }
 
+    void acceptedSettingsReapplyTheDatabaseTimer()
+    {
+        QVERIFY(!window->timerDatabase()->isActive());
+        ModalScript({Settings([](DlgNativeSettings *dialog) {
+            QVERIFY(!dialog->ui->Check_NewDatabase_Minutes->isEnabled());
+            dialog->ui->Check_NewDatabase->click();
+            Choose(dialog->ui->Check_NewDatabase_Minutes, QStringLiteral("168"));
+            Press(dialog, QDialogButtonBox::Ok);
+        })}).Run(Form()->action_Settings);
+
+        QVERIFY(window->timerDatabase()->isActive() && window->timerVersion()->isActive());
+        QCOMPARE(window->timerDatabase()->interval(), 10080 * 60000);
+        NativeConfigLoader reread(SettingsFile());
+        QVERIFY(reread.Load());
+        QCOMPARE(reread.currentSettings.Check_NewDatabase, true);
+        QCOMPARE(reread.currentSettings.Check_NewDatabase_Minutes, 10080);
+
+        // The tool-bar command is the same command: switching the checks off stops the timers.
+        ModalScript({Settings([](DlgNativeSettings *dialog) {
+            QCOMPARE(dialog->ui->Check_NewDatabase_Minutes->currentText(), QStringLiteral("168"));
+            dialog->ui->Check_NewDatabase->click();
+            dialog->ui->Check_NewVersion->click();
+            Press(dialog, QDialogButtonBox::Ok);
+        })}).Run(Form()->action_Tool_Settings);
+        QVERIFY(!window->timerDatabase()->isActive() && !window->timerVersion()->isActive());
+        QCOMPARE(window->settings().GetCurrentSettings().Check_NewDatabase, false);
+    }
+
+    void listSettingsReloadTheList_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<bool>("covers");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("count");
+        // A changed view switches to it from its first page; a changed page size reloads from the
+        // first page; otherwise only the timers are applied again and the page stays.
+        QTest::newRow("default view") << "Display_DefaultView" << "Covers View" << true << 1 << 10;
+        QTest::newRow("page size") << "Display_DetailsView_PageCount" << "20" << false << 1 << 20;
+        QTest::newRow("nothing of the list") << "Display_CoversView_PageCount" << QString() << false << 2 << 10;
+    }
+
+    void listSettingsReloadTheList()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, choice);
+        QFETCH(bool, covers);
+        QFETCH(int, page);
+        QFETCH(int, count);
+        ModalScript({Settings([&](DlgNativeSettings *dialog) {
+            if (!choice.isEmpty())
+                Choose(dialog->findChild<QComboBox *>(setting), choice);
+            Press(dialog, QDialogButtonBox::Ok);
+        })}).Run(Form()->action_Settings);
+        QCOMPARE(window->views().IsImageView(), covers);
+        QCOMPARE(Form()->action_ShowInfo_View_Covers->isChecked(), covers);
+        QCOMPARE(Form()->action_ShowInfo_View_Details->isChecked(), !covers);
+        QCOMPARE(CurrentPage(), page);
+        QCOMPARE(window->pageCombo()->currentIndex(), page - 1);
+        QCOMPARE(window->views().GetCount(), count);
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 200 items (%1 items per page) ").arg(count));
+        QVERIFY(QFile::exists(SettingsFile()));
+    }
+
+    void cancelledSettingsChangeAndWriteNothing()
+    {
+        {
+            QWriteLockerExt2 token(&window->settings().lock);
+            QVERIFY(window->settings().SaveToFile(token));
+        }
+        const QByteArray bytes = FileBytes(SettingsFile());
+        QVERIFY(!bytes.isEmpty());
+        const NativeConfigSettings before = window->settings().GetCurrentSettings();
+
+        ModalScript({Settings([](DlgNativeSettings *dialog) {
+            dialog->ui->Check_NewDatabase->click();
+            dialog->ui->Check_NewVersion->click();
+            Choose(dialog->ui->Display_DefaultView, QStringLiteral("Covers View"));
+            Choose(dialog->ui->Display_DetailsView_PageCount, QStringLiteral("50"));
+            Press(dialog, QDialogButtonBox::Cancel);
+        })}).Run(Form()->action_Settings);
+
+        QVERIFY(window->settings().GetCurrentSettings() == before);
+        QCOMPARE(FileBytes(SettingsFile()), bytes);
+        QVERIFY(!window->timerDatabase()->isActive());
+        QVERIFY(!window->views().IsImageView());
+        QCOMPARE(CurrentPage(), 2);
+        QCOMPARE(window->views().GetCount(), 10);
+    }
+
+    void aboutOpensAndCloses()
+    {
+        const QByteArray folders = FileHash(FoldersFile());
+        QPointer<QWidget> shown;
+        ModalScript({[&](QWidget *widget) {
+            auto *about = qobject_cast<DlgAbout *>(widget);
+            QVERIFY(about);
+            shown = about;
+            QCOMPARE(about->windowTitle(), QStringLiteral("About"));
+            QCOMPARE(about->parentWidget(), window.get());
+            about->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        }}).Run(Form()->action_Help_About);
+        // It lived on the command's stack: gone once the command ended.
+        QVERIFY(shown.isNull());
+        QCOMPARE(FileHash(FoldersFile()), folders);
+    }
+
+    void reorderModeTogglesDragAndDrop()
+    {
+        TreeControllerImpls *view = window->tree().treeView;
+        QAction *sort = Form()->action_ShowCategory_Option_ResortCategory;
+        QVERIFY(sort->isCheckable() && !sort->isChecked());
+
+        for (int round = 0; round < 4; ++round) {
+            // Switching on always tells the user first; switching off says nothing.
+            const bool on = round % 2 == 0;
+            ModalScript(on ? QList<ModalScript::Step>{Answer(QMessageBox::Ok, QStringLiteral("Info"),
+                                                             QStringLiteral("Now you can drag and drop the Tree View."))}
+                           : QList<ModalScript::Step>{})
+                .Run(sort);
+            QCOMPARE(sort->isChecked(), on);
+            QCOMPARE(view->dragEnabled(), on);
+            QCOMPARE(view->acceptDrops(), on);
+            QCOMPARE(view->viewport()->acceptDrops(), on);
+            QCOMPARE(view->showDropIndicator(), on);
+            QCOMPARE(view->dragDropMode(), on ? QAbstractItemView::InternalMove : QAbstractItemView::NoDragDrop);
+        }
+    }
+
+    void dropInReorderModeSavesTheNewOrder()
+    {
+        const QUuid extra = AddFixedFolder(*window, QStringLiteral("Mine"), {3, 5});
+        window->OnLoadDisplayFolders();
+        ModalScript({[](QWidget *widget) { qobject_cast<QMessageBox *>(widget)->button(QMessageBox::Ok)->click(); }})
+            .Run(Form()->action_ShowCategory_Option_ResortCategory);
+
+        TreeControllerImpls *view = window->tree().treeView;
+        QStandardItemModel *model = window->tree().model;
+        const QList<QUuid> before = TreeOrder();
+        QCOMPARE(before.size(), model->rowCount());
+        QVERIFY(before.size() >= 3);
+        QCOMPARE(before.last(), extra);
+        QCOMPARE(StoreOrder(), before);
+        const QByteArray file = FileHash(FoldersFile());
+        // A drag starts with a press on its row, which makes that folder the current one.
+        SelectFolder(*window, extra);
+        QCOMPARE(window->views().GetCount(), 2);
+
+        // The last folder dropped onto the upper half of the first row lands first.
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QRect first = view->visualRect(model->index(0, 0));
+        QVERIFY(first.isValid());
+        QScopedPointer<QMimeData> data(model->mimeData({model->index(model->rowCount() - 1, 0)}));
+        QDropEvent drop(QPoint(first.center().x(), first.top() + 1), Qt::MoveAction, data.data(), Qt::LeftButton,
+                        Qt::NoModifier);
+        view->dropEvent(&drop);
+        QVERIFY(drop.isAccepted());
+
+        QList<QUuid> expected = before;
+        expected.move(expected.size() - 1, 0);
+        QCOMPARE(TreeOrder(), expected);
+        QCOMPARE(StoreOrder(), expected);
+        QCOMPARE(window->CurrentFolderId().toUuid(), extra);
+        QCOMPARE(window->views().GetCount(), 2);
+        QVERIFY(FileHash(FoldersFile()) != file);
+
+        DisplayDataSaver reread(FoldersFile());
+        bool added = false;
+        QVERIFY(reread.LoadFolders(added));
+        QReadLockerExt2 token(0, &reread.lock);
+        QList<QUuid> saved;
+        for (const DisplayFolder *folder : qAsConst(reread.folders))
+            saved << folder->uid;
+        QCOMPARE(saved, expected);
+        window->hide();
+    }
+
 private:
+    Ui_MainWindow *Form() const { return window->form(); }
+    QString SettingsFile() const { return window->settings().filePath; }
+    int CurrentPage() { return window->page().GetCurrentPage(); }
+    QList<QUuid> TreeOrder() const { return window->tree().ReadFolderOrder(); }
+    QList<QUuid> StoreOrder()
+    {
+        QReadLockerExt2 token(0, &window->folders().lock);
+        QList<QUuid> ids;
+        for (const DisplayFolder *folder : qAsConst(window->folders().folders))
+            ids << folder->uid;
+        return ids;
+    }
+
+    void SetDirectLinks(bool direct)
+    {
+        QWriteLocker locker(&window->settings().lock);
+        window->settings().currentSettings.Advance_UseDirectGoLink = direct;
+    }
     QUuid CurrentId() const { return window->CurrentFolderId().toUuid(); }
     QString FoldersFile() const { return window->folders().userFoldersPath; }
     QStandardItemModel *Tree() const { return window->tree().model; }
