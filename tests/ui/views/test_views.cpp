@@ -1,15 +1,30 @@
-#include "views/ClickableLabel.h"
+// Book list views, the folder tree and the flow layout of the covers view.
+#include "catalogue/ItemBook.h"
+#include "folders/DisplayDataSaver.h"
+#include "folders/DisplayFolder.h"
+#include "folders/DisplayFolderType.h"
 #include "folders/DisplayPageState.h"
+#include "threads/QReadLockerExt2.h"
+#include "threads/QWriteLockerExt2.h"
+#include "views/ClickableLabel.h"
 #include "views/ExtendCoverView.h"
 #include "views/ExtendTreeView.h"
-#include "catalogue/ItemBook.h"
+#include "views/FlowLayout.h"
+#include "views/TreeController.h"
+#include "views/TreeControllerImpls.h"
 #include "views/ViewController.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSet>
+#include <QSpacerItem>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -57,7 +72,67 @@ bool lockIsFree(QReadWriteLock &lock)
     probe.join();
     return free;
 }
+
+QWidget *tile(QWidget *parent, int width, int height = 218)
+{
+    auto *w = new QLabel(parent);
+    w->setFixedSize(width, height);
+    return w;
+}
+
+DisplayFolder *makeFolder(int type, const QString &caption)
+{
+    auto *folder = new DisplayFolder();
+    folder->uid = QUuid::createUuid();
+    folder->type = type;
+    folder->caption = caption;
+    folder->calcCaption = caption + QStringLiteral(" (0)");
+    return folder;
+}
+
+QList<QUuid> storeOrder(DisplayDataSaver &store)
+{
+    QReadLockerExt2 token(0, &store.lock);
+    QList<QUuid> ids;
+    for (const DisplayFolder *folder : qAsConst(store.folders))
+        ids << folder->uid;
+    return ids;
+}
+
+// Drops the folder of row `from` at pos (viewport coordinates), as a finished drag does.
+// (A synthetic event cannot pass the drag manager, which wants a real drag source.)
+struct Drop
+{
+    QScopedPointer<QMimeData> data;
+    QScopedPointer<QDropEvent> event;
+};
+Drop *dropRow(TreeController &tree, int from, const QPoint &pos)
+{
+    auto *drop = new Drop;
+    drop->data.reset(tree.model->mimeData({tree.model->index(from, 0)}));
+    drop->event.reset(new QDropEvent(pos, Qt::MoveAction, drop->data.data(), Qt::LeftButton, Qt::NoModifier));
+    tree.treeView->dropEvent(drop->event.data());
+    return drop;
+}
 } // namespace
+
+// The stored folders and a tree filled from them.
+struct Loaded
+{
+    explicit Loaded(const QString &file)
+        : store(file), tree(&store)
+    {
+        bool added = true;
+        ok = store.LoadFolders(added) && !added;
+        tree.CreateTreeView();
+        QReadLockerExt2 token(0, &store.lock);
+        for (DisplayFolder *folder : qAsConst(store.folders))
+            tree.CreateFolderItem(folder, -1, token);
+    }
+    DisplayDataSaver store;
+    TreeController tree;
+    bool ok = false;
+};
 
 class TestViews : public QObject
 {
@@ -68,6 +143,21 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setStyle(QStringLiteral("Fusion"));
+        // The folders file the tree tests read: the built-in folders and three more.
+        QVERIFY(dir.isValid());
+        foldersFile = dir.filePath(QStringLiteral("user-folders.file"));
+        DisplayDataSaver store(foldersFile);
+        bool added = false;
+        QVERIFY(store.LoadFolders(added));
+        QVERIFY(added);
+        {
+            QWriteLockerExt2 token(&store.lock);
+            QVERIFY(store.AddFolder(makeFolder(CategoryFolder, QStringLiteral("Science")), token));
+            QVERIFY(store.AddFolder(makeFolder(FilterFolder, QStringLiteral("Cheap")), token));
+            QVERIFY(store.AddFolder(makeFolder(77, QStringLiteral("Odd")), token));
+            QVERIFY(store.SaveLocked(token));
+        }
+        QCOMPARE(store.folders.size(), 7);
     }
 
     void movesAtThePageEdges_data()
@@ -328,6 +418,228 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!tile);
     }
+
+    void itemsIconsAndIds()
+    {
+        Loaded loaded(foldersFile);
+        QVERIFY(loaded.ok);
+        DisplayDataSaver &store = loaded.store;
+        TreeController &tree = loaded.tree;
+        QVERIFY(!tree.treeView->dragEnabled());
+        QCOMPARE(tree.model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Folders"));
+        QCOMPARE(tree.model->rowCount(), store.folders.size());
+
+        for (int row = 0; row < tree.model->rowCount(); ++row) {
+            const DisplayFolder *folder = store.folders.at(row);
+            QStandardItem *item = tree.model->item(row, 0);
+            QCOMPARE(item->text(), folder->calcCaption);
+            QCOMPARE(item->data(257).userType(), int(QMetaType::QUuid));
+            QCOMPARE(item->data(257).toUuid(), folder->uid);
+            QCOMPARE(item->flags() & (Qt::ItemIsDropEnabled | Qt::ItemIsDragEnabled), Qt::ItemIsDragEnabled);
+            const QIcon expected = folder->type == FilterFolder ? tree.filterIcon
+                : folder->type == SearchResult                  ? tree.searchIcon
+                : (folder->type == NewArrivals || folder->type == BestBooks) ? tree.starIcon
+                                                                              : tree.folderIcon;
+            QCOMPARE(item->icon().cacheKey(), expected.cacheKey());
+            QCOMPARE(tree.FindFolderIndex(folder->uid), tree.model->index(row, 0));
+        }
+        QCOMPARE(QSet<qint64>({tree.folderIcon.cacheKey(), tree.filterIcon.cacheKey(), tree.searchIcon.cacheKey(),
+                               tree.starIcon.cacheKey()}).size(), 4);
+        QVERIFY(!tree.FindFolderIndex(QUuid::createUuid()).isValid() && tree.GetItemFolderId(QModelIndex()).isNull());
+        QCOMPARE(tree.ReadFolderOrder(), storeOrder(store));
+
+        // Updating in place keeps the row count; a row that does not exist is left alone.
+        DisplayFolder *second = store.folders.at(1);
+        second->calcCaption = QStringLiteral("Renamed (5)");
+        {
+            QReadLockerExt2 token(0, &store.lock);
+            tree.CreateFolderItem(second, 1, token);
+            tree.CreateFolderItem(second, 99, token);
+            tree.CreateFolderItem(nullptr, -1, token);
+        }
+        QCOMPARE(tree.model->rowCount(), store.folders.size());
+        QCOMPARE(tree.model->item(1, 0)->text(), QStringLiteral("Renamed (5)"));
+
+        // Selecting reports the folder's id; clearing reports nothing selected.
+        QSignalSpy spy(&tree, &TreeController::on_action_treeview_item_selected);
+        tree.treeView->setCurrentIndex(tree.model->index(2, 0));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.last(), QVariantList({1, QVariant(store.folders.at(2)->uid)}));
+        tree.treeView->clearSelection();
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.last(), QVariantList({0, 0}));
+    }
+
+    void dragReordersWithoutDuplicates()
+    {
+        QList<QUuid> saved;
+        {
+            Loaded loaded(foldersFile);
+            DisplayDataSaver &store = loaded.store;
+            TreeController &tree = loaded.tree;
+            tree.resize(400, 600);
+            tree.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&tree));
+            // What the re-order command switches on.
+            tree.treeView->setDragEnabled(true);
+            tree.treeView->setAcceptDrops(true);
+            tree.treeView->viewport()->setAcceptDrops(true);
+            tree.treeView->setDropIndicatorShown(true);
+
+            const QList<QUuid> before = tree.ReadFolderOrder();
+            tree.treeView->setCurrentIndex(tree.model->index(2, 0));
+            QSignalSpy selected(&tree, &TreeController::on_action_treeview_item_selected);
+            QList<QList<QUuid>> reported;
+            connect(&tree, &TreeController::on_action_treeview_item_sorted, this, [&]() {
+                const QList<QUuid> order = tree.ReadFolderOrder();
+                reported << order;
+                QVERIFY(store.ApplyNewOrder(order));
+            });
+
+            // Row 2 dropped on the upper half of row 0.
+            const QRect first = tree.treeView->visualRect(tree.model->index(0, 0));
+            QScopedPointer<Drop> drop(dropRow(tree, 2, first.topLeft() + QPoint(4, 2)));
+            QVERIFY(drop->event->isAccepted());
+            QCOMPARE(drop->event->dropAction(), Qt::IgnoreAction); // the source removes nothing
+            QCOMPARE(reported.size(), 1);
+            QList<QUuid> expected = before;
+            expected.move(2, 0);
+            QCOMPARE(reported.first(), expected); // each folder once
+            QCOMPARE(tree.model->rowCount(), before.size());
+            QCOMPARE(tree.treeView->currentIndex().row(), 0);
+            QVERIFY(tree.treeView->selectionModel()->isRowSelected(0, QModelIndex()));
+            QCOMPARE(selected.count(), 0); // the same folder stays selected
+
+            // Below the last row: to the end.
+            const QRect last = tree.treeView->visualRect(tree.model->index(tree.model->rowCount() - 1, 0));
+            QScopedPointer<Drop> toEnd(dropRow(tree, 1, QPoint(4, last.bottom() + 40)));
+            QCOMPARE(reported.size(), 2);
+            expected.move(1, expected.size() - 1);
+            QCOMPARE(reported.last(), expected);
+            QCOMPARE(storeOrder(store), expected);
+            saved = expected;
+
+            // Dropped where it already is: nothing to report.
+            const QRect third = tree.treeView->visualRect(tree.model->index(3, 0));
+            QScopedPointer<Drop> same(dropRow(tree, 3, third.topLeft() + QPoint(4, 2)));
+            QCOMPARE(reported.size(), 2);
+
+            // Data that names no folder of the tree is refused.
+            QMimeData foreign;
+            foreign.setText(QStringLiteral("x"));
+            QDropEvent stray(first.center(), Qt::MoveAction, &foreign, Qt::LeftButton, Qt::NoModifier);
+            tree.treeView->dropEvent(&stray);
+            QVERIFY(!stray.isAccepted());
+            QCOMPARE(reported.size(), 2);
+            QCOMPARE(tree.model->rowCount(), before.size());
+        }
+        // The next start reads the new order back.
+        Loaded reloaded(foldersFile);
+        QVERIFY(reloaded.ok);
+        QCOMPARE(storeOrder(reloaded.store), saved);
+    }
+
+    void wrapsTilesTwoPerLine()
+    {
+        QWidget host;
+        auto *flow = new FlowLayout(-1, -1, -1);
+        host.setLayout(flow);
+        QCOMPARE(flow->horizontalSpacing(), 6); // Fusion's layout spacing
+        const QMargins m = flow->contentsMargins();
+        // Empty: only the margins.
+        QCOMPARE(flow->heightForWidth(500), m.top() + m.bottom());
+        QCOMPARE(flow->minimumSize(), QSize(m.left() + m.right(), m.top() + m.bottom()));
+        QVERIFY(!flow->itemAt(0));
+        QCOMPARE(flow->expandingDirections(), Qt::Orientations());
+        QList<QWidget *> tiles;
+        for (int i = 0; i < 5; ++i) {
+            tiles << tile(&host, 218);
+            flow->addWidget(tiles.last());
+        }
+        flow->setGeometry(QRect(0, 0, 500, 1000));
+
+        QCOMPARE(tiles[0]->geometry(), QRect(m.left(), m.top(), 218, 218));
+        QCOMPARE(tiles[1]->geometry().topLeft(), QPoint(m.left() + 218 + 6, m.top()));
+        QCOMPARE(tiles[2]->geometry().topLeft(), QPoint(m.left(), m.top() + 218 + 6));
+        QCOMPARE(tiles[3]->y(), tiles[2]->y());
+        QCOMPARE(tiles[4]->x(), m.left());
+        QCOMPARE(tiles[4]->y(), m.top() + 2 * (218 + 6));
+
+        // The height it asks for is exactly what it used.
+        QCOMPARE(flow->heightForWidth(500), tiles[4]->geometry().bottom() + 1 + m.bottom());
+        QCOMPARE(flow->heightForWidth(2000), m.top() + 218 + m.bottom());
+        QCOMPARE(flow->minimumSize(), QSize(218 + m.left() + m.right(), 218 + m.top() + m.bottom()));
+
+        // Two tiles that exactly fill the line stay on it; one pixel less and the second wraps.
+        for (int spare : {0, -1}) {
+            const int width = m.left() + 218 + 6 + 218 + m.right() + spare;
+            flow->setGeometry(QRect(0, 0, width, 1000));
+            QCOMPARE(tiles[1]->y() == m.top(), spare == 0);
+        }
+    }
+
+    void overWideItemStandsAlone()
+    {
+        QWidget host;
+        auto *flow = new FlowLayout(-1, 4, 4);
+        host.setLayout(flow);
+        QWidget *small = tile(&host, 100, 50);
+        QWidget *wide = tile(&host, 900, 30);
+        QWidget *after = tile(&host, 100, 50);
+        flow->addWidget(small);
+        flow->addWidget(wide);
+        flow->addWidget(after);
+        const QMargins m = flow->contentsMargins();
+        flow->setGeometry(QRect(0, 0, 500, 500));
+
+        QCOMPARE(wide->geometry(), QRect(m.left(), m.top() + 50 + 4, 900, 30));
+        QCOMPARE(after->pos(), QPoint(m.left(), wide->y() + 30 + 4));
+        QCOMPARE(flow->heightForWidth(500), after->geometry().bottom() + 1 + m.bottom());
+    }
+
+    void takeAtAndSpacers()
+    {
+        // Not installed on a widget: the gaps come from each item's widget style.
+        QWidget host;
+        FlowLayout flow(0, -1, -1);
+        QCOMPARE(flow.horizontalSpacing(), -1);
+        QWidget *first = tile(&host, 40, 40);
+        flow.addWidget(first);
+        // A spacer or nested layout has no widget: it gets no gap instead of crashing.
+        flow.addItem(new QSpacerItem(30, 10, QSizePolicy::Fixed, QSizePolicy::Fixed));
+        auto *nested = new QVBoxLayout();
+        nested->setContentsMargins(0, 0, 0, 0);
+        flow.addItem(nested);
+        QWidget *last = tile(&host, 40, 40);
+        flow.addWidget(last);
+        flow.setGeometry(QRect(0, 0, 1000, 100));
+        const int gap = first->style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton,
+                                                      Qt::Horizontal);
+        QCOMPARE(last->x(), 40 + gap + 30 + nested->geometry().width());
+
+        QVERIFY(!flow.takeAt(-1));
+        QVERIFY(!flow.takeAt(flow.count()));
+        QCOMPARE(flow.count(), 4);
+
+        QLayoutItem *spacer = flow.takeAt(1);
+        QVERIFY(spacer && spacer->spacerItem());
+        delete spacer;
+        QCOMPARE(flow.count(), 3);
+        QCOMPARE(flow.itemAt(2)->widget(), last);
+        QVERIFY(!flow.itemAt(3));
+
+        // Widgets belong to their parent, not to the layout.
+        auto *owned = new FlowLayout(&host, 2, 3, 3);
+        QPointer<QWidget> child = tile(&host, 10, 10);
+        owned->addWidget(child);
+        QCOMPARE(owned->contentsMargins(), QMargins(2, 2, 2, 2));
+        delete owned;
+        QVERIFY(child);
+    }
+
+private:
+    QTemporaryDir dir;
+    QString foldersFile;
 };
 
 QTEST_MAIN(TestViews)
