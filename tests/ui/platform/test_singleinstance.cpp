@@ -72,16 +72,6 @@ int RunLatePrimary(int argc, char **argv, int delayMs)
     return app.exec();
 }
 
-// Later start: exit 0 when the message was confirmed, 1 when not, 2 when it was first itself.
-int RunSecond(int argc, char **argv, const QString &message)
-{
-    SetChildNames();
-    QtSingleApplication app(argc, argv);
-    if (!app.isRunning())
-        return 2;
-    return app.sendMessage(message, 5000) ? 0 : 1;
-}
-
 // The real entry function; every message box is cancelled and reported on stdout.
 int RunEntry(int argc, char **argv)
 {
@@ -180,30 +170,29 @@ class TestSingleInstance : public QObject
     }
 
 private slots:
-    void laterStartsOnlyRaiseTheFirstAndFoldersIsolate()
+    void laterStartOnlyRaisesTheFirstAndFoldersIsolate()
     {
         QTemporaryDir data;
         Child first;
-        QVERIFY(!Start(first, data, {QStringLiteral("--primary")}).isEmpty());
+        const QString name = Start(first, data, {QStringLiteral("--primary")});
+        QVERIFY(!name.isEmpty());
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--second"), QStringLiteral("raise_window_noop")}), 0);
-        QVERIFY(clock.elapsed() < 6000);
-        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
-
-        // The program's entry does the same, without a box and without touching the base folder.
-        clock.restart();
         QByteArray output;
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
         QVERIFY(clock.elapsed() < 6000);
         QVERIFY(!output.contains("box:"));
-        QTRY_COMPARE(first.output.count("got:17:raise_window_noop"), 2);
+        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
+        // Neither the base folder nor its lock file was touched.
         QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
 
-        // Another data folder is another instance: it starts as the first one.
+        // Another data folder is another instance: its guard is free while the first runs.
         QTemporaryDir otherData;
-        QCOMPARE(RunToEnd(otherData, {QStringLiteral("--second"), QStringLiteral("x")}), 2);
-        QCOMPARE(first.output.count("got:"), 2);
+        SingleInstanceGuard other(SingleInstanceGuard::KeyForDataFolder(otherData.filePath(QStringLiteral("Quillory/Tessaly"))));
+        QVERIFY(other.serverName() != name);
+        QVERIFY(other.Claim());
+        QVERIFY(!SingleInstanceGuard(name).Claim());
+        QCOMPARE(first.output.count("got:"), 1);
         Stop(first);
     }
 
@@ -227,7 +216,7 @@ private slots:
 
         Child next;
         QCOMPARE(Start(next, data, {QStringLiteral("--primary")}), name);
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--second"), QStringLiteral("raise_window_noop")}), 0);
+        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
         Stop(next);
     }
@@ -384,8 +373,6 @@ int main(int argc, char *argv[])
         return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
     if (mode == "--entry")
         return RunEntry(argc, argv);
-    if (mode == "--second" && argc >= 3)
-        return RunSecond(argc, argv, QString::fromUtf8(argv[2]));
     QCoreApplication app(argc, argv);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);
