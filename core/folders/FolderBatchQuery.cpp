@@ -5,9 +5,13 @@
 #include "catalogue/ItemDataSaver.h"
 
 #include <QHash>
+#include <QMetaType>
 #include <QSqlQuery>
 #include <QVector>
 #include <QtAlgorithms>
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -39,6 +43,102 @@ BitLayout Layout(const QList<FolderBatchQuery::Condition> &conditions)
 
 } // namespace
 
+// The folder queries' order, which SQLite gives by walking the index of the publication time
+// backwards: keys descending, equal keys by row id descending. Reading the table in row order
+// and sorting here costs a fraction of that walk, which fetches every row by its id.
+const QString FolderBatchQuery::IndexOrder = QStringLiteral("FirstPubTimeGMT DESC");
+
+namespace {
+
+// A value as SQLite orders it: null, then numbers (integers and reals by value), then texts
+// (by their UTF-8 bytes), then blobs (by their bytes).
+struct OrderKey
+{
+    int rank = 0;
+    bool isInteger = true;
+    qint64 integer = 0;
+    double real = 0;
+    QByteArray bytes;
+};
+
+OrderKey MakeKey(const QVariant &value)
+{
+    OrderKey key;
+    if (value.isNull())
+        return key;
+    switch (value.userType()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        key.rank = 1;
+        key.integer = value.toLongLong();
+        break;
+    case QMetaType::Double:
+        key.rank = 1;
+        key.isInteger = false;
+        key.real = value.toDouble();
+        break;
+    case QMetaType::QByteArray:
+        key.rank = 3;
+        key.bytes = value.toByteArray();
+        break;
+    default:
+        key.rank = 2;
+        key.bytes = value.toString().toUtf8();
+        break;
+    }
+    return key;
+}
+
+int Sign(bool less, bool greater)
+{
+    return less ? -1 : (greater ? 1 : 0);
+}
+
+int CompareIntegerReal(qint64 i, double r)
+{
+    if (r < -9223372036854775808.0)
+        return 1;
+    if (r >= 9223372036854775808.0)
+        return -1;
+    const qint64 y = qint64(r);
+    if (i != y)
+        return Sign(i < y, i > y);
+    const double s = double(i);
+    return Sign(s < r, s > r);
+}
+
+int CompareKeys(const OrderKey &a, const OrderKey &b)
+{
+    if (a.rank != b.rank)
+        return Sign(a.rank < b.rank, a.rank > b.rank);
+    if (a.rank == 0)
+        return 0;
+    if (a.rank == 1) {
+        if (a.isInteger && b.isInteger)
+            return Sign(a.integer < b.integer, a.integer > b.integer);
+        if (!a.isInteger && !b.isInteger)
+            return Sign(a.real < b.real, a.real > b.real);
+        return a.isInteger ? CompareIntegerReal(a.integer, b.real) : -CompareIntegerReal(b.integer, a.real);
+    }
+    const int common = qMin(a.bytes.size(), b.bytes.size());
+    const int bytes = common > 0 ? std::memcmp(a.bytes.constData(), b.bytes.constData(), size_t(common)) : 0;
+    if (bytes != 0)
+        return bytes < 0 ? -1 : 1;
+    return Sign(a.bytes.size() < b.bytes.size(), a.bytes.size() > b.bytes.size());
+}
+
+// One book of the pass: its id, its place in the order, and which results it feeds.
+struct BatchRow
+{
+    qint64 uid;
+    qint64 rowId;
+    OrderKey key;
+    int firstMember;
+    int endMember;
+};
+
+} // namespace
+
 QString FolderBatchQuery::MakeText(const QString &table, const QList<Condition> &conditions, const QString &orderBy)
 {
     const BitLayout layout = Layout(conditions);
@@ -57,8 +157,10 @@ QString FolderBatchQuery::MakeText(const QString &table, const QList<Condition> 
     const QString idsColumn = layout.byToken.isEmpty()
                                   ? QString()
                                   : QStringLiteral(", case when bookcatalogids like '%|%' then cast(bookcatalogids as text) end");
-    // The same order clause as the folder queries, so that SQLite walks the rows the same way
-    // and equal keys come out in the same order.
+    if (orderBy == IndexOrder)
+        return QStringLiteral("select UID, FirstPubTimeGMT, rowid%1%2 from %3").arg(idsColumn, columns, table);
+    // Any other order: the same clause as the folder queries, so that SQLite walks the rows the
+    // same way and equal keys come out in the same order.
     return QStringLiteral("select UID%1%2 from %3 order by %4").arg(idsColumn, columns, table, orderBy);
 }
 
@@ -70,8 +172,12 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
     if (!items || !items->database)
         return Failed;
     const BitLayout layout = Layout(conditions);
-    const int firstBitColumn = layout.byToken.isEmpty() ? 1 : 2;
-    QVector<QList<qint64>> ids(conditions.size());
+    const bool sortHere = items->orderBy == IndexOrder;
+    const int idsColumn = sortHere ? 3 : 1;
+    const int firstBitColumn = idsColumn + (layout.byToken.isEmpty() ? 0 : 1);
+    QVector<BatchRow> rows;
+    // The results each row feeds, row after row.
+    QVector<int> members;
     // The row that last fed each result: a token found twice in one row counts once.
     QVector<int> lastRow(conditions.size(), -1);
     bool wasStopped = false;
@@ -86,11 +192,15 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
             // The folder queries leave null ids out.
             if (uidValue.isNull())
                 return true;
-            const qint64 uid = uidValue.toLongLong();
-            for (int owner : layout.everyRow)
-                ids[owner].append(uid);
-            if (firstBitColumn == 2) {
-                QString text = query.value(1).toString();
+            BatchRow batchRow;
+            batchRow.uid = uidValue.toLongLong();
+            batchRow.rowId = sortHere ? query.value(2).toLongLong() : 0;
+            if (sortHere)
+                batchRow.key = MakeKey(query.value(1));
+            batchRow.firstMember = members.size();
+            members += layout.everyRow.toVector();
+            if (!layout.byToken.isEmpty()) {
+                QString text = query.value(idsColumn).toString();
                 // LIKE reads the text up to its first zero character.
                 const int end = text.indexOf(QChar(0));
                 if (end >= 0)
@@ -106,7 +216,7 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
                         for (int owner : found.value()) {
                             if (lastRow[owner] != row) {
                                 lastRow[owner] = row;
-                                ids[owner].append(uid);
+                                members.append(owner);
                             }
                         }
                     }
@@ -120,15 +230,28 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
                     const int bit = int(qCountTrailingZeroBits(mask));
                     mask &= mask - 1;
                     if (bit < owners.size())
-                        ids[owners.at(bit)].append(uid);
+                        members.append(owners.at(bit));
                 }
             }
+            batchRow.endMember = members.size();
+            rows.append(batchRow);
             return true;
         });
     if (wasStopped)
         return Stopped;
     if (!ran)
         return Failed;
+    if (sortHere) {
+        std::sort(rows.begin(), rows.end(), [](const BatchRow &a, const BatchRow &b) {
+            const int order = CompareKeys(a.key, b.key);
+            return order != 0 ? order > 0 : a.rowId > b.rowId;
+        });
+    }
+    QVector<QList<qint64>> ids(conditions.size());
+    for (const BatchRow &batchRow : qAsConst(rows)) {
+        for (int i = batchRow.firstMember; i < batchRow.endMember; ++i)
+            ids[members.at(i)].append(batchRow.uid);
+    }
     for (const QList<qint64> &list : qAsConst(ids))
         results->append(list);
     return Done;

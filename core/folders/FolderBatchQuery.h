@@ -8,8 +8,8 @@
 class ItemDataSaver;
 
 // The id queries of many folders in one pass over the book table. One SELECT returns every
-// book's UID in the order of the folder queries, its category ids, and bit columns that say
-// which where texts the book meets (SQLite evaluates each text exactly as in the folder's own
+// book's UID with what puts it in the order of the folder queries, its category ids, and bit
+// columns that say which where texts the book meets (SQLite evaluates each text exactly as in the folder's own
 // WHERE). Each folder thus gets the ids, in the order, of "select UID from <books> where
 // <where> order by <order>", at the cost of about one walk over the table instead of one per
 // folder.
@@ -37,6 +37,9 @@ public:
 
     // The text of the one SELECT.
     static QString MakeText(const QString &table, const QList<Condition> &conditions, const QString &orderBy);
+
+    // The order of the folder queries that the pass gives by sorting the rows itself.
+    static const QString IndexOrder;
 
     // Bits per result column: a column is a signed 64-bit integer.
     static const int BitsPerColumn = 62;

@@ -43,7 +43,7 @@ QList<qint64> Sorted(QList<qint64> ids)
     return ids;
 }
 
-// A generated catalogue with equal, missing and text publication times (the order's ties) and
+// A generated catalogue with equal, missing, real, text and blob publication times (the order) and
 // category id texts of every shape: missing, a repeated token, no leading "|", a blob, a zero
 // character before a token.
 QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
@@ -59,6 +59,9 @@ QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
             .arg(7),
         update.arg(QStringLiteral("FirstPubTimeGMT = NULL")).arg(11),
         update.arg(QStringLiteral("FirstPubTimeGMT = 'soon'")).arg(13),
+        update.arg(QStringLiteral("FirstPubTimeGMT = FirstPubTimeGMT + 0.5")).arg(31),
+        update.arg(QStringLiteral("FirstPubTimeGMT = x'00'")).arg(37),
+        update.arg(QStringLiteral("FirstPubTimeGMT = 'Soon'")).arg(41),
         update.arg(QStringLiteral("BookCatalogIDS = NULL")).arg(17),
         update.arg(QStringLiteral("BookCatalogIDS = '|5|5|12'")).arg(19),
         update.arg(QStringLiteral("BookCatalogIDS = x'7C397C'")).arg(23),
