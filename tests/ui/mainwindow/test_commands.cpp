@@ -279,8 +279,7 @@ private slots:
             .Run(window->form()->action_ShowCategory_Option_RemoveFolder);
         QVERIFY(!Stored(id));
         QCOMPARE(Tree()->rowCount(), rows);
-        QVERIFY(!window->tree().FindFolderIndex(id).isValid());
-        QVERIFY(FileHash(FoldersFile()) != before);
+        QVERIFY(!window->tree().FindFolderIndex(id).isValid() && FileHash(FoldersFile()) != before);
     }
 
     void storePageLinksAndBrokenLinks()
@@ -306,8 +305,7 @@ private slots:
         SetDirectLinks(true);
         const QString text = QStringLiteral("The software database is broken, do you want to re-download it?");
         ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
-        QVERIFY(QFile::exists(slot));
-        QVERIFY(window->views().SelectNext());
+        QVERIFY(QFile::exists(slot) && window->views().SelectNext());
         ModalScript({Answer(QMessageBox::Yes, QStringLiteral("Error"), text)}).Run(window->form()->action_ShowInfo_Option_GoLink);
         QVERIFY(!QFile::exists(slot));
         QTRY_COMPARE(refreshed.count(), 1);
@@ -416,8 +414,7 @@ private slots:
         QCOMPARE(window->page().GetCurrentPage(), 2);
 
         ModalScript({Answer(QMessageBox::Ok, kInfo, allText)}).Run(all);
-        QVERIFY(!QFile::exists(slot) && !QFile::exists(pointer));
-        QVERIFY(QFile::exists(cover));
+        QVERIFY(!QFile::exists(slot) && !QFile::exists(pointer) && QFile::exists(cover));
         QTRY_COMPARE(refreshed.count(), 1);
 
         // The page is loaded again from its start, so that its covers are fetched anew.
@@ -527,8 +524,7 @@ private slots:
 
         QVERIFY(window->settings().GetCurrentSettings() == before);
         QCOMPARE(FileBytes(SettingsFile()), bytes);
-        QVERIFY(!window->timerDatabase()->isActive());
-        QVERIFY(!window->views().IsImageView());
+        QVERIFY(!window->timerDatabase()->isActive() && !window->views().IsImageView());
         QCOMPARE(CurrentPage(), 2);
         QCOMPARE(window->views().GetCount(), 10);
     }

@@ -125,8 +125,7 @@ private slots:
         ObjectiveC::HideWindow();
         QVERIFY(!window->isVisible());
         window->on_action_on_show_Window_triggered();
-        QVERIFY(window->isVisible() && !window->isMaximized());
-        QVERIFY(!ObjectiveC::IsHidden());
+        QVERIFY(window->isVisible() && !window->isMaximized() && !ObjectiveC::IsHidden());
     }
 
     void unusableImageCacheFolderStopsConstruction()
@@ -223,13 +222,10 @@ private slots:
             QCOMPARE(window->isVisible(), !hidden);
             QCOMPARE(ObjectiveC::IsHidden(), hidden);
             emit tray->activated(QSystemTrayIcon::Trigger);
-            QVERIFY(window->isVisible());
-            QVERIFY(!window->isMinimized());
-            QVERIFY(!ObjectiveC::IsHidden());
+            QVERIFY(window->isVisible() && !window->isMinimized() && !ObjectiveC::IsHidden());
             QTRY_COMPARE(QApplication::activeWindow(), window.get());
         }
-        QVERIFY(!window->isCloseStarted());
-        QVERIFY(!NativeHelper::IsClosing());
+        QVERIFY(!window->isCloseStarted() && !NativeHelper::IsClosing());
     }
 
     void quitDuringModalDialogOnlyShowsTheWindow()
@@ -253,12 +249,10 @@ private slots:
             QVERIFY(!window->isVisible());
             requests.at(i)();
             QVERIFY2(window->isVisible(), qPrintable(QString::number(i)));
-            QVERIFY(!window->isCloseStarted());
-            QVERIFY(dialog.isVisible());
+            QVERIFY(!window->isCloseStarted() && dialog.isVisible());
         }
         dialog.close();
-        QVERIFY(!QApplication::activeModalWidget());
-        QVERIFY(!NativeHelper::IsClosing());
+        QVERIFY(!QApplication::activeModalWidget() && !NativeHelper::IsClosing());
     }
 
     // Must stay last: it closes the program for good.
@@ -305,8 +299,7 @@ private slots:
             }
             return !ui->MainContainer->isEnabled() && !ui->menuTools_Bar->isEnabled();
         };
-        QVERIFY(nothingEnabled());
-        QVERIFY(!window->refresher().IsRunning() && !window->images().IsRunning());
+        QVERIFY(nothingEnabled() && !window->refresher().IsRunning() && !window->images().IsRunning());
         QVERIFY(!window->timerCount()->isActive() && !window->timerDatabase()->isActive());
 
         // Every later request, of whatever kind, is ignored.
@@ -324,9 +317,7 @@ private slots:
         window->SetRefreshServiceIsStarting(false);
         window->run_action_start_check_retry();
         window->run_action_show_new_version(QStringLiteral("9.9"));
-        QVERIFY(nothingEnabled());
-        QVERIFY(window->versionLabel()->isHidden());
-        QVERIFY(window->informationBar()->isHidden());
+        QVERIFY(nothingEnabled() && window->versionLabel()->isHidden() && window->informationBar()->isHidden());
         QVERIFY(!window->refresher().IsRunning());
         window.reset();
     }

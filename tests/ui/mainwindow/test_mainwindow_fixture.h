@@ -32,17 +32,8 @@ constexpr qint64 kNowUtc = 1764892800;
 
 // The command line QCoreApplication::arguments() reads: QCoreApplication keeps references to
 // argc and argv, so changing them here changes what a new window sees.
-inline int &Argc()
-{
-    static int argc = 1;
-    return argc;
-}
-
-inline char **Argv()
-{
-    static char *argv[8] = {};
-    return argv;
-}
+inline int commandArgc = 1;
+inline char *commandArgv[8] = {};
 
 inline void SetArguments(const QList<QByteArray> &words)
 {
@@ -50,25 +41,20 @@ inline void SetArguments(const QList<QByteArray> &words)
     storage = words;
     const int count = qMin(words.size(), 6);
     for (int i = 0; i < count; ++i)
-        Argv()[i + 1] = storage[i].data();
-    Argv()[count + 1] = nullptr;
-    Argc() = count + 1;
+        commandArgv[i + 1] = storage[i].data();
+    commandArgv[count + 1] = nullptr;
+    commandArgc = count + 1;
 }
 
 // A private home: QStandardPaths' test mode derives every folder from it.
-inline QTemporaryDir &Home()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
+inline QTemporaryDir home;
 
-inline bool MakeCatalogue(const QString &path, int books, const QStringList &extraSql = QStringList(),
-                          quint64 seed = 1)
+inline bool MakeCatalogue(const QString &path, int books, const QStringList &extraSql = QStringList())
 {
     CatalogueGeneratorOptions options;
     options.books = books;
     options.categories = 12;
-    options.seed = seed;
+    options.seed = 1;
     options.password = Helper::GetCatalogPassword().toUtf8();
     options.nowUtc = kNowUtc;
     options.extraSql = extraSql;
@@ -213,19 +199,19 @@ inline QMenu *VisibleMenuWith(QAction *action)
 template <typename TestClass>
 int RunTests(int argc, char *argv[])
 {
-    if (!Home().isValid())
+    if (!home.isValid())
         return 1;
-    const QByteArray home = Home().path().toUtf8();
-    qputenv("HOME", home);
-    qputenv("XDG_DATA_HOME", home + "/data");
-    qputenv("XDG_CONFIG_HOME", home + "/config");
-    qputenv("XDG_CACHE_HOME", home + "/cache");
+    const QByteArray path = home.path().toUtf8();
+    qputenv("HOME", path);
+    qputenv("XDG_DATA_HOME", path + "/data");
+    qputenv("XDG_CONFIG_HOME", path + "/config");
+    qputenv("XDG_CACHE_HOME", path + "/cache");
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(Const::CompanyName);
     QCoreApplication::setApplicationName(Const::AppName);
     RegisterSqlCipherDriver();
-    Argv()[0] = argv[0];
-    QApplication app(Argc(), Argv());
+    commandArgv[0] = argv[0];
+    QApplication app(commandArgc, commandArgv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     app.setQuitOnLastWindowClosed(false);
     TestClass tests;

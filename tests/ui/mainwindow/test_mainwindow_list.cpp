@@ -40,8 +40,7 @@ private slots:
     void init()
     {
         window = std::make_unique<MainWindow>(nullptr, false);
-        QVERIFY(!window->IsConstructionFailed());
-        QVERIFY(LoadCatalogue(*window, cataloguePath));
+        QVERIFY(!window->IsConstructionFailed() && LoadCatalogue(*window, cataloguePath));
         single = AddFixedFolder(*window, QStringLiteral("One"), {7});
         empty = AddFixedFolder(*window, QStringLiteral("None"), {});
         all = FolderOfType(*window, AllBooks);
@@ -397,8 +396,7 @@ private slots:
             QWriteLockerExt2 token(&window->folders().lock);
             QVERIFY(window->folders().AddFolder(folder, token));
             window->Add_AddItemToTreeView(folder, -1, token, true, true);
-            QVERIFY(!window->folders().lock.tryLockForRead());
-            QVERIFY(window->CurrentFolderId().toUuid() != folder->uid);
+            QVERIFY(!window->folders().lock.tryLockForRead() && window->CurrentFolderId().toUuid() != folder->uid);
         }
         QTRY_COMPARE(window->CurrentFolderId().toUuid(), folder->uid);
         QCOMPARE(RowIds(), QList<qint64>({3, 4, 5}));

@@ -59,15 +59,13 @@ private slots:
         };
         QVERIFY(MakeCatalogue(path, 30, sql));
         window = std::make_unique<MainWindow>(nullptr, false);
-        QVERIFY(!window->IsConstructionFailed());
-        QVERIFY(LoadCatalogue(*window, path));
+        QVERIFY(!window->IsConstructionFailed() && LoadCatalogue(*window, path));
         // The busy animation's label is the status icon.
         for (QLabel *label : window->form()->statusBar->findChildren<QLabel *>()) {
             if (label->movie())
                 statusIcon = label;
         }
-        QVERIFY(statusIcon);
-        QVERIFY(window->informationBar()->isHidden() && window->statusText()->isHidden());
+        QVERIFY(statusIcon && window->informationBar()->isHidden() && window->statusText()->isHidden());
         QVERIFY(!window->timerRetry()->isActive());
         QCOMPARE(window->timerRetry()->interval(), 300000);
     }
@@ -171,8 +169,7 @@ private slots:
         // would): a success must hide it all the same.
         QVERIFY(!window->informationBar()->isVisible());
         window->run_action_userDataRefreshed(true, false);
-        QVERIFY(window->informationBar()->isHidden());
-        QVERIFY(!window->timerRetry()->isActive());
+        QVERIFY(window->informationBar()->isHidden() && !window->timerRetry()->isActive());
         QVERIFY2(IsTextWithTime(window->statusText()->text(), summary), qPrintable(window->statusText()->text()));
         QVERIFY(statusIcon->isHidden());
         for (QAction *action : {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
@@ -183,8 +180,7 @@ private slots:
         window->SetMainInformationText(QStringLiteral("old"), QString());
         bool retry = true;
         window->OnShowDBLoadResult(true, &window->loader(), true, retry);
-        QVERIFY(!retry);
-        QVERIFY(window->informationBar()->isHidden());
+        QVERIFY(!retry && window->informationBar()->isHidden());
 
         // The bar's close button hides it.
         window->SetMainInformationText(QStringLiteral("again"), QString());
@@ -377,16 +373,13 @@ private slots:
         fresh.run_action_userDataLoaded(succeeded, false);
         // The folders are shown and the workers run, whatever the result.
         QCOMPARE(fresh.tree().model->rowCount(), fresh.folders().folders.size());
-        QVERIFY(fresh.views().GetCount() > 0);
-        QVERIFY(fresh.images().IsRunning());
-        QVERIFY(fresh.timerCount()->isActive());
+        QVERIFY(fresh.views().GetCount() > 0 && fresh.images().IsRunning() && fresh.timerCount()->isActive());
         QCOMPARE(fresh.timerCount()->interval(), 3000);
         QVERIFY(fresh.timerVersion()->isActive());
         QCOMPARE(fresh.informationBar()->isHidden(), succeeded);
         QCOMPARE(ui->action_Add_Filter->isEnabled(), succeeded);
         QCOMPARE(ui->action_StartSearch->isEnabled(), succeeded);
-        QVERIFY(ui->action_Settings->isEnabled());
-        QVERIFY(ui->action_Reresh_All_Data->isEnabled());
+        QVERIFY(ui->action_Settings->isEnabled() && ui->action_Reresh_All_Data->isEnabled());
         // The refresh runs (and fails at the closed port).
         QTRY_COMPARE(refreshed.count(), 1);
     }
@@ -509,8 +502,7 @@ private slots:
         QFETCH(QString, icon);
         Ui_MainWindow *ui = window->form();
         Select(id);
-        QVERIFY(!ui->widChildBookInfo->isHidden());
-        QVERIFY(ui->action_ShowInfo_Option_GoLink->isEnabled());
+        QVERIFY(!ui->widChildBookInfo->isHidden() && ui->action_ShowInfo_Option_GoLink->isEnabled());
         if (!price.isNull()) {
             QCOMPARE(ui->lblShowBookPriceOrg->text(), orgPrice);
             QCOMPARE(ui->lblShowBookPriceCurrent->text(), price);
@@ -543,8 +535,7 @@ private slots:
             QVERIFY(!ui->widChildBookInfo->isHidden());
             window->run_action_listview_item_selected(1, id);
             QVERIFY2(ui->widChildBookInfo->isHidden(), qPrintable(id.toString()));
-            QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled());
-            QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled());
+            QVERIFY(!ui->action_ShowInfo_View_Prev->isEnabled() && !ui->action_ShowInfo_View_Next->isEnabled());
             QVERIFY(!ui->action_ShowInfo_Option_GoLink->isEnabled());
             QCOMPARE(ImageOf(ui->lblShowBookCover->pixmap(Qt::ReturnByValue)), nullCover);
         }
@@ -581,8 +572,7 @@ private slots:
         ui->action_ShowInfo_Option_GoLink->setEnabled(true);
         window->run_action_listview_item_contextmenu(true, QPoint(40, 40));
         QMenu *menu = VisibleMenuWith(goLink);
-        QVERIFY(menu);
-        QVERIFY(goLink->isEnabled());
+        QVERIFY(menu && goLink->isEnabled());
         window->OnShowSingleBookInfoRightMenu(false, false, QPoint());
         QVERIFY(!goLink->isEnabled());
         menu->hide();

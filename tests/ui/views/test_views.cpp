@@ -148,14 +148,12 @@ private slots:
         foldersFile = dir.filePath(QStringLiteral("user-folders.file"));
         DisplayDataSaver store(foldersFile);
         bool added = false;
-        QVERIFY(store.LoadFolders(added));
-        QVERIFY(added);
+        QVERIFY(store.LoadFolders(added) && added);
         {
             QWriteLockerExt2 token(&store.lock);
             QVERIFY(store.AddFolder(makeFolder(CategoryFolder, QStringLiteral("Science")), token));
             QVERIFY(store.AddFolder(makeFolder(FilterFolder, QStringLiteral("Cheap")), token));
-            QVERIFY(store.AddFolder(makeFolder(77, QStringLiteral("Odd")), token));
-            QVERIFY(store.SaveLocked(token));
+            QVERIFY(store.AddFolder(makeFolder(77, QStringLiteral("Odd")), token) && store.SaveLocked(token));
         }
         QCOMPARE(store.folders.size(), 7);
     }
@@ -189,13 +187,10 @@ private slots:
         QSignalSpy selected(&view, &ViewController::on_action_item_selected);
         view.SelectEdge(false);
         QCOMPARE(view.GetCurrentIndex(), 0);
-        QVERIFY(!view.HasPrevious(nullptr));
-        QVERIFY(!view.HasPrevious(&pages));
-        QVERIFY(!view.SelectPrevious());
+        QVERIFY(!view.HasPrevious(nullptr) && !view.HasPrevious(&pages) && !view.SelectPrevious());
         QCOMPARE(view.GetCurrentIndex(), 0);
         pages.SetCurrentPage(2);
-        QVERIFY(view.HasPrevious(&pages));
-        QVERIFY(view.SelectNext());
+        QVERIFY(view.HasPrevious(&pages) && view.SelectNext());
         QCOMPARE(view.GetCurrentItem().toLongLong(), 102LL);
         QVERIFY(view.HasPrevious(nullptr));
         QCOMPARE(selected.last().at(0).toInt(), 1);
@@ -205,11 +200,9 @@ private slots:
         QCOMPARE(view.GetCurrentIndex(), 19);
         if (bar)
             QCOMPARE(bar->value(), bar->maximum());
-        QVERIFY(!view.HasNext(nullptr));
-        QVERIFY(view.HasNext(&pages));
+        QVERIFY(!view.HasNext(nullptr) && view.HasNext(&pages));
         pages.SetCurrentPage(3);
-        QVERIFY(!view.HasNext(&pages));
-        QVERIFY(!view.SelectNext());
+        QVERIFY(!view.HasNext(&pages) && !view.SelectNext());
         QCOMPARE(view.GetCurrentIndex(), 19);
         QVERIFY(view.SelectPrevious());
         QCOMPARE(view.GetCurrentIndex(), 18);
@@ -387,8 +380,7 @@ private slots:
         QVERIFY(controller.SelectNext());
         controller.ClearItems(); // drops the selection under the write lock
         QCOMPARE(lockFree, QList<bool>({true, true, true}));
-        QVERIFY(!seen.isValid());
-        QVERIFY(lockIsFree(controller.lock));
+        QVERIFY(!seen.isValid() && lockIsFree(controller.lock));
     }
 
     void reloadFromTilesOwnMenuKeepsTileAlive()
@@ -617,8 +609,7 @@ private slots:
                                                       Qt::Horizontal);
         QCOMPARE(last->x(), 40 + gap + 30 + nested->geometry().width());
 
-        QVERIFY(!flow.takeAt(-1));
-        QVERIFY(!flow.takeAt(flow.count()));
+        QVERIFY(!flow.takeAt(-1) && !flow.takeAt(flow.count()));
         QCOMPARE(flow.count(), 4);
 
         QLayoutItem *spacer = flow.takeAt(1);
