@@ -2,22 +2,9 @@
 
 #include "TestHttpRequest.h"
 
-#include <QHash>
 #include <QList>
 #include <QTcpSocket>
 #include <QTimer>
-
-namespace {
-
-QByteArray ReasonFor(int status)
-{
-    static const QHash<int, QByteArray> reasons{{200, "OK"}, {204, "No Content"}, {301, "Moved Permanently"},
-        {302, "Found"}, {304, "Not Modified"}, {307, "Temporary Redirect"}, {400, "Bad Request"},
-        {403, "Forbidden"}, {404, "Not Found"}, {500, "Internal Server Error"}, {503, "Service Unavailable"}};
-    return reasons.value(status, "Status");
-}
-
-} // namespace
 
 TestHttpConnection::TestHttpConnection(QTcpSocket *accepted, TestHttpListener::Answer answer, QObject *parent)
     : QObject(parent), socket(accepted), answer(std::move(answer)), timer(new QTimer(this))
@@ -79,8 +66,8 @@ void TestHttpConnection::OnReadyRead()
 void TestHttpConnection::SendHead()
 {
     timer->disconnect(this);
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-                      + (response.reason.isEmpty() ? ReasonFor(response.status) : response.reason) + "\r\n";
+    // Clients give the reason phrase no meaning: one for every status.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     bool hasType = false;
     for (const auto &h : qAsConst(response.headers)) {
         head += h.first + ": " + h.second + "\r\n";

@@ -8,7 +8,6 @@
 struct TestHttpResponse
 {
     int status = 200;
-    QByteArray reason;                                // empty: the usual phrase for the status
     QList<QPair<QByteArray, QByteArray>> headers;     // extra headers, sent as given
     QByteArray body;
     bool sendContentLength = true;                    // false: the body ends when the connection closes
