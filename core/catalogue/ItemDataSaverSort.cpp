@@ -16,24 +16,23 @@
 namespace {
 
 // Keys are extracted once, so a sort of the whole catalogue converts no date-time per comparison.
-// Dates become milliseconds since the epoch (the order of QDateTime's less-than).
-template <typename Book, typename KeyOf>
-void SortByKey(QVector<Book *> &work, bool ascending, KeyOf keyOf)
+// Dates become milliseconds since the epoch (the order of QDateTime's less-than). The pairs
+// carry the ids, so the ordered ids come straight out of them.
+template <typename Book, typename KeyOf, typename UidOf>
+void SortByKey(const QVector<Book *> &work, bool ascending, KeyOf keyOf, UidOf uidOf, QList<qint64> &sortedIds)
 {
     using Key = decltype(keyOf(work.first()));
-    using KeyedBook = std::pair<Key, Book *>;
-    QVector<KeyedBook> keyed;
+    using KeyedId = std::pair<Key, qint64>;
+    QVector<KeyedId> keyed;
     keyed.reserve(work.size());
-    for (Book *book : qAsConst(work))
-        keyed.append(KeyedBook(keyOf(book), book));
+    for (Book *book : work)
+        keyed.append(KeyedId(keyOf(book), uidOf(book)));
     if (ascending)
-        std::sort(keyed.begin(), keyed.end(),
-                  [](const KeyedBook &a, const KeyedBook &b) { return a.first < b.first; });
+        std::sort(keyed.begin(), keyed.end(), [](const KeyedId &a, const KeyedId &b) { return a.first < b.first; });
     else
-        std::sort(keyed.begin(), keyed.end(),
-                  [](const KeyedBook &a, const KeyedBook &b) { return b.first < a.first; });
-    for (int i = 0; i < keyed.size(); ++i)
-        work[i] = keyed.at(i).second;
+        std::sort(keyed.begin(), keyed.end(), [](const KeyedId &a, const KeyedId &b) { return b.first < a.first; });
+    for (const KeyedId &entry : qAsConst(keyed))
+        sortedIds.append(entry.second);
 }
 
 // NaN breaks the strict weak order that std::sort relies on: it sorts as the smallest value.
@@ -47,35 +46,41 @@ qint64 DateKey(const QDateTime &time)
     return time.toMSecsSinceEpoch();
 }
 
-// Reorders the working list by the type; Keys turns a book into its key values.
+// Appends the ids of the working list in the order of the type; Keys turns a book into its
+// key values and its id.
 template <typename Book, typename Keys>
-void SortWork(QVector<Book *> &work, ItemBookSortType sortType, bool ascending, Keys keys)
+void SortWork(QVector<Book *> &work, ItemBookSortType sortType, bool ascending, Keys keys,
+              QList<qint64> &sortedIds)
 {
+    const auto uid = [](Book *b) { return Keys::Uid(b); };
+    sortedIds.reserve(work.size());
     switch (sortType) {
     case OrderBy_EventStartDate: // always newest first
-        SortByKey(work, false, [&keys](Book *b) { return keys.FirstPub(b); });
-        break;
+        SortByKey(work, false, [&keys](Book *b) { return keys.FirstPub(b); }, uid, sortedIds);
+        return;
     case OrderBy_BookDate:
-        SortByKey(work, ascending, [&keys](Book *b) { return keys.BookDate(b); });
-        break;
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.BookDate(b); }, uid, sortedIds);
+        return;
     case OrderBy_OrgPrice:
-        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.OrgPrice(b)); });
-        break;
+        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.OrgPrice(b)); }, uid, sortedIds);
+        return;
     case OrderBy_UserRating:
-        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.Stars(b)); });
-        break;
+        SortByKey(work, ascending, [&keys](Book *b) { return FloatKey(keys.Stars(b)); }, uid, sortedIds);
+        return;
     case OrderBy_BookPages:
-        SortByKey(work, ascending, [&keys](Book *b) { return keys.Pages(b); });
-        break;
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.Pages(b); }, uid, sortedIds);
+        return;
     case OrderBy_BookSize:
-        SortByKey(work, ascending, [&keys](Book *b) { return keys.Size(b); });
-        break;
+        SortByKey(work, ascending, [&keys](Book *b) { return keys.Size(b); }, uid, sortedIds);
+        return;
     case OrderBy_Random:
         ShuffleInPlace(work);
         break;
     default: // 7 to 10 and unknown values keep the input order
         break;
     }
+    for (Book *book : qAsConst(work))
+        sortedIds.append(Keys::Uid(book));
 }
 
 struct RecordKeys
@@ -112,10 +117,7 @@ void SortResolved(const QList<qint64> &bookIds, ItemBookSortType sortType, bool 
         if (Book *book = resolve(id))
             work.append(book);
     }
-    SortWork(work, sortType, ascending, Keys());
-    sortedIds.reserve(work.size());
-    for (Book *book : qAsConst(work))
-        sortedIds.append(Keys::Uid(book));
+    SortWork(work, sortType, ascending, Keys(), sortedIds);
 }
 
 } // namespace
