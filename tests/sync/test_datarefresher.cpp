@@ -287,12 +287,12 @@ private slots:
         ExpectFirstCatalogueKept();
         QCOMPARE(QDir(DatabaseFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
-        // The worker runs again afterwards; a download of about two seconds reports its progress.
-        server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 20 + 1, 100));
+        // The worker runs again afterwards; a download of about three seconds reports its progress.
+        server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 30 + 1, 100));
         QCOMPARE(Run(*refresher), QStringLiteral("changed"));
         QCOMPARE(OpenGuid(*store), Two);
         const QRegularExpression progress(QStringLiteral("^Loading the free ebooks database from official website "
-                                                         "\\d+% \\(0\\.\\d\\d MB\\) \\.\\.\\.$"));
+                                                         "\\d+% \\(\\d+\\.\\d\\d MB\\) \\.\\.\\.$"));
         QVERIFY2(recorder.messages.indexOf(progress) > 0, qPrintable(recorder.messages.join('\n')));
 
         // Stopped once the computing state began: no completion, so the worker ends that state.
