@@ -18,6 +18,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace {
 
 struct CategoryRow
@@ -269,22 +271,18 @@ private slots:
         QVERIFY(store.LoadDatabase(fileSummary));
         QWriteLockerExt2 token(&store.lock);
         ItemBook *five = store.GetBook(5, token);
-        QVERIFY(five);
-        QCOMPARE(five->name, QStringLiteral("Five"));
+        QVERIFY(five && five->name == QLatin1String("Five"));
         QCOMPARE(five->comparePart, ItemComparePart(5, 1005));
         QCOMPARE(store.GetBook(5, token), five); // cached
 
         // Ids without a valid book: a nameless row, a missing row. Both remembered as null.
-        QVERIFY(!store.GetBook(8, token));
-        QVERIFY(!store.GetBook(404, token));
+        QVERIFY(!store.GetBook(8, token) && !store.GetBook(404, token));
         QVERIFY(store.books->contains(8) && store.books->contains(404));
         QVERIFY(!store.GetBook(404, token));
 
         QVERIFY(!ItemDataSaver::LoadBook(nullptr, 5));
-        ItemBook *loose = ItemDataSaver::LoadBook(store.database, 7);
-        QVERIFY(loose);
-        QCOMPARE(loose->orgPrice, 1.5f);
-        delete loose;
+        const std::unique_ptr<ItemBook> loose(ItemDataSaver::LoadBook(store.database, 7));
+        QVERIFY(loose && loose->orgPrice == 1.5f);
 
         // The cache is complete once it holds as many entries as the catalogue counts books.
         store.LoadAllBooks(token);
@@ -416,8 +414,7 @@ private slots:
         QCOMPARE(store.currentFilePath, fileA);
         QCOMPARE(store.categories->size(), 3);
         ItemBook *book = store.GetBook(17, token); // needs the old connection
-        QVERIFY(book);
-        QCOMPARE(book->name, QStringLiteral("A book"));
+        QVERIFY(book && book->name == QLatin1String("A book"));
         QCOMPARE(store.QueryBookIds(QString()).size(), 20);
     }
 
