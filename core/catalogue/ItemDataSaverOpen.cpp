@@ -25,6 +25,10 @@
 #include <algorithm>
 #include <functional>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 const QString CipherDriverName = QStringLiteral("SQLITECIPHER");
 const QString ConnectOptions = QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_ENABLE_SHARED_CACHE");
@@ -88,6 +92,11 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
     // Nobody can reach the old catalogue any more: free it outside every store lock, so that
     // neither readers nor the next load wait for a large book cache to be released.
     FreeCatalogue(oldCategories, oldBigCategories, oldBooks, oldSortKeys, oldHolder);
+#ifdef __GLIBC__
+    // The old connection's page cache held about the whole file in small blocks: hand the
+    // freed memory back, or the process keeps the size of two catalogues for good.
+    malloc_trim(0);
+#endif
     return true;
 }
 
