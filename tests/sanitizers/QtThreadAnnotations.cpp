@@ -9,6 +9,8 @@
 //   blocking queued call of a function: released when it has run, acquired when the call returns.
 //   thread end: released on the QThread by its finished signal, which runs on the thread before
 //   QThread marks it finished; acquired when wait(), isFinished() or isRunning() sees the end.
+// Coarser than Qt in one way: any event an object gets (a timer's too) acquires what was posted
+// to it so far. Signals that Qt's own classes emit inside Qt are not seen; they carry Qt's data.
 #include "RealFunction.h"
 
 #include <QCoreApplication>
