@@ -440,34 +440,6 @@ private slots:
         QCOMPARE(refreshed.count(), 1);
     }
 
-    void acceptedSettingsReapplyTheDatabaseTimer()
-    {
-        QVERIFY(!window->timerDatabase()->isActive());
-        ModalScript({Settings([](DlgNativeSettings *dialog) {
-            QVERIFY(!dialog->ui->Check_NewDatabase_Minutes->isEnabled());
-            dialog->ui->Check_NewDatabase->click();
-            Choose(dialog->ui->Check_NewDatabase_Minutes, QStringLiteral("168"));
-            Press(dialog, QDialogButtonBox::Ok);
-        })}).Run(Form()->action_Settings);
-
-        QVERIFY(window->timerDatabase()->isActive() && window->timerVersion()->isActive());
-        QCOMPARE(window->timerDatabase()->interval(), 10080 * 60000);
-        NativeConfigLoader reread(SettingsFile());
-        QVERIFY(reread.Load());
-        QCOMPARE(reread.currentSettings.Check_NewDatabase, true);
-        QCOMPARE(reread.currentSettings.Check_NewDatabase_Minutes, 10080);
-
-        // The tool-bar command is the same command: switching the checks off stops the timers.
-        ModalScript({Settings([](DlgNativeSettings *dialog) {
-            QCOMPARE(dialog->ui->Check_NewDatabase_Minutes->currentText(), QStringLiteral("168"));
-            dialog->ui->Check_NewDatabase->click();
-            dialog->ui->Check_NewVersion->click();
-            Press(dialog, QDialogButtonBox::Ok);
-        })}).Run(Form()->action_Tool_Settings);
-        QVERIFY(!window->timerDatabase()->isActive() && !window->timerVersion()->isActive());
-        QCOMPARE(window->settings().GetCurrentSettings().Check_NewDatabase, false);
-    }
-
     void listSettingsReloadTheList_data()
     {
         QTest::addColumn<QString>("setting");
@@ -551,22 +523,8 @@ private slots:
         const QUuid extra = AddFixedFolder(*window, QStringLiteral("Mine"), {3, 5});
         window->OnLoadDisplayFolders();
         TreeControllerImpls *view = window->tree().treeView;
-        QAction *sort = Form()->action_ShowCategory_Option_ResortCategory;
-        QVERIFY(sort->isCheckable() && !sort->isChecked());
-        for (int round = 0; round < 5; ++round) {
-            // Switching on always tells the user first; switching off says nothing.
-            const bool on = round % 2 == 0;
-            ModalScript(on ? QList<ModalScript::Step>{Answer(QMessageBox::Ok, QStringLiteral("Info"),
-                                                             QStringLiteral("Now you can drag and drop the Tree View."))}
-                           : QList<ModalScript::Step>{})
-                .Run(sort);
-            QCOMPARE(sort->isChecked(), on);
-            QCOMPARE(view->dragEnabled(), on);
-            QCOMPARE(view->acceptDrops(), on);
-            QCOMPARE(view->viewport()->acceptDrops(), on);
-            QCOMPARE(view->showDropIndicator(), on);
-            QCOMPARE(view->dragDropMode(), on ? QAbstractItemView::InternalMove : QAbstractItemView::NoDragDrop);
-        }
+        ModalScript({Answer(QMessageBox::Ok, kInfo, QStringLiteral("Now you can drag and drop the Tree View."))})
+            .Run(Form()->action_ShowCategory_Option_ResortCategory);
 
         QStandardItemModel *model = window->tree().model;
         const QList<QUuid> before = TreeOrder();

@@ -1,16 +1,14 @@
-// Book list of the main window: folder selection, paging, order, view and cover queueing.
+// Book list of the main window: folder selection, paging, order and view.
 #include "test_mainwindow_fixture.h"
 #include "ui_mainwindow.h"
 
 #include "views/ExtendTreeView.h"
 #include "catalogue/ItemBook.h"
-#include "UserImageRefresher.h"
 
 #include <QHeaderView>
 #include <QSemaphore>
 #include <QStandardItemModel>
 #include <QThread>
-#include <QToolBar>
 
 #include <limits>
 
@@ -41,8 +39,6 @@ private slots:
     {
         window = std::make_unique<MainWindow>(nullptr, false);
         QVERIFY(!window->IsConstructionFailed() && LoadCatalogue(*window, cataloguePath));
-        single = AddFixedFolder(*window, QStringLiteral("One"), {7});
-        empty = AddFixedFolder(*window, QStringLiteral("None"), {});
         all = FolderOfType(*window, AllBooks);
         QVERIFY(!all.isNull());
         QCOMPARE(FolderBooks(*window, all).size(), 23);
@@ -63,6 +59,8 @@ private slots:
         QCOMPARE(PageCommands(), QList<bool>({false, false, true, true}));
         QCOMPARE(RowIds(), ids.mid(0, 10));
         QVERIFY(!ui->widChildBookInfo->isHidden());
+        // The built-in folder of all books can be neither removed nor edited.
+        QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled() && !ui->action_ShowCategory_Option_EditFolder->isEnabled());
 
         ui->action_ShowInfo_Page_Last->trigger();
         QCOMPARE(CurrentPage(), 3);
@@ -99,47 +97,6 @@ private slots:
         ui->action_ShowInfo_Page_First->trigger();
         QCOMPARE(CurrentPage(), 1);
         QCOMPARE(combo->currentIndex(), 0);
-    }
-
-    void oneBookEmptyFolderAndNoFolder()
-    {
-        ShowList(*window, 0, 10);
-        Ui_MainWindow *ui = window->form();
-        QComboBox *combo = window->pageCombo();
-
-        SelectFolder(*window, single);
-        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 1 item (10 items per page) "));
-        QCOMPARE(ComboTexts(combo), QStringList({QStringLiteral(" 1 / 1")}));
-        QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
-        QCOMPARE(RowIds(), QList<qint64>({7}));
-        QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled() && !ui->widChildBookInfo->isHidden());
-        QVERIFY(!ui->action_ShowInfo_View_Next->isEnabled() && !ui->action_ShowInfo_View_Prev->isEnabled());
-
-        SelectFolder(*window, empty);
-        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 0 items (10 items per page) "));
-        QVERIFY(combo->count() == 0 && !combo->isEnabled());
-        QCOMPARE(PageCommands(), QList<bool>({false, false, false, false}));
-        QCOMPARE(window->views().GetCount(), 0);
-        QVERIFY(ui->widChildBookInfo->isHidden() && !ui->action_ShowInfo_Option_GoLink->isEnabled());
-
-        // The built-in folder of all books can be neither removed nor edited.
-        SelectFolder(*window, all);
-        QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-        QVERIFY(!ui->action_ShowCategory_Option_EditFolder->isEnabled());
-
-        // No folder: the commands go off and the list is cleared.
-        SelectFolder(*window, single);
-        QVERIFY(ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-        for (const QVariant &id : {QVariant(), QVariant(QUuid()), QVariant(0), QVariant(QStringLiteral("x"))}) {
-            window->run_action_treeview_item_selected(1, id);
-            QVERIFY(!ui->action_ShowCategory_Option_RemoveFolder->isEnabled());
-            QCOMPARE(window->views().GetCount(), 0);
-            SelectFolder(*window, all);
-            SelectFolder(*window, single);
-        }
-        // A folder id the store does not know loads nothing.
-        window->OnLoadListViewData(QVariant(QUuid::createUuid()), true, false);
-        QCOMPARE(window->views().GetCount(), 0);
     }
 
     void pageSizeIsClamped()
@@ -209,41 +166,6 @@ private slots:
             action->trigger();
             shows(action, ascending);
         }
-    }
-
-    void orderSortsAndFolderChangeResetsIt()
-    {
-        ShowList(*window, 0, 10);
-        Ui_MainWindow *ui = window->form();
-        const QList<qint64> stored = FolderBooks(*window, all);
-
-        ui->action_ShowInfo_Page_Next->trigger();
-        QCOMPARE(CurrentPage(), 2);
-        // A new order starts again at page 1 and really orders the books.
-        ui->action_ShowInfo_OrderBy_BookPages->trigger();
-        QCOMPARE(CurrentPage(), 1);
-        QList<qint64> sortedIds = RowIds();
-        for (int page = 2; page <= 3; ++page) {
-            ui->action_ShowInfo_Page_Next->trigger();
-            sortedIds += RowIds();
-        }
-        QCOMPARE(sortedIds.size(), 23);
-        for (int i = 1; i < sortedIds.size(); ++i)
-            QVERIFY2(Book(sortedIds.at(i - 1)).pages <= Book(sortedIds.at(i)).pages, qPrintable(QString::number(i)));
-        ui->action_ShowInfo_OrderBy_BookPages->trigger();
-        QCOMPARE(CurrentPage(), 1);
-        QVERIFY(Book(RowIds().first()).pages >= Book(RowIds().last()).pages);
-
-        // Another folder opens in its stored order, and back again too.
-        ui->action_ShowInfo_OrderBy_UserRating->trigger();
-        SelectFolder(*window, single);
-        QVERIFY(ui->action_ShowInfo_OrderBy_None->isChecked() && !ui->action_ShowInfo_OrderBy_UserRating->isChecked());
-        QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
-        QCOMPARE(window->page().GetSortType(), OrderBy_None);
-        ui->action_ShowInfo_OrderBy_UserRating->trigger();
-        SelectFolder(*window, all);
-        QCOMPARE(CurrentPage(), 1);
-        QCOMPARE(RowIds(), stored.mid(0, 10));
     }
 
     void bookMovesCrossPages_data()
@@ -357,31 +279,6 @@ private slots:
         }
     }
 
-    void coversOfAPageQueuedFirstInPageOrder()
-    {
-        ShowList(*window, 1, 5);
-        const QList<qint64> ids = FolderBooks(*window, all);
-        auto keysOf = [this](const QList<qint64> &bookIds) {
-            QList<ItemComparePart> keys;
-            for (qint64 id : bookIds) {
-                const ItemComparePart key = Book(id).comparePart;
-                if (UserImageRefresher::HasCover(key))
-                    keys << key;
-            }
-            return keys;
-        };
-        const QList<ItemComparePart> first = keysOf(ids.mid(0, 5));
-        const QList<ItemComparePart> second = keysOf(ids.mid(5, 5));
-        QVERIFY(!first.isEmpty() && !second.isEmpty());
-
-        QCOMPARE(window->images().QueuedKeys().mid(0, first.size()), first);
-        window->form()->action_ShowInfo_Page_Next->trigger();
-        const QList<ItemComparePart> queued = window->images().QueuedKeys();
-        QCOMPARE(queued.mid(0, second.size()), second);
-        QCOMPARE(queued.mid(second.size(), first.size()), first);
-        QCOMPARE(window->views().pendingCovers, second);
-    }
-
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore()
     {
         ShowList(*window, 0, 10);
@@ -410,6 +307,7 @@ private slots:
             window->Add_AddItemToTreeView(folder, row, token, true, true);
         }
         QTRY_COMPARE(RowIds(), QList<qint64>({6}));
+        QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 1 item (10 items per page) "));
         QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
     }
 
@@ -444,29 +342,6 @@ private slots:
         QCOMPARE(RowIds().size(), 10);
     }
 
-    void toolBarsInOrder()
-    {
-        Ui_MainWindow *ui = window->form();
-        const auto entries = [](const char *list) { return QString::fromUtf8(list).split(QLatin1Char(',')); };
-        QCOMPARE(ToolBarEntries(ui->action_ShowInfo_View_Refresh),
-                 entries("ShowInfo_View_Refresh,|,ShowInfo_View_Covers,ShowInfo_View_Details,|, Order:,ShowInfo_OrderBy_None,"
-                         "ShowInfo_OrderBy_Random,ShowInfo_OrderBy_EventStartDate,ShowInfo_OrderBy_BookDate,"
-                         "ShowInfo_OrderBy_UserRating,ShowInfo_OrderBy_OrgPrice,ShowInfo_OrderBy_BookPages,"
-                         "ShowInfo_OrderBy_BookSize,<spacer>,|,ShowInfo_Option_GoLink"));
-        QCOMPARE(ToolBarEntries(ui->action_ShowCategory_Option_ResortCategory),
-                 entries("ShowCategory_Option_ResortCategory,ShowCategory_Option_EditFolder,ShowCategory_Option_RemoveFolder,|"));
-        QCOMPARE(ToolBarEntries(ui->action_ShowInfo_Page_First),
-                 entries("<label>,|, Images Queue: 0 ,<spacer>,|,ShowInfo_Page_First,ShowInfo_Page_Prev,<combo>,"
-                         "ShowInfo_Page_Next,ShowInfo_Page_Last,|,ShowInfo_View_Prev,ShowInfo_View_Next,|,ShowInfo_Option_GoLink"));
-        // The page moves show icons only; the order opens as "Normal" with the descending arrow.
-        QVERIFY(ui->action_ShowInfo_Page_First->text().isEmpty() && ui->action_ShowInfo_Page_Last->text().isEmpty());
-        QCOMPARE(ui->action_ShowInfo_OrderBy_None->text(), QStringLiteral("Normal") + kDown);
-        // The refresh command sits at the right end of the main tool bar.
-        const QList<QAction *> main = ui->mainToolBar->actions();
-        QVERIFY(main.size() >= 3 && main.at(main.size() - 2)->isSeparator());
-        QCOMPARE(main.last(), ui->action_Reresh_All_Data);
-    }
-
 private:
     // Row texts and book ids of the details view.
     QStringList RowTexts() const
@@ -495,37 +370,6 @@ private:
                 ui->action_ShowInfo_Page_Next->isEnabled(), ui->action_ShowInfo_Page_Last->isEnabled()};
     }
 
-    // The entries of the tool bar that holds the action: object names, "|" for separators,
-    // "<spacer>", "<combo>" and label texts for widgets.
-    QStringList ToolBarEntries(QAction *member) const
-    {
-        QToolBar *bar = nullptr;
-        for (QToolBar *candidate : window->findChildren<QToolBar *>()) {
-            if (candidate != window->form()->mainToolBar && candidate->actions().contains(member))
-                bar = candidate;
-        }
-        if (!bar)
-            return {};
-        QStringList entries;
-        for (QAction *action : bar->actions()) {
-            if (action->isSeparator()) {
-                entries << QStringLiteral("|");
-            } else if (QWidget *widget = bar->widgetForAction(action); widget && !action->objectName().startsWith(QStringLiteral("action_"))) {
-                if (auto *label = qobject_cast<QLabel *>(widget))
-                    entries << (label->text().isEmpty() ? QStringLiteral("<label>") : label->text());
-                else if (qobject_cast<QComboBox *>(widget))
-                    entries << QStringLiteral("<combo>");
-                else if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
-                    entries << QStringLiteral("<spacer>");
-                else
-                    entries << QStringLiteral("<widget>");
-            } else {
-                entries << action->objectName().mid(int(qstrlen("action_")));
-            }
-        }
-        return entries;
-    }
-
     ItemBook Book(qint64 id)
     {
         QWriteLockerExt2 token(&window->folders().items->lock);
@@ -537,8 +381,6 @@ private:
     QString cataloguePath;
     std::unique_ptr<MainWindow> window;
     QUuid all;
-    QUuid single;
-    QUuid empty;
 };
 
 TESSALY_MAINWINDOW_TEST_MAIN(TestMainWindowList)

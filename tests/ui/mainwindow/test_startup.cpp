@@ -15,7 +15,6 @@ using MainWindowTest::ModalScript;
 
 namespace {
 
-const QString OneInstanceText = QStringLiteral("Only a single instance of this software can run, do you want to get more information?");
 const QString LocalFolderText = QStringLiteral("The current software cannot access the local document folder, do you want to get more information?");
 
 } // namespace
@@ -44,25 +43,6 @@ private slots:
     }
 
     void init() { links.opened.clear(); }
-
-    void startHiddenWords_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("hidden");
-        QTest::newRow("none") << QStringList{"tessaly"} << false;
-        QTest::newRow("background") << QStringList{"tessaly", "/background"} << true;
-        QTest::newRow("any case") << QStringList{"tessaly", "/BackGround"} << true;
-        QTest::newRow("with restart") << QStringList{"tessaly", "/background", "/restart"} << false;
-        QTest::newRow("restart first, any case") << QStringList{"tessaly", "/RESTART", "/background"} << false;
-        QTest::newRow("without slash") << QStringList{"tessaly", "background"} << false;
-    }
-
-    void startHiddenWords()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, hidden);
-        QCOMPARE(StartupArguments::IsStartHiddenRequested(arguments), hidden);
-    }
 
     void unknownFolderFailsBeforeAnyLock()
     {
@@ -100,35 +80,6 @@ private slots:
         StartupGuard guard(base.path());
         ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); });
         QVERIFY(QFileInfo(lock).isFile());
-    }
-
-    void lockIsExclusiveAndOffersHelp()
-    {
-        QTemporaryDir base;
-        StartupGuard first(base.path());
-        ModalScript().Run([&] { QCOMPARE(first.Acquire(), 0); });
-        QCOMPARE(first.lockFilePath(), base.filePath(QStringLiteral("single-instance.file")));
-        QVERIFY(QFile::exists(first.lockFilePath()));
-
-        StartupGuard second(base.path());
-        ModalScript({Answer(QMessageBox::Yes, "Error", OneInstanceText)}).Run([&] {
-            QCOMPARE(second.Acquire(), StartupGuard::ExitLockBusy);
-        });
-        QCOMPARE(links.opened.size(), 1);
-        QVERIFY(links.opened.first().toString().startsWith(Const::HelpOneInstanceUrl));
-
-        first.Release();
-        QVERIFY(!QFile::exists(base.filePath(QStringLiteral("single-instance.file"))));
-        QCOMPARE(second.Acquire(), 0);
-
-        // A "folder" that is a file cannot take the lock file: the lock box comes first.
-        QFile plain(base.filePath(QStringLiteral("plain")));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        StartupGuard onFile(plain.fileName());
-        ModalScript({Answer(QMessageBox::Yes, "Error", OneInstanceText)}).Run([&] {
-            QCOMPARE(onFile.Acquire(), StartupGuard::ExitLockBusy);
-        });
     }
 };
 
