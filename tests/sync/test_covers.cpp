@@ -3,8 +3,6 @@
 #include "Const.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
-#include "TestThreadStarts.h"
-#include "FileDownloader.h"
 #include "UserImageRefresher.h"
 
 #include <QBuffer>
@@ -53,18 +51,6 @@ CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemCompare
     return state;
 }
 
-// Runs passes (as the worker does, without its sleeps) until count reports arrived.
-bool PassUntilReported(UserImageRefresher &refresher, QSignalSpy &spy, int count)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (spy.size() < count && timer.elapsed() < 10000) {
-        refresher.ProcessQueue();
-        QTest::qWait(20);
-    }
-    return spy.size() >= count;
-}
-
 // A worker with its cache folder made, as the program prepares it before the first pass.
 struct PreparedRefresher : UserImageRefresher
 {
@@ -76,8 +62,6 @@ struct PreparedRefresher : UserImageRefresher
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(TestHttpResponse)
 
 class TestCovers : public QObject
 {
@@ -97,55 +81,6 @@ private slots:
     {
         server.ClearScript();
         server.ClearRequests();
-    }
-
-    void namesAndAddress()
-    {
-        QCOMPARE(UserImageRefresher::GetImageFileName({1234, 56}, true), QStringLiteral("1234_56_201.rfile"));
-        QCOMPARE(UserImageRefresher::GetImageFileName({1234, 0}, true), QStringLiteral("1234_201.rfile"));
-        // The service names covers after the book alone.
-        QCOMPARE(UserImageRefresher::GetImageUrl({1234, 56}), server.Url(QStringLiteral("/local/images/1234_201.jpg")));
-
-        UserImageRefresher refresher;
-        QVERIFY(refresher.PrepareCacheFolder());
-        QVERIFY(refresher.CacheFolder().startsWith(home.path()));
-        QCOMPARE(refresher.GetImageFilePath({7, 8}), refresher.CacheFolder() + QStringLiteral("/7_8_201.rfile"));
-    }
-
-    void queueKeepsOrderWithoutDuplicatesWithinLimit()
-    {
-        PreparedRefresher refresher;
-        for (int i = 1; i <= UserImageRefresher::MaxQueuedCovers; ++i)
-            refresher.QueueImage({i, 100 + i}, false);
-        Keys keys = refresher.QueuedKeys();
-        QCOMPARE(keys.size(), 210);
-        QCOMPARE(keys.first(), ItemComparePart(210, 310));
-        // Queued already: nothing moves.
-        refresher.QueueImage({5, 105}, false);
-        QCOMPARE(refresher.QueuedKeys(), keys);
-        // The 211th key goes to the front and the earliest one is dropped.
-        refresher.QueueImage({211, 311}, false);
-        keys = refresher.QueuedKeys();
-        QCOMPARE(keys.size(), 210);
-        QCOMPARE(keys.first(), ItemComparePart(211, 311));
-        QCOMPARE(keys.last(), ItemComparePart(2, 102));
-        QVERIFY(!refresher.IsImagePending({1, 101}));
-        QCOMPARE(refresher.GetWaitingCount(), 210);
-
-        refresher.QueueImage({999, 1}, true);
-        QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(999, 1));
-    }
-
-    void keysWithoutCoverShowNoCoverAndAreNeverQueued()
-    {
-        PreparedRefresher refresher;
-        QPixmap pixmap;
-        for (const ItemComparePart &key : {ItemComparePart(0, 0), ItemComparePart(1234, 0), ItemComparePart(0, 56)}) {
-            refresher.QueueImage(key, false);
-            const CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
-            QVERIFY2(!state.HasImage() && !state.loading, "no cover, not loading forever");
-        }
-        QVERIFY(refresher.QueuedKeys().isEmpty());
     }
 
     void coverStates()
@@ -206,74 +141,6 @@ private slots:
         clock.start();
         QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
         QVERIFY(clock.elapsed() < 1000);
-    }
-
-    void aPassReportsEachCoverOnce_data()
-    {
-        QTest::addColumn<TestHttpResponse>("response");
-        QTest::addColumn<bool>("threadsStart");
-        QTest::addColumn<bool>("arrives");
-        QTest::addColumn<int>("attempts"); // requests per cover; -1: not checked
-        QTest::addColumn<qint64>("uid"); // the first of three books, a range of its own for each row
-        QTest::newRow("covers") << TestHttpResponse::Ok(Jpeg(QSize(300, 450))) << true << true << 1 << qint64(101);
-        QTest::newRow("missing: three attempts")
-            << TestHttpResponse::Status(404, "no such cover") << true << false << 3 << qint64(401);
-        QTest::newRow("thread cannot start")
-            << TestHttpResponse::Ok(Jpeg(QSize(30, 45))) << false << false << -1 << qint64(501);
-        QTest::newRow("compressed bomb")
-            << TestHttpResponse::Gzip(QByteArray(64 << 20, '\0')) << true << false << -1 << qint64(601);
-        QTest::newRow("larger than a cover may be")
-            << TestHttpResponse::Ok(QByteArray(int(FileDownloader::MaxCoverBytes) + 1, 'x')) << true << false << -1
-            << qint64(701);
-    }
-
-    void aPassReportsEachCoverOnce()
-    {
-        QFETCH(TestHttpResponse, response);
-        QFETCH(bool, threadsStart);
-        QFETCH(bool, arrives);
-        QFETCH(int, attempts);
-        QFETCH(qint64, uid);
-        if (!threadsStart && !TestThreadStarts::Available())
-            QSKIP("thread starts cannot be refused in this build");
-        server.SetDefault(response);
-        PreparedRefresher refresher;
-        QSignalSpy completed(&refresher, &UserImageRefresher::completed);
-        const QSet<qint64> uids{uid, uid + 1, uid + 2};
-        for (qint64 book : uids)
-            refresher.QueueImage({book, 7}, false);
-        {
-            TestThreadStarts refused(threadsStart ? 1000 : 0);
-            refresher.ProcessQueue();
-        }
-        QVERIFY(PassUntilReported(refresher, completed, uids.size()));
-        // Each is dropped once its thread has ended too, without a second report.
-        QTRY_VERIFY((refresher.ProcessQueue(), refresher.ActiveDownloadCount() == 0));
-        QCOMPARE(completed.size(), uids.size());
-        QSet<qint64> reported;
-        for (const QList<QVariant> &args : qAsConst(completed)) {
-            QCOMPARE(args.at(0).toBool(), arrives);
-            QCOMPARE(args.at(1).userType(), int(QMetaType::LongLong));
-            QCOMPARE(args.at(2).toLongLong(), qint64(7));
-            reported.insert(args.at(1).toLongLong());
-        }
-        QCOMPARE(reported, uids);
-        if (attempts >= 0)
-            QCOMPARE(server.RequestCount(), attempts * uids.size());
-
-        QPixmap pixmap;
-        for (qint64 book : uids) {
-            QCOMPARE(refresher.IsImageCached({book, 7}), arrives);
-            QVERIFY(!refresher.IsImagePending({book, 7}));
-            if (arrives) {
-                QVERIFY(AskUntilDecoded(refresher, {book, 7}, pixmap).HasImage());
-                QCOMPARE(pixmap.size(), QSize(145, 218));
-            } else {
-                // Not queued again by the worker; the next view request does it.
-                QVERIFY(refresher.GetCoverPixmap({book, 7}, pixmap, true, CoverSize).loading);
-                QCOMPARE(refresher.QueuedKeys().first(), ItemComparePart(book, 7));
-            }
-        }
     }
 
     void startsTwentyPerPassAndAtMostThirtyNine()

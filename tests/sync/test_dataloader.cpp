@@ -176,26 +176,6 @@ private slots:
         QVERIFY(!QFileInfo(FoldersFilePath()).isFile());
         QCOMPARE(start.recorder.messages.contains(ComputeText), failure == FoldersUnwritable);
     }
-
-    // Destroying a worker whose request hangs ends it promptly and without a completion.
-    void destructionDuringHangingRequest()
-    {
-        server.SetResponse("/service/getdatabase.php", TestHttpResponse::Hang());
-        DisplayDataSaver store;
-        Recorder recorder;
-        auto *loader = new UserDataLoader;
-        loader->SetStores(&store, QString());
-        recorder.Attach(loader);
-        loader->StartIfNotRunning();
-        QVERIFY(server.WaitForRequests(1));
-        QElapsedTimer timer;
-        timer.start();
-        delete loader;
-        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
-        Drain();
-        QVERIFY(recorder.completions.isEmpty());
-        QVERIFY(!QFile::exists(PointerPath()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDataLoader)

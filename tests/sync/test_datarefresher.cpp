@@ -1,7 +1,6 @@
 #include "test_dataloader_support.h"
 
 #include "folders/DisplayFolder.h"
-#include "ImageCache.h"
 #include "threads/QWriteLockerExt2.h"
 
 #include <QRegularExpression>
@@ -73,13 +72,6 @@ private:
         QCOMPARE(ReadFoldersFile().first, One);
     }
 
-    static bool AgeCacheMarker(int days)
-    {
-        QFile marker(Helper::CombinePath(Helper::GetLocalFolder(Helper::FolderBase), ImageCache::MarkerFileName));
-        return marker.open(QIODevice::ReadWrite)
-               && marker.setFileTime(QDateTime::currentDateTimeUtc().addDays(-days), QFileDevice::FileModificationTime);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -112,45 +104,6 @@ private slots:
     }
 
     void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
-
-    void newCatalogueAlternatesSlotsThenUnchanged()
-    {
-        StartWithFirstCatalogue();
-        Publish(server, Two, TwoBytes(), "/files/two.rfile");
-        QVERIFY(AgeCacheMarker(8)); // the weekly image cache check is due
-        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
-        QCOMPARE(recorder.startComputing, 1);
-        QCOMPARE(ReadResults(*refresher).serverAnswer, 1);
-        QCOMPARE(ServiceRequests(server), 1);
-        QCOMPARE(OpenGuid(*store), Two);
-        QCOMPARE(OpenFile(*store), SlotPath(1));
-        QCOMPARE(PointerText(), QStringLiteral("1"));
-        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
-        QCOMPARE(ReadBytes(SlotPath(1)), TwoBytes());
-        QCOMPARE(ReadFoldersFile().first, Two);
-        QCOMPARE(recorder.messages.first(), RefreshText);
-        QVERIFY(recorder.messages.contains(CacheText));
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0); // checked: the next week starts
-        QCOMPARE(recorder.messages.mid(recorder.messages.size() - 2), (QStringList{LatestText, ComputeText}));
-
-        // The next catalogue goes back to slot 0, whose old file is no longer open; the cache
-        // was checked this week.
-        Publish(server, One, OneBytes(), "/files/one.rfile");
-        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
-        QVERIFY(!recorder.messages.contains(CacheText));
-        QCOMPARE(OpenFile(*store), SlotPath(0));
-        QCOMPARE(PointerText(), QStringLiteral("0"));
-        QCOMPARE(ReadBytes(SlotPath(1)), TwoBytes());
-
-        // Unchanged: one request, nothing fetched, no computing state.
-        server.ClearRequests();
-        QCOMPARE(Run(*refresher), QStringLiteral("unchanged"));
-        QCOMPARE(recorder.startComputing, 0);
-        QCOMPARE(server.RequestCount(), 1);
-        QCOMPARE(ReadResults(*refresher).serverAnswer, 10);
-        QCOMPARE(ReadResults(*refresher).lastError, 0);
-        QCOMPARE(PointerText(), QStringLiteral("0"));
-    }
 
     void badRefreshKeepsOpenCatalogue_data()
     {

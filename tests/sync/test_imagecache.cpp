@@ -19,26 +19,12 @@
 
 namespace {
 
-void SetModified(const QString &path, const QDateTime &when)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
-}
-
 // Plain system calls: forty thousand files must not take long.
 void Touch(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0644);
     QVERIFY(fd >= 0);
     ::close(fd);
-}
-
-int CountCached(const QString &folder)
-{
-    return QDir(folder, QString(), QDir::NoSort, QDir::Files)
-        .entryList({Const::RFileFilter, Const::PreFileFilter})
-        .size();
 }
 
 } // namespace
@@ -60,86 +46,6 @@ private slots:
         QVERIFY(base.startsWith(home.path()));
         markerPath = Helper::CombinePath(base, ImageCache::MarkerFileName);
         QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
-    }
-
-    void markerRules()
-    {
-        QFile::remove(markerPath);
-
-        // No marker: about a year, and the marker exists from then on.
-        const double firstMinutes = ImageCache::MinutesSinceCheck(false);
-        QVERIFY2(firstMinutes >= 365 * 1440 - 1 && firstMinutes <= 366 * 1440 + 1,
-                 qPrintable(QString::number(firstMinutes)));
-        QVERIFY(QFile::exists(markerPath));
-        {
-            QFile marker(markerPath);
-            QVERIFY(marker.open(QIODevice::ReadOnly));
-            QCOMPARE(marker.readAll(), QByteArray("NOW"));
-        }
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-
-        // Eight days old: due; a check without reset leaves it due.
-        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8).addSecs(-30));
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 8.0 * 1440);
-        QVERIFY(ImageCache::MinutesSinceCheck(false) > ImageCache::CheckIntervalMinutes);
-        // With reset the old time is answered once, then the next week starts.
-        QCOMPARE(ImageCache::MinutesSinceCheck(true), 8.0 * 1440);
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-
-        // A marker from the future counts as a year old and is rewritten.
-        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(3));
-        QVERIFY(ImageCache::MinutesSinceCheck(false) >= 365 * 1440 - 1);
-        QVERIFY(QFileInfo(markerPath).lastModified() <= QDateTime::currentDateTimeUtc());
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-    }
-
-    void clearsOnlyFromThresholdOn()
-    {
-        const QString folder = Helper::GetLocalFolder(Helper::FolderImageCache);
-        QVERIFY(!folder.isEmpty());
-        // The listing counts "." and "..": 39998 files make 40000 entries, one short.
-        const int below = ImageCache::ClearThresholdEntries - 3;
-        for (int i = 0; i < below - 1; ++i)
-            Touch(folder + QStringLiteral("/%1_201.rfile").arg(i));
-        Touch(folder + QStringLiteral("/notes.txt"));
-
-        SetModified(markerPath, QDateTime::currentDateTimeUtc().addDays(-8));
-        QVERIFY(!ImageCache::ClearIfLarge(&Const::FileAccessMutex));
-        QCOMPARE(CountCached(folder), below - 1);
-        // The check itself starts the next week, whatever it found.
-        QCOMPARE(ImageCache::MinutesSinceCheck(false), 0.0);
-
-        Touch(folder + QStringLiteral("/last_201.rfile"));
-        QVERIFY(ImageCache::ClearIfLarge(nullptr));
-        QCOMPARE(CountCached(folder), 0);
-        QVERIFY(QFile::exists(folder + QStringLiteral("/notes.txt")));
-        QFile::remove(folder + QStringLiteral("/notes.txt"));
-    }
-
-    void clearingRemovesOnlyCacheFiles()
-    {
-        const QString db = Helper::GetLocalFolder(Helper::FolderDatabase);
-        const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
-        QTemporaryDir outside;
-        const QString target = outside.filePath(QStringLiteral("target.rfile"));
-        Touch(target);
-        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
-        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
-        for (const char *sidecar : {"-journal", "-wal", "-shm"})
-            Touch(db + QStringLiteral("/single_us_7_3011_0.rfile") + QLatin1String(sidecar));
-        Touch(db + QStringLiteral("/keep.db"));
-        QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
-        QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));
-        Touch(images + QStringLiteral("/1_2_201.rfile"));
-
-        ClearDatabaseCacheFolder(&Const::FileAccessMutex);
-        QCOMPARE(QDir(db).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
-                 (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
-        QVERIFY(QFile::exists(target));
-        QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
-
-        ClearImageCacheFolder(&Const::FileAccessMutex);
-        QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
     }
 
     void clearingIsSerialisedEvenWithoutMutex()

@@ -150,55 +150,6 @@ private slots:
         QTEST(md5, "md5");
     }
 
-    void progressText_data()
-    {
-        QTest::addColumn<qint64>("received");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<QString>("middle");
-        QTest::newRow("nothing yet") << qint64(0) << qint64(0) << "";
-        QTest::newRow("size unknown") << qint64(500) << qint64(-1) << "";
-        QTest::newRow("half of 10 MB") << qint64(5242880) << qint64(10485760) << " 50% (10.00 MB)";
-        QTest::newRow("truncated") << qint64(2) << qint64(3) << " 66% (0.00 MB)";
-        QTest::newRow("done") << qint64(1572864) << qint64(1572864) << " 100% (1.50 MB)";
-    }
-
-    void progressText()
-    {
-        QFETCH(qint64, received);
-        QFETCH(qint64, total);
-        QFETCH(QString, middle);
-        QCOMPARE(CatalogueService::DownloadProgressText(qMakePair(received, total)),
-                 "Loading the free ebooks database from official website" + middle + " ...");
-    }
-
-    void downloadsNewCatalogue()
-    {
-        const QByteArray md5 = FileDownloader::Md5Hex(catalogue).toUpper().toLatin1();
-        // The answer ends at its first zero byte.
-        Serve(TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/new.rfile", md5) + QByteArray("\0|junk", 6)),
-              "/files/new.rfile", TestHttpResponse::Ok(catalogue));
-        CatalogueRequest r = Request(QString(), QString());
-        r.alwaysAsk = 0;
-        QVERIFY(r.needDownload);
-        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
-        QCOMPARE(r.serverAnswer, 1);
-        QVERIFY(r.downloaded && r.pointerStale);
-        QCOMPARE(r.slot, 0);
-        QCOMPARE(ReadBytes(r.localPath), catalogue);
-        QCOMPARE(reports.value(0), Const::ZeroProgress);
-        const QList<TestHttpRequest> requests = server.Requests();
-        QCOMPARE(requests.size(), 2);
-        QCOMPARE(requests.at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
-        QCOMPARE(requests.at(1).path, QByteArray("/files/new.rfile"));
-
-        // A start-up load with a usable file does not ask.
-        server.ClearRequests();
-        r.needDownload = false;
-        QVERIFY(CatalogueService::DownloadCatalogue(r, &canceller, Reporter()));
-        QVERIFY(!r.downloaded);
-        QCOMPARE(server.RequestCount(), 0);
-    }
-
     // The pointer names the file the store has open: an unchanged answer fetches nothing, a
     // newer catalogue goes to another slot, and with every other slot blocked nothing is written.
     void openFileIsNeverTheTarget()

@@ -1,4 +1,3 @@
-#include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
 #include "Helper.h"
 #include "TestSandbox.h"
@@ -31,46 +30,6 @@ private slots:
 
     void init() { QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder)); }
 
-    void names()
-    {
-        QCOMPARE(CatalogueSlots::MakeCatalogueFileName(0), folder + "/single_us_1_3011_0.rfile");
-        QCOMPARE(CatalogueSlots::MakeCatalogueFileName(9), folder + "/single_us_1_3011_9.rfile");
-        QCOMPARE(CatalogueSlots::MakePreFilePath(), folder + "/single_us_1_3011_0.rfile.prefile");
-    }
-
-    void pointerContents_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("slot");
-        // Slots 0 to 10 are named as they are; anything else names slot 0.
-        const QList<QPair<const char *, int>> rows{{"10", 10}, {"0", 0}, {"7", 7}, {"-1", 0}, {"11", 0}, {"abc", 0}, {"", 0}};
-        for (const auto &row : rows)
-            QTest::newRow(*row.first ? row.first : "empty") << QByteArray(row.first) << row.second;
-        QTest::newRow("zero byte ends the text") << QByteArray("5\0" "9", 3) << 5;
-    }
-
-    void pointerContents()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(int, slot);
-        QVERIFY(WriteBytes(CatalogueSlots::MakePreFilePath(), content));
-
-        // The named slot is used only when its file is usable; slot 10 never is.
-        QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)), "catalogue"));
-        int picked = -1;
-        bool needDownload = false;
-        const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
-        if (slot == 10 || content.isEmpty()) {
-            QCOMPARE(picked, 0);
-            QVERIFY(needDownload);
-        } else {
-            QCOMPARE(picked, slot);
-            QVERIFY(!needDownload);
-            QCOMPARE(ReadBytes(path), QByteArray("catalogue"));
-        }
-        QCOMPARE(path, CatalogueSlots::MakeCatalogueFileName(picked));
-    }
-
     void searchDeletesOnlyTheReturnedSlot()
     {
         // Start-up: no pointer, an old slot-0 file is deleted with what SQLite left beside it,
@@ -94,57 +53,6 @@ private slots:
         QCOMPARE(slot, 2);
         for (int kept : {0, 1, 3})
             QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
-    }
-
-    void noFreeSlot()
-    {
-        // Every slot is either in use or cannot be deleted (a folder with content).
-        QStringList inUse;
-        for (int i = 0; i < CatalogueSlots::SlotCount; ++i) {
-            const QString path = CatalogueSlots::MakeCatalogueFileName(i);
-            if (i % 2) {
-                inUse << path;
-                QVERIFY(WriteBytes(path, "busy"));
-            } else {
-                QVERIFY(QDir().mkpath(path));
-                QVERIFY(WriteBytes(path + "/inner", "x"));
-            }
-        }
-        int slot = -1;
-        bool needDownload = false;
-        QVERIFY(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload).isEmpty());
-        QVERIFY(CatalogueSlots::PickFreeSlot(inUse, slot).isEmpty());
-        for (int i = 1; i < CatalogueSlots::SlotCount; i += 2)
-            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(i)), QByteArray("busy"));
-    }
-
-    void writePointer()
-    {
-        QVERIFY(CatalogueSlots::WritePreFile(7));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray("7"));
-        QVERIFY(CatalogueSlots::WritePreFile(3));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray("3"));
-        // A pointer that cannot be replaced is reported.
-        QVERIFY(QFile::remove(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(!CatalogueSlots::WritePreFile(4));
-    }
-
-    void textFiles()
-    {
-        const QString path = folder + "/text.txt";
-        QCOMPARE(ReadTextFile(path), QString());
-        QVERIFY(!IsFileUsable(path));
-        QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
-        QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
-        QVERIFY(IsFileUsable(path));
-        QVERIFY(WriteTextFile(path, QStringLiteral("x")));
-        QCOMPARE(ReadBytes(path), QByteArray("x"));
-        QVERIFY(!IsFileUsable(folder));
-        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
-        QVERIFY(IsSameFilePath(path, path.toUpper()));
-        QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
-        QVERIFY(!IsSameFilePath(path, QString()));
     }
 };
 

@@ -5,7 +5,6 @@
 #include "UserVersionLoader.h"
 #include "VersionNumberHelper.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -39,34 +38,6 @@ private slots:
     {
         server.ClearScript();
         server.ClearRequests();
-    }
-
-    void parseAndCompare_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("parsed");
-        QTest::addColumn<bool>("newer");
-
-        QTest::newRow("patch above") << "3.3.6" << "3.3.6" << true;
-        QTest::newRow("equal") << "3.3.5" << "3.3.5" << false;
-        QTest::newRow("fourth part ignored") << "3.3.5.9" << "3.3.5" << false;
-        QTest::newRow("four parts, minor above") << "3.4.0.1" << "3.4.0" << true;
-        QTest::newRow("two parts") << "4.0" << "" << false;
-        QTest::newRow("five parts") << "3.3.6.1.2" << "" << false;
-        QTest::newRow("word in the middle") << "3.x.6" << "3.0.6" << false;
-        QTest::newRow("empty") << "" << "" << false;
-        QTest::newRow("html page") << "<html><body>Not found</body></html>" << "" << false;
-    }
-
-    void parseAndCompare()
-    {
-        QFETCH(QString, answer);
-        QFETCH(QString, parsed);
-        QFETCH(bool, newer);
-
-        const QVersionNumber v = ParseVersionNumber(answer);
-        QCOMPARE(v.toString(), parsed);
-        QCOMPARE(QVersionNumber::compare(v, ParseVersionNumber(Const::SoftVersion)) > 0, newer);
     }
 
     void displayTextIsPlainAndBounded()
@@ -126,35 +97,6 @@ private slots:
         QCOMPARE(server.RequestCount(), newer ? 1 : 2);
         QCOMPARE(newVersion.size(), 1);
         QCOMPARE(newVersion.at(0).at(0).toString(), QStringLiteral("3.3.6"));
-    }
-
-    // An error page served with 200: an answer, but no newer version, and cut short.
-    void answerIsShortPlainText()
-    {
-        bool newer = true;
-        QString own;
-        QString latest;
-        server.SetResponse(VersionPath, TestHttpResponse::Ok("<html><body><a href='http://x'>9.9.9</a>" + QByteArray(32 * 1024, 'x')));
-        QVERIFY(UserVersionLoader::QueryLatestVersion(nullptr, 5000, newer, own, latest));
-        QCOMPARE(own, QStringLiteral("3.3.5"));
-        QVERIFY(!newer);
-        QCOMPARE(latest.size(), MaxVersionTextLength);
-    }
-
-    void stopEndsAHangingCheck()
-    {
-        server.SetDefault(TestHttpResponse::Hang());
-        UserVersionLoader loader;
-        QSignalSpy completed(&loader, &UserVersionLoader::completed);
-        loader.StartIfNotRunning();
-        QVERIFY(server.WaitForRequests(1));
-
-        QElapsedTimer timer;
-        timer.start();
-        loader.Stop();
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(completed.size(), 1);
-        QCOMPARE(completed.at(0), (QVariantList{false, false}));
     }
 };
 
