@@ -1,11 +1,9 @@
 #include "LoadingController.h"
-#include "StyleHelpers.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMovie>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -18,27 +16,6 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setStyle(QStringLiteral("Fusion"));
-    }
-
-    void titleGivenOrDefault()
-    {
-        LoadingController empty;
-        QString title;
-        QVERIFY(empty.Create(true, title));
-        QCOMPARE(title, QStringLiteral("Loading..."));
-        QCOMPARE(empty.titleLabel->text(), title);
-        QVERIFY(empty.messageLabel->text().isEmpty() && empty.messageLabel->wordWrap());
-        QCOMPARE(empty.titleLabel->font().pointSize(), 40);
-        QCOMPARE(empty.messageLabel->font().pointSize(), 16);
-        QVERIFY(empty.movie->isValid());
-        QCOMPARE(empty.movie->state(), QMovie::Running);
-
-        LoadingController closing;
-        QString given = QStringLiteral("Closing...");
-        closing.Create(false, given);
-        QCOMPARE(given, QStringLiteral("Closing..."));
-        QCOMPARE(closing.titleLabel->text(), given);
-        // Never added anywhere: the controller cleans the panel up itself (checked by sanitizers).
     }
 
     void showHideCycle()
@@ -74,28 +51,6 @@ private slots:
             QVERIFY(first->isVisible());
             QVERIFY(second->isVisible()); // shown although it was hidden before
         }
-    }
-
-    void styleHelpers()
-    {
-        QStatusBar bar;
-        SetStatusBarItemStyle(&bar);
-        QCOMPARE(bar.styleSheet(), QStringLiteral("QStatusBar::item { border: none; }; "));
-        QWidget tool;
-        SetToolButtonStyle(&tool);
-        QCOMPARE(tool.styleSheet(), QStringLiteral("QToolButton { padding-right: -8px; }"));
-
-        QLabel label;
-        SetWidgetBackgroundColor(&label, QColor(255, 255, 0));
-        QVERIFY(label.autoFillBackground());
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            QCOMPARE(label.palette().color(group, QPalette::Window), QColor(255, 255, 0));
-            QCOMPARE(label.palette().color(group, QPalette::Base), QColor(255, 255, 0));
-        }
-        // The text colour leaves the background alone.
-        SetWidgetTextColor(&label, Qt::red);
-        QCOMPARE(label.palette().color(QPalette::Disabled, QPalette::WindowText), QColor(Qt::red));
-        QCOMPARE(label.palette().color(QPalette::Active, QPalette::Window), QColor(255, 255, 0));
     }
 };
 

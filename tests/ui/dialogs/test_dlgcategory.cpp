@@ -64,41 +64,6 @@ private slots:
 
     void cleanup() { store.reset(); }
 
-    void boxesColouredByBookCount()
-    {
-        DlgAddCategory dialog;
-        dialog.OnInitLocalData(store.get());
-        // Caption order; the category with 9 books has no box.
-        const QStringList colours = {QStringLiteral("#FFFF33"), QStringLiteral("#F0BBFF"), QStringLiteral("#F0BBFF"),
-                                     QStringLiteral("#66CCFF"), QStringLiteral("#66CCFF"), QStringLiteral("#99FF99"),
-                                     QStringLiteral("#99FF99"), QString(),                 QString()};
-        QCOMPARE(dialog.checkLayout->count(), colours.size());
-        for (int i = 0; i < colours.size(); ++i) {
-            auto *box = qobject_cast<QCheckBox *>(dialog.checkLayout->itemAt(i)->widget());
-            QCOMPARE(dialog.creator.boxIds.value(box), qint64(i + 1));
-            QCOMPARE(box->styleSheet(),
-                     colours.at(i).isEmpty() ? QString() : QStringLiteral("background-color:%1;").arg(colours.at(i)));
-        }
-        // "&" is shown as itself, not taken as a shortcut marker.
-        QCOMPARE(BoxFor(dialog, 9)->text(), QStringLiteral("I && J (10 Books)"));
-    }
-
-    void existingCategoriesCheckedDisabledAndOkAcceptsAtOnce()
-    {
-        DlgAddCategory dialog;
-        dialog.creator.categoryIds = {2, 5};
-        dialog.OnInitLocalData(store.get());
-        for (qint64 id : {2, 5}) {
-            QVERIFY(BoxFor(dialog, id)->isChecked());
-            QVERIFY(!BoxFor(dialog, id)->isEnabled());
-        }
-        dialog.show();
-        PressOk(dialog);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(!dialog.loading.added);
-        QVERIFY(dialog.newFolders.isEmpty());
-    }
-
     void computingRefusesCloseUntilTheWorkerEnds()
     {
         DlgAddCategory dialog;

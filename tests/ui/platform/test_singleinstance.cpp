@@ -170,32 +170,6 @@ class TestSingleInstance : public QObject
     }
 
 private slots:
-    void laterStartOnlyRaisesTheFirstAndFoldersIsolate()
-    {
-        QTemporaryDir data;
-        Child first;
-        const QString name = Start(first, data, {QStringLiteral("--primary")});
-        QVERIFY(!name.isEmpty());
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray output;
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 0);
-        QVERIFY(clock.elapsed() < 6000);
-        QVERIFY(!output.contains("box:"));
-        QTRY_VERIFY(first.output.contains("got:17:raise_window_noop\n"));
-        // Neither the base folder nor its lock file was touched.
-        QVERIFY(!QFileInfo::exists(data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"))));
-
-        // Another data folder is another instance: its guard is free while the first runs.
-        QTemporaryDir otherData;
-        SingleInstanceGuard other(SingleInstanceGuard::KeyForDataFolder(otherData.filePath(QStringLiteral("Quillory/Tessaly"))));
-        QVERIFY(other.serverName() != name);
-        QVERIFY(other.Claim());
-        QVERIFY(!SingleInstanceGuard(name).Claim());
-        QCOMPARE(first.output.count("got:"), 1);
-        Stop(first);
-    }
-
     void staleSocketAfterCrashIsReplaced()
     {
         QTemporaryDir data;
@@ -219,29 +193,6 @@ private slots:
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
         Stop(next);
-    }
-
-    void sendRetriesWhileFirstIsStarting()
-    {
-        QTemporaryDir data;
-        Child late;
-        const QString name = Start(late, data, {QStringLiteral("--late-primary"), QStringLiteral("1500")}, "claimed ");
-        QVERIFY(!name.isEmpty());
-
-        SingleInstanceGuard sender(name);
-        QVERIFY(!sender.Claim()); // the child holds the lock
-        QElapsedTimer clock;
-        clock.start();
-        // Too short a time-out gives up without delivering anything.
-        QVERIFY(!sender.SendMessage(QStringLiteral("early"), 200));
-        QVERIFY(clock.elapsed() < 1000);
-        QVERIFY(sender.SendMessage(QStringLiteral("hello"), 5000));
-        // Delivered only after the child started listening, well after the first attempt.
-        QVERIFY(clock.elapsed() >= 500);
-        QTRY_VERIFY(late.output.contains("ready"));
-        QTRY_VERIFY(late.output.contains("got:5:hello"));
-        QVERIFY(!late.output.contains("early"));
-        Stop(late);
     }
 
     void messagesAreLengthLimited()
