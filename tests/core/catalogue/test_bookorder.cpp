@@ -5,7 +5,6 @@
 
 #include <QtTest>
 
-#include <QSet>
 #include <QSqlQuery>
 
 // The orderings work on the store's book cache; the books are put there directly, so no
@@ -68,12 +67,6 @@ private slots:
                         });
     }
 
-    void storedOrderKeepsEveryId()
-    {
-        QCOMPARE(Sort(store, OrderBy_None, false, &ids), ids);
-        QCOMPARE(Sort(store, OrderBy_None, true, &ids), ids);
-    }
-
     void keyOrders_data()
     {
         QTest::addColumn<int>("type");
@@ -100,70 +93,6 @@ private slots:
         QFETCH(bool, ascending);
         QFETCH(QList<qint64>, expected);
         QCOMPARE(Sort(store, type, ascending, &ids), expected);
-    }
-
-    void emptyOrAbsentInput()
-    {
-        const QList<qint64> empty;
-        for (int type : {0, 1, 3, 6, 8, 11}) {
-            QVERIFY(Sort(store, type, true, nullptr).isEmpty());
-            QVERIFY(Sort(store, type, false, &empty).isEmpty());
-        }
-        const QList<qint64> onlyMissing{9, 99};
-        QVERIFY(Sort(store, OrderBy_OrgPrice, true, &onlyMissing).isEmpty());
-        QCOMPARE(Sort(store, OrderBy_None, true, &onlyMissing), onlyMissing);
-    }
-
-    void duplicatesStay()
-    {
-        const QList<qint64> dup{1, 7, 1, 9, 7};
-        QCOMPARE(Sort(store, OrderBy_OrgPrice, true, &dup), (QList<qint64>{7, 7, 1, 1}));
-        QCOMPARE(Sort(store, 9, true, &dup), (QList<qint64>{1, 7, 1, 7}));
-        QList<qint64> shuffled = Sort(store, OrderBy_Random, false, &dup);
-        std::sort(shuffled.begin(), shuffled.end());
-        QCOMPARE(shuffled, (QList<qint64>{1, 1, 7, 7}));
-    }
-
-    void missingIdsAreRemembered()
-    {
-        const QList<qint64> withMissing{9, 5};
-        Sort(store, OrderBy_BookSize, true, &withMissing);
-        QWriteLockerExt2 token(&store.lock);
-        QVERIFY(store.books->contains(9));
-        QVERIFY(store.books->value(9) == nullptr);
-    }
-
-    void randomOrderIsAFreshPermutation()
-    {
-        ItemDataSaver big;
-        QList<TestBook> testBooks;
-        QList<qint64> bigIds;
-        for (qint64 id = 1; id <= 40; ++id) {
-            testBooks.append({id, id, id, 0.0f, 0.0f, id, id});
-            bigIds.append(id);
-        }
-        AddBooks(big, testBooks);
-
-        const QList<qint64> first = Sort(big, OrderBy_Random, false, &bigIds);
-        const QList<qint64> second = Sort(big, OrderBy_Random, true, &bigIds);
-        QVERIFY(first != second); // 1 in 40! to fail
-        for (const QList<qint64> &permutation : {first, second}) {
-            QCOMPARE(permutation.size(), bigIds.size());
-            QCOMPARE(QSet<qint64>(permutation.begin(), permutation.end()).size(), bigIds.size());
-        }
-    }
-
-    // Every permutation of three books shows up, each roughly a sixth of the time.
-    void randomOrderIsUniform()
-    {
-        const QList<qint64> three{5, 7, 1};
-        QHash<QList<qint64>, int> seen;
-        const int rounds = 6000;
-        for (int i = 0; i < rounds; ++i)
-            ++seen[Sort(store, OrderBy_Random, false, &three)];
-        QCOMPARE(seen.size(), 6);
-        for (int count : qAsConst(seen))
-            QVERIFY2(count > 800 && count < 1200, qPrintable(QString::number(count)));
     }
 
     // The keys read with a catalogue order exactly as the records do: awkward stored values

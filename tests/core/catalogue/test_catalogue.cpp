@@ -198,73 +198,6 @@ private slots:
         fileSummary = PathOf(QStringLiteral("summary.rfile"));
         QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
     }
-
-    void summaryStatusTextAndCategories()
-    {
-        ItemDataSaver store;
-        QVERIFY(store.LoadDatabase(fileSummary));
-        QReadLockerExt2 token(0, &store.lock);
-        QCOMPARE(store.statusText,
-                 QStringLiteral("Total 1234 Tessaly (56 tessaly are new arrivals this week, "
-                                "7 books are no longer free.)"));
-        QCOMPARE(store.currentGuid, QStringLiteral("guid-1"));
-        QCOMPARE(store.knownBookCount, qint64(6));
-        QCOMPARE(store.currentFilePath, fileSummary);
-        QVERIFY(store.books->isEmpty());
-        // Temporary tables in memory and a large page cache; the pragmas that cannot apply are ignored.
-        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma temp_store")).toInt(), 2);
-        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("pragma cache_size")).toInt(), 1000000);
-        const ItemDataSaver::CategoryHash &cats = *store.categories;
-        QCOMPARE(cats.size(), 5); // 1, 2, 3, 4, 6
-        QVERIFY(!cats.contains(0) && !cats.contains(5));
-        QCOMPARE(cats.value(4)->displayCaption, QStringLiteral("Arts && Crafts (1 Book)"));
-        QCOMPARE(cats.value(6)->caption, QStringLiteral("New name"));
-        QCOMPARE(cats.value(1)->bookCount, qint64(9));
-        QCOMPARE(cats.value(2)->lid, qint64(20));
-
-        // 9 books are not enough; captions in plain UTF-16 order; the repeated id appears once.
-        QCOMPARE(*store.bigCategories, (ItemDataSaver::BigCategoryList{{2, "Alpha"}, {6, "New name"}, {3, "alpha"}}));
-        token.unlock();
-        QCOMPARE(store.GetCurrentGuid(), QStringLiteral("guid-1"));
-    }
-
-    void statusTextTimeAndLiteralValues_data()
-    {
-        QTest::addColumn<QVariant>("time");
-        QTest::addColumn<QString>("suffix");
-        QTest::newRow("none") << QVariant() << QString();
-        QTest::newRow("last second of 1999") << QVariant(946684799) << QString();
-        QTest::newRow("all of 2000") << QVariant(978307199) << QString();
-        const QDateTime first2001 = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-        QTest::newRow("first second of 2001")
-            << QVariant(first2001.toSecsSinceEpoch())
-            << " " + QLocale::system().toString(first2001.toLocalTime(), QLocale::ShortFormat);
-        QTest::newRow("text value") << QVariant(QStringLiteral("1700000000"))
-                                    << " " + QLocale::system().toString(
-                                           QDateTime::fromSecsSinceEpoch(1700000000), QLocale::ShortFormat);
-    }
-    void statusTextTimeAndLiteralValues()
-    {
-        QFETCH(QVariant, time);
-        QFETCH(QString, suffix);
-        CatalogueContent content;
-        // Values with placeholders of their own must come out as they are.
-        content.recall = {{"current_guid", "%1"}, {"free_ebooks_count", "%2"}, {"free_ebooks_week_new", "%3"},
-                          {"free_ebooks_week_revoked", "%4%1"}};
-        if (time.isValid())
-            content.recall.append({"current_time_utc", time});
-        const QString path = PathOf(QStringLiteral("time_%1.rfile").arg(QTest::currentDataTag()).replace(' ', '_'));
-        QVERIFY(WriteCatalogue(path, content, Password()));
-        ItemDataSaver store;
-        QVERIFY(store.LoadDatabase(path));
-        QWriteLockerExt2 token(&store.lock);
-        QCOMPARE(store.statusText, QStringLiteral("Total %2 Tessaly (%3 tessaly are new arrivals this week, "
-                                                  "%4%1 books are no longer free.")
-                                       + suffix + QStringLiteral(")"));
-        QCOMPARE(store.knownBookCount, qint64(0));
-        QCOMPARE(store.currentGuid, QStringLiteral("%1"));
-    }
-
     void booksAndCache()
     {
         ItemDataSaver store;
@@ -297,46 +230,6 @@ private slots:
             QVERIFY(!partial.GetBook(missing, partialToken));
         partial.LoadAllBooks(partialToken); // six null entries count as a full cache
         QCOMPARE(partial.books->size(), 6);
-    }
-
-    void idQueries()
-    {
-        ItemDataSaver store;
-        {
-            QReadLockerExt2 token(0, &store.lock);
-            QVERIFY(store.QueryBookIds(QString()).isEmpty()); // nothing open yet
-        }
-        QVERIFY(store.LoadDatabase(fileSummary));
-        QReadLockerExt2 token(0, &store.lock);
-        // Newest first ("FirstPubTimeGMT DESC"), every row of the table.
-        QCOMPARE(store.QueryBookIds(QString()), (QList<qint64>{12, 11, 8, 7, 5, -1}));
-        // "%" signs of the condition are never taken for placeholders.
-        QCOMPARE(store.QueryBookIds(QStringLiteral("BookName like '%\\%2%' escape '\\'")),
-                 (QList<qint64>{12}));
-        QCOMPARE(store.QueryCategoryIds(QStringLiteral("Caption like '%lph%'")), (QList<qint64>{2, 3}));
-        QVERIFY(store.QueryBookIds(QStringLiteral("no_such_column = 1")).isEmpty());
-
-        QCOMPARE(store.database->SelectValues(QStringLiteral("select UID, Caption from runtime_cataloginfo "
-                                                             "where UID in (4, 5) order by UID"),
-                                              false, true),
-                 (QList<QVariant>{4, QStringLiteral("Arts & Crafts"), 5}));
-        QCOMPARE(ItemDataSaver::QuerySingleValue(store.database, QStringLiteral("select 1 where 0")), QVariant());
-    }
-
-    void swapDropsOldCatalogue()
-    {
-        ItemDataSaver store;
-        QVERIFY(store.LoadDatabase(fileA));
-        {
-            QWriteLockerExt2 token(&store.lock);
-            QCOMPARE(store.GetBook(3, token)->name, QStringLiteral("A book"));
-        }
-        QVERIFY(store.LoadDatabase(fileB));
-        QWriteLockerExt2 token(&store.lock);
-        QVERIFY(store.books->isEmpty());
-        QCOMPARE(store.GetBook(3, token)->name, QStringLiteral("B book"));
-        QCOMPARE(store.categories->value(1)->caption, QStringLiteral("B category"));
-        QCOMPARE(store.currentGuid, QStringLiteral("B"));
     }
 
     // A load that fails, for whatever reason, leaves the previous catalogue answering: files
@@ -432,23 +325,6 @@ private slots:
         worker.Stop();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!worker.result.isValid());
-    }
-
-    void connectionsAreUniqueAndReleased()
-    {
-        const QStringList before = ConnectionsOfHolders();
-        {
-            ItemDataSaver first;
-            ItemDataSaver second;
-            QVERIFY(first.LoadDatabase(fileA));
-            QVERIFY(second.LoadDatabase(fileB));
-            QVERIFY(first.database->connectionName != second.database->connectionName);
-            QVERIFY(first.LoadDatabase(fileB)); // replaces A; second stays untouched
-            QCOMPARE(ConnectionsOfHolders().size(), before.size() + 2);
-            QWriteLockerExt2 token(&second.lock);
-            QVERIFY(second.GetBook(1, token));
-        }
-        QCOMPARE(ConnectionsOfHolders(), before);
     }
 
     // One thread swaps two catalogues back and forth while others read: every reader sees

@@ -130,28 +130,6 @@ private slots:
             }
         }
     }
-
-    // Equal values of records filled together share one copy (the memory saving of a large load).
-    void bulkRecordsShareRepeatedValues()
-    {
-        ItemBookLoadCache cache;
-        ItemBook books[2];
-        for (ItemBook &book : books) {
-            const qlonglong index = &book - books;
-            const DatabaseRow row = {{"UID", index + 1}, {"BookName", "Same"}, {"BookAuthor", "An Author"},
-                {"BookCatalog", "Sea, Travel"}, {"BookCatalogIDS", "|12|40|"}, {"BookDate", qlonglong(1600000000)},
-                {"BookPages", qlonglong(350)}, {"BookSize", qlonglong(2097152) + index /* same text */}, {"OrgPrice", 9.5}};
-            QVERIFY(book.LoadFromRecord(row, cache));
-        }
-        QCOMPARE(books[1].sizeText, QStringLiteral("2.00 MB"));
-        QCOMPARE(books[0].author.constData(), books[1].author.constData());
-        QCOMPARE(books[0].catalogNames.constData(), books[1].catalogNames.constData());
-        QCOMPARE(&books[0].catalogIdList.constFirst(), &books[1].catalogIdList.constFirst());
-        QCOMPARE(books[0].bookDateText.constData(), books[1].bookDateText.constData());
-        QCOMPARE(books[0].pagesText.constData(), books[1].pagesText.constData());
-        QCOMPARE(books[0].sizeText.constData(), books[1].sizeText.constData());
-        QCOMPARE(books[0].orgPriceText.constData(), books[1].orgPriceText.constData());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLocalTime)

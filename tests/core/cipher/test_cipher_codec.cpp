@@ -54,29 +54,6 @@ private slots:
         QVERIFY(!CipherPageCodec::DeriveKey(QByteArray(), salt, key));
     }
 
-    void pageVectorRoundTrip()
-    {
-        CipherPageCodec codec;
-        QVERIFY(codec.IsValid());
-        QVERIFY(SetVectorKey(codec));
-        std::vector<uint8_t> page(512);
-        for (int i = 0; i < 512; ++i)
-            page[size_t(i)] = uint8_t(i & 0xff);
-        const std::vector<uint8_t> plain(page.begin(), page.begin() + 480);
-        uint8_t nonce[16];
-        for (int i = 0; i < 16; ++i)
-            nonce[i] = uint8_t(0xa0 + i);
-        const uint8_t salt[16] = {};
-        QVERIFY(codec.EncryptPageWithNonce(page.data(), 512, 2, salt, nonce) == CipherPageCodec::Result::Ok);
-        QCOMPARE(Hex(page.data(), 16), QByteArray("ba4a8e3efa98b2bdb920c3b3b03c1efc"));
-        QCOMPARE(Hex(page.data() + 464, 16), QByteArray("2bc490a6c1a5bf68812dbdfa5cea0577"));
-        QCOMPARE(Hex(page.data() + 496, 16), QByteArray("6498c6adc10a9a55e0947b0ad589bd73"));
-        QCOMPARE(Sha256Hex(page), QByteArray("4f564c221b59abd7271e1f8328bcddb06b364ab18dc6e14ab5b13625c51bd16b"));
-
-        QVERIFY(codec.DecryptPage(page.data(), 512, 2) == CipherPageCodec::Result::Ok);
-        QVERIFY(std::equal(plain.begin(), plain.end(), page.begin()));
-    }
-
     // The content counter starts at 0xFFFFFFFF and must wrap to block 0 with the same nonce.
     void counterWrapVector()
     {
@@ -91,24 +68,6 @@ private slots:
         QCOMPARE(Sha256Hex(page), QByteArray("5cab5de480d54c8e44099081d801b307e6dec58ab8e116d3373c0f2b6e894dab"));
         QVERIFY(codec.DecryptPage(page.data(), 512, 3) == CipherPageCodec::Result::Ok);
         QVERIFY(std::all_of(page.begin(), page.begin() + 480, [](uint8_t b) { return b == 0; }));
-    }
-
-    // Splitting at the wrap point gives block 0 after block 0xFFFFFFFF, at any offset.
-    void chachaWrapMatchesSplitCalls()
-    {
-        CipherPageCodec codec;
-        uint8_t key[32];
-        for (int i = 0; i < 32; ++i)
-            key[i] = uint8_t(7 * i);
-        const uint8_t nonce[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-        for (uint32_t start : {0xFFFFFFF0u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
-            std::vector<uint8_t> whole(64 * 20, 0);
-            QVERIFY(codec.ChaChaXor(key, nonce, start, whole.data(), whole.size()));
-            const size_t beforeWrap = size_t(0x100000000ull - start) * 64;
-            std::vector<uint8_t> tail(whole.size() - beforeWrap, 0);
-            QVERIFY(codec.ChaChaXor(key, nonce, 0, tail.data(), tail.size()));
-            QVERIFY(std::equal(tail.begin(), tail.end(), whole.begin() + long(beforeWrap)));
-        }
     }
 
     void tamperingAndWrongKeyAreRejected()
