@@ -143,14 +143,11 @@ private slots:
     void keywords_data();
     void keywords();
     void categoryCriteria();
-    void newArrivals();
-    void computeAllEmptiesSearchAndRecordsGuid();
     void failedQueryLeavesGuidUnset();
     void batchMatchesFolderQueries_data();
     void batchMatchesFolderQueries();
     void computationLeavesStoreFree_data();
     void computationLeavesStoreFree();
-    void refresherComputesSearchFolders();
     void refresherDestructorStopsThread();
 
 private:
@@ -340,71 +337,6 @@ void TestCompute::categoryCriteria()
     QCOMPARE(Filter(search), QList<qint64>({3}));
 }
 
-void TestCompute::newArrivals()
-{
-    DisplayFolder *folder = AddFolder(NewArrivals, QStringLiteral("New Arrivals"));
-    QSet<QList<qint64>> orders;
-    for (int i = 0; i < 12; ++i) {
-        QWriteLockerExt2 token(&store->lock);
-        QReadLockerExt2 itemToken(0, &store->items->lock);
-        bool ok = true;
-        store->RefreshFolder(folder, token, false, &ok);
-        QVERIFY(ok);
-        QCOMPARE(Sorted(folder->bookIds), QList<qint64>({1, 3, 5, 7}));
-        orders.insert(folder->bookIds);
-    }
-    // 24 orders of 4 books: twelve computations all in one order would be a broken shuffle.
-    QVERIFY(orders.size() > 1);
-    QCOMPARE(folder->calcBookCount, qint64(4));
-    QCOMPARE(folder->calcCaption, QStringLiteral("New Arrivals (November, 30 - December, 5) (4 Books)"));
-    // A book first published exactly at the window's start is not new.
-    store->clock = [] { return kNow.addDays(3); };
-    QWriteLockerExt2 token(&store->lock);
-    QReadLockerExt2 itemToken(0, &store->items->lock);
-    store->RefreshFolder(folder, token, false);
-    QCOMPARE(Sorted(folder->bookIds), QList<qint64>({1}));
-    QCOMPARE(folder->calcCaption, QStringLiteral("New Arrivals (December, 3 - December, 8) (1 Book)"));
-}
-
-void TestCompute::computeAllEmptiesSearchAndRecordsGuid()
-{
-    bool added = false;
-    QVERIFY(store->LoadFolders(added));
-    DisplayFolder *science = AddFolder(CategoryFolder, QStringLiteral("Science"));
-    science->categoryUid = 12;
-    DisplayFolder *odd = AddFolder(55, QStringLiteral("Odd"));
-    odd->bookIds = {1};
-    DisplayFolder *search;
-    {
-        QReadLockerExt2 token(0, &store->lock);
-        search = store->FindFolder(store->FindFirstFolderOfType(SearchResult, token), token);
-        search->search.findName = QStringList{QStringLiteral("train")};
-        search->bookIds = {1};
-        search->calcBookCount = 1;
-        search->sortedBookIds = {1};
-    }
-    QVERIFY(!store->IsGuidUnchanged());
-    QVERIFY(store->ComputeAll());
-    QVERIFY(store->IsGuidUnchanged());
-    QCOMPARE(store->currentGuid, QStringLiteral("guid-A"));
-    QVERIFY(search->bookIds.isEmpty());
-    QCOMPARE(search->calcBookCount, qint64(0));
-    QCOMPARE(search->calcCaption, QStringLiteral("Search Result (0 Books)"));
-    // The display order is left for the page loader.
-    QCOMPARE(search->sortedBookIds, QList<qint64>({1}));
-    QCOMPARE(science->calcCaption, QStringLiteral("Science (3 Books)"));
-    QVERIFY(odd->bookIds.isEmpty());
-    QCOMPARE(store->folders.first()->calcCaption, QStringLiteral("All Tessaly (7 Books)"));
-
-    DisplayDataSaver reloaded(store->userFoldersPath);
-    QVERIFY(reloaded.LoadFolders(added));
-    QCOMPARE(reloaded.currentGuid, QStringLiteral("guid-A"));
-    QCOMPARE(reloaded.folders.first()->bookIds, QList<qint64>({1, 3, 5, 7, 2, 4, 6}));
-
-    QVERIFY(store->items->LoadDatabase(catalogueB));
-    QVERIFY(!store->IsGuidUnchanged());
-}
-
 void TestCompute::failedQueryLeavesGuidUnset()
 {
     DisplayFolder *all = AddFolder(AllBooks, QStringLiteral("All Tessaly"));
@@ -506,36 +438,6 @@ void TestCompute::computationLeavesStoreFree()
         QCOMPARE(canceller.asked, stopAt);
     else
         QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
-}
-
-void TestCompute::refresherComputesSearchFolders()
-{
-    DisplayFolder *search = DisplayFolder::CreateSearchFolder();
-    search->search.findName = QStringList{QStringLiteral("night"), QStringLiteral("vol")};
-    DisplayFolder *filter = new DisplayFolder();
-    filter->type = FilterFolder;
-    filter->caption = QStringLiteral("Cheap");
-    filter->search.findOrgPrice = {2002, 2003};
-    DisplayFolderRefresher refresher;
-    // Queued, as the dialogs connect it: the signal comes from the worker thread.
-    int completed = 0;
-    QObject receiver;
-    connect(&refresher, &DisplayFolderRefresher::completed, &receiver, [&] { ++completed; }, Qt::QueuedConnection);
-    refresher.SetFolders(store, {search, filter});
-    refresher.StartIfNotRunning();
-    QTRY_COMPARE_WITH_TIMEOUT(completed, 1, 10000);
-    refresher.Stop();
-    QCOMPARE(Sorted(search->bookIds), QList<qint64>({1, 3}));
-    QCOMPARE(filter->bookIds, QList<qint64>({1, 2}));
-    QCOMPARE(filter->calcCaption, QStringLiteral("Cheap (2 Books)"));
-    // It can run again.
-    filter->search.findOrgPrice = {2002};
-    refresher.StartIfNotRunning();
-    QTRY_COMPARE_WITH_TIMEOUT(completed, 2, 10000);
-    refresher.Stop();
-    QCOMPARE(filter->bookIds, QList<qint64>({1}));
-    delete search;
-    delete filter;
 }
 
 void TestCompute::refresherDestructorStopsThread()

@@ -8,64 +8,11 @@ class TestFolderSql : public QObject
 {
     Q_OBJECT
 private slots:
-    void literalsAndComparisons();
-    void likeAndKeywordConditions();
-    void joinDropsEmptyConditions();
     void placeholderLookalikesStayLiteral_data();
     void placeholderLookalikesStayLiteral();
     void rangeCodes_data();
     void rangeCodes();
-    void rangeJoinAndUnknownCodes();
-    void selectTextAndTokens();
 };
-
-void TestFolderSql::literalsAndComparisons()
-{
-    QCOMPARE(SqlEscapeQuotes(QStringLiteral("O'Brien's")), QStringLiteral("O''Brien''s"));
-    QCOMPARE(SqlLiteral(QVariant(4.8)), QStringLiteral("4.8"));
-    QCOMPARE(SqlLiteral(QVariant(qint64(1700000000))), QStringLiteral("1700000000"));
-    QCOMPARE(SqlLiteral(QVariant(QStringLiteral("it's"))), QStringLiteral("'it''s'"));
-    QCOMPARE(SqlGreaterEqualCondition(QStringLiteral("BookStars"), 4.8), QStringLiteral("BookStars>=4.8"));
-    QCOMPARE(SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), qint64(12)), QStringLiteral("FirstPubTimeGMT>12"));
-    QCOMPARE(SqlEqualCondition(QStringLiteral("OrgPrice"), 0), QStringLiteral("OrgPrice==0"));
-    QCOMPARE(SqlBetweenCondition(QStringLiteral("BookPages"), 100, 200),
-             QStringLiteral("BookPages>100 and BookPages<=200"));
-}
-
-void TestFolderSql::likeAndKeywordConditions()
-{
-    QCOMPARE(SqlLikeCondition(QStringLiteral("BookName"), QStringLiteral("night")),
-             QStringLiteral("BookName like '%night%'"));
-    QCOMPARE(SqlLikeCondition(QStringLiteral("BookName"), QString()), QString());
-    QCOMPARE(SqlLikeCondition(QStringLiteral("BookAuthor"), QStringLiteral("O'Brien")),
-             QStringLiteral("BookAuthor like '%O''Brien%'"));
-    QCOMPARE(SqlKeywordCondition(QStringLiteral("BookName"), {QStringLiteral("a"), QStringLiteral("b")}),
-             QStringLiteral("(BookName like '%a%') or (BookName like '%b%')"));
-    // An empty keyword adds no alternative; only empty keywords give no condition.
-    QCOMPARE(SqlKeywordCondition(QStringLiteral("BookName"), {QString(), QStringLiteral("b"), QString()}),
-             QStringLiteral("(BookName like '%b%')"));
-    QCOMPARE(SqlKeywordCondition(QStringLiteral("BookName"), {QString(), QString()}), QString());
-    QCOMPARE(SqlKeywordCondition(QStringLiteral("BookName"), {}), QString());
-}
-
-void TestFolderSql::joinDropsEmptyConditions()
-{
-    QCOMPARE(SqlJoinConditions({}, QStringLiteral("and"), true), QString());
-    QCOMPARE(SqlJoinConditions({QString(), QStringLiteral("x=1"), QString(), QStringLiteral("y=2")},
-                               QStringLiteral("and"), true),
-             QStringLiteral("(x=1) and (y=2)"));
-    QCOMPARE(SqlJoinConditions({QStringLiteral("x=1"), QStringLiteral("y=2")}, QStringLiteral(" or "), true),
-             QStringLiteral("(x=1) or (y=2)"));
-    QCOMPARE(SqlJoinConditions({QStringLiteral("x=1"), QStringLiteral("y=2")}, QStringLiteral("or"), false),
-             QStringLiteral("(x=1)or(y=2)"));
-    // The documented example of a filter with two keywords and two ratings.
-    const QStringList criteria = {
-        SqlKeywordCondition(QStringLiteral("BookName"), {QStringLiteral("A"), QStringLiteral("B")}),
-        SqlRangeCondition({1002, 1005})};
-    QCOMPARE(SqlJoinConditions(criteria, QStringLiteral("and"), true),
-             QStringLiteral("((BookName like '%A%') or (BookName like '%B%')) and "
-                            "((BookStars>2 and BookStars<=3) or (BookStars>=5))"));
-}
 
 void TestFolderSql::placeholderLookalikesStayLiteral_data()
 {
@@ -139,27 +86,6 @@ void TestFolderSql::rangeCodes()
     QCOMPARE(FolderRangeCode::Condition(code), condition);
     QCOMPARE(FolderRangeCode::Label(code), label);
     QCOMPARE(SqlRangeCondition({code}), condition.isEmpty() ? QString() : QLatin1Char('(') + condition + QLatin1Char(')'));
-}
-
-void TestFolderSql::rangeJoinAndUnknownCodes()
-{
-    QCOMPARE(SqlRangeCondition({3006, 1001, 7777, 3001}),
-             QStringLiteral("(BookPages>100 and BookPages<=200) or (BookPages>400)"));
-    QCOMPARE(SqlRangeCondition({1001, 7777}), QString());
-    QCOMPARE(SqlRangeCondition({}), QString());
-}
-
-void TestFolderSql::selectTextAndTokens()
-{
-    // An empty where part leaves its blank: two blanks before "order by".
-    QCOMPARE(MakeSelectUidsText(QStringLiteral("published_bookinfo"), QString(), QStringLiteral("FirstPubTimeGMT DESC")),
-             QStringLiteral("select UID from published_bookinfo  order by FirstPubTimeGMT DESC"));
-    QCOMPARE(MakeSelectUidsText(QStringLiteral("runtime_cataloginfo"), QStringLiteral("(Caption like '%x%')"), QString()),
-             QStringLiteral("select UID from runtime_cataloginfo where (Caption like '%x%') "));
-    QCOMPARE(SqlLikeCondition(QStringLiteral("bookcatalogids"), MakeCategoryToken(12)),
-             QStringLiteral("bookcatalogids like '%|12|%'"));
-    QCOMPARE(MakeIdStrings({12, 40}, true), QStringList({QStringLiteral("|12|"), QStringLiteral("|40|")}));
-    QCOMPARE(MakeIdStrings({12, 40}, false), QStringList({QStringLiteral("12"), QStringLiteral("40")}));
 }
 
 QTEST_GUILESS_MAIN(TestFolderSql)

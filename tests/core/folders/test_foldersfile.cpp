@@ -99,33 +99,6 @@ private slots:
             QFile::remove(copy);
     }
 
-    void builtinsComeFirstAndMissingOnesReturnToTheFront()
-    {
-        {
-            DisplayDataSaver store(path);
-            bool added = false;
-            QVERIFY(Load(store, &added));
-            QVERIFY(added);
-            QCOMPARE(Captions(store), Builtins);
-            QVERIFY(!QFile::exists(path));
-            QCOMPARE(store.folders.at(0)->calcCaption, QStringLiteral("All Tessaly (0 Books)"));
-            QVERIFY(Load(store, &added)); // loading again adds nothing
-            QVERIFY(!added);
-            QCOMPARE(store.folders.size(), 4);
-            QVERIFY(Save(store));
-            QVERIFY(ReadBytes(path).startsWith("\x03\x05"));
-            QVERIFY(store.RemoveFolder(store.folders.at(1)->uid));
-            QWriteLockerExt2 token(&store.lock);
-            QVERIFY(store.AddFolder(NewFolder(FilterFolder, QStringLiteral("Mine")), token));
-            QVERIFY(store.SaveLocked(token));
-        }
-        DisplayDataSaver store(path);
-        bool added = false;
-        QVERIFY(Load(store, &added));
-        QVERIFY(added);
-        QCOMPARE(Captions(store), QStringList({"New Arrivals", "All Tessaly", "Best Tessaly", "Search Result", "Mine"}));
-    }
-
     void documentFormat()
     {
         DisplayDataSaver store(path);
