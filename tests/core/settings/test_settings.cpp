@@ -19,19 +19,6 @@
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
-namespace {
-
-// Every setting in declaration order, so a whole block compares in one line.
-QVariantList Values(const NativeConfigSettings &s)
-{
-    return {s.Start_AutoStart, s.Start_AutoMinimized, s.Start_AutoMaximized, s.App_Close_to_tray,
-            s.App_Minimize_to_tray, s.Check_NewVersion, s.Check_NewDatabase, s.Check_NewDatabase_Minutes,
-            s.Display_DefaultView, s.Display_CoversView_PageCount, s.Display_DetailsView_PageCount,
-            s.Advance_UseDirectGoLink};
-}
-
-} // namespace
-
 class UrlRecorder : public QObject
 {
     Q_OBJECT
@@ -63,17 +50,6 @@ private slots:
     {
         path = dir.filePath("native-config.file");
         QFile::remove(path);
-    }
-
-    void missingFileGivesDefaultsAndStaysMissing()
-    {
-        QCOMPARE(NativeConfigLoader().filePath, Helper::GetLocalFolder(Helper::FolderBase) + "/native-config.file");
-        NativeConfigLoader loader(path);
-        QVERIFY(loader.Load());
-        QVERIFY(loader.GetCurrentSettings() == loader.defaultSettings);
-        QCOMPARE(Values(loader.GetCurrentSettings()),
-                 (QVariantList{false, true, true, false, false, true, true, 120, int(View_Covers), 100, 100, true}));
-        QVERIFY(!QFile::exists(path));
     }
 
     void loadRules_data()
@@ -115,59 +91,6 @@ private slots:
         QCOMPARE(ReadBytes(path), content); // corrections stay in memory
     }
 
-    void booleansAndOtherGroups()
-    {
-        // Only the NativeConfig group counts.
-        NativeConfigSettings s;
-        QVERIFY(Load("[Other]\nStart_AutoStart=true\n[NativeConfig]\nStart_AutoMinimized=false\n"
-                     "Start_AutoMaximized=0\nApp_Close_to_tray=true\nApp_Minimize_to_tray=1\n"
-                     "Check_NewVersion=false\nAdvance_UseDirectGoLink=false\n", s));
-        QCOMPARE(Values(s), (QVariantList{false, false, false, true, true, false, true, 120, 1, 100, 100, false}));
-    }
-
-    void saveWritesEveryKeyAndKeepsTheRest()
-    {
-        WriteBytes(path, "[Other]\nkeep=1\n[NativeConfig]\nUnknown_Key=7\nDisplay_CoversView_PageCount=3\n");
-        NativeConfigLoader loader(path);
-        QVERIFY(loader.Load());
-        {
-            QWriteLockerExt2 token(&loader.lock);
-            // Every value away from its default; saved as set, without clamping.
-            loader.currentSettings = {true, false, false, true, true, false, false, 0, View_Details, 300, 20, false};
-            QVERIFY(loader.SaveToFile(token));
-        }
-        QSettings file(path, QSettings::IniFormat);
-        QCOMPARE(file.value("Other/keep").toInt(), 1);
-        QCOMPARE(file.value("NativeConfig/Unknown_Key").toInt(), 7);
-        file.beginGroup("NativeConfig");
-        QCOMPARE(file.childKeys().size(), 13);
-        QCOMPARE(file.value("Check_NewDatabase_Minutes").toInt(), 0);
-        QCOMPARE(file.value("Display_CoversView_PageCount").toInt(), 300);
-        QVERIFY(ReadBytes(path).contains("Start_AutoStart=true"));
-        QVERIFY(ReadBytes(path).contains("Display_DefaultView=0"));
-
-        NativeConfigLoader again(path);
-        QVERIFY(again.Load());
-        QCOMPARE(Values(again.GetCurrentSettings()),
-                 (QVariantList{true, false, false, true, true, false, false, 120, 0, 210, 20, false}));
-    }
-
-    void unusablePathsAreRefused()
-    {
-        // A file where the folder should be: neither readable as settings nor writable (also as root).
-        const QString blocker = dir.filePath("blocker");
-        WriteBytes(blocker, "x");
-        for (const QString &bad : {QString(), blocker + "/native-config.file", dir.path()}) {
-            NativeConfigLoader loader(bad);
-            loader.currentSettings.Display_CoversView_PageCount = 42;
-            QVERIFY2(!loader.Load(), qPrintable(bad));
-            QCOMPARE(loader.currentSettings.Display_CoversView_PageCount, 42);
-            QWriteLockerExt2 token(&loader.lock);
-            QVERIFY2(!loader.SaveToFile(token), qPrintable(bad));
-        }
-        QCOMPARE(ReadBytes(blocker), QByteArray("x"));
-    }
-
     void saveResultIsTheWritesOwn_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -177,6 +100,7 @@ private slots:
             QTest::addRow("clean%s", fails ? ", write fails" : "") << clean << fails;
             QTest::addRow("malformed line%s", fails ? ", write fails" : "") << clean + "[broken\n" << fails;
         }
+        QTest::newRow("other keys kept") << QByteArray("[Other]\nkeep=1\n[NativeConfig]\nUnknown_Key=7\n") << false;
     }
 
     void saveResultIsTheWritesOwn()
@@ -197,6 +121,7 @@ private slots:
         }
         QCOMPARE(ok, !writeFails);
         QCOMPARE(ReadBytes(path).contains("Display_CoversView_PageCount=42"), !writeFails);
+        QCOMPARE(ReadBytes(path).contains("keep=1") && ReadBytes(path).contains("Unknown_Key=7"), content.contains("keep=1"));
     }
 
     void saveWaitsForConfigLocker()

@@ -63,38 +63,6 @@ class TestLockTokens : public QObject
     Q_OBJECT
 
 private slots:
-    void tokenHoldsAndReleasesOnce_data()
-    {
-        QTest::addColumn<bool>("write");
-        QTest::newRow("read token") << false;
-        QTest::newRow("write token") << true;
-    }
-
-    void tokenHoldsAndReleasesOnce()
-    {
-        QFETCH(bool, write);
-        QReadWriteLock lock;
-        {
-            auto token = makeToken(write, &lock);
-            QCOMPARE(token->readWriteLock(), &lock);
-            QCOMPARE(otherThreadCan(lock, false), !write);
-            QVERIFY(!otherThreadCan(lock, true));
-
-            token->unlock();
-            token->unlock();
-            QVERIFY(otherThreadCan(lock, true));
-
-            token->relock();
-            token->relock(); // already held: must not take it a second time
-            QVERIFY(!otherThreadCan(lock, true));
-            QCOMPARE(otherThreadCan(lock, false), !write);
-            QCOMPARE(token->readWriteLock(), &lock);
-        }
-        QVERIFY(otherThreadCan(lock, true));
-        makeToken(write, &lock)->unlock(); // destroying a released token releases nothing more
-        QVERIFY(otherThreadCan(lock, true));
-    }
-
     void tokensWithoutLockHoldNothing()
     {
         QReadWriteLock lock;
