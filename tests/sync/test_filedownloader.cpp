@@ -51,6 +51,48 @@ private slots:
         server.ClearRequests();
     }
 
+    // A download to a target replaces it only when the whole body arrived and matches its
+    // MD5; otherwise the old bytes stay and no temporary file is left.
+    void downloadToTarget_data()
+    {
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<QString>("md5");
+        QTest::addColumn<bool>("ok");
+        const TestHttpResponse good = TestHttpResponse::Ok("catalogue bytes");
+        const QString hex = FileDownloader::Md5Hex("catalogue bytes");
+        QTest::newRow("md5 lower") << good << hex << true;
+        QTest::newRow("md5 upper") << good << hex.toUpper() << true;
+        QTest::newRow("empty md5 means no check") << good << QString() << true;
+        QTest::newRow("md5 mismatch") << good << FileDownloader::Md5Hex("other bytes") << false;
+        QTest::newRow("302 to a good path") << TestHttpResponse::Redirect(server.Url("/good").toUtf8()) << QString() << false;
+        QTest::newRow("404 with body") << TestHttpResponse::Status(404, "<html>missing</html>") << QString() << false;
+        QTest::newRow("closed mid-body") << TestHttpResponse::CloseMidBody(QByteArray(4096, 'z'), 1000) << QString() << false;
+        QTest::newRow("headers after the time-out") << TestHttpResponse::Delayed(1500, "late") << QString() << false;
+        QTest::newRow("body trickles past the time-out")
+            << TestHttpResponse::Trickle(QByteArray(200, 't'), 10, 100) << QString() << false;
+        QTest::newRow("204 no content") << TestHttpResponse::Status(204) << QString() << false;
+    }
+    void downloadToTarget()
+    {
+        QFETCH(TestHttpResponse, response);
+        QFETCH(QString, md5);
+        QFETCH(bool, ok);
+        QCOMPARE(FileDownloader::Md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        server.SetResponse("/good", TestHttpResponse::Ok("good"));
+        server.SetResponse("/x", response);
+        const QString target = OldTarget("kept.bin");
+        FileDownloader d(ItemComparePart(), server.Url("/x"), nullptr, 600, target);
+        d.expectedMd5 = md5;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunToEnd(d), ok);
+        QVERIFY(clock.elapsed() < 1500);
+        QVERIFY(d.finished);
+        QCOMPARE(ReadBytes(target), ok ? QByteArray("catalogue bytes") : QByteArray("old bytes"));
+        QCOMPARE(server.RequestCount(), 1); // the redirect is not followed
+        QCOMPARE(Leftovers("kept.bin"), QStringList{"kept.bin"});
+    }
+
     // Every body counts as sent, against the cap of its kind: announced, streamed, unannounced
     // or compressed. A body over the cap fails like any other bad download.
     void bodyCaps_data()

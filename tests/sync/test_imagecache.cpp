@@ -48,6 +48,32 @@ private slots:
         QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
     }
 
+    void clearingRemovesOnlyCacheFiles()
+    {
+        const QString db = Helper::GetLocalFolder(Helper::FolderDatabase);
+        const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
+        QTemporaryDir outside;
+        const QString target = outside.filePath(QStringLiteral("target.rfile"));
+        Touch(target);
+        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile"));
+        Touch(db + QStringLiteral("/single_us_7_3011_0.rfile.prefile"));
+        for (const char *sidecar : {"-journal", "-wal", "-shm"})
+            Touch(db + QStringLiteral("/single_us_7_3011_0.rfile") + QLatin1String(sidecar));
+        Touch(db + QStringLiteral("/keep.db"));
+        QVERIFY(QDir(db).mkpath(QStringLiteral("sub.rfile")));
+        QVERIFY(QFile::link(target, db + QStringLiteral("/link.rfile")));
+        Touch(images + QStringLiteral("/1_2_201.rfile"));
+
+        ClearDatabaseCacheFolder(&Const::FileAccessMutex);
+        QCOMPARE(QDir(db).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+                 (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
+        QVERIFY(QFile::exists(target));
+        QVERIFY(QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+
+        ClearImageCacheFolder(&Const::FileAccessMutex);
+        QVERIFY(!QFile::exists(images + QStringLiteral("/1_2_201.rfile")));
+    }
+
     void clearingIsSerialisedEvenWithoutMutex()
     {
         const QString cover = Helper::GetLocalFolder(Helper::FolderImageCache) + QStringLiteral("/5_6_201.rfile");

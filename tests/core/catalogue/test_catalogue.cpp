@@ -232,6 +232,22 @@ private slots:
         QCOMPARE(partial.books->size(), 6);
     }
 
+    // Summary values with placeholders of their own come out as they are.
+    void statusTextKeepsPercentValues()
+    {
+        CatalogueContent content;
+        content.recall = {{"current_guid", "%1"}, {"free_ebooks_count", "%2"}, {"free_ebooks_week_new", "%3"},
+                          {"free_ebooks_week_revoked", "%4%1"}};
+        const QString path = PathOf(QStringLiteral("percent.rfile"));
+        QVERIFY(WriteCatalogue(path, content, Password()));
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(path));
+        QVERIFY2(store.statusText.startsWith(QStringLiteral("Total %2 Tessaly (%3 tessaly are new arrivals this week, "
+                                                            "%4%1 books are no longer free.")),
+                 qPrintable(store.statusText));
+        QCOMPARE(store.currentGuid, QStringLiteral("%1"));
+    }
+
     // A load that fails, for whatever reason, leaves the previous catalogue answering: files
     // that do not open, and files that open but hold SQL of their own or a summary the loader
     // cannot use.

@@ -14,7 +14,9 @@
 
 using namespace MainWindowTest;
 
-Q_DECLARE_METATYPE(std::function<QVariant(const ItemBook &, const QString &)>)
+// A column's expected sort value; a named type, since Qt wants meta-type names in normal form.
+using SortValueOf = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+Q_DECLARE_METATYPE(SortValueOf)
 
 namespace {
 
@@ -231,7 +233,7 @@ private slots:
     void detailsColumnsSortByValue_data()
     {
         // The value each column must sort by, read from the book of the row.
-        using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+        using Value = SortValueOf;
         const auto time = [](const QDateTime &when) { return when.isValid() ? when.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(); };
         QTest::addColumn<int>("column");
         QTest::addColumn<Value>("value");
@@ -247,7 +249,7 @@ private slots:
 
     void detailsColumnsSortByValue()
     {
-        using Value = std::function<QVariant(const ItemBook &, const QString &rowText)>;
+        using Value = SortValueOf;
         QFETCH(int, column);
         QFETCH(Value, value);
         ShowList(*window, 0, 10);
