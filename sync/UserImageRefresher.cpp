@@ -70,11 +70,6 @@ bool UserImageRefresher::PrepareCacheFolder()
     return !cacheFolder.isEmpty();
 }
 
-QString UserImageRefresher::CacheFolder() const
-{
-    return cacheFolder;
-}
-
 bool UserImageRefresher::HasCover(const ItemComparePart &key)
 {
     return key.uid != 0 && key.imageCompId != 0;

@@ -34,7 +34,6 @@ public:
 
     // Sets the image cache folder (once, before the worker starts). False when it is unknown.
     bool PrepareCacheFolder();
-    QString CacheFolder() const;
 
     // A key names a cover only when both of its ids are set; other keys show "no cover".
     static bool HasCover(const ItemComparePart &key);
