@@ -40,6 +40,34 @@ private slots:
         server.ClearRequests();
     }
 
+    void parseAndCompare_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("parsed");
+        QTest::addColumn<bool>("newer");
+
+        QTest::newRow("patch above") << "3.3.6" << "3.3.6" << true;
+        QTest::newRow("equal") << "3.3.5" << "3.3.5" << false;
+        QTest::newRow("fourth part ignored") << "3.3.5.9" << "3.3.5" << false;
+        QTest::newRow("four parts, minor above") << "3.4.0.1" << "3.4.0" << true;
+        QTest::newRow("two parts") << "4.0" << "" << false;
+        QTest::newRow("five parts") << "3.3.6.1.2" << "" << false;
+        QTest::newRow("word in the middle") << "3.x.6" << "3.0.6" << false;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("html page") << "<html><body>Not found</body></html>" << "" << false;
+    }
+
+    void parseAndCompare()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, parsed);
+        QFETCH(bool, newer);
+
+        const QVersionNumber v = ParseVersionNumber(answer);
+        QCOMPARE(v.toString(), parsed);
+        QCOMPARE(QVersionNumber::compare(v, ParseVersionNumber(Const::SoftVersion)) > 0, newer);
+    }
+
     void displayTextIsPlainAndBounded()
     {
         // A trailing line break from the service does not spoil the version.

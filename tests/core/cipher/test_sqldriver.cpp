@@ -125,6 +125,46 @@ private slots:
         QVERIFY(MakeCatalogue(plain, catalogue, 1024, 600));
     }
 
+    void valuesAndRecords()
+    {
+        QSqlDatabase db = Open(catalogue, kPassword, QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("select UID, Name, Price, Data, Note, 1 + 1 as Two from items where UID in (3, 10) order by UID")));
+        const QSqlRecord record = query.record();
+        QCOMPARE(record.count(), 6);
+        QCOMPARE(record.fieldName(0) + record.fieldName(5), QStringLiteral("UIDTwo"));
+        QCOMPARE(record.field(1).type(), QVariant::String);
+        QVERIFY(query.next());
+        const QList<int> types{QMetaType::LongLong, QMetaType::QString, QMetaType::Double, QMetaType::QByteArray};
+        for (int i = 0; i < types.size(); ++i)
+            QCOMPARE(query.value(i).userType(), types.at(i));
+        QCOMPARE(query.value(0).toLongLong(), 3LL);
+        QVERIFY(query.value(1).toString().startsWith(QStringLiteral("Item 3 – ü €xxx")));
+        QCOMPARE(query.value(2).toDouble(), 0.75);
+        QCOMPARE(query.value(3).toByteArray(), QByteArray(3, char(3)));
+        QVERIFY(query.value(4).isNull() && query.isNull(4));
+        QCOMPARE(query.value("Two").toLongLong(), 2LL);
+        QVERIFY(query.next());
+        QVERIFY(query.value(2).isNull()); // NULL price
+        QVERIFY(!query.next());
+
+        // Scrolling: back, last, first.
+        QVERIFY(query.exec(QStringLiteral("select UID from items where UID <= 5 order by UID")));
+        QVERIFY(query.last() && query.value(0).toInt() == 5);
+        QVERIFY(query.previous() && query.value(0).toInt() == 4);
+        QVERIFY(query.first() && query.value(0).toInt() == 1);
+        QVERIFY(query.seek(2) && query.value(0).toInt() == 3);
+        QCOMPARE(query.size(), -1);
+
+        // The file stays read-only and a bad statement reports an error.
+        QVERIFY(!query.exec(QStringLiteral("delete from items")) && !query.lastError().text().isEmpty());
+        QVERIFY(!query.exec(QStringLiteral("select nothing from nowhere")));
+        query = QSqlQuery();
+        QCOMPARE(CountItems(db), 600);
+        Remove(db);
+    }
+
     void registrationIsIdempotentAndFeaturesAreTruthful()
     {
         RegisterSqlCipherDriver();

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+Q_DECLARE_METATYPE(SimpleCryptCompression)
+Q_DECLARE_METATYPE(SimpleCryptProtection)
 Q_DECLARE_METATYPE(SimpleCryptError)
 
 namespace {
@@ -94,6 +96,39 @@ private slots:
         QByteArray envelope;
         QVERIFY(encrypter.EncryptBytes(QByteArrayLiteral("round trip"), envelope));
         QCOMPARE(encrypter.DecryptString(QString::fromLatin1(envelope.toBase64())), QString("round trip"));
+    }
+
+    void roundTripEveryModePair_data()
+    {
+        QTest::addColumn<SimpleCryptCompression>("compression");
+        QTest::addColumn<SimpleCryptProtection>("protection");
+        const char *names[] = {"auto", "always", "never", "none", "checksum", "hash"};
+        for (int c = 0; c < 3; ++c)
+            for (int p = 0; p < 3; ++p)
+                QTest::addRow("%s/%s", names[c], names[3 + p]) << SimpleCryptCompression(c) << SimpleCryptProtection(p);
+    }
+
+    void roundTripEveryModePair()
+    {
+        QFETCH(SimpleCryptCompression, compression);
+        QFETCH(SimpleCryptProtection, protection);
+        for (int size : {0, 1, 2, 3, 20, 21, 100, 4096, 1 << 20}) {
+            for (const QByteArray &plain : {randomBytes(size, quint32(size)), textBytes(size)}) {
+                SimpleCrypt crypt = makeCrypt(compression, protection);
+                const QByteArray envelope = crypt.encryptToByteArray(plain);
+                QCOMPARE(crypt.getLastError(), SimpleCryptError::NoError);
+                QCOMPARE(envelope.at(0), char(0x03));
+                const quint8 flags = quint8(envelope.at(1));
+                QCOMPARE(bool(flags & CryptFlagChecksum), protection == SimpleCryptProtection::Checksum);
+                QCOMPARE(bool(flags & CryptFlagHash), protection == SimpleCryptProtection::Hash);
+                if (compression != SimpleCryptCompression::Auto)
+                    QCOMPARE(bool(flags & CryptFlagCompression), compression == SimpleCryptCompression::Always);
+
+                SimpleCrypt reader(TestKey); // default modes: the envelope's flags decide
+                QCOMPARE(reader.decryptToByteArray(envelope), plain);
+                QCOMPARE(reader.getLastError(), SimpleCryptError::NoError);
+            }
+        }
     }
 
     void rejectedEnvelopes_data()
