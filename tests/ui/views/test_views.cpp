@@ -364,7 +364,6 @@ private slots:
             flow->addWidget(tiles.last());
         }
         flow->setGeometry(QRect(0, 0, 500, 1000));
-        QVERIFY(!flow->takeAt(-1) && !flow->takeAt(flow->count()));
 
         QCOMPARE(tiles[0]->geometry(), QRect(m.left(), m.top(), 218, 218));
         QCOMPARE(tiles[1]->geometry().topLeft(), QPoint(m.left() + 218 + 6, m.top()));
@@ -384,6 +383,45 @@ private slots:
             flow->setGeometry(QRect(0, 0, width, 1000));
             QCOMPARE(tiles[1]->y() == m.top(), spare == 0);
         }
+    }
+
+    void takeAtAndSpacers()
+    {
+        // Not installed on a widget: the gaps come from each item's widget style.
+        QWidget host;
+        FlowLayout flow(0, -1, -1);
+        QCOMPARE(flow.horizontalSpacing(), -1);
+        QWidget *first = tile(&host, 40, 40);
+        flow.addWidget(first);
+        // A spacer or nested layout has no widget: it gets no gap instead of crashing.
+        flow.addItem(new QSpacerItem(30, 10, QSizePolicy::Fixed, QSizePolicy::Fixed));
+        auto *nested = new QVBoxLayout();
+        nested->setContentsMargins(0, 0, 0, 0);
+        flow.addItem(nested);
+        QWidget *last = tile(&host, 40, 40);
+        flow.addWidget(last);
+        flow.setGeometry(QRect(0, 0, 1000, 100));
+        const int gap = first->style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton,
+                                                      Qt::Horizontal);
+        QCOMPARE(last->x(), 40 + gap + 30 + nested->geometry().width());
+
+        QVERIFY(!flow.takeAt(-1) && !flow.takeAt(flow.count()));
+        QCOMPARE(flow.count(), 4);
+
+        QLayoutItem *spacer = flow.takeAt(1);
+        QVERIFY(spacer && spacer->spacerItem());
+        delete spacer;
+        QCOMPARE(flow.count(), 3);
+        QCOMPARE(flow.itemAt(2)->widget(), last);
+        QVERIFY(!flow.itemAt(3));
+
+        // Widgets belong to their parent, not to the layout.
+        auto *owned = new FlowLayout(&host, 2, 3, 3);
+        QPointer<QWidget> child = tile(&host, 10, 10);
+        owned->addWidget(child);
+        QCOMPARE(owned->contentsMargins(), QMargins(2, 2, 2, 2));
+        delete owned;
+        QVERIFY(child);
     }
 
 private:
