@@ -1,5 +1,6 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolderRefresher.h"
+#include "threads/NativeHelper.h"
 #include "folders/FolderBatchQuery.h"
 #include "threads/IBaseCloseable.h"
 #include "test_compute_catalogue.h"
@@ -8,6 +9,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -442,6 +444,11 @@ void TestCompute::computationLeavesStoreFree()
 
 void TestCompute::refresherDestructorStopsThread()
 {
+    // Reaches the worker's thread, to see it end before the destructor returns.
+    struct Probe : DisplayFolderRefresher
+    {
+        QThread *Thread() { return &thread; }
+    };
     QList<DisplayFolder *> folders;
     for (int i = 0; i < 20; ++i) {
         auto *folder = new DisplayFolder();
@@ -449,15 +456,20 @@ void TestCompute::refresherDestructorStopsThread()
         folder->caption = QStringLiteral("All");
         folders.append(folder);
     }
+    std::atomic<bool> finished{false};
     {
-        DisplayFolderRefresher refresher;
+        Probe refresher;
         refresher.SetFolders(store, folders);
-        // Holding the store's lock keeps the run waiting until the destructor has to stop it.
-        QReadLockerExt2 token(0, &store->lock);
+        QObject::connect(refresher.Thread(), &QThread::finished, [&finished] { finished = true; });
         refresher.StartIfNotRunning();
-        QTest::qWait(20);
-        token.unlock();
+        QVERIFY(refresher.Thread()->isRunning() || finished);
     }
+    QVERIFY(finished);
+    // Nothing the run took is left held.
+    QVERIFY(store->lock.tryLockForWrite());
+    store->lock.unlock();
+    QVERIFY(NativeHelper::_configLocker->tryLockForWrite());
+    NativeHelper::_configLocker->unlock();
     qDeleteAll(folders);
 }
 
