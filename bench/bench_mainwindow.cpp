@@ -1,6 +1,7 @@
 // Main window with a large catalogue: start to the first page shown, page switches, and the
 // first order of the folder of all books that is not the stored one (time and peak memory).
 // Usage: bench_mainwindow [books] [page switches]
+#include "BenchMemory.h"
 #include "CatalogueSlots.h"
 #include "Const.h"
 #include "folders/DisplayDataSaver.h"
@@ -24,27 +25,8 @@ namespace {
 
 QTextStream out(stdout);
 
-// "VmHWM" (peak resident size) or "VmRSS" of this process, in KiB.
-qint64 MemoryKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field)) + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Lets the kernel start counting the peak again from the current size.
-void ResetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
+using BenchMemory::MemoryKiB;
+using BenchMemory::ResetPeakMemory;
 
 // Runs the event loop until the window shows a page (or the time runs out); elapsed ms or -1.
 qint64 WaitForFirstPage(MainWindow &window, const QElapsedTimer &clock, int limitMs)

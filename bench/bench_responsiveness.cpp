@@ -9,6 +9,7 @@
 // after a swap) as a multiple of one full scan of the books table measured in the same run, and
 // the peak resident memory during it. With sizes ten times apart it prints the growth of each operation's time.
 // The last line counts the targets met.
+#include "BenchMemory.h"
 #include "CatalogueSlots.h"
 #include "Const.h"
 #include "Helper.h"
@@ -82,26 +83,8 @@ struct Result
     QString note;
 };
 
-qint64 MemoryKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field)) + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Lets the kernel count the peak again from the current size.
-void ResetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
+using BenchMemory::MemoryKiB;
+using BenchMemory::ResetPeakMemory;
 
 double Median(std::vector<double> values)
 {
