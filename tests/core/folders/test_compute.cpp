@@ -444,10 +444,11 @@ void TestCompute::computationLeavesStoreFree()
 
 void TestCompute::refresherDestructorStopsThread()
 {
-    // Reaches the worker's thread, to see it end before the destructor returns.
-    struct Probe : DisplayFolderRefresher
+    // Reaches the worker's thread, to see it end before the destructor returns. No object of
+    // this type is made: a derived destructor would run while the worker still calls its methods.
+    struct ThreadOf : DisplayFolderRefresher
     {
-        QThread *Thread() { return &thread; }
+        static QThread *Get(DisplayFolderRefresher &worker) { return &(worker.*(&ThreadOf::thread)); }
     };
     QList<DisplayFolder *> folders;
     for (int i = 0; i < 20; ++i) {
@@ -458,11 +459,11 @@ void TestCompute::refresherDestructorStopsThread()
     }
     std::atomic<bool> finished{false};
     {
-        Probe refresher;
+        DisplayFolderRefresher refresher;
         refresher.SetFolders(store, folders);
-        QObject::connect(refresher.Thread(), &QThread::finished, [&finished] { finished = true; });
+        QObject::connect(ThreadOf::Get(refresher), &QThread::finished, [&finished] { finished = true; });
         refresher.StartIfNotRunning();
-        QVERIFY(refresher.Thread()->isRunning() || finished);
+        QVERIFY(ThreadOf::Get(refresher)->isRunning() || finished);
     }
     QVERIFY(finished);
     // Nothing the run took is left held.
