@@ -173,9 +173,12 @@ bool ViewController::IsImageView()
 void ViewController::UpdateItemImage(const ItemComparePart &key, const CoverImageState &state)
 {
     SignalHold hold(this);
-    QReadLockerExt2 token(0, &lock);
+    QWriteLockerExt2 token(&lock);
     if (activeView)
         activeView->UpdateItemImage(key, state);
+    // Settled: later decodes of this cover are the details pane's, not the tile's.
+    if (!state.loading)
+        pendingCovers.removeAll(key);
 }
 
 int ViewController::GetCurrentIndex()

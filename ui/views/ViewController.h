@@ -49,7 +49,7 @@ public:
 
     // Guards activeView, viewType and pendingCovers. Recursive: GUI thread only.
     QReadWriteLock lock{QReadWriteLock::Recursive};
-    // Covers of the shown page that were added as loading to the covers view.
+    // Covers of the shown page that were added as loading to the covers view and still wait.
     QList<ItemComparePart> pendingCovers;
     int viewType = 1;
     QHBoxLayout *layout = nullptr;

@@ -207,7 +207,7 @@ private slots:
             QReadLocker locker(&window->views().lock);
             pending = window->views().pendingCovers;
         }
-        QVERIFY(pending.size() >= 2);
+        QVERIFY(pending.size() >= 3);
         // Other covers push the page's ones out of the queue, as if their downloads had ended.
         for (int i = 0; i < UserImageRefresher::MaxQueuedCovers; ++i)
             window->images().QueueImage(ItemComparePart(800000 + i, 1), false);
@@ -235,6 +235,18 @@ private slots:
         QTRY_COMPARE(ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue)).size(), cover.size());
         const QImage shown = ImageOf(tileOf(key)->pixmap(Qt::ReturnByValue));
         QCOMPARE(shown.pixelColor(60, 80), QColor(10, 200, 30));
+
+        // A cover shown both in its tile and in the details pane (both 218 px) reaches both, and
+        // then the decoder rests: one taker must not starve the other into decoding it forever.
+        const ItemComparePart both = pending.at(2);
+        QVERIFY(cover.save(window->images().GetImageFilePath(both), "PNG"));
+        window->SetSingleInfoBookCover(both);
+        window->run_action_refresh_image_downloaded(true, QVariant(both.uid), QVariant(both.imageCompId));
+        QTRY_COMPARE(ImageOf(tileOf(both)->pixmap(Qt::ReturnByValue)).size(), cover.size());
+        QTRY_COMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)).size(), cover.size());
+        QSignalSpy decodes(&window->images(), &UserImageRefresher::decoded);
+        QTest::qWait(300);
+        QCOMPARE(decodes.count(), 0);
 
         // A failed download shows "no cover" there, and in the details pane when it shows that book.
         const ItemComparePart failed = pending.at(1);
