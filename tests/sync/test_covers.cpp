@@ -44,10 +44,15 @@ QByteArray BmpHeaderOnly(int width, int height)
 // Asks for a cover as a view does: again once its decoding has been reported.
 CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemComparePart &key, QPixmap &pixmap)
 {
+    // Asks again after every report: a report may still be on its way for an earlier cover.
     QSignalSpy decoded(&refresher, &UserImageRefresher::decoded);
+    QElapsedTimer clock;
+    clock.start();
     CoverImageState state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
-    if (state.loading && refresher.IsImageCached(key) && !refresher.IsImagePending(key) && decoded.wait(5000))
+    while (state.loading && refresher.IsImageCached(key) && !refresher.IsImagePending(key) && clock.elapsed() < 5000) {
+        decoded.wait(100);
         state = refresher.GetCoverPixmap(key, pixmap, true, CoverSize);
+    }
     return state;
 }
 
