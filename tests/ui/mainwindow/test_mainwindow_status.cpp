@@ -246,7 +246,8 @@ private slots:
         QTRY_COMPARE(ImageOf(window->form()->lblShowBookCover->pixmap(Qt::ReturnByValue)).size(), cover.size());
         QSignalSpy decodes(&window->images(), &UserImageRefresher::decoded);
         QTest::qWait(300);
-        QCOMPARE(decodes.count(), 0);
+        for (const QList<QVariant> &decode : qAsConst(decodes))
+            QVERIFY(decode.at(0).toLongLong() != both.uid);
 
         // A failed download shows "no cover" there, and in the details pane when it shows that book.
         const ItemComparePart failed = pending.at(1);
