@@ -22,15 +22,21 @@ void QThreadExtend::StartIfNotRunning()
     thread.start(QThread::LowPriority);
 }
 
+// With startMutex held and the thread running: asks the run to end, without waiting.
+void QThreadExtend::RequestStopLocked()
+{
+    stateLock.lockForWrite();
+    stopRequested = true;
+    stateLock.unlock();
+    thread.requestInterruption();
+    thread.quit();
+}
+
 void QThreadExtend::Stop()
 {
     QMutexLocker locker(&startMutex);
     if (thread.isRunning()) {
-        stateLock.lockForWrite();
-        stopRequested = true;
-        stateLock.unlock();
-        thread.requestInterruption();
-        thread.quit();
+        RequestStopLocked();
         thread.wait();
     }
     stateLock.lockForWrite();
@@ -45,11 +51,7 @@ bool QThreadExtend::StopWithin(int timeoutMs)
         return false;
     bool ended = true;
     if (thread.isRunning()) {
-        stateLock.lockForWrite();
-        stopRequested = true;
-        stateLock.unlock();
-        thread.requestInterruption();
-        thread.quit();
+        RequestStopLocked();
         ended = thread.wait(deadline);
     }
     // A worker that goes on keeps its stop request.

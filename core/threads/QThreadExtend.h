@@ -42,4 +42,7 @@ protected:
     bool stopRequested = false;
     bool doneFlag = false;
     IBaseCloseable *closeable;
+
+private:
+    void RequestStopLocked();
 };

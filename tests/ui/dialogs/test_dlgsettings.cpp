@@ -1,3 +1,4 @@
+#include "TestLinkCatcher.h"
 #include "Const.h"
 #include "dialogs/DlgNativeSettings.h"
 #include "settings/NativeConfigLoader.h"
@@ -33,19 +34,10 @@ const QString WriteDeniedText =
 
 } // namespace
 
-class LinkCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 class TestDlgSettings : public QObject
 {
     Q_OBJECT
-    LinkCatcher links;
+    TestLinkCatcher links;
     QTemporaryDir folder;
 
     QString SettingsPath() const { return folder.filePath(QStringLiteral("native-config.file")); }
@@ -54,8 +46,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+        links.Install();
         WidgetPrompts::Install();
     }
 

@@ -1,5 +1,6 @@
 // Commands of the main window: folder dialogs, removal, store page links, caches, the manual
 // version check, settings, About and the folder re-order mode with its drop.
+#include "TestLinkCatcher.h"
 #include "test_mainwindow_fixture.h"
 #include "test_modal_script.h"
 
@@ -43,15 +44,6 @@ void Touch(const QString &path)
     QVERIFY(file.open(QIODevice::WriteOnly));
 }
 
-class LinkCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 ModalScript::Step Settings(const std::function<void(DlgNativeSettings *)> &fill)
 {
     return Fill<DlgNativeSettings>(fill);
@@ -80,8 +72,7 @@ private slots:
     void initTestCase()
     {
         KeepServicesLocal();
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+        links.Install();
         WidgetPrompts::Install();
         cataloguePath = dir.filePath(QStringLiteral("commands.rfile"));
         QVERIFY(MakeCatalogue(
@@ -618,7 +609,7 @@ private:
 
     QTemporaryDir dir;
     QString cataloguePath;
-    LinkCatcher links;
+    TestLinkCatcher links;
     std::unique_ptr<MainWindow> window;
 };
 

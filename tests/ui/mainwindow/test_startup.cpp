@@ -1,3 +1,4 @@
+#include "TestLinkCatcher.h"
 #include "Const.h"
 #include "mainwindow/StartupArguments.h"
 #include "mainwindow/StartupGuard.h"
@@ -19,27 +20,16 @@ const QString LocalFolderText = QStringLiteral("The current software cannot acce
 
 } // namespace
 
-// Catches links handed to the desktop instead of starting a browser.
-class LinkCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
-};
-
 class TestStartup : public QObject
 {
     Q_OBJECT
-    LinkCatcher links;
+    TestLinkCatcher links;
 
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &links, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &links, "open");
+        links.Install();
     }
 
     void init() { links.opened.clear(); }
