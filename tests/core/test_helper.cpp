@@ -1,3 +1,4 @@
+#include "TestLinkCatcher.h"
 #include "Const.h"
 #include "Helper.h"
 
@@ -7,23 +8,13 @@
 #include <QUrl>
 #include <QtTest>
 
-// Records what the desktop would have opened, instead of starting a browser.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 class TestHelper : public QObject
 {
     Q_OBJECT
 
 private:
     QTemporaryDir home;
-    UrlRecorder recorder;
+    TestLinkCatcher recorder;
 
 private slots:
     void initTestCase()
@@ -32,8 +23,7 @@ private slots:
         // Test-mode locations live under $HOME; keep them inside the temporary folder.
         qputenv("HOME", QFile::encodeName(home.path()));
         QStandardPaths::setTestModeEnabled(true);
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
+        recorder.Install();
     }
 
     void cleanupTestCase()

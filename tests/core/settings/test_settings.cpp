@@ -1,3 +1,4 @@
+#include "TestLinkCatcher.h"
 #include "Const.h"
 #include "Helper.h"
 #include "settings/NativeConfigLoader.h"
@@ -18,15 +19,6 @@
 
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class TestSettings : public QObject
 {
@@ -144,7 +136,7 @@ private slots:
 
     void writeDeniedWarning()
     {
-        UrlRecorder recorder;
+        TestLinkCatcher recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
         QTest::ignoreMessage(QtWarningMsg, "You don't have permission to write the configuration file, "
