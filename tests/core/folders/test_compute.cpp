@@ -1,48 +1,51 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolderRefresher.h"
-#include "threads/NativeHelper.h"
+#include "folders/DisplayPageState.h"
 #include "folders/FolderBatchQuery.h"
+#include "folders/FolderRangeCode.h"
 #include "threads/IBaseCloseable.h"
+#include "threads/NativeHelper.h"
 #include "test_compute_catalogue.h"
 
+#include <QAtomicInt>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+
+using Ids = QList<qint64>;
+using Search = DisplayFolderSearch;
+Q_DECLARE_METATYPE(DisplayFolderSearch)
 
 namespace {
 
 // 5 December 2026, 12:00 UTC (the tests run with TZ=UTC).
 const QDateTime kNow(QDate(2026, 12, 5), QTime(12, 0), Qt::UTC);
 
+const Ids kAll{1, 2, 3, 4, 5, 6, 7};
+
 qint64 DaysAgo(int days)
 {
     return kNow.addDays(-days).toSecsSinceEpoch();
 }
 
-TestCatalogueBook Book(qint64 uid, const QString &name, const QString &author, const QString &cats,
-                       const QVariant &stars, const QVariant &price, const QVariant &pages, const QVariant &size,
-                       int daysAgo, const QString &intro = QString())
+// search with one more criterion.
+template <typename T>
+Search With(T Search::*field, const T &value, Search search = Search())
 {
-    TestCatalogueBook book;
-    book.uid = uid;
-    book.name = name;
-    book.author = author;
-    book.catalogIds = cats;
-    book.stars = stars;
-    book.orgPrice = price;
-    book.pages = pages;
-    book.size = size;
-    book.firstPubTime = DaysAgo(daysAgo);
-    book.intro = intro;
-    return book;
+    search.*field = value;
+    return search;
 }
 
-QList<qint64> Sorted(QList<qint64> ids)
+DisplayFolder *AddFolder(DisplayDataSaver &store, int type, const QString &caption)
 {
-    std::sort(ids.begin(), ids.end());
-    return ids;
+    DisplayFolder *folder = DisplayFolder::CreateBuiltinFolder(type, caption);
+    QWriteLockerExt2 token(&store.lock);
+    return store.AddFolder(folder, token) ? folder : nullptr;
 }
 
 // A generated catalogue with equal, missing, real, text and blob publication times (the order) and
@@ -69,35 +72,31 @@ QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
         update.arg(QStringLiteral("BookCatalogIDS = x'7C397C'")).arg(23),
         update.arg(QStringLiteral("BookCatalogIDS = '9|' || char(0) || '|7|'")).arg(29),
     };
-    RegisterSqlCipherDriver();
     return CatalogueGenerator::Generate(options, path) ? path : QString();
 }
 
+// None, or one to three picks from pool.
 template <typename T>
 QList<T> Pick(QRandomGenerator &random, const QList<T> &pool)
 {
     QList<T> picked;
-    if (random.bounded(3) == 0)
-        return picked;
-    for (int n = 1 + random.bounded(3); n > 0; --n)
+    for (int n = random.bounded(3) == 0 ? 0 : 1 + random.bounded(3); n > 0; --n)
         picked << pool.at(random.bounded(pool.size()));
     return picked;
 }
 
-DisplayFolderSearch RandomSearch(QRandomGenerator &random)
+Search RandomSearch(QRandomGenerator &random)
 {
-    const QList<QString> words{QStringLiteral("a"), QStringLiteral("the"), QStringLiteral("O'"), QStringLiteral("%"),
-                               QStringLiteral("_e"), QStringLiteral("NIGHT"), QStringLiteral("\u00e9"), QString(),
-                               QStringLiteral("&"), QStringLiteral("zzz")};
-    QList<qint64> codes;
-    for (qint64 group = 1000; group <= 4000; group += 1000) {
-        for (qint64 code = group; code <= group + 8; ++code)
+    const QList<QString> words{"a", "the", "O'", "%", "_e", "NIGHT", "\u00e9", QString(), "&", "zzz"};
+    Ids codes;
+    for (qint64 code = 1000; code <= 4008; ++code) {
+        if (code % 1000 <= 8)
             codes << code;
     }
-    QList<qint64> categories;
+    Ids categories;
     for (qint64 id = 0; id <= 45; ++id)
         categories << id;
-    DisplayFolderSearch search;
+    Search search;
     search.findName = Pick(random, words);
     search.findAuthor = Pick(random, words);
     search.findCategoryName = Pick(random, words);
@@ -138,211 +137,182 @@ class TestCompute : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void builtinQueries();
-    void rangeBoundaries_data();
-    void rangeBoundaries();
-    void keywords_data();
-    void keywords();
-    void categoryCriteria();
+    void rangeCodes_data();
+    void rangeCodes();
+    void filters_data();
+    void filters();
     void failedQueryLeavesGuidUnset();
     void batchMatchesFolderQueries_data();
     void batchMatchesFolderQueries();
     void computationLeavesStoreFree_data();
     void computationLeavesStoreFree();
     void refresherDestructorStopsThread();
+    void pagingDuringComputeAndSwaps();
 
 private:
-    QList<qint64> Filter(const DisplayFolderSearch &search, bool *ok = nullptr);
-    DisplayFolder *AddFolder(int type, const QString &caption);
+    Ids Filter(const Search &search);
 
     QTemporaryDir dir;
     QString catalogueA;
     QString catalogueB;
-    DisplayDataSaver *store = nullptr;
+    std::unique_ptr<DisplayDataSaver> store;
 };
 
 void TestCompute::initTestCase()
 {
     QVERIFY(dir.isValid());
-    TestCatalogue a;
-    a.guid = QStringLiteral("guid-A");
-    a.books = {
-        Book(1, QStringLiteral("Night Train"), QStringLiteral("Ann O'Brien"), QStringLiteral("|12|40|"), 4.8, 0.0, 200,
-             512000, 1, QStringLiteral("a quiet story")),
-        Book(2, QStringLiteral("Day Break"), QStringLiteral("Bob Smith"), QStringLiteral("|112|"), QVariant(), 10.0, 201,
-             512001, 10),
-        Book(3, QStringLiteral("Vol 1"), QStringLiteral("Carl"), QStringLiteral("|40|"), 5.0, 10.5, 400, 1048576, 2),
-        Book(4, QStringLiteral("The 2nd Coming"), QStringLiteral("Dora"), QStringLiteral("|7|"), 3.0, 50.0, 401,
-             52428801, 30),
-        Book(5, QStringLiteral("3D Printing"), QStringLiteral("Eve"), QStringLiteral("|12|"), 4.79, QVariant(),
-             QVariant(), QVariant(), 3, QStringLiteral("100% sure")),
-        Book(6, QStringLiteral("Plain"), QStringLiteral("Fay"), QString(), 2.0, 60.0, 10, 0, 100),
-        Book(7, QStringLiteral("a%2b guide"), QStringLiteral("Gus"), QStringLiteral("|12|"), 1.0, 20.0, 11, 10485760, 4),
-    };
-    a.categories = {{12, QStringLiteral("Science")}, {40, QStringLiteral("History")},
-                    {112, QStringLiteral("Sci-Fi Classics")}, {7, QStringLiteral("Art")}};
     catalogueA = dir.filePath(QStringLiteral("a.rfile"));
-    QVERIFY(MakeTestCatalogue(a, catalogueA));
-
-    TestCatalogue b;
-    b.guid = QStringLiteral("guid-B");
-    b.books = {Book(8, QStringLiteral("Other"), QStringLiteral("Hal"), QStringLiteral("|12|"), 4.9, 1.0, 5, 5, 1)};
-    b.withCaptionColumn = false;
+    QVERIFY(MakeTestCatalogue(
+        catalogueA, QStringLiteral("guid-A"),
+        {{1, "Night Train", "Ann O'Brien", "|12|40|", 4.8, 0.0, 200, 512000, DaysAgo(1), "a quiet story"},
+         {2, "Day Break", "Bob Smith", "|112|", {}, 10.0, 201, 512001, DaysAgo(10), {}},
+         {3, "Vol 1", "Carl", "|40|", 5.0, 10.5, 400, 1048576, DaysAgo(2), {}},
+         {4, "The 2nd Coming", "Dora", "|7|", 3.0, 50.0, 401, 52428801, DaysAgo(30), {}},
+         {5, "3D Printing", "Eve", "|12|", 4.79, {}, {}, {}, DaysAgo(3), "100% sure"},
+         {6, "Plain", "Fay", QString(), 2.0, 60.0, 10, 0, DaysAgo(100), {}},
+         {7, "a%2b guide", "Gus", "|12|", 1.0, 20.0, 11, 10485760, DaysAgo(4), "%1%2%3 %L1"}},
+        {{12, "Science"}, {40, "History"}, {112, "Sci-Fi Classics"}, {7, "Art"}}));
     catalogueB = dir.filePath(QStringLiteral("b.rfile"));
-    QVERIFY(MakeTestCatalogue(b, catalogueB));
+    QVERIFY(MakeTestCatalogue(catalogueB, QStringLiteral("guid-B"),
+                              {{8, "Other", "Hal", "|12|", 4.9, 1.0, 5, 5, DaysAgo(1), {}}}, {}, false));
 }
 
 void TestCompute::init()
 {
     const QString path = dir.filePath(QStringLiteral("user-folders.file"));
     QFile::remove(path);
-    store = new DisplayDataSaver(path);
+    store = std::make_unique<DisplayDataSaver>(path);
     store->clock = [] { return kNow; };
     QVERIFY(store->items->LoadDatabase(catalogueA));
 }
 
-void TestCompute::cleanup()
-{
-    delete store;
-}
-
-QList<qint64> TestCompute::Filter(const DisplayFolderSearch &search, bool *ok)
+// The books the filter selects, in id order; {-1} when a query failed.
+Ids TestCompute::Filter(const Search &search)
 {
     DisplayFolder folder;
     folder.type = FilterFolder;
     folder.search = search;
     QReadLockerExt2 itemToken(0, &store->items->lock);
-    return Sorted(store->QueryFilterBooks(&folder, ok));
-}
-
-DisplayFolder *TestCompute::AddFolder(int type, const QString &caption)
-{
-    auto *folder = new DisplayFolder();
-    folder->type = type;
-    folder->caption = caption;
-    QWriteLockerExt2 token(&store->lock);
-    store->AddFolder(folder, token);
-    return folder;
+    bool ok = true;
+    Ids ids = store->QueryFilterBooks(&folder, &ok);
+    std::sort(ids.begin(), ids.end());
+    return ok ? ids : Ids{-1};
 }
 
 void TestCompute::builtinQueries()
 {
     QReadLockerExt2 itemToken(0, &store->items->lock);
     bool ok = true;
-    QCOMPARE(store->QueryAllBooks(&ok), QList<qint64>({1, 3, 5, 7, 2, 4, 6}));
-    QCOMPARE(store->QueryBestBooks(&ok), QList<qint64>({1, 3}));
+    QCOMPARE(store->QueryAllBooks(&ok), Ids({1, 3, 5, 7, 2, 4, 6}));
+    QCOMPARE(store->QueryBestBooks(&ok), Ids({1, 3}));
     // Category 12 does not match the token |112|.
-    QCOMPARE(store->QueryCategoryBooks(12, &ok), QList<qint64>({1, 5, 7}));
-    QCOMPARE(store->QueryCategoryBooks(112, &ok), QList<qint64>({2}));
-    QCOMPARE(store->QueryCategoryBooks(99, &ok), QList<qint64>());
+    QCOMPARE(store->QueryCategoryBooks(12, &ok), Ids({1, 5, 7}));
+    QCOMPARE(store->QueryCategoryBooks(112, &ok), Ids({2}));
+    QCOMPARE(store->QueryCategoryBooks(99, &ok), Ids());
     QVERIFY(ok);
 }
 
-void TestCompute::rangeBoundaries_data()
+void TestCompute::rangeCodes_data()
 {
-    QTest::addColumn<QList<qint64>>("codes");
-    QTest::addColumn<QList<qint64>>("books");
-    QTest::newRow("stars null") << QList<qint64>{1000} << QList<qint64>{2};
-    QTest::newRow("stars 2-3") << QList<qint64>{1002} << QList<qint64>{4};
-    QTest::newRow("stars 4-5") << QList<qint64>{1004} << QList<qint64>{1, 3, 5};
-    QTest::newRow("stars 5") << QList<qint64>{1005} << QList<qint64>{3};
-    QTest::newRow("stars 1001 alone selects all") << QList<qint64>{1001} << QList<qint64>{1, 2, 3, 4, 5, 6, 7};
-    QTest::newRow("stars 1001 with 1000") << QList<qint64>{1001, 1000, 4242} << QList<qint64>{2};
-    QTest::newRow("pages 101-200") << QList<qint64>{3006} << QList<qint64>{1};
-    QTest::newRow("pages 201-400") << QList<qint64>{3007} << QList<qint64>{2, 3};
-    QTest::newRow("pages >400") << QList<qint64>{3001} << QList<qint64>{4};
-    QTest::newRow("pages null") << QList<qint64>{3000} << QList<qint64>{5};
-    QTest::newRow("pages 1-10 or 11-30") << QList<qint64>{3002, 3003} << QList<qint64>{6, 7};
-    QTest::newRow("size <500KB") << QList<qint64>{4002} << QList<qint64>{1};
-    QTest::newRow("size 500KB-1MB") << QList<qint64>{4003} << QList<qint64>{2, 3};
-    QTest::newRow("size 1-10MB") << QList<qint64>{4004} << QList<qint64>{7};
-    QTest::newRow("size >50MB") << QList<qint64>{4001} << QList<qint64>{4};
-    QTest::newRow("size null") << QList<qint64>{4000} << QList<qint64>{5};
-    QTest::newRow("price 0") << QList<qint64>{2002} << QList<qint64>{1};
-    QTest::newRow("price 10-20") << QList<qint64>{2004} << QList<qint64>{3, 7};
-    QTest::newRow("price >50") << QList<qint64>{2001} << QList<qint64>{6};
+    QTest::addColumn<qint64>("code");
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<Ids>("books");
+    const struct { qint64 code; const char *condition; const char *label; Ids books; } rows[] = {
+        {1000, "BookStars is null", "unknown value", {2}},
+        {1001, "", "", kAll},
+        {1002, "BookStars>2 and BookStars<=3", "2 - 3 Stars", {4}},
+        {1003, "BookStars>3 and BookStars<=4", "3 - 4 Stars", {}},
+        {1004, "BookStars>4 and BookStars<=5", "4 - 5 Stars", {1, 3, 5}},
+        {1005, "BookStars>=5", "5 Stars", {3}},
+        {2000, "OrgPrice is null", "unknown value", {5}},
+        {2001, "OrgPrice>50", "More than $50", {6}},
+        {2002, "OrgPrice==0", "$0", {1}},
+        {2003, "OrgPrice>0 and OrgPrice<=10", "$0 - $10", {2}},
+        {2004, "OrgPrice>10 and OrgPrice<=20", "$10 - $20", {3, 7}},
+        {2005, "OrgPrice>20 and OrgPrice<=30", "$20 - $30", {}},
+        {2006, "OrgPrice>30 and OrgPrice<=50", "$30 - $50", {4}},
+        {3000, "BookPages is null", "unknown value", {5}},
+        {3001, "BookPages>400", "More than 400", {4}},
+        {3002, "BookPages>0 and BookPages<=10", "1 - 10", {6}},
+        {3003, "BookPages>10 and BookPages<=30", "11 - 30", {7}},
+        {3004, "BookPages>30 and BookPages<=50", "31 - 50", {}},
+        {3005, "BookPages>50 and BookPages<=100", "51 - 100", {}},
+        {3006, "BookPages>100 and BookPages<=200", "101 - 200", {1}},
+        {3007, "BookPages>200 and BookPages<=400", "201 - 400", {2, 3}},
+        {4000, "BookSize is null", "unknown value", {5}},
+        {4001, "BookSize>52428800", "More than 50MB", {4}},
+        {4002, "BookSize>0 and BookSize<=512000", "< 500KB", {1}},
+        {4003, "BookSize>512000 and BookSize<=1048576", "500KB - 1MB", {2, 3}},
+        {4004, "BookSize>1048576 and BookSize<=10485760", "1MB - 10MB", {7}},
+        {4005, "BookSize>10485760 and BookSize<=52428800", "10MB - 50MB", {}},
+        {999, "", "", kAll},
+        {4006, "", "", kAll},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(qPrintable(QString::number(row.code)))
+            << row.code << QString::fromUtf8(row.condition) << QString::fromUtf8(row.label) << row.books;
 }
 
-void TestCompute::rangeBoundaries()
+void TestCompute::rangeCodes()
 {
-    QFETCH(QList<qint64>, codes);
-    QFETCH(QList<qint64>, books);
-    DisplayFolderSearch search;
-    const int group = int(codes.first() / 1000);
-    if (group == 1)
-        search.findUserRating = codes;
-    else if (group == 2)
-        search.findOrgPrice = codes;
-    else if (group == 3)
-        search.findBookPages = codes;
-    else
-        search.findBookSize = codes;
-    bool ok = true;
-    QCOMPARE(Filter(search, &ok), books);
-    QVERIFY(ok);
+    QFETCH(qint64, code);
+    QFETCH(QString, condition);
+    QFETCH(QString, label);
+    QFETCH(Ids, books);
+    QCOMPARE(FolderRangeCode::Condition(code), condition);
+    QCOMPARE(FolderRangeCode::Label(code), label);
+    QCOMPARE(SqlRangeCondition({code}), condition.isEmpty() ? QString() : QLatin1Char('(') + condition + QLatin1Char(')'));
+    // On the books, in the field of its group.
+    Ids Search::*const fields[] = {&Search::findUserRating, &Search::findOrgPrice, &Search::findBookPages,
+                                   &Search::findBookSize};
+    QCOMPARE(Filter(With(fields[qBound<qint64>(0, code / 1000 - 1, 3)], {code})), books);
 }
 
-void TestCompute::keywords_data()
+void TestCompute::filters_data()
 {
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("authors");
-    QTest::addColumn<QStringList>("descriptions");
-    QTest::addColumn<QList<qint64>>("books");
-    const QStringList none;
-    QTest::newRow("no criteria") << none << none << none << QList<qint64>{1, 2, 3, 4, 5, 6, 7};
-    QTest::newRow("1") << QStringList{QStringLiteral("1")} << none << none << QList<qint64>{3};
-    QTest::newRow("2nd") << QStringList{QStringLiteral("2nd")} << none << none << QList<qint64>{4};
-    QTest::newRow("3D, any case") << QStringList{QStringLiteral("3d")} << none << none << QList<qint64>{5};
-    QTest::newRow("a%2b") << QStringList{QStringLiteral("a%2b")} << none << none << QList<qint64>{7};
-    QTest::newRow("underscore wildcard") << QStringList{QStringLiteral("N_ght")} << none << none << QList<qint64>{1};
-    QTest::newRow("alternatives") << QStringList{QString(), QStringLiteral("train"), QStringLiteral("plain")} << none
-                                  << none << QList<qint64>{1, 6};
-    QTest::newRow("quote literal") << none << QStringList{QStringLiteral("O'Brien")} << none << QList<qint64>{1};
-    QTest::newRow("injection") << QStringList{QStringLiteral("') or 1=1 --")} << none << none << QList<qint64>{};
-    QTest::newRow("injection author") << none << QStringList{QStringLiteral("x' or '1'='1")} << none << QList<qint64>{};
-    QTest::newRow("name and author") << QStringList{QStringLiteral("t")} << QStringList{QStringLiteral("ann")} << none
-                                     << QList<qint64>{1};
-    QTest::newRow("description") << none << none << QStringList{QStringLiteral("100%")} << QList<qint64>{5};
-}
-
-void TestCompute::keywords()
-{
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, authors);
-    QFETCH(QStringList, descriptions);
-    QFETCH(QList<qint64>, books);
-    DisplayFolderSearch search;
-    search.findName = names;
-    search.findAuthor = authors;
-    search.findDescription = descriptions;
-    bool ok = true;
-    QCOMPARE(Filter(search, &ok), books);
-    QVERIFY(ok);
-}
-
-void TestCompute::categoryCriteria()
-{
-    DisplayFolderSearch search;
-    search.findCategoryList = {40, 7};
-    QCOMPARE(Filter(search), QList<qint64>({1, 3, 4}));
-    search = DisplayFolderSearch();
+    QTest::addColumn<Search>("search");
+    QTest::addColumn<Ids>("books");
+    QTest::newRow("no criteria") << Search() << kAll;
+    QTest::newRow("select-all code with others") << With(&Search::findUserRating, {1001, 1000, 4242}) << Ids{2};
+    QTest::newRow("pages 1-10 or 11-30") << With(&Search::findBookPages, {3002, 3003}) << Ids{6, 7};
+    QTest::newRow("1") << With(&Search::findName, {"1"}) << Ids{3};
+    QTest::newRow("2nd") << With(&Search::findName, {"2nd"}) << Ids{4};
+    QTest::newRow("3D, any case") << With(&Search::findName, {"3d"}) << Ids{5};
+    QTest::newRow("a%2b") << With(&Search::findName, {"a%2b"}) << Ids{7};
+    QTest::newRow("underscore wildcard") << With(&Search::findName, {"N_ght"}) << Ids{1};
+    QTest::newRow("alternatives") << With(&Search::findName, {QString(), "train", "plain"}) << Ids{1, 6};
+    QTest::newRow("quote literal") << With(&Search::findAuthor, {"O'Brien"}) << Ids{1};
+    QTest::newRow("injection") << With(&Search::findName, {"') or 1=1 --"}) << Ids{};
+    QTest::newRow("injection author") << With(&Search::findAuthor, {"x' or '1'='1"}) << Ids{};
+    QTest::newRow("name and author") << With(&Search::findName, {"t"}, With(&Search::findAuthor, {"ann"})) << Ids{1};
+    QTest::newRow("description") << With(&Search::findDescription, {"100%"}) << Ids{5};
+    // Keywords that look like text placeholders stay literal.
+    QTest::newRow("%1%2%3") << With(&Search::findDescription, {"%1%2%3"}) << Ids{7};
+    QTest::newRow("%L1") << With(&Search::findDescription, {"%L1"}) << Ids{7};
+    QTest::newRow("category ids") << With(&Search::findCategoryList, {40, 7}) << Ids{1, 3, 4};
     // "Sci" names Science (12) and Sci-Fi Classics (112).
-    search.findCategoryName = QStringList{QStringLiteral("sci")};
-    QCOMPARE(Filter(search), QList<qint64>({1, 2, 5, 7}));
+    QTest::newRow("category caption") << With(&Search::findCategoryName, {"sci"}) << Ids{1, 2, 5, 7};
     // A caption keyword that names no category adds no condition.
-    search.findCategoryName = QStringList{QStringLiteral("Cooking")};
-    QCOMPARE(Filter(search), QList<qint64>({1, 2, 3, 4, 5, 6, 7}));
-    search.findBookPages = {3007};
-    QCOMPARE(Filter(search), QList<qint64>({2, 3}));
-    search.findCategoryName = QStringList{QStringLiteral("Hist")};
-    QCOMPARE(Filter(search), QList<qint64>({3}));
+    const Search cooking = With(&Search::findCategoryName, {"Cooking"});
+    QTest::newRow("unknown caption") << cooking << kAll;
+    QTest::newRow("unknown caption, pages") << With(&Search::findBookPages, {3007}, cooking) << Ids{2, 3};
+    QTest::newRow("caption, pages")
+        << With(&Search::findCategoryName, {"Hist"}, With(&Search::findBookPages, {3007})) << Ids{3};
+}
+
+void TestCompute::filters()
+{
+    QFETCH(Search, search);
+    QFETCH(Ids, books);
+    QCOMPARE(Filter(search), books);
 }
 
 void TestCompute::failedQueryLeavesGuidUnset()
 {
-    DisplayFolder *all = AddFolder(AllBooks, QStringLiteral("All Tessaly"));
-    DisplayFolder *byCaption = AddFolder(FilterFolder, QStringLiteral("By caption"));
+    DisplayFolder *all = AddFolder(*store, AllBooks, QStringLiteral("All Tessaly"));
+    DisplayFolder *byCaption = AddFolder(*store, FilterFolder, QStringLiteral("By caption"));
     byCaption->search.findCategoryName = QStringList{QStringLiteral("Sci")};
     // Catalogue B's category table lacks the caption column: the caption lookup fails.
     QVERIFY(store->items->LoadDatabase(catalogueB));
@@ -350,20 +320,14 @@ void TestCompute::failedQueryLeavesGuidUnset()
     QVERIFY(store->ComputeAll());
     QVERIFY(store->currentGuid.isEmpty());
     QVERIFY(!store->IsGuidUnchanged());
-    QCOMPARE(all->bookIds, QList<qint64>({8}));
+    QCOMPARE(all->bookIds, Ids({8}));
     // Without its category condition the filter would hold every book.
     QVERIFY(byCaption->bookIds.isEmpty());
 
     // No open catalogue at all.
     DisplayDataSaver empty(dir.filePath(QStringLiteral("empty.file")));
-    {
-        QWriteLockerExt2 token(&empty.lock);
-        auto *folder = new DisplayFolder();
-        folder->type = AllBooks;
-        folder->caption = QStringLiteral("All");
-        QVERIFY(empty.AddFolder(folder, token));
-        empty.currentGuid = QStringLiteral("stale");
-    }
+    QVERIFY(AddFolder(empty, AllBooks, QStringLiteral("All")));
+    empty.currentGuid = QStringLiteral("stale");
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
     QVERIFY(empty.ComputeAll());
     QVERIFY(empty.currentGuid.isEmpty());
@@ -402,12 +366,12 @@ void TestCompute::batchMatchesFolderQueries()
             conditions.append({store->MakeFilterWhere(&folder), QString()});
         }
     }
-    QList<QList<qint64>> results;
+    QList<Ids> results;
     QCOMPARE(FolderBatchQuery::Run(store->items, conditions, &results, [] { return false; }), FolderBatchQuery::Done);
     QCOMPARE(results.size(), conditions.size());
     for (int i = 0; i < conditions.size(); ++i) {
         bool ok = true;
-        const QList<qint64> expected = store->items->QueryBookIds(conditions.at(i).where, &ok);
+        const Ids expected = store->items->QueryBookIds(conditions.at(i).where, &ok);
         QVERIFY(ok);
         QVERIFY2(results.at(i) == expected, qPrintable(conditions.at(i).where));
     }
@@ -429,7 +393,7 @@ void TestCompute::computationLeavesStoreFree()
     bool added = false;
     QVERIFY(store->LoadFolders(added));
     for (qint64 id : {1, 2, 3})
-        AddFolder(CategoryFolder, QStringLiteral("C%1").arg(id))->categoryUid = id;
+        AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(id))->categoryUid = id;
     StopAfter canceller(&store->lock, stopAt);
     QCOMPARE(store->ComputeAll(&canceller), stopAt == 0);
     // Page loads and re-ordering could go on at every point of the computation.
@@ -451,16 +415,12 @@ void TestCompute::refresherDestructorStopsThread()
         static QThread *Get(DisplayFolderRefresher &worker) { return &(worker.*(&ThreadOf::thread)); }
     };
     QList<DisplayFolder *> folders;
-    for (int i = 0; i < 20; ++i) {
-        auto *folder = new DisplayFolder();
-        folder->type = AllBooks;
-        folder->caption = QStringLiteral("All");
-        folders.append(folder);
-    }
+    for (int i = 0; i < 20; ++i)
+        folders.append(DisplayFolder::CreateBuiltinFolder(AllBooks, QStringLiteral("All")));
     std::atomic<bool> finished{false};
     {
         DisplayFolderRefresher refresher;
-        refresher.SetFolders(store, folders);
+        refresher.SetFolders(store.get(), folders);
         QObject::connect(ThreadOf::Get(refresher), &QThread::finished, [&finished] { finished = true; });
         refresher.StartIfNotRunning();
         QVERIFY(ThreadOf::Get(refresher)->isRunning() || finished);
@@ -472,6 +432,54 @@ void TestCompute::refresherDestructorStopsThread()
     QVERIFY(NativeHelper::_configLocker->tryLockForWrite());
     NativeHelper::_configLocker->unlock();
     qDeleteAll(folders);
+}
+
+void TestCompute::pagingDuringComputeAndSwaps()
+{
+    // Sorted paging on this thread while a worker recomputes all folders and swaps catalogues: no
+    // deadlock, no race (run under TSan), pages always whole.
+    const QStringList catalogues{MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s1.rfile")), 1, 1500),
+                                 MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s2.rfile")), 2, 1500)};
+    QVERIFY(store->items->LoadDatabase(catalogues.at(0)));
+    bool added = false;
+    QVERIFY(store->LoadFolders(added));
+    for (qint64 category = 1; category <= 9; ++category)
+        AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(category))->categoryUid = category;
+    QVERIFY(store->ComputeAll());
+
+    QAtomicInt stop(0);
+    QAtomicInt rounds(0);
+    QThread *worker = QThread::create([&] {
+        for (int variant = 1; !stop.loadAcquire(); variant = 1 - variant) {
+            store->ComputeAll();
+            store->items->LoadDatabase(catalogues.at(variant));
+            rounds.fetchAndAddOrdered(1);
+        }
+    });
+    worker->start();
+    DisplayPageState state;
+    state.SetSort(OrderBy_OrgPrice, true);
+    QElapsedTimer timer;
+    timer.start();
+    int pages = 0;
+    while (timer.elapsed() < 1500 || (rounds.loadAcquire() < 3 && timer.elapsed() < 20000)) {
+        QList<ItemBook> out;
+        QWriteLockerExt2 token(&store->lock);
+        DisplayFolder *all = store->FindFolder(store->FindFirstFolderOfType(AllBooks, token), token);
+        QVERIFY(all);
+        const bool resort = pages % 3 == 0;
+        if (!resort)
+            state.SetCurrentPage(1 + pages % 5);
+        store->LoadFolderPage(all, &state, resort, 50, &out, token);
+        // Every catalogue holds all 1500 ids, so every page is whole.
+        QCOMPARE(out.size(), 50);
+        ++pages;
+    }
+    stop.storeRelease(1);
+    QVERIFY(worker->wait(30000));
+    delete worker;
+    QVERIFY(rounds.loadAcquire() >= 3);
+    QVERIFY(pages > 10);
 }
 
 QTEST_GUILESS_MAIN(TestCompute)

@@ -8,10 +8,11 @@
 #include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QList>
-#include <QPair>
+#include <QMap>
 #include <QString>
 #include <QVariant>
 
+// A row of the book table; an invalid QVariant is stored as NULL.
 struct TestCatalogueBook
 {
     qint64 uid = 0;
@@ -26,45 +27,36 @@ struct TestCatalogueBook
     QString intro;
 };
 
-struct TestCatalogue
-{
-    QString guid;
-    QList<TestCatalogueBook> books;
-    QList<QPair<qint64, QString>> categories;
-    // Without it, every category-caption query fails.
-    bool withCaptionColumn = true;
-};
-
-inline QString TestSqlValue(const QVariant &value)
-{
-    return value.isValid() && !value.isNull() ? SqlLiteral(value) : QStringLiteral("NULL");
-}
-
-// Writes the catalogue, encrypted with the program's catalogue password, to outPath.
-inline bool MakeTestCatalogue(const TestCatalogue &catalogue, const QString &outPath)
+// Writes the catalogue, encrypted with the program's catalogue password, to outPath. Without the
+// caption column every category-caption query fails.
+inline bool MakeTestCatalogue(const QString &outPath, const QString &guid, const QList<TestCatalogueBook> &books,
+                              const QMap<qint64, QString> &categories = {}, bool withCaptionColumn = true)
 {
     RegisterSqlCipherDriver();
     CatalogueGeneratorOptions options;
     options.books = 0;
     options.categories = 0;
     options.password = Helper::GetCatalogPassword().toUtf8();
-    options.guid = catalogue.guid;
-    for (const TestCatalogueBook &book : catalogue.books) {
+    options.guid = guid;
+    const auto sqlValue = [](const QVariant &value) {
+        return value.isNull() ? QStringLiteral("NULL") : SqlLiteral(value);
+    };
+    for (const TestCatalogueBook &book : books) {
         const QStringList values = {
-            QString::number(book.uid), TestSqlValue(book.name), TestSqlValue(book.author),
-            TestSqlValue(book.catalogIds), TestSqlValue(book.stars), TestSqlValue(book.orgPrice),
-            TestSqlValue(book.pages), TestSqlValue(book.size), QString::number(book.firstPubTime),
-            TestSqlValue(book.intro)};
+            QString::number(book.uid), sqlValue(book.name), sqlValue(book.author),
+            sqlValue(book.catalogIds), sqlValue(book.stars), sqlValue(book.orgPrice),
+            sqlValue(book.pages), sqlValue(book.size), QString::number(book.firstPubTime),
+            sqlValue(book.intro)};
         options.extraSql << QStringLiteral("insert into published_bookinfo(UID, BookName, BookAuthor, BookCatalogIDS, "
                                            "BookStars, OrgPrice, BookPages, BookSize, FirstPubTimeGMT, IntroLong) "
                                            "values(%1)")
                                 .arg(values.join(QLatin1Char(',')));
     }
-    for (const auto &category : catalogue.categories)
+    for (auto category = categories.cbegin(); category != categories.cend(); ++category)
         options.extraSql << QStringLiteral("insert into runtime_cataloginfo(UID, LID, Calc_BookCount, Caption) "
                                            "values(%1, %1, 0, %2)")
-                                .arg(QString::number(category.first), TestSqlValue(category.second));
-    if (!catalogue.withCaptionColumn)
+                                .arg(QString::number(category.key()), sqlValue(category.value()));
+    if (!withCaptionColumn)
         options.extraSql << QStringLiteral("alter table runtime_cataloginfo rename column Caption to Title");
     QString error;
     const bool ok = CatalogueGenerator::Generate(options, outPath, nullptr, &error);

@@ -2,12 +2,14 @@
 #include "folders/DisplayFolderRefresher.h"
 #include "threads/NativeHelper.h"
 #include "test_compute_catalogue.h"
+#include "TestSandbox.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Once the program closes, computations stop between folders and nothing is written.
-// The closing flag is one-way, hence an executable of its own.
+// Once the program closes, a refresher run and a computation stop between folders: nothing is
+// stored, no completed() is sent and nothing is written. The closing flag is one-way, hence an
+// executable of its own.
 class TestComputeClosing : public QObject
 {
     Q_OBJECT
@@ -18,19 +20,11 @@ private slots:
 void TestComputeClosing::closingStopsComputationAndWrites()
 {
     QTemporaryDir dir;
-    TestCatalogue catalogue;
-    catalogue.guid = QStringLiteral("guid-C");
-    for (qint64 id = 1; id <= 5; ++id) {
-        TestCatalogueBook book;
-        book.uid = id;
-        book.name = QStringLiteral("Book %1").arg(id);
-        book.stars = 5.0;
-        book.firstPubTime = QDateTime::currentSecsSinceEpoch();
-        catalogue.books.append(book);
-    }
+    QList<TestCatalogueBook> books;
+    for (qint64 id = 1; id <= 5; ++id)
+        books.append({id, "Book", {}, {}, 5.0, {}, {}, {}, QDateTime::currentSecsSinceEpoch(), {}});
     const QString cataloguePath = dir.filePath(QStringLiteral("c.rfile"));
-    QVERIFY(MakeTestCatalogue(catalogue, cataloguePath));
-
+    QVERIFY(MakeTestCatalogue(cataloguePath, QStringLiteral("guid-C"), books));
     const QString path = dir.filePath(QStringLiteral("user-folders.file"));
     DisplayDataSaver store(path);
     QVERIFY(store.items->LoadDatabase(cataloguePath));
@@ -41,33 +35,34 @@ void TestComputeClosing::closingStopsComputationAndWrites()
         store.currentGuid = QStringLiteral("old");
         QVERIFY(store.SaveLocked(token));
     }
-    const QByteArray saved = [&] {
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }();
-    // The flag goes up while the new-arrivals query is prepared: nothing is swapped in.
+    const QByteArray saved = TestSandbox::ReadBytes(path);
+
+    // The flag goes up while the refresher's run prepares the new-arrivals query.
     store.clock = [] {
         NativeHelper::SetClosing();
         return QDateTime::currentDateTime();
     };
+    DisplayFolderRefresher refresher;
+    int completed = 0;
+    connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { ++completed; }, Qt::QueuedConnection);
+    refresher.SetFolders(&store, store.folders);
+    refresher.StartIfNotRunning();
+    QTRY_VERIFY_WITH_TIMEOUT(NativeHelper::IsClosing(), 10000);
+    refresher.Stop();
+    QTest::qWait(100);
+    QCOMPARE(completed, 0);
+
     QVERIFY(!store.ComputeAll());
     QCOMPARE(store.currentGuid, QStringLiteral("old"));
     for (const DisplayFolder *folder : qAsConst(store.folders))
         QCOMPARE(folder->calcBookCount, qint64(0));
-    QVERIFY(!store.ComputeAll());
     {
         QWriteLockerExt2 token(&store.lock);
         QVERIFY(!store.SaveLocked(token));
     }
     QVERIFY(!store.ApplyNewOrder({}));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), saved);
-
+    QCOMPARE(TestSandbox::ReadBytes(path), saved);
     // No refresher starts any more.
-    DisplayFolderRefresher refresher;
-    refresher.SetFolders(&store, {store.folders.at(2)});
     refresher.StartIfNotRunning();
     QVERIFY(!refresher.IsRunning());
 }

@@ -1,4 +1,5 @@
-// The encrypted folders file: format, round trip and recovery from damaged files.
+// The folders in the store and in the encrypted folders file: adding, removing and re-ordering, the
+// file's format, round trip and recovery from damaged files.
 #include "folders/DisplayDataSaver.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
 #include "folders/DamagedFileKeeper.h"
@@ -9,9 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <new>
-#include <sys/resource.h>
 
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
@@ -46,6 +45,12 @@ DisplayFolder *NewFolder(int type, const QString &caption)
     return folder;
 }
 
+DisplayFolder *Add(DisplayDataSaver &store, DisplayFolder *folder)
+{
+    QWriteLockerExt2 token(&store.lock);
+    return store.AddFolder(folder, token) ? folder : nullptr;
+}
+
 QStringList Captions(DisplayDataSaver &store)
 {
     QStringList captions;
@@ -71,7 +76,7 @@ bool Save(DisplayDataSaver &store)
 class ThrowingStore : public DisplayDataSaver
 {
 public:
-    ThrowingStore(const QString &path, bool standard) : DisplayDataSaver(path), standard(standard) {}
+    using DisplayDataSaver::DisplayDataSaver;
     bool ReadFoldersFile(const QWriteLockerExt2 &token) override
     {
         DisplayDataSaver::ReadFoldersFile(token);
@@ -79,7 +84,7 @@ public:
             throw std::bad_alloc();
         throw 42;
     }
-    const bool standard;
+    bool standard = true;
 };
 
 } // namespace
@@ -99,51 +104,87 @@ private slots:
             QFile::remove(copy);
     }
 
-    void documentFormat()
+    void addRemoveAndReorder()
     {
         DisplayDataSaver store(path);
-        DisplayFolder *filter = NewFolder(FilterFolder, QStringLiteral("Cheap <&>"));
-        filter->uid = QUuid(QStringLiteral("{0b5e2f0a-1c2d-4e5f-8a9b-0c1d2e3f4a5b}"));
-        filter->search.findName = QStringList{"a", "b"};
-        filter->search.findDescription = QStringList{"never saved"};
-        filter->search.findUserRating = {1002};
-        filter->bookIds = {5, 7};
-        filter->calcBookCount = 2;
-        filter->calcUnreadCount = 1;
-        DisplayFolder *search = DisplayFolder::CreateSearchFolder();
-        search->uid = QUuid(QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
-        search->search.findName = QStringList{"lost"};
-        search->bookIds = {9};
-        search->calcBookCount = 1;
-        QWriteLockerExt2 token(&store.lock);
-        QVERIFY(store.AddFolder(filter, token));
-        QVERIFY(store.AddFolder(search, token));
-        const QByteArray withoutGuid = store.BuildFoldersDocument(token);
-        QVERIFY(withoutGuid.contains("<DisplayMeta></DisplayMeta>") || withoutGuid.contains("<DisplayMeta/>"));
-        QVERIFY(!withoutGuid.contains("CurrentGUID"));
-        store.currentGuid = QStringLiteral("g-1");
-        QCOMPARE(store.BuildFoldersDocument(token).trimmed(),
-                 QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><DocumentElement>"
-                            "<DisplayMeta><CurrentGUID>g-1</CurrentGUID></DisplayMeta>"
-                            "<DisplayFolder><UID>{0b5e2f0a-1c2d-4e5f-8a9b-0c1d2e3f4a5b}</UID><Type>2</Type>"
-                            "<Caption>Cheap &lt;&amp;&gt;</Caption><Calc_Caption>Cheap &lt;&amp;&gt; (2 Books)</Calc_Caption>"
-                            "<Category_UID>0</Category_UID><DisplayFolderSearch><FindName>a|b</FindName>"
-                            "<FindUserRating>1002</FindUserRating></DisplayFolderSearch>"
-                            "<calc_bookCount>2</calc_bookCount><calc_unreadCount>1</calc_unreadCount>"
-                            "<calc_cachedBooks>5|7</calc_cachedBooks></DisplayFolder>"
-                            "<DisplayFolder><UID>{11111111-2222-3333-4444-555555555555}</UID><Type>101</Type>"
-                            "<Caption>Search Result</Caption><Calc_Caption>Search Result (1 Book)</Calc_Caption>"
-                            "<Category_UID>0</Category_UID></DisplayFolder></DocumentElement>"));
+        QVERIFY(Load(store));
+        DisplayFolder *a = Add(store, NewFolder(FilterFolder, QStringLiteral("A")));
+        DisplayFolder *b = Add(store, NewFolder(CategoryFolder, QStringLiteral("B")));
+        QVERIFY(a && b);
+        QVERIFY(!a->uid.isNull());
+        QVERIFY(a->uid != b->uid);
+        QCOMPARE(a->calcCaption, QStringLiteral("A (0 Books)"));
+        QVERIFY(!Add(store, nullptr));
+        QVERIFY(!Add(store, a));
+        DisplayFolder twin = *b;
+        QVERIFY(!Add(store, &twin));
+        const QUuid removed = Add(store, NewFolder(FilterFolder, QStringLiteral("Removed")))->uid;
+        QVERIFY(store.RemoveFolder(removed));
+        QVERIFY(!store.RemoveFolder(removed));
+        QVERIFY(!store.RemoveFolder(QUuid()));
+        QCOMPARE(store.GetFolderType(removed), 0);
+        QCOMPARE(Captions(store), Builtins + QStringList({"A", "B"}));
+
+        const QUuid all = store.folders.at(0)->uid;
+        const QUuid arrivals = store.folders.at(1)->uid;
+        // Unknown and repeated ids are skipped; folders not named follow in their old order.
+        QVERIFY(store.ApplyNewOrder({b->uid, QUuid::createUuid(), a->uid, b->uid, QUuid(), arrivals}));
+        const QStringList expected = {"B", "A", "New Arrivals", "All Tessaly", "Best Tessaly", "Search Result"};
+        QCOMPARE(Captions(store), expected);
+        DisplayDataSaver reloaded(path);
+        bool added = true;
+        QVERIFY(Load(reloaded, &added));
+        QVERIFY(!added);
+        QCOMPARE(Captions(reloaded), expected);
+        QCOMPARE(reloaded.GetFolderType(all), int(AllBooks));
+        // An empty order keeps every folder where it was.
+        QVERIFY(store.ApplyNewOrder({}));
+        QCOMPARE(Captions(store), expected);
     }
 
-    void roundTripKeepsAwkwardTexts()
+    void documentFormatAndRoundTrip()
     {
         const QString control = QStringLiteral("ctl") + QChar(0x01) + QStringLiteral("x") + QChar(0xFFFF);
-        QUuid filterId, searchId;
+        const QUuid searchId(QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
+        QUuid awkwardId;
         {
             DisplayDataSaver store(path);
-            DisplayFolder *filter = NewFolder(FilterFolder, QStringLiteral("Tést <&>'\" 漢字 ") + control);
-            DisplayFolderSearch &s = filter->search;
+            DisplayFolder *filter = NewFolder(FilterFolder, QStringLiteral("Cheap <&>"));
+            filter->uid = QUuid(QStringLiteral("{0b5e2f0a-1c2d-4e5f-8a9b-0c1d2e3f4a5b}"));
+            filter->search.findName = QStringList{"a", "b"};
+            filter->search.findDescription = QStringList{"never saved"};
+            filter->search.findUserRating = {1002};
+            filter->bookIds = {5, 7};
+            filter->calcBookCount = 2;
+            filter->calcUnreadCount = 1;
+            DisplayFolder *search = DisplayFolder::CreateSearchFolder();
+            search->uid = searchId;
+            search->search.findName = QStringList{"lost"};
+            search->bookIds = {9};
+            search->calcBookCount = 1;
+            QWriteLockerExt2 token(&store.lock);
+            QVERIFY(store.AddFolder(filter, token));
+            QVERIFY(store.AddFolder(search, token));
+            const QByteArray withoutGuid = store.BuildFoldersDocument(token);
+            QVERIFY(withoutGuid.contains("<DisplayMeta></DisplayMeta>") || withoutGuid.contains("<DisplayMeta/>"));
+            QVERIFY(!withoutGuid.contains("CurrentGUID"));
+            store.currentGuid = QStringLiteral("g-1");
+            QCOMPARE(store.BuildFoldersDocument(token).trimmed(),
+                     QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><DocumentElement>"
+                                "<DisplayMeta><CurrentGUID>g-1</CurrentGUID></DisplayMeta>"
+                                "<DisplayFolder><UID>{0b5e2f0a-1c2d-4e5f-8a9b-0c1d2e3f4a5b}</UID><Type>2</Type>"
+                                "<Caption>Cheap &lt;&amp;&gt;</Caption><Calc_Caption>Cheap &lt;&amp;&gt; (2 Books)</Calc_Caption>"
+                                "<Category_UID>0</Category_UID><DisplayFolderSearch><FindName>a|b</FindName>"
+                                "<FindUserRating>1002</FindUserRating></DisplayFolderSearch>"
+                                "<calc_bookCount>2</calc_bookCount><calc_unreadCount>1</calc_unreadCount>"
+                                "<calc_cachedBooks>5|7</calc_cachedBooks></DisplayFolder>"
+                                "<DisplayFolder><UID>{11111111-2222-3333-4444-555555555555}</UID><Type>101</Type>"
+                                "<Caption>Search Result</Caption><Calc_Caption>Search Result (1 Book)</Calc_Caption>"
+                                "<Category_UID>0</Category_UID></DisplayFolder></DocumentElement>"));
+
+            // Awkward texts and every search field come back from the file.
+            DisplayFolder *awkward = NewFolder(FilterFolder, QStringLiteral("Tést <&>'\" 漢字 ") + control);
+            DisplayFolderSearch &s = awkward->search;
             s.findName = QStringList{QString(), "a|b", "@fix;", QString(), "<&>'\"", "Ünïcødé 漢字 😀", control, "tab\there"};
             s.findAuthor = QStringList{"O'Brien"};
             s.findCategoryName = QStringList{"Sci|Fi"};
@@ -152,34 +193,26 @@ private slots:
             s.findBookPages = {3001, 3006};
             s.findBookSize = {4003};
             s.findCategoryList = {12, 40};
-            filter->bookIds = {3, 1, 2};
-            filter->calcBookCount = 3;
-            filter->calcUnreadCount = 7;
+            awkward->bookIds = {3, 1, 2};
+            awkward->calcBookCount = 3;
+            awkward->calcUnreadCount = 7;
             DisplayFolder *category = NewFolder(CategoryFolder, QStringLiteral("Science"));
             category->categoryUid = 12;
             category->search.findName = QStringList{"not kept"};
-            DisplayFolder *search = DisplayFolder::CreateSearchFolder();
-            search->search.findName = QStringList{"lost"};
-            search->bookIds = {4};
-            search->calcBookCount = 1;
-            QWriteLockerExt2 token(&store.lock);
-            store.currentGuid = QStringLiteral("guid-42");
-            for (DisplayFolder *folder : {filter, category, NewFolder(77, QStringLiteral("Odd")), search})
+            for (DisplayFolder *folder : {awkward, category, NewFolder(77, QStringLiteral("Odd"))})
                 QVERIFY(store.AddFolder(folder, token));
-            filterId = filter->uid;
-            searchId = search->uid;
+            awkwardId = awkward->uid;
             QVERIFY(store.SaveLocked(token));
         }
         DisplayDataSaver store(path);
-        bool added = false;
-        QVERIFY(Load(store, &added));
-        QVERIFY(added); // the three missing built-ins went to the front
+        QVERIFY(Load(store));
         QVERIFY(store.KeptDamagedCopies().isEmpty());
         QReadLockerExt2 token(0, &store.lock);
-        QCOMPARE(store.currentGuid, QStringLiteral("guid-42"));
-        QCOMPARE(store.folders.size(), 7);
+        QCOMPARE(store.currentGuid, QStringLiteral("g-1"));
+        // The three missing built-ins went to the front.
+        QCOMPARE(store.folders.size(), 8);
         QCOMPARE(store.folders.at(0)->type, int(AllBooks));
-        const DisplayFolder *filter = store.FindFolder(filterId, token);
+        const DisplayFolder *filter = store.FindFolder(awkwardId, token);
         QVERIFY(filter);
         QCOMPARE(filter->caption, QStringLiteral("Tést <&>'\" 漢字 ctlx"));
         const DisplayFolderSearch &s = filter->search;
@@ -195,9 +228,9 @@ private slots:
         QCOMPARE(filter->calcBookCount, qint64(3));
         QCOMPARE(filter->calcUnreadCount, qint64(7));
         QVERIFY(filter->sortedBookIds.isEmpty());
-        QCOMPARE(store.folders.at(4)->categoryUid, qint64(12));
-        QVERIFY(store.folders.at(4)->search.IsEmpty());
-        QCOMPARE(store.folders.at(5)->type, 77);
+        QCOMPARE(store.folders.at(6)->categoryUid, qint64(12));
+        QVERIFY(store.folders.at(6)->search.IsEmpty());
+        QCOMPARE(store.folders.at(7)->type, 77);
         // The search folder's results are not kept.
         const DisplayFolder *search = store.FindFolder(searchId, token);
         QVERIFY(search && search->search.IsEmpty() && search->bookIds.isEmpty());
@@ -221,15 +254,14 @@ private slots:
         QFETCH(QByteArray, bytes);
         QVERIFY(WriteBytes(path, bytes));
         DisplayDataSaver store(path);
-        bool added = false;
-        QVERIFY(Load(store, &added));
-        QVERIFY(added);
+        QVERIFY(Load(store));
         QCOMPARE(Captions(store), Builtins);
         QCOMPARE(store.KeptDamagedCopies().size(), 1);
         // The next save writes a new file and leaves the kept copy alone.
         QVERIFY(Save(store));
         QCOMPARE(ReadBytes(store.KeptDamagedCopies().value(0)), bytes);
         DisplayDataSaver reloaded(path);
+        bool added = true;
         QVERIFY(Load(reloaded, &added));
         QVERIFY(!added);
 
@@ -258,8 +290,7 @@ private slots:
                 QVERIFY(WriteBytes(path, bad));
                 DisplayDataSaver store(path);
                 QVERIFY(Load(store));
-                QVERIFY2(store.GetFolderType(id) == 0, qPrintable(QStringLiteral("byte %1").arg(i)));
-                QCOMPARE(store.folders.size(), 4);
+                QVERIFY2(store.folders.size() == 4, qPrintable(QStringLiteral("byte %1").arg(i)));
                 QCOMPARE(ReadBytes(store.KeptDamagedCopies().value(store.KeptDamagedCopies().size() - 1)), bad);
             }
         }
@@ -300,17 +331,6 @@ private slots:
         QCOMPARE(next.KeptDamagedCopies().size(), 1);
     }
 
-    void neverWritesOverAFileItHasNotRead()
-    {
-        DisplayDataSaver first(path);
-        QVERIFY(Load(first) && Save(first));
-        const QByteArray saved = ReadBytes(path);
-        DisplayDataSaver unread(path);
-        QVERIFY(!Save(unread));
-        QCOMPARE(ReadBytes(path), saved);
-        QVERIFY(Load(unread) && Save(unread));
-    }
-
     void exceptionEndsTheRead_data()
     {
         QTest::addColumn<bool>("standard");
@@ -323,11 +343,10 @@ private slots:
         QFETCH(bool, standard);
         const QUuid kept = QUuid::createUuid();
         QVERIFY(WriteBytes(path, Envelope(OneFolderDocument(kept, "Kept"))));
-        ThrowingStore store(path, standard);
-        bool added = false;
+        ThrowingStore store(path);
+        store.standard = standard;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Reading the folders file failed")));
-        QVERIFY(Load(store, &added));
-        QVERIFY(added);
+        QVERIFY(Load(store));
         QCOMPARE(store.GetFolderType(kept), int(FilterFolder));
         QCOMPARE(store.folders.size(), 5);
     }
@@ -359,14 +378,16 @@ private slots:
 
     void failedWriteKeepsOldFile()
     {
-        DisplayDataSaver store(path);
-        QVERIFY(Load(store) && Save(store));
+        DisplayDataSaver first(path);
+        QVERIFY(Load(first) && Save(first));
         const QByteArray old = ReadBytes(path);
-        {
-            QWriteLockerExt2 token(&store.lock);
-            for (int i = 0; i < 400; ++i)
-                QVERIFY(store.AddFolder(NewFolder(FilterFolder, QUuid::createUuid().toString()), token));
-        }
+        // Never over a file the store has not read.
+        DisplayDataSaver store(path);
+        QVERIFY(!Save(store));
+        QCOMPARE(ReadBytes(path), old);
+        QVERIFY(Load(store));
+        for (int i = 0; i < 400; ++i)
+            QVERIFY(Add(store, NewFolder(FilterFolder, QUuid::createUuid().toString())));
         // A file size limit makes every write beyond 2 KB fail, even for root.
         bool savedOk;
         {
