@@ -1,11 +1,159 @@
 #include "TestHttpServer.h"
 
-#include "TestHttpListener.h"
-#include "TestTlsCertificates.h"
-
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
 #include <QThread>
+#include <QTimer>
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <functional>
+
+namespace {
+
+using Answer = std::function<TestHttpResponse(const TestHttpRequest &)>;
+
+struct Identity
+{
+    QSslCertificate certificate;
+    QSslKey key;
+};
+
+// A self-signed certificate for 127.0.0.1, made in memory with libcrypto.
+Identity MakeIdentity(const char *organisation)
+{
+    EVP_PKEY *key = EVP_EC_gen("P-256");
+    X509 *cert = X509_new();
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 30L * 24 * 3600);
+    X509_set_pubkey(cert, key);
+    X509_NAME *name = X509_get_subject_name(cert);
+    const char *const entries[][2] = {{"O", organisation}, {"CN", "127.0.0.1"}};
+    for (const auto &entry : entries)
+        X509_NAME_add_entry_by_txt(name, entry[0], MBSTRING_ASC, reinterpret_cast<const unsigned char *>(entry[1]),
+                                   -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509_sign(cert, key, EVP_sha256());
+    BIO *bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, cert);
+    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    const QByteArray pem(data, int(size));
+    BIO_free(bio);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return {QSslCertificate(pem), QSslKey(pem, QSsl::Ec)};
+}
+
+// Made once per process, on the test thread so that the server thread never waits for key generation.
+// The trusted certificate joins the CAs of this process's default configuration (not the system's);
+// nobody trusts the other one, which proves that TLS errors fail.
+struct Certificates
+{
+    const Identity trusted = MakeIdentity("Tessaly tests");
+    const Identity untrusted = MakeIdentity("Stranger");
+    const bool valid = !trusted.key.isNull() && !untrusted.key.isNull();
+
+    Certificates()
+    {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setCaCertificates(config.caCertificates() << trusted.certificate);
+        QSslConfiguration::setDefaultConfiguration(config);
+    }
+};
+
+// False while the request has not fully arrived.
+bool ParseRequest(const QByteArray &received, TestHttpRequest &request)
+{
+    const int headEnd = received.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const QList<QByteArray> lines = received.left(headEnd).split('\n');
+    const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+    request.method = first.value(0);
+    request.path = first.value(1);
+    for (const QByteArray &line : lines.mid(1)) {
+        const int colon = line.indexOf(':');
+        if (colon > 0)
+            request.headers.append(qMakePair(line.left(colon).trimmed(), line.mid(colon + 1).trimmed()));
+    }
+    request.body = received.mid(headEnd + 4);
+    return request.body.size() >= request.Header("Content-Length").toLongLong();
+}
+
+// Writes body from at on, chunk bytes every intervalMs, then closes gracefully (what was written still arrives).
+void SendFrom(QTcpSocket *socket, const QByteArray &body, int at, int chunk, int intervalMs)
+{
+    socket->write(body.mid(at, chunk));
+    if (at + chunk >= body.size())
+        socket->disconnectFromHost();
+    else
+        QTimer::singleShot(intervalMs, socket, [=] { SendFrom(socket, body, at + chunk, chunk, intervalMs); });
+}
+
+void Respond(QTcpSocket *socket, const TestHttpResponse &r)
+{
+    if (r.neverAnswer)
+        return;
+    // Clients give the reason phrase no meaning: one for every status.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n";
+    for (const auto &h : r.headers)
+        head += h.first + ": " + h.second + "\r\n";
+    if (r.sendContentLength)
+        head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+    const QByteArray body = r.closeAfterBodyBytes >= 0 ? r.body.left(int(r.closeAfterBodyBytes)) : r.body;
+    const int chunk = r.trickleChunkBytes > 0 ? r.trickleChunkBytes : body.size();
+    QTimer::singleShot(r.headerDelayMs, socket, [=] {
+        socket->write(head + "Connection: close\r\n\r\n");
+        SendFrom(socket, body, 0, chunk, r.trickleIntervalMs);
+    });
+}
+
+// Answers one request on every connection; with an identity, over TLS.
+class Listener : public QTcpServer
+{
+public:
+    Listener(Answer answer, const Identity *identity) : answer(std::move(answer)), identity(identity) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        QSslSocket *tls = identity ? new QSslSocket(this) : nullptr;
+        QTcpSocket *socket = tls ? tls : new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, socket,
+                [this, socket, received = QByteArray(), answered = false]() mutable {
+                    received += socket->readAll();
+                    TestHttpRequest request;
+                    if (answered || !ParseRequest(received, request))
+                        return;
+                    answered = true;
+                    Respond(socket, answer(request));
+                });
+        if (!tls)
+            return;
+        tls->setLocalCertificate(identity->certificate);
+        tls->setPrivateKey(identity->key);
+        tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls->startServerEncryption();
+    }
+
+private:
+    const Answer answer;
+    const Identity *const identity;
+};
+
+} // namespace
 
 TestHttpServer::TestHttpServer(Mode mode) : mode(mode)
 {
@@ -21,25 +169,21 @@ bool TestHttpServer::Start()
 {
     if (thread)
         return port != 0;
-    TestHttpListener::Tls tls = TestHttpListener::Tls::None;
+    const Identity *identity = nullptr;
     if (mode != Mode::Plain) {
-        // Made here so that the server thread never waits for key generation.
-        if (!TestTlsCertificates::Instance().IsValid())
+        static const Certificates certificates;
+        if (!certificates.valid)
             return false;
-        TestTlsCertificates::InstallTrust();
-        tls = mode == Mode::Tls ? TestHttpListener::Tls::Trusted : TestHttpListener::Tls::Untrusted;
+        identity = mode == Mode::Tls ? &certificates.trusted : &certificates.untrusted;
     }
+    auto *listener = new Listener([this](const TestHttpRequest &request) { return Answer(request); }, identity);
+    port = listener->listen(QHostAddress(QHostAddress::LocalHost), 0) ? listener->serverPort() : 0;
     thread = new QThread;
     thread->setObjectName(QStringLiteral("TestHttpServer"));
-    thread->start();
-    listener = new TestHttpListener([this](const TestHttpRequest &request) { return Answer(request); }, tls);
     listener->moveToThread(thread);
-    TestHttpListener *l = listener;
-    quint16 listening = 0;
-    QMetaObject::invokeMethod(
-        l, [l, &listening]() { listening = l->listen(QHostAddress(QHostAddress::LocalHost), 0) ? l->serverPort() : 0; },
-        Qt::BlockingQueuedConnection);
-    port = listening;
+    // Deleted in its own thread as that ends, together with its connections.
+    QObject::connect(thread, &QThread::finished, listener, &QObject::deleteLater);
+    thread->start();
     return port != 0;
 }
 
@@ -47,10 +191,6 @@ void TestHttpServer::Stop()
 {
     if (!thread)
         return;
-    TestHttpListener *l = listener;
-    // Deleted in its own thread, together with its connections.
-    QMetaObject::invokeMethod(l, [l]() { delete l; }, Qt::BlockingQueuedConnection);
-    listener = nullptr;
     thread->quit();
     thread->wait();
     delete thread;
@@ -60,12 +200,6 @@ void TestHttpServer::Stop()
 QString TestHttpServer::BaseUrl() const
 {
     return QStringLiteral("%1://127.0.0.1:%2").arg(mode == Mode::Plain ? "http" : "https").arg(port);
-}
-
-void TestHttpServer::Enqueue(const TestHttpResponse &response)
-{
-    QMutexLocker locker(&mutex);
-    queue.enqueue(response);
 }
 
 void TestHttpServer::SetResponse(const QByteArray &path, const TestHttpResponse &response)
@@ -83,7 +217,6 @@ void TestHttpServer::SetDefault(const TestHttpResponse &response)
 void TestHttpServer::ClearScript()
 {
     QMutexLocker locker(&mutex);
-    queue.clear();
     byPath.clear();
     fallback = TestHttpResponse::Status(404, "not found");
 }
@@ -92,14 +225,7 @@ TestHttpResponse TestHttpServer::Answer(const TestHttpRequest &request)
 {
     QMutexLocker locker(&mutex);
     requests.append(request);
-    if (!queue.isEmpty())
-        return queue.dequeue();
-    for (const QByteArray &key : {request.path, request.PathOnly()}) {
-        auto it = byPath.constFind(key);
-        if (it != byPath.constEnd())
-            return *it;
-    }
-    return fallback;
+    return byPath.value(request.path, byPath.value(request.PathOnly(), fallback));
 }
 
 QList<TestHttpRequest> TestHttpServer::Requests() const

@@ -6,11 +6,9 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QQueue>
 #include <QString>
 
 class QThread;
-class TestHttpListener;
 
 // A scripted HTTP/HTTPS server for tests on 127.0.0.1 at an ephemeral port. It runs in a thread of
 // its own, so code under test may block the test thread while the server keeps answering.
@@ -18,15 +16,14 @@ class TestHttpListener;
 //   TestHttpServer server;                     // or TestHttpServer(TestHttpServer::Mode::Tls)
 //   QVERIFY(server.Start());
 //   server.SetResponse("/a.txt", TestHttpResponse::Ok("hello"));
-//   server.Enqueue(TestHttpResponse::Hang());  // the next request (any path) never gets an answer
 //   ... run the code under test against server.Url("/a.txt") ...
 //   QCOMPARE(server.RequestCount(), 1);
 //
-// A request's answer, first match wins: the queue (Enqueue, each answer used once); the path map
-// (SetResponse; the path with its query before the path without); the default (SetDefault,
-// initially 404 "not found"). Every answer carries "Connection: close". All methods are thread-safe.
-// Mode::Tls serves a certificate for 127.0.0.1 signed by a test CA that Start() makes this process
-// trust; Mode::TlsUntrusted a self-signed one that clients must refuse (no request is recorded).
+// A request's answer, first match wins: the path map (SetResponse; the path with its query before
+// the path without); the default (SetDefault, initially 404 "not found"). Every answer carries
+// "Connection: close". All methods are thread-safe.
+// Mode::Tls serves a certificate for 127.0.0.1 that Start() makes this process trust;
+// Mode::TlsUntrusted one that clients must refuse (no request is recorded).
 class TestHttpServer
 {
 public:
@@ -43,10 +40,9 @@ public:
     QString BaseUrl() const; // "http://127.0.0.1:<port>" or "https://...", no final slash
     QString Url(const QString &path) const { return BaseUrl() + path; }
 
-    void Enqueue(const TestHttpResponse &response);
     void SetResponse(const QByteArray &path, const TestHttpResponse &response);
     void SetDefault(const TestHttpResponse &response);
-    void ClearScript(); // forgets queue, map and default; the recorded requests stay
+    void ClearScript(); // forgets map and default; the recorded requests stay
 
     QList<TestHttpRequest> Requests() const; // in order of arrival
     int RequestCount() const;
@@ -62,10 +58,8 @@ private:
     const Mode mode;
     quint16 port = 0;
     QThread *thread = nullptr;
-    TestHttpListener *listener = nullptr;
 
     mutable QMutex mutex;
-    QQueue<TestHttpResponse> queue;
     QHash<QByteArray, TestHttpResponse> byPath;
     TestHttpResponse fallback;
     QList<TestHttpRequest> requests;

@@ -2,73 +2,65 @@
 #include "TestHttpServer.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
-namespace {
+#include <memory>
 
-struct Fetched
-{
-    int status = 0;
-    QByteArray body;
-    bool timedOut = false;
-};
+Q_DECLARE_METATYPE(TestHttpResponse)
+Q_DECLARE_METATYPE(TestHttpServer::Mode)
 
-Fetched Fetch(const QString &url, int timeoutMs = 5000)
-{
-    QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(url)};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply *reply = manager.get(request);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    Fetched f;
-    f.timedOut = reply->isRunning();
-    if (f.timedOut)
-        reply->abort();
-    else
-        f.body = reply->readAll();
-    f.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    delete reply;
-    return f;
-}
-
-} // namespace
-
-// Other tests trust the server's routing, recording and TLS because their own checks fail
-// loudly when those break; a delay, trickle, cut or hang that did not happen would instead let
-// their time-out and cancel checks pass without testing anything.
+// Other tests trust the server's routing and recording because their own checks fail loudly when
+// those break; a delay, trickle, cut, hang or refused certificate that did not happen would instead
+// let their time-out, cancel and TLS checks pass without testing anything.
 class TestServiceTestServer : public QObject
 {
     Q_OBJECT
 private slots:
-    void delaysTricklesCutsAndHangs()
+    void scriptedAnswers_data()
     {
-        TestHttpServer server;
-        QVERIFY(server.Start());
-        server.SetResponse("/slow", TestHttpResponse::Delayed(300, "late"));
-        server.SetResponse("/trickle", TestHttpResponse::Trickle(QByteArray(100, 'x'), 10, 20));
-        server.SetResponse("/cut", TestHttpResponse::CloseMidBody(QByteArray(1000, 'y'), 100));
-        server.SetResponse("/hang", TestHttpResponse::Hang());
+        QTest::addColumn<TestHttpServer::Mode>("mode");
+        QTest::addColumn<TestHttpResponse>("response");
+        QTest::addColumn<int>("minMs"); // the answer takes at least this long
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QNetworkReply::NetworkError>("error");
+        using R = TestHttpResponse;
+        const TestHttpServer::Mode plain = TestHttpServer::Mode::Plain;
+        QTest::newRow("delayed") << plain << R::Delayed(300, "late") << 250 << QByteArray("late")
+                                 << QNetworkReply::NoError;
+        QTest::newRow("trickled") << plain << R::Trickle(QByteArray(100, 'x'), 10, 20) << 150 << QByteArray(100, 'x')
+                                  << QNetworkReply::NoError;
+        // The client sees the announced length but never more than the 100 bytes sent.
+        QTest::newRow("cut") << plain << R::CloseMidBody(QByteArray(1000, 'y'), 100) << 0 << QByteArray(100, 'y')
+                             << QNetworkReply::RemoteHostClosedError;
+        QTest::newRow("hangs") << plain << R::Hang() << 0 << QByteArray() << QNetworkReply::OperationCanceledError;
+        QTest::newRow("trusted TLS") << TestHttpServer::Mode::Tls << R::Ok("safe") << 0 << QByteArray("safe")
+                                     << QNetworkReply::NoError;
+        QTest::newRow("untrusted TLS") << TestHttpServer::Mode::TlsUntrusted << R::Ok("safe") << 0 << QByteArray()
+                                       << QNetworkReply::SslHandshakeFailedError;
+    }
 
+    void scriptedAnswers()
+    {
+        QFETCH(TestHttpServer::Mode, mode);
+        QFETCH(TestHttpResponse, response);
+        QFETCH(int, minMs);
+        QFETCH(QByteArray, body);
+        QFETCH(QNetworkReply::NetworkError, error);
+        TestHttpServer server(mode);
+        QVERIFY(server.Start());
+        server.SetDefault(response);
+        QNetworkAccessManager manager;
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Fetch(server.Url("/slow")).body, QByteArray("late"));
-        QVERIFY(clock.elapsed() >= 250);
-        clock.restart();
-        QCOMPARE(Fetch(server.Url("/trickle")).body, QByteArray(100, 'x'));
-        QVERIFY(clock.elapsed() >= 150);
-        // The client sees the announced length but never more than the 100 bytes sent.
-        Fetched cut = Fetch(server.Url("/cut"));
-        QCOMPARE(cut.status, 200);
-        QVERIFY(cut.body.size() <= 100);
-        QVERIFY(Fetch(server.Url("/hang"), 300).timedOut);
-        QCOMPARE(server.RequestCount(), 4);
+        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(server.Url("/x")))));
+        if (!QSignalSpy(reply.get(), &QNetworkReply::finished).wait(response.neverAnswer ? 300 : 5000))
+            reply->abort();
+        QVERIFY(clock.elapsed() >= minMs);
+        QCOMPARE(reply->error(), error);
+        QCOMPARE(reply->readAll(), body);
     }
 };
 
