@@ -3,7 +3,6 @@
 #include "platform/SingleInstanceGuard.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -37,16 +36,9 @@ void ReportMessages(Sender *sender)
     });
 }
 
-void SetChildNames()
-{
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
-}
-
 // First instance: reports its server name, then every message it receives.
 int RunPrimary(int argc, char **argv)
 {
-    SetChildNames();
     QtSingleApplication app(argc, argv);
     if (app.isRunning())
         return 3;
@@ -58,7 +50,6 @@ int RunPrimary(int argc, char **argv)
 // First instance that holds its lock for a while before it listens.
 int RunLatePrimary(int argc, char **argv, int delayMs)
 {
-    SetChildNames();
     QCoreApplication app(argc, argv);
     SingleInstanceGuard guard(SingleInstanceGuard::KeyForDataFolder(
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
@@ -98,113 +89,84 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    // A child of this test binary in one of the modes above, with its own data location.
-    struct Child
+    // A child of this test binary in one of the modes above, with its own data location. Once it
+    // ends, what a killed instance leaves in the runtime folder is removed.
+    struct Child : QProcess
     {
-        QProcess process;
+        explicit Child(const QTemporaryDir &data)
+        {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            setProcessEnvironment(env);
+            setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        }
+        ~Child() override
+        {
+            kill();
+            waitForFinished(5000);
+            output += readAllStandardOutput();
+            const QString name = WordAfter(output, "ready ") + WordAfter(output, "claimed ");
+            if (!name.isEmpty()) {
+                QFile::remove(SingleInstanceGuard(name).lockFilePath());
+                QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
+            }
+        }
+        // Starts the child and waits for marker; the word after it (a server name), empty on time-out.
+        QString Start(const QStringList &args, const char *marker = "ready ")
+        {
+            connect(this, &QProcess::readyReadStandardOutput, this, [this]() { output += readAllStandardOutput(); });
+            start(QCoreApplication::applicationFilePath(), args);
+            const bool seen = QTest::qWaitFor([&]() { return !WordAfter(output, marker).isEmpty(); }, 10000);
+            return seen ? WordAfter(output, marker) : QString();
+        }
         QByteArray output;
     };
 
-    static void Prepare(QProcess &process, const QTemporaryDir &data)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
-
-    // Starts the child and waits for marker; the word after it (a server name), empty on time-out.
-    QString Start(Child &child, const QTemporaryDir &data, const QStringList &args, const char *marker = "ready ")
-    {
-        Prepare(child.process, data);
-        QObject::connect(&child.process, &QProcess::readyReadStandardOutput, &child.process,
-                         [&child]() { child.output += child.process.readAllStandardOutput(); });
-        child.process.start(QCoreApplication::applicationFilePath(), args);
-        QElapsedTimer clock;
-        clock.start();
-        while (WordAfter(child.output, marker).isEmpty() && clock.elapsed() < 10000)
-            QTest::qWait(10);
-        return WordAfter(child.output, marker);
-    }
-
+    // The word after the marker on a finished line of output.
     static QString WordAfter(const QByteArray &output, const char *marker)
     {
-        const int at = output.indexOf(marker);
-        const int end = output.indexOf('\n', at);
-        if (at < 0 || end < 0)
-            return QString();
-        const int from = at + int(qstrlen(marker));
-        return QString::fromUtf8(output.mid(from, end - from)).trimmed();
+        const QRegularExpression word(QRegularExpression::escape(QLatin1String(marker)) + QStringLiteral("(\\S+)\n"));
+        return word.match(QString::fromUtf8(output)).captured(1);
     }
 
     // Runs a later start to its end; its exit status as the shell sees it, or -1.
     static int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
     {
-        QProcess second;
-        Prepare(second, data);
+        Child second(data);
         second.start(QCoreApplication::applicationFilePath(), args);
-        if (!second.waitForFinished(15000)) {
-            second.kill();
-            second.waitForFinished();
+        if (!second.waitForFinished(15000))
             return -1;
-        }
         if (output)
             *output = second.readAllStandardOutput();
         return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
     }
 
-    // Kills the child and removes what a killed instance leaves in the runtime folder.
-    static void Stop(Child &child)
-    {
-        child.process.kill();
-        child.process.waitForFinished(5000);
-        child.output += child.process.readAllStandardOutput();
-        QString name = WordAfter(child.output, "ready ");
-        if (name.isEmpty())
-            name = WordAfter(child.output, "claimed ");
-        if (!name.isEmpty()) {
-            QFile::remove(SingleInstanceGuard(name).lockFilePath());
-            QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
-        }
-    }
-
 private slots:
-    void staleSocketAfterCrashIsReplaced()
+    // A crashed first instance is replaced; the next one takes later starts' messages up to the size limit.
+    void staleSocketReplacedAndMessagesLengthLimited()
     {
         QTemporaryDir data;
-        QString name;
-        {
-            Child crashed;
-            name = Start(crashed, data, {QStringLiteral("--primary")});
-            QVERIFY(!name.isEmpty());
-            // SIGKILL: neither socket nor lock file is cleaned up.
-            crashed.process.kill();
-            crashed.process.waitForFinished(5000);
-        }
+        Child crashed(data);
+        const QString name = crashed.Start({QStringLiteral("--primary")});
+        QVERIFY(!name.isEmpty());
+        // SIGKILL: neither socket nor lock file is cleaned up.
+        crashed.kill();
+        crashed.waitForFinished(5000);
         SingleInstanceGuard probe(name);
         QVERIFY(QFile::exists(probe.lockFilePath()));
         QLocalSocket dead;
         dead.connectToServer(probe.socketPath());
         QVERIFY(!dead.waitForConnected(500));
 
-        Child next;
-        QCOMPARE(Start(next, data, {QStringLiteral("--primary")}), name);
+        Child next(data);
+        QCOMPARE(next.Start({QStringLiteral("--primary")}), name);
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
-        Stop(next);
-    }
-
-    void messagesAreLengthLimited()
-    {
-        QTemporaryDir data;
-        Child first;
-        const QString name = Start(first, data, {QStringLiteral("--primary")});
-        QVERIFY(!name.isEmpty());
 
         // A frame announcing a megabyte is cut off before it is read.
         QLocalSocket raw;
-        raw.connectToServer(SingleInstanceGuard(name).socketPath());
+        raw.connectToServer(probe.socketPath());
         QVERIFY(raw.waitForConnected(2000));
         QByteArray frame(4, '\0');
         qToBigEndian<quint32>(1024 * 1024, frame.data());
@@ -213,12 +175,10 @@ private slots:
         QVERIFY(raw.state() == QLocalSocket::UnconnectedState || raw.waitForDisconnected(3000));
         QCOMPARE(raw.bytesAvailable(), 0); // no acknowledgement
 
-        SingleInstanceGuard sender(name);
-        QVERIFY(!sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes + 1, QLatin1Char('y')), 2000));
-        QVERIFY(sender.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes, QLatin1Char('z')), 2000));
-        QTRY_VERIFY(first.output.contains("got:4096:zzzz"));
-        QCOMPARE(first.output.count("got:"), 1);
-        Stop(first);
+        QVERIFY(!probe.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes + 1, QLatin1Char('y')), 2000));
+        QVERIFY(probe.SendMessage(QString(SingleInstanceGuard::MaxMessageBytes, QLatin1Char('z')), 2000));
+        QTRY_VERIFY(next.output.contains("got:4096:zzzz"));
+        QCOMPARE(next.output.count("got:"), 2);
     }
 
     void entryEndsWith44WhenNobodyCanBeReached_data()
@@ -232,12 +192,12 @@ private slots:
     {
         QFETCH(bool, guardClaimed);
         QTemporaryDir data;
-        Child holder;
+        Child holder(data);
         // The names are set before any folder is asked for: the data lives under Quillory/.
         const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
         QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
         if (guardClaimed) {
-            QVERIFY(!Start(holder, data, {QStringLiteral("--late-primary"), QStringLiteral("60000")}, "claimed ").isEmpty());
+            QVERIFY(!holder.Start({QStringLiteral("--late-primary"), QStringLiteral("60000")}, "claimed ").isEmpty());
         } else {
             QVERIFY(QDir().mkpath(baseFolder));
             QVERIFY(held.tryLock(0));
@@ -245,8 +205,6 @@ private slots:
         QByteArray output;
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
         QVERIFY(output.contains("box:Error|Only a single instance"));
-        if (guardClaimed)
-            Stop(holder);
     }
 
     void lockAndSocketArePrivateAndStaleOnesTakenOver_data()
@@ -318,12 +276,15 @@ private slots:
 int main(int argc, char *argv[])
 {
     const QByteArray mode(argc >= 2 ? argv[1] : "");
+    if (mode == "--entry")
+        return RunEntry(argc, argv);
+    // The child instances go by the program's names, so their data lives under Quillory/.
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
     if (mode == "--primary")
         return RunPrimary(argc, argv);
     if (mode == "--late-primary" && argc >= 3)
         return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
-    if (mode == "--entry")
-        return RunEntry(argc, argv);
     QCoreApplication app(argc, argv);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);

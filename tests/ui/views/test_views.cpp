@@ -1,14 +1,9 @@
-// Book list views, the folder tree and the flow layout of the covers view.
-#include "catalogue/ItemBook.h"
+// Book list views, the folder tree, the flow layout of the covers view and the loading panel.
+#include "LoadingController.h"
 #include "folders/DisplayDataSaver.h"
-#include "folders/DisplayFolder.h"
-#include "folders/DisplayFolderType.h"
 #include "folders/DisplayPageState.h"
-#include "threads/QReadLockerExt2.h"
-#include "threads/QWriteLockerExt2.h"
 #include "views/ClickableLabel.h"
 #include "views/ExtendCoverView.h"
-#include "views/ExtendTreeView.h"
 #include "views/FlowLayout.h"
 #include "views/TreeController.h"
 #include "views/TreeControllerImpls.h"
@@ -19,7 +14,9 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMovie>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -30,28 +27,6 @@
 #include <vector>
 
 namespace {
-std::vector<std::unique_ptr<ItemBook>> makeBooks(int count)
-{
-    std::vector<std::unique_ptr<ItemBook>> books;
-    for (int i = 1; i <= count; ++i) {
-        auto book = std::make_unique<ItemBook>();
-        book->uid = 100 + i;
-        book->imageCompId = 5000 + i;
-        book->comparePart = ItemComparePart(book->uid, book->imageCompId);
-        book->name = QStringLiteral("Book %1 with a title long enough to wrap").arg(i);
-        book->sizeText = QStringLiteral("%1 KB").arg(i * 10);
-        books.push_back(std::move(book));
-    }
-    return books;
-}
-
-void fill(BaseView *view, const std::vector<std::unique_ptr<ItemBook>> &books,
-          const CoverImageState &state = CoverImageState::NoCover())
-{
-    for (size_t i = 0; i < books.size(); ++i)
-        view->AddItem(QString::number(i + 1), books[i].get(), state);
-}
-
 // True when no thread holds the lock at all (asked from another thread).
 bool lockIsFree(QReadWriteLock &lock)
 {
@@ -65,21 +40,11 @@ bool lockIsFree(QReadWriteLock &lock)
     return free;
 }
 
-QWidget *tile(QWidget *parent, int width, int height = 218)
+QWidget *tile(QWidget *parent, int width, int height)
 {
     auto *w = new QLabel(parent);
     w->setFixedSize(width, height);
     return w;
-}
-
-DisplayFolder *makeFolder(int type, const QString &caption)
-{
-    auto *folder = new DisplayFolder();
-    folder->uid = QUuid::createUuid();
-    folder->type = type;
-    folder->caption = caption;
-    folder->calcCaption = caption + QStringLiteral(" (0)");
-    return folder;
 }
 
 QList<QUuid> storeOrder(DisplayDataSaver &store)
@@ -91,63 +56,52 @@ QList<QUuid> storeOrder(DisplayDataSaver &store)
     return ids;
 }
 
-// Drops the folder of row `from` at pos (viewport coordinates), as a finished drag does.
-// (A synthetic event cannot pass the drag manager, which wants a real drag source.)
-struct Drop
+// Drops the data (taken over) at pos (viewport coordinates), as a finished drag does: the drop
+// action, or -1 when the drop is refused. (A synthetic drag cannot pass the drag manager.)
+int drop(TreeController &tree, QMimeData *data, const QPoint &pos)
 {
-    QScopedPointer<QMimeData> data;
-    QScopedPointer<QDropEvent> event;
-};
-Drop *dropRow(TreeController &tree, int from, const QPoint &pos)
-{
-    auto *drop = new Drop;
-    drop->data.reset(tree.model->mimeData({tree.model->index(from, 0)}));
-    drop->event.reset(new QDropEvent(pos, Qt::MoveAction, drop->data.data(), Qt::LeftButton, Qt::NoModifier));
-    tree.treeView->dropEvent(drop->event.data());
-    return drop;
+    QScopedPointer<QMimeData> owned(data);
+    QDropEvent event(pos, Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    tree.treeView->dropEvent(&event);
+    return event.isAccepted() ? event.dropAction() : -1;
 }
 } // namespace
-
-// The stored folders and a tree filled from them.
-struct Loaded
-{
-    explicit Loaded(const QString &file)
-        : store(file), tree(&store)
-    {
-        bool added = true;
-        ok = store.LoadFolders(added) && !added;
-        tree.CreateTreeView();
-        QReadLockerExt2 token(0, &store.lock);
-        for (DisplayFolder *folder : qAsConst(store.folders))
-            tree.CreateFolderItem(folder, -1, token);
-    }
-    DisplayDataSaver store;
-    TreeController tree;
-    bool ok = false;
-};
 
 class TestViews : public QObject
 {
     Q_OBJECT
+    std::vector<std::unique_ptr<ItemBook>> books;
+
+    void fill(BaseView *view, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            view->AddItem(QString::number(i + 1), books[i].get(), CoverImageState::NoCover());
+    }
+
+    // Shows the controller with the view of the type (0 details, 1 covers) and the first books in it.
+    void showFilled(ViewController &view, int viewType, int count)
+    {
+        view.resize(700, 500);
+        view.show();
+        view.ApplyViewType(viewType);
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        fill(&view, count);
+    }
 
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setStyle(QStringLiteral("Fusion"));
-        // The folders file the tree tests read: the built-in folders and three more.
-        QVERIFY(dir.isValid());
-        foldersFile = dir.filePath(QStringLiteral("user-folders.file"));
-        DisplayDataSaver store(foldersFile);
-        bool added = false;
-        QVERIFY(store.LoadFolders(added) && added);
-        {
-            QWriteLockerExt2 token(&store.lock);
-            QVERIFY(store.AddFolder(makeFolder(CategoryFolder, QStringLiteral("Science")), token));
-            QVERIFY(store.AddFolder(makeFolder(FilterFolder, QStringLiteral("Cheap")), token));
-            QVERIFY(store.AddFolder(makeFolder(77, QStringLiteral("Odd")), token) && store.SaveLocked(token));
+        for (int i = 1; i <= 40; ++i) {
+            books.push_back(std::make_unique<ItemBook>());
+            ItemBook &book = *books.back();
+            book.uid = 100 + i;
+            book.imageCompId = 5000 + i;
+            book.comparePart = ItemComparePart(book.uid, book.imageCompId);
+            book.name = QStringLiteral("Book %1 with a title long enough to wrap").arg(i);
+            book.sizeText = QStringLiteral("%1 KB").arg(i * 10);
         }
-        QCOMPARE(store.folders.size(), 7);
     }
 
     void movesAtThePageEdges_data()
@@ -157,17 +111,13 @@ private slots:
         QTest::newRow("covers") << 1;
     }
 
-    // Moves inside a page, and at its edges only when the page state has pages beyond.
+    // Moves inside a page, and at its edges only when the page state has pages beyond. Receivers of the
+    // selection find the lock released and may call back in, as the main window does.
     void movesAtThePageEdges()
     {
         QFETCH(int, viewType);
         ViewController view;
-        view.resize(700, 500);
-        view.show();
-        view.ApplyViewType(viewType);
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        const auto books = makeBooks(20);
-        fill(&view, books);
+        showFilled(view, viewType, 20);
         view.AddItem(QStringLiteral("21"), nullptr, CoverImageState());
         QCOMPARE(view.GetCount(), 20);
         QCOMPARE(view.GetCurrentIndex(), -1);
@@ -175,8 +125,12 @@ private slots:
         QScrollBar *bar = viewType ? view.coverView->verticalScrollBar() : nullptr;
         DisplayPageState pages;
         pages.Reset(60, 20);
+        QList<QVariantList> selected;
+        connect(&view, &ViewController::on_action_item_selected, this, [&](int count, const QVariant &item) {
+            QVERIFY(lockIsFree(view.lock) && view.GetCurrentItem() == item);
+            selected << QVariantList{count, item};
+        });
 
-        QSignalSpy selected(&view, &ViewController::on_action_item_selected);
         view.SelectEdge(false);
         QCOMPARE(view.GetCurrentIndex(), 0);
         QVERIFY(!view.HasPrevious(nullptr) && !view.HasPrevious(&pages) && !view.SelectPrevious());
@@ -185,8 +139,7 @@ private slots:
         QVERIFY(view.HasPrevious(&pages) && view.SelectNext());
         QCOMPARE(view.GetCurrentItem().toLongLong(), 102LL);
         QVERIFY(view.HasPrevious(nullptr));
-        QCOMPARE(selected.last().at(0).toInt(), 1);
-        QCOMPARE(selected.last().at(1).toLongLong(), 102LL);
+        QCOMPARE(selected, QList<QVariantList>({{1, 101LL}, {1, 102LL}}));
 
         view.SelectEdge(true);
         QCOMPARE(view.GetCurrentIndex(), 19);
@@ -201,6 +154,30 @@ private slots:
         view.SelectEdge(false);
         if (bar)
             QCOMPARE(bar->value(), 0);
+        // The details view drops its selection under the write lock, and says so.
+        const int before = selected.size();
+        view.ClearItems();
+        QCOMPARE(selected.size(), before + (viewType ? 0 : 1));
+        QVERIFY(lockIsFree(view.lock) && !view.GetCurrentItem().isValid());
+    }
+
+    // Before a view is chosen, or before the covers view is set up, every call is a harmless no-op.
+    void emptyAnswersWithoutAView()
+    {
+        ViewController view;
+        view.AttachToLayout(nullptr);
+        ExtendCoverView covers;
+        covers.ClearItems();
+        for (BaseView *empty : {static_cast<BaseView *>(&view), static_cast<BaseView *>(&covers)}) {
+            fill(empty, 1);
+            empty->SelectEdge(true);
+            empty->UpdateItemImage(books[0]->comparePart, CoverImageState());
+            QVERIFY(!empty->GetCurrentItem().isValid() && !empty->SelectPrevious() && !empty->SelectNext());
+            QVERIFY(!empty->HasPrevious(nullptr) && !empty->HasNext(nullptr));
+            QCOMPARE(QPoint(empty->GetCount(), empty->GetCurrentIndex()), QPoint(0, -1));
+        }
+        view.ClearItems();
+        QVERIFY(!view.IsImageView() && !covers.TileLabel(0));
     }
 
     void selectedTileScrolledIntoViewBeforeEventLoop()
@@ -210,8 +187,7 @@ private slots:
         view.resize(500, 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        const auto books = makeBooks(40);
-        fill(&view, books);
+        fill(&view, 40);
         // No event processing between filling and selecting.
         view.SelectEdge(false);
         for (int i = 0; i < 30; ++i)
@@ -224,48 +200,24 @@ private slots:
         const ItemComparePart key = books[0]->comparePart;
         QVERIFY(!view.FindTile(ItemComparePart(key.uid, key.imageCompId + 1), true)
                 && !view.FindTile(ItemComparePart(999, key.imageCompId), true));
-    }
-
-    void controllerSignalsArriveWithLockReleased()
-    {
-        ViewController controller;
-        controller.resize(800, 400);
-        controller.show();
-        controller.ApplyViewType(0);
-        const auto books = makeBooks(5);
-        fill(&controller, books);
-
-        QList<bool> lockFree;
-        QVariant seen;
-        connect(&controller, &ViewController::on_action_item_selected, this, [&](int, const QVariant &) {
-            lockFree << lockIsFree(controller.lock);
-            // Receivers call back in, as the main window does.
-            seen = controller.GetCurrentItem();
-        });
-        controller.SelectEdge(false);
-        QVERIFY(controller.SelectNext());
-        controller.ClearItems(); // drops the selection under the write lock
-        QCOMPARE(lockFree, QList<bool>({true, true, true}));
-        QVERIFY(!seen.isValid() && lockIsFree(controller.lock));
+        // An image that failed to decode shows as no cover.
+        QPixmap broken;
+        view.UpdateItemImage(key, CoverImageState(&broken, false));
+        QVERIFY(!view.FindTile(key, true)->pixmap(Qt::ReturnByValue).isNull());
     }
 
     void reloadFromTilesOwnMenuKeepsTileAlive()
     {
         ViewController controller;
-        controller.resize(800, 600);
-        controller.show();
-        controller.ApplyViewType(1);
-        const auto books = makeBooks(6);
-        fill(&controller, books);
+        showFilled(controller, 1, 6);
         QPointer<ClickableLabel> label = controller.coverView->TileLabel(2);
         QPointer<QWidget> tile = label->tile;
-
         int reloads = 0;
         connect(&controller, &ViewController::on_action_item_contextmenu, this, [&](bool isSelected, QPoint) {
             QVERIFY(isSelected);
             ++reloads;
             controller.ClearItems();
-            fill(&controller, books);
+            fill(&controller, 6);
         });
         QTest::mouseClick(label, Qt::RightButton);
         QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(4, 4));
@@ -279,11 +231,29 @@ private slots:
 
     void dragReordersWithoutDuplicates()
     {
-        QList<QUuid> saved;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("user-folders.file"));
+        QList<QUuid> expected;
         {
-            Loaded loaded(foldersFile);
-            DisplayDataSaver &store = loaded.store;
-            TreeController &tree = loaded.tree;
+            // The built-in folders and three more.
+            DisplayDataSaver store(file);
+            bool added = false;
+            QVERIFY(store.LoadFolders(added) && added);
+            TreeController tree(&store);
+            tree.CreateTreeView();
+            {
+                QWriteLockerExt2 token(&store.lock);
+                for (int type : {int(CategoryFolder), int(FilterFolder), 77}) {
+                    auto *folder = new DisplayFolder();
+                    folder->uid = QUuid::createUuid();
+                    folder->type = type;
+                    folder->caption = QStringLiteral("Folder %1").arg(type);
+                    folder->calcCaption = folder->caption + QStringLiteral(" (0)");
+                    QVERIFY(store.AddFolder(folder, token));
+                }
+                for (DisplayFolder *folder : qAsConst(store.folders))
+                    tree.CreateFolderItem(folder, -1, token);
+            }
             tree.resize(400, 600);
             tree.show();
             QVERIFY(QTest::qWaitForWindowExposed(&tree));
@@ -293,57 +263,49 @@ private slots:
             tree.treeView->viewport()->setAcceptDrops(true);
             tree.treeView->setDropIndicatorShown(true);
 
-            const QList<QUuid> before = tree.ReadFolderOrder();
+            expected = tree.ReadFolderOrder();
+            const int rows = expected.size();
+            auto rowData = [&](int row) { return tree.model->mimeData({tree.model->index(row, 0)}); };
             tree.treeView->setCurrentIndex(tree.model->index(2, 0));
             QSignalSpy selected(&tree, &TreeController::on_action_treeview_item_selected);
             QList<QList<QUuid>> reported;
             connect(&tree, &TreeController::on_action_treeview_item_sorted, this, [&]() {
-                const QList<QUuid> order = tree.ReadFolderOrder();
-                reported << order;
-                QVERIFY(store.ApplyNewOrder(order));
+                reported << tree.ReadFolderOrder();
+                QVERIFY(store.ApplyNewOrder(reported.last()));
             });
 
-            // Row 2 dropped on the upper half of row 0.
+            // Row 2 dropped on the upper half of row 0; the source removes nothing.
             const QRect first = tree.treeView->visualRect(tree.model->index(0, 0));
-            QScopedPointer<Drop> drop(dropRow(tree, 2, first.topLeft() + QPoint(4, 2)));
-            QVERIFY(drop->event->isAccepted());
-            QCOMPARE(drop->event->dropAction(), Qt::IgnoreAction); // the source removes nothing
-            QCOMPARE(reported.size(), 1);
-            QList<QUuid> expected = before;
+            QCOMPARE(drop(tree, rowData(2), first.topLeft() + QPoint(4, 2)), int(Qt::IgnoreAction));
             expected.move(2, 0);
-            QCOMPARE(reported.first(), expected); // each folder once
-            QCOMPARE(tree.model->rowCount(), before.size());
+            QCOMPARE(reported, QList<QList<QUuid>>{expected}); // each folder once
+            QCOMPARE(tree.model->rowCount(), rows);
             QCOMPARE(tree.treeView->currentIndex().row(), 0);
             QVERIFY(tree.treeView->selectionModel()->isRowSelected(0, QModelIndex()));
             QCOMPARE(selected.count(), 0); // the same folder stays selected
 
             // Below the last row: to the end.
-            const QRect last = tree.treeView->visualRect(tree.model->index(tree.model->rowCount() - 1, 0));
-            QScopedPointer<Drop> toEnd(dropRow(tree, 1, QPoint(4, last.bottom() + 40)));
+            const QRect last = tree.treeView->visualRect(tree.model->index(rows - 1, 0));
+            drop(tree, rowData(1), QPoint(4, last.bottom() + 40));
+            expected.move(1, rows - 1);
             QCOMPARE(reported.size(), 2);
-            expected.move(1, expected.size() - 1);
             QCOMPARE(reported.last(), expected);
             QCOMPARE(storeOrder(store), expected);
-            saved = expected;
 
-            // Dropped where it already is: nothing to report.
+            // Dropped where it already is: nothing to report. Data that names no folder of the tree is refused.
             const QRect third = tree.treeView->visualRect(tree.model->index(3, 0));
-            QScopedPointer<Drop> same(dropRow(tree, 3, third.topLeft() + QPoint(4, 2)));
+            drop(tree, rowData(3), third.topLeft() + QPoint(4, 2));
+            auto *foreign = new QMimeData;
+            foreign->setText(QStringLiteral("x"));
+            QCOMPARE(drop(tree, foreign, first.center()), -1);
             QCOMPARE(reported.size(), 2);
-
-            // Data that names no folder of the tree is refused.
-            QMimeData foreign;
-            foreign.setText(QStringLiteral("x"));
-            QDropEvent stray(first.center(), Qt::MoveAction, &foreign, Qt::LeftButton, Qt::NoModifier);
-            tree.treeView->dropEvent(&stray);
-            QVERIFY(!stray.isAccepted());
-            QCOMPARE(reported.size(), 2);
-            QCOMPARE(tree.model->rowCount(), before.size());
+            QCOMPARE(tree.model->rowCount(), rows);
         }
         // The next start reads the new order back.
-        Loaded reloaded(foldersFile);
-        QVERIFY(reloaded.ok);
-        QCOMPARE(storeOrder(reloaded.store), saved);
+        DisplayDataSaver reloaded(file);
+        bool added = true;
+        QVERIFY(reloaded.LoadFolders(added) && !added);
+        QCOMPARE(storeOrder(reloaded), expected);
     }
 
     void wrapsTilesTwoPerLine()
@@ -356,21 +318,15 @@ private slots:
         // Empty: only the margins.
         QCOMPARE(flow->heightForWidth(500), m.top() + m.bottom());
         QCOMPARE(flow->minimumSize(), QSize(m.left() + m.right(), m.top() + m.bottom()));
-        QVERIFY(!flow->itemAt(0));
         QCOMPARE(flow->expandingDirections(), Qt::Orientations());
         QList<QWidget *> tiles;
         for (int i = 0; i < 5; ++i) {
-            tiles << tile(&host, 218);
+            tiles << tile(&host, 218, 218);
             flow->addWidget(tiles.last());
         }
         flow->setGeometry(QRect(0, 0, 500, 1000));
-
-        QCOMPARE(tiles[0]->geometry(), QRect(m.left(), m.top(), 218, 218));
-        QCOMPARE(tiles[1]->geometry().topLeft(), QPoint(m.left() + 218 + 6, m.top()));
-        QCOMPARE(tiles[2]->geometry().topLeft(), QPoint(m.left(), m.top() + 218 + 6));
-        QCOMPARE(tiles[3]->y(), tiles[2]->y());
-        QCOMPARE(tiles[4]->x(), m.left());
-        QCOMPARE(tiles[4]->y(), m.top() + 2 * (218 + 6));
+        for (int i = 0; i < tiles.size(); ++i)
+            QCOMPARE(tiles[i]->geometry(), QRect(m.left() + i % 2 * (218 + 6), m.top() + i / 2 * (218 + 6), 218, 218));
 
         // The height it asks for is exactly what it used.
         QCOMPARE(flow->heightForWidth(500), tiles[4]->geometry().bottom() + 1 + m.bottom());
@@ -405,9 +361,7 @@ private slots:
                                                       Qt::Horizontal);
         QCOMPARE(last->x(), 40 + gap + 30 + nested->geometry().width());
 
-        QVERIFY(!flow.takeAt(-1) && !flow.takeAt(flow.count()));
-        QCOMPARE(flow.count(), 4);
-
+        QVERIFY(!flow.takeAt(-1) && !flow.takeAt(flow.count()) && !flow.itemAt(-1));
         QLayoutItem *spacer = flow.takeAt(1);
         QVERIFY(spacer && spacer->spacerItem());
         delete spacer;
@@ -416,17 +370,54 @@ private slots:
         QVERIFY(!flow.itemAt(3));
 
         // Widgets belong to their parent, not to the layout.
-        auto *owned = new FlowLayout(&host, 2, 3, 3);
+        auto *owned = new FlowLayout(&host, 2, 3, 4);
         QPointer<QWidget> child = tile(&host, 10, 10);
         owned->addWidget(child);
         QCOMPARE(owned->contentsMargins(), QMargins(2, 2, 2, 2));
+        QCOMPARE(QSize(owned->horizontalSpacing(), owned->verticalSpacing()), QSize(3, 4));
         delete owned;
         QVERIFY(child);
     }
 
-private:
-    QTemporaryDir dir;
-    QString foldersFile;
+    // Shown twice: added once, the rest hidden, the animation runs; hidden: it stops and all return.
+    void loadingPanelStandsInForTheLayout()
+    {
+        QWidget host;
+        auto *layout = new QVBoxLayout(&host);
+        auto *first = new QPushButton(QStringLiteral("a"));
+        auto *second = new QLabel(QStringLiteral("b"));
+        layout->addWidget(first);
+        layout->addSpacing(4); // an item without a widget
+        layout->addWidget(second);
+        host.show();
+        second->hide();
+
+        LoadingController loading;
+        loading.Hide(); // before anything, and created but never shown: harmless
+        loading.ShowInLayout(nullptr);
+        QString title;
+        QWidget *panel = loading.Create(true, title);
+        loading.Hide();
+        QVERIFY(first->isVisible());
+        for (int round = 0; round < 2; ++round) {
+            loading.ShowInLayout(layout);
+            QCOMPARE(loading.movie->state(), QMovie::Running);
+            QCOMPARE(layout->count(), 4);
+            QCOMPARE(panel->parentWidget(), &host);
+            QVERIFY(panel->isVisible() && !first->isVisible() && !second->isVisible());
+            loading.Hide();
+            QVERIFY(!panel->isVisible());
+            QCOMPARE(loading.movie->state(), QMovie::NotRunning);
+            QVERIFY(first->isVisible() && second->isVisible()); // shown although it was hidden before
+        }
+        // Not built yet: the layout's widgets are hidden and nothing stands in; a small panel keeps its title.
+        LoadingController unbuilt;
+        unbuilt.ShowInLayout(layout);
+        QVERIFY(!first->isVisible());
+        title = QStringLiteral("Computing...");
+        unbuilt.Create(false, title)->setParent(&host);
+        QCOMPARE(unbuilt.titleLabel->text(), title);
+    }
 };
 
 QTEST_MAIN(TestViews)

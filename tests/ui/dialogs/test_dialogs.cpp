@@ -1,0 +1,226 @@
+// The category, filter and settings dialogs.
+#include "Const.h"
+#include "TestLinkCatcher.h"
+#include "WidgetPrompts.h"
+#include "catalogue/DatabaseHolder.h"
+#include "catalogue/ItemCategory.h"
+#include "dialogs/DlgAddCategory.h"
+#include "dialogs/DlgAddFilter.h"
+#include "dialogs/DlgNativeSettings.h"
+#include "dialogs/QCheckBoxWithTag.h"
+#include "folders/DisplayDataSaver.h"
+#include "settings/NativeConfigLoader.h"
+#include "threads/NativeHelper.h"
+#include "ui_DlgAddCategory.h"
+#include "ui_DlgNativeSettings.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include "ui/mainwindow/test_modal_script.h"
+
+using MainWindowTest::Answer;
+using MainWindowTest::ModalScript;
+
+namespace {
+const QString WriteDeniedText =
+    QStringLiteral("You don't have permission to write the configuration file, do you want to get more information?");
+} // namespace
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+    TestLinkCatcher links;
+    QTemporaryDir folder;
+    std::unique_ptr<DisplayDataSaver> store;
+
+    QString SettingsPath() const { return folder.filePath(QStringLiteral("native-config.file")); }
+    QCheckBox *BoxFor(DlgAddCategory &dialog, qint64 id) { return dialog.creator.boxIds.key(id, nullptr); }
+    void PressOk(QDialogButtonBox *buttons) { buttons->button(QDialogButtonBox::Ok)->click(); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        links.Install();
+        WidgetPrompts::Install();
+    }
+
+    // A folder store whose catalogue holds the categories as a catalogue file gives them: (id, book count, caption).
+    void init()
+    {
+        store = std::make_unique<DisplayDataSaver>(folder.filePath(QStringLiteral("user-folders.file")));
+        DatabaseHolder holder;
+        {
+            QWriteLocker locker(&holder.lock);
+            holder.Register(QStringLiteral("QSQLITE"));
+            holder.db.setDatabaseName(QStringLiteral(":memory:"));
+            QVERIFY(holder.db.open());
+            QSqlQuery query(holder.db);
+            QVERIFY(query.exec(QStringLiteral("create table runtime_cataloginfo(UID, LID, Calc_BookCount, Caption)")));
+            QVERIFY(query.exec(QStringLiteral(
+                "insert into runtime_cataloginfo values (1, 1, 1001, 'A'), (2, 2, 1000, 'B'), (3, 3, 501, 'C'), "
+                "(4, 4, 500, 'D'), (5, 5, 201, 'E'), (6, 6, 200, 'F'), (7, 7, 101, 'G'), (8, 8, 100, 'H'), "
+                "(9, 9, 10, 'I & J'), (10, 10, 9, 'K')")));
+        }
+        QWriteLocker locker(&store->items->lock);
+        ItemDataSaver::LoadCategories(&holder, *store->items->categories, *store->items->bigCategories);
+    }
+
+    void cleanup()
+    {
+        store.reset();
+        links.opened.clear();
+    }
+
+    void computingRefusesCloseUntilTheWorkerEnds()
+    {
+        DlgAddCategory dialog;
+        dialog.creator.categoryIds = {2};
+        dialog.OnInitLocalData(store.get());
+        for (qint64 id : {3, 1, 7})
+            BoxFor(dialog, id)->setChecked(true);
+        // A category gone from the catalogue by the time of OK gives no folder.
+        {
+            QWriteLocker locker(&store->items->lock);
+            delete store->items->categories->take(7);
+        }
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        QSignalSpy rejected(&dialog, &QDialog::rejected);
+        dialog.show();
+        {
+            // The computation waits for the folder store, so the dialog stays in "Computing...".
+            QWriteLockerExt2 token(&store->lock);
+            PressOk(dialog.ui->buttonBox);
+            QTRY_VERIFY(dialog.refresher.IsRunning());
+            QVERIFY(dialog.loading.panel->isVisible());
+            QCOMPARE(dialog.loading.titleLabel->text(), QStringLiteral("Computing..."));
+            QVERIFY(!dialog.ui->buttonBox->isVisible());
+            QVERIFY(!dialog.close());
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.reject();
+            QCoreApplication::processEvents();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(rejected.count() + accepted.count(), 0);
+        }
+        QTRY_COMPARE(accepted.count(), 1);
+        QCOMPARE(rejected.count(), 0);
+
+        const QList<DisplayFolder *> folders = dialog.TakeNewFolders();
+        QVERIFY(dialog.newFolders.isEmpty());
+        QCOMPARE(folders.size(), 2);
+        QCOMPARE(folders.at(0)->categoryUid, qint64(1));
+        QCOMPARE(folders.at(1)->categoryUid, qint64(3));
+        QCOMPARE(folders.at(0)->type, int(CategoryFolder));
+        QVERIFY(!folders.at(0)->uid.isNull() && folders.at(0)->uid != folders.at(1)->uid);
+        // Computed: no catalogue file is open here, so no books were found.
+        QCOMPARE(folders.at(0)->calcCaption, QStringLiteral("A (0 Books)"));
+        qDeleteAll(folders);
+    }
+
+    void closeAfterTheRunRejectsAndALateCompletionIsIgnored()
+    {
+        DlgAddCategory dialog;
+        dialog.OnInitLocalData(store.get());
+        BoxFor(dialog, 6)->setChecked(true);
+        dialog.show();
+        PressOk(dialog.ui->buttonBox);
+        // The run ends; its completion is still queued when the window is closed.
+        QDeadlineTimer deadline(5000);
+        while (dialog.refresher.IsRunning() && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(!dialog.IsComputing());
+        QVERIFY(dialog.close());
+        QCoreApplication::processEvents();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        // Taken by nobody: the dialog frees it.
+        QCOMPARE(dialog.newFolders.size(), 1);
+    }
+
+    void filterEditShowsTheFolderAndWritesTheFormBack()
+    {
+        DisplayFolder folder;
+        folder.type = FilterFolder;
+        folder.caption = QStringLiteral("Cheap poems");
+        folder.search.findName = QStringList{QStringLiteral("rose"), QStringLiteral("ignored")};
+        folder.search.findUserRating = {1001, 1004};
+        folder.search.findOrgPrice = {2002};
+        folder.search.findCategoryList = {1};
+        DlgAddFilter dialog;
+        dialog.OnInitLocalData(&folder, EditFilter, store.get());
+        AddFilterCreator &form = dialog.creator;
+        QCOMPARE(form.nameEdit->text(), QStringLiteral("Cheap poems"));
+        QCOMPARE(form.bookNameEdit->text(), QStringLiteral("rose"));
+        QVERIFY(AddFilterCreator::FindTagBox(form.ratingRow, qint64(1004))->isChecked());
+        QVERIFY(AddFilterCreator::FindTagBox(form.priceRow, qint64(2002))->isChecked());
+        QCheckBox *first = form.boxIds.key(1);
+        QCheckBox *second = form.boxIds.key(2);
+        // The folder's categories are checked and may be unchecked.
+        QVERIFY(first->isChecked() && first->isEnabled() && !second->isChecked());
+
+        first->setChecked(false);
+        second->setChecked(true);
+        AddFilterCreator::FindTagBox(form.pagesRow, qint64(3001))->setChecked(true);
+        form.nameEdit->setText(QStringLiteral("   "));
+        form.bookNameEdit->clear();
+        form.authorEdit->setText(QStringLiteral("  John  Keats "));
+        QCOMPARE(form.ApplyToFolder(&dialog, &folder), &folder);
+
+        // Blanks are a name like any other; a keyword stays whole, blanks included.
+        QCOMPARE(folder.caption, QStringLiteral("   "));
+        QCOMPARE(folder.search.findName, QStringList());
+        QCOMPARE(folder.search.findAuthor, QStringList{QStringLiteral("  John  Keats ")});
+        // Every range list is rebuilt from the boxes: 1001 has none and is dropped.
+        QCOMPARE(folder.search.findUserRating, QList<qint64>{1004});
+        QCOMPARE(folder.search.findBookPages, QList<qint64>{3001});
+        QCOMPARE(folder.search.findCategoryList, QList<qint64>{2});
+        QCOMPARE(folder.type, int(FilterFolder));
+    }
+
+    void settingsFailedSaveWarnsWithoutLocksAndStaysOpen()
+    {
+        // A folder where the file should be: not writable, even for root.
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("native-config.file")));
+        NativeConfigLoader config(SettingsPath());
+        DlgNativeSettings dialog;
+        dialog.OnInitLocalData(&config);
+        dialog.show();
+        dialog.ui->Check_NewDatabase_Minutes->setCurrentText(QStringLiteral("168"));
+
+        bool settingsFree = false, configFree = false;
+        auto probe = [&](QWidget *box) {
+            // Queued slots that read the settings run inside this box: nothing may be held.
+            if ((settingsFree = config.lock.tryLockForWrite()))
+                config.lock.unlock();
+            if ((configFree = NativeHelper::_configLocker->tryLockForWrite()))
+                NativeHelper::_configLocker->unlock();
+            Answer(QMessageBox::Cancel, QStringLiteral("Info"), WriteDeniedText)(box);
+        };
+        ModalScript({probe}).Run([&] { PressOk(dialog.ui->buttonBox); });
+        QVERIFY(settingsFree && configFree);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.result() != int(QDialog::Accepted));
+        QVERIFY(links.opened.isEmpty());
+        // The new values stay in memory although the file could not take them.
+        QCOMPARE(config.GetCurrentSettings().Check_NewDatabase_Minutes, 10080);
+
+        // OK may be pressed again; this time the box's OK leads to the help page.
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), WriteDeniedText)}).Run([&] {
+            PressOk(dialog.ui->buttonBox);
+        });
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(links.opened.size(), 1);
+        QVERIFY(links.opened.first().toString().startsWith(Const::HelpConfigFolderUrl));
+        dialog.reject();
+        QVERIFY(QDir(SettingsPath()).removeRecursively());
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "test_dialogs.moc"
