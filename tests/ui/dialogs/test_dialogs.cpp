@@ -159,6 +159,7 @@ private slots:
         QCOMPARE(form.bookNameEdit->text(), QStringLiteral("rose"));
         QVERIFY(AddFilterCreator::FindTagBox(form.ratingRow, qint64(1004))->isChecked());
         QVERIFY(AddFilterCreator::FindTagBox(form.priceRow, qint64(2002))->isChecked());
+        QVERIFY(!AddFilterCreator::FindTagBox(nullptr, qint64(2002)) && !AddFilterCreator::FindTagBox(form.priceRow, QVariant()));
         QCheckBox *first = form.boxIds.key(1);
         QCheckBox *second = form.boxIds.key(2);
         // The folder's categories are checked and may be unchecked.
@@ -181,6 +182,11 @@ private slots:
         QCOMPARE(folder.search.findBookPages, QList<qint64>{3001});
         QCOMPARE(folder.search.findCategoryList, QList<qint64>{2});
         QCOMPARE(folder.type, int(FilterFolder));
+        // A form never built reads no keywords and no categories.
+        AddFilterCreator unbuilt;
+        unbuilt.CreateForm(SearchBooks, nullptr, nullptr, nullptr);
+        unbuilt.CollectFilter(&folder.search);
+        QVERIFY(folder.search.findAuthor.isEmpty() && folder.search.findCategoryList.isEmpty());
     }
 
     void settingsFailedSaveWarnsWithoutLocksAndStaysOpen()
