@@ -170,7 +170,8 @@ private slots:
         QVERIFY(!view.IsImageView() && !covers.TileLabel(0));
     }
 
-    void selectedTileScrolledIntoViewBeforeEventLoop()
+    // A tile selected right after filling is scrolled into view; a tile's own menu may reload the view.
+    void coverTilesScrollIntoViewAndOutliveTheirReload()
     {
         ViewController controller;
         showFilled(controller, 1, 40);
@@ -179,8 +180,8 @@ private slots:
         view.SelectEdge(false);
         for (int i = 0; i < 30; ++i)
             QVERIFY(view.SelectNext());
-        QWidget *tile = view.currentTile;
-        const QRect inViewport(tile->mapTo(view.viewport(), QPoint(0, 0)), tile->size());
+        QWidget *current = view.currentTile;
+        const QRect inViewport(current->mapTo(view.viewport(), QPoint(0, 0)), current->size());
         QVERIFY2(view.viewport()->rect().intersects(inViewport), "selected tile is off screen");
         QVERIFY(view.verticalScrollBar()->value() > 0);
         // A cover arriving for another image of the book, or for another book, finds no tile.
@@ -191,13 +192,8 @@ private slots:
         QPixmap broken;
         view.UpdateItemImage(key, CoverImageState(&broken, false));
         QVERIFY(!view.FindTile(key, true)->pixmap(Qt::ReturnByValue).isNull());
-    }
 
-    void reloadFromTilesOwnMenuKeepsTileAlive()
-    {
-        ViewController controller;
-        showFilled(controller, 1, 6);
-        QPointer<ClickableLabel> label = controller.coverView->TileLabel(2);
+        QPointer<ClickableLabel> label = view.TileLabel(2);
         QPointer<QWidget> tile = label->tile;
         int reloads = 0;
         connect(&controller, &ViewController::on_action_item_contextmenu, this, [&](bool isSelected, QPoint) {
