@@ -190,8 +190,12 @@ bool SqlCipherResult::BindLocked()
         }
         return true;
     }
-    if (paramCount < values.size()) {
-        // A name used twice appears once to SQLite but once per use among the bound values.
+    bool named = paramCount < values.size();
+    // A name used twice appears once to SQLite but once per use among the bound values; a value
+    // whose name the statement lacks is one too many.
+    for (int i = 0; named && i < values.size(); ++i)
+        named = sqlite3_bind_parameter_index(stmt, boundValueName(i).toUtf8().constData()) > 0;
+    if (named) {
         for (int i = 1; i <= paramCount; ++i) {
             const char *name = sqlite3_bind_parameter_name(stmt, i);
             if (!name) {

@@ -27,44 +27,25 @@ namespace {
 const QString kPassword = QStringLiteral("pässwörd-1");
 int g_connectionCounter = 0;
 
-bool Exec(sqlite3 *db, const char *sql)
+// A small plain database with every storage class (names of varied length, NULL prices, empty
+// blobs), an index and a view, then encrypted.
+bool MakeCatalogue(const QString &plainPath, const QString &outPath, int rows)
 {
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-// A small plain database with every storage class, then encrypted.
-bool MakeCatalogue(const QString &plainPath, const QString &outPath, int pageSize, int rows)
-{
+    const QByteArray sql =
+        QStringLiteral("CREATE TABLE items(UID INTEGER PRIMARY KEY, Name TEXT NOT NULL, Price REAL, Data BLOB, "
+                       "Note CLOB DEFAULT 'none');"
+                       "INSERT INTO items WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < %1) "
+                       "SELECT i, 'Item ' || i || ' – ü €' || printf('%.*c', i % 7 * 40, 'x'), iif(i % 10, i * 0.25, NULL), "
+                       "CAST(substr('abcd', 1, i % 5) AS BLOB), NULL FROM r;"
+                       "CREATE INDEX items_name ON items(Name); CREATE VIEW cheap AS SELECT UID FROM items WHERE Price < 1;")
+            .arg(rows)
+            .toUtf8();
     sqlite3 *db = nullptr;
-    if (sqlite3_open(QFile::encodeName(plainPath).constData(), &db) != SQLITE_OK)
-        return false;
-    bool ok = CatalogueEncrypter::PrepareEmptyDatabase(db, pageSize)
-              && Exec(db, "CREATE TABLE items(UID INTEGER PRIMARY KEY, Name TEXT NOT NULL, Price REAL, Data BLOB, Note)")
-              && Exec(db, "BEGIN");
-    sqlite3_stmt *stmt = nullptr;
-    ok = ok && sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?,?,?,?,?)", -1, &stmt, nullptr) == SQLITE_OK;
-    for (int i = 1; ok && i <= rows; ++i) {
-        const QByteArray name = QStringLiteral("Item %1 – ü €").arg(i).toUtf8() + QByteArray(i % 7 * 40, 'x');
-        const QByteArray blob(i % 5, char(i));
-        sqlite3_bind_int64(stmt, 1, i);
-        sqlite3_bind_text(stmt, 2, name.constData(), name.size(), SQLITE_TRANSIENT);
-        if (i % 10 == 0)
-            sqlite3_bind_null(stmt, 3);
-        else
-            sqlite3_bind_double(stmt, 3, i * 0.25);
-        sqlite3_bind_blob(stmt, 4, blob.constData(), blob.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_null(stmt, 5);
-        ok = sqlite3_step(stmt) == SQLITE_DONE;
-        sqlite3_reset(stmt);
-    }
-    sqlite3_finalize(stmt);
-    ok = ok && Exec(db, "COMMIT") && Exec(db, "CREATE INDEX items_name ON items(Name)");
+    const bool ok = sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
+                    && CatalogueEncrypter::PrepareEmptyDatabase(db, 1024)
+                    && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
-    QString error;
-    ok = ok && CatalogueEncrypter::EncryptFile(plainPath, outPath, kPassword.toUtf8(), &error);
-    if (!error.isEmpty())
-        qWarning() << error;
-    return ok;
+    return ok && CatalogueEncrypter::EncryptFile(plainPath, outPath, kPassword.toUtf8());
 }
 
 // Opens a uniquely named connection; the caller removes it with Remove().
@@ -122,7 +103,7 @@ private slots:
         QVERIFY(dir.isValid());
         catalogue = dir.filePath(QStringLiteral("items.db"));
         plain = dir.filePath(QStringLiteral("items-plain.db"));
-        QVERIFY(MakeCatalogue(plain, catalogue, 1024, 600));
+        QVERIFY(MakeCatalogue(plain, catalogue, 600));
     }
 
     void valuesAndRecords()
@@ -142,20 +123,25 @@ private slots:
         QCOMPARE(query.value(0).toLongLong(), 3LL);
         QVERIFY(query.value(1).toString().startsWith(QStringLiteral("Item 3 – ü €xxx")));
         QCOMPARE(query.value(2).toDouble(), 0.75);
-        QCOMPARE(query.value(3).toByteArray(), QByteArray(3, char(3)));
+        QCOMPARE(query.value(3).toByteArray(), QByteArray("abc"));
         QVERIFY(query.value(4).isNull() && query.isNull(4));
         QCOMPARE(query.value("Two").toLongLong(), 2LL);
         QVERIFY(query.next());
         QVERIFY(query.value(2).isNull()); // NULL price
+        QVERIFY(!query.value(3).isNull() && query.value(3).toByteArray().isEmpty()); // an empty blob is no NULL
         QVERIFY(!query.next());
 
-        // Scrolling: back, last, first.
+        // Scrolling: back, last, first, past the end and back again.
         QVERIFY(query.exec(QStringLiteral("select UID from items where UID <= 5 order by UID")));
         QVERIFY(query.last() && query.value(0).toInt() == 5);
         QVERIFY(query.previous() && query.value(0).toInt() == 4);
         QVERIFY(query.first() && query.value(0).toInt() == 1);
+        QVERIFY(!query.seek(7) && !query.value(0).isValid());
         QVERIFY(query.seek(2) && query.value(0).toInt() == 3);
         QCOMPARE(query.size(), -1);
+        QCOMPARE(query.numRowsAffected(), 0);
+        QVERIFY(query.exec(QStringLiteral("select UID from items where 0")) && !query.last());
+        QVERIFY(query.exec(QStringLiteral("PRAGMA cache_size = 50")) && query.record().isEmpty());
 
         // The file stays read-only and a bad statement reports an error.
         QVERIFY(!query.exec(QStringLiteral("delete from items")) && !query.lastError().text().isEmpty());
@@ -165,53 +151,83 @@ private slots:
         Remove(db);
     }
 
-    void registrationIsIdempotentAndFeaturesAreTruthful()
+    // What the driver tells of itself and of the catalogue, while open and once closed.
+    void driverDescribesCatalogue()
     {
         RegisterSqlCipherDriver();
         RegisterSqlCipherDriver();
         QCOMPARE(QSqlDatabase::drivers().count(QStringLiteral("SQLITECIPHER")), 1);
-        QSqlDatabase db = Open(catalogue, kPassword);
-        QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
+        QSqlDatabase db = Open(catalogue, kPassword, QStringLiteral("QSQLITE_BUSY_TIMEOUT=100;QSQLITE_BUSY_TIMEOUT=x;OTHER"));
+        QVERIFY2(db.open(), qPrintable(db.lastError().text())); // opening again replaces the connection
+        const QSqlDriver *driver = db.driver();
         for (const auto &feature : {qMakePair(QSqlDriver::QuerySize, false), qMakePair(QSqlDriver::PreparedQueries, true),
                                     qMakePair(QSqlDriver::PositionalPlaceholders, true),
                                     qMakePair(QSqlDriver::NamedPlaceholders, true), qMakePair(QSqlDriver::LastInsertId, false),
                                     qMakePair(QSqlDriver::Unicode, true), qMakePair(QSqlDriver::BLOB, true)})
-            QVERIFY2(db.driver()->hasFeature(feature.first) == feature.second, QByteArray::number(feature.first));
+            QVERIFY2(driver->hasFeature(feature.first) == feature.second, QByteArray::number(feature.first));
         QCOMPARE(db.tables(), QStringList{QStringLiteral("items")});
-        const QSqlRecord columns = db.record(QStringLiteral("items"));
+        QCOMPARE(db.tables(QSql::AllTables), (QStringList{"items", "cheap", "sqlite_master"}));
+        QCOMPARE(db.tables(QSql::TableType(0)), QStringList());
+        const QSqlRecord columns = db.record(QStringLiteral("\"items\""));
         QCOMPARE(columns.count(), 5);
-        QVERIFY(columns.fieldName(1) == QLatin1String("Name") && columns.field(0).type() == QVariant::LongLong);
-        QCOMPARE(db.primaryIndex(QStringLiteral("items")).fieldName(0), QStringLiteral("UID"));
+        QVERIFY(columns.field(0).type() == QVariant::LongLong && columns.field(0).isAutoValue());
+        QVERIFY(columns.fieldName(1) == QLatin1String("Name") && columns.field(1).requiredStatus() == QSqlField::Required);
+        QVERIFY(columns.field(4).type() == QVariant::String && columns.field(4).defaultValue() == "'none'");
+        const QSqlIndex key = db.primaryIndex(QStringLiteral("items"));
+        QVERIFY(key.name() == QLatin1String("items") && key.count() == 1 && key.fieldName(0) == QLatin1String("UID"));
+        QVERIFY(db.record(QStringLiteral("cheap")).count() == 1 && db.primaryIndex(QStringLiteral("cheap")).isEmpty());
+        QVERIFY(db.record(QStringLiteral("nothing")).isEmpty() && db.primaryIndex(QStringLiteral("nothing")).isEmpty());
+        QCOMPARE(driver->escapeIdentifier(QStringLiteral("a\"b"), QSqlDriver::TableName), QStringLiteral("\"a\"\"b\""));
+        QVERIFY(driver->handle().value<void *>());
+        // Reading in a transaction works; after the commit there is nothing to roll back.
+        QVERIFY(db.transaction() && CountItems(db) == 600 && db.commit());
+        QVERIFY(!db.rollback() && db.lastError().text().contains(QLatin1String("roll back")));
+        db.close();
+        QVERIFY(db.tables().isEmpty() && db.record(QStringLiteral("items")).isEmpty());
+        QVERIFY(db.primaryIndex(QStringLiteral("items")).isEmpty() && !db.transaction() && !driver->handle().value<void *>());
         Remove(db);
     }
 
     void openFailuresAreClean_data()
     {
+        QTest::addColumn<QString>("path"); // the case's own file unless given
         QTest::addColumn<QByteArray>("bytes"); // no file when null
         QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("says");
         const QByteArray good = TestSandbox::ReadBytes(catalogue);
-        QTest::newRow("missing file") << QByteArray() << kPassword;
-        QTest::newRow("wrong password") << good << QStringLiteral("pässwörd-2");
-        QTest::newRow("empty password") << good << QString();
-        QTest::newRow("plain database") << TestSandbox::ReadBytes(plain) << kPassword;
-        QTest::newRow("truncated") << good.left(256) << kPassword;
-        QTest::newRow("not whole pages") << good.left(good.size() - 100) << kPassword;
-        QTest::newRow("text file") << QByteArray(4096, 'a') << kPassword;
-        QTest::newRow("empty file") << QByteArray("") << kPassword;
+        QTest::newRow("missing file") << QString() << QByteArray() << kPassword << "does not exist";
+        QTest::newRow("no name") << QStringLiteral("") << QByteArray() << kPassword << "no catalogue file";
+        QTest::newRow("in memory") << ":memory:" << QByteArray() << kPassword << "no catalogue file";
+        QTest::newRow("folder") << dir.path() << QByteArray() << kPassword << "is a directory";
+        QTest::newRow("device") << "/dev/null" << QByteArray() << kPassword << "is not a regular file";
+        QTest::newRow("wrong password") << QString() << good << QStringLiteral("pässwörd-2") << "";
+        QTest::newRow("empty password") << QString() << good << QString() << "no catalogue password";
+        QTest::newRow("raw-key password") << QString() << good << "raw:" + QString(32, 'k') << "raw-key";
+        QTest::newRow("plain database") << QString() << TestSandbox::ReadBytes(plain) << kPassword << "";
+        QTest::newRow("truncated") << QString() << good.left(256) << kPassword << "";
+        QTest::newRow("not whole pages") << QString() << good.left(good.size() - 100) << kPassword << "";
+        QTest::newRow("text file") << QString() << QByteArray(4096, 'a') << kPassword << "";
+        QTest::newRow("empty file") << QString() << QByteArray("") << kPassword << "";
     }
     void openFailuresAreClean()
     {
+        QFETCH(QString, path);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, password);
-        const QString path = dir.filePath(QStringLiteral("case-%1.db").arg(QTest::currentDataTag()));
-        QFile::remove(path);
+        QFETCH(QString, says);
+        if (path.isNull()) {
+            path = dir.filePath(QStringLiteral("case-%1.db").arg(QTest::currentDataTag()));
+            QFile::remove(path);
+        }
         if (!bytes.isNull())
             QVERIFY(TestSandbox::WriteBytes(path, bytes));
+        const bool existed = QFileInfo::exists(path);
         QSqlDatabase db = Open(path, password);
         QVERIFY(!db.isOpen());
-        QVERIFY(!db.lastError().text().trimmed().isEmpty());
+        QVERIFY2(!db.lastError().text().trimmed().isEmpty() && db.lastError().text().contains(says),
+                 qPrintable(db.lastError().text()));
         QVERIFY(!db.lastError().text().contains(kPassword));
-        QCOMPARE(QFile::exists(path), !bytes.isNull()); // a missing file is never created
+        QCOMPARE(QFileInfo::exists(path), existed); // a missing file is never created
         QCOMPARE(CountItems(db), -1);
         Remove(db);
     }
@@ -326,33 +342,46 @@ private slots:
         QVERIFY(opened > 2); // damage beyond page 1 still lets the file open
     }
 
+    // Prepared statements and their values, each run twice: the rows, or the error they fail with.
+    void preparedStatements_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<QVariantList>("rows"); // of the first column
+        QTest::addColumn<QString>("error");
+        const QString range = QStringLiteral("select UID from items where UID > ? and UID <= ? order by UID");
+        QTest::newRow("positional") << range << QVariantList{10, qlonglong(13)} << QVariantList{11, 12, 13} << "";
+        QTest::newRow("up to the end") << range << QVariantList{598, 1000} << QVariantList{599, 600} << "";
+        QTest::newRow("name used twice") << "select count(*) from items where (UID = :id or UID = :id + 1) and Name <> :n"
+                                         << QVariantList{20, 20, "it's"} << QVariantList{2} << "";
+        QTest::newRow("blob") << "select UID from items where Data = :blob and UID = :uid"
+                              << QVariantList{QByteArray("abcd"), 4} << QVariantList{4} << "";
+        QTest::newRow("value types") << "select quote(?) || quote(?) || quote(?) || quote(?) || quote(?) || quote(?)"
+                                     << QVariantList{QVariant(), true, 7u, 1.5f, QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC), "ü"}
+                                     << QVariantList{"NULL171.5'2024-01-02T03:04:05.000Z''ü'"} << "";
+        QTest::newRow("closing semicolon") << "select 1;" << QVariantList() << QVariantList{1} << "";
+        QTest::newRow("too few values") << range << QVariantList{10} << QVariantList() << "parameter count mismatch";
+        QTest::newRow("too many values") << "select ?" << QVariantList{1, 2} << QVariantList() << "parameter count mismatch";
+        QTest::newRow("two statements") << "select 1; select 2" << QVariantList() << QVariantList() << "one statement";
+        QTest::newRow("only a comment") << "-- select 1" << QVariantList() << QVariantList() << "empty statement";
+        QTest::newRow("unknown column") << "select missing from items" << QVariantList() << QVariantList() << "no such column";
+    }
     void preparedStatements()
     {
+        QFETCH(QString, sql);
+        QFETCH(QVariantList, values);
+        QFETCH(QVariantList, rows);
+        QFETCH(QString, error);
         QSqlDatabase db = Open(catalogue, kPassword);
-        QVERIFY(db.isOpen());
         QSqlQuery query(db);
-        QVERIFY(query.prepare(QStringLiteral("select UID from items where UID > ? and UID <= ? order by UID")));
-        query.addBindValue(10);
-        query.addBindValue(QVariant(qlonglong(13)));
-        QVERIFY(query.exec());
-        QCOMPARE(Column(query), (QVariantList{11, 12, 13}));
-        query.bindValue(0, 598); // re-run with new values
-        query.bindValue(1, 1000);
-        QVERIFY(query.exec());
-        QCOMPARE(Column(query), (QVariantList{599, 600}));
-
-        // Named, with one name used twice and a value containing quotes.
-        QVERIFY(query.prepare(QStringLiteral("select count(*) from items where (UID = :id or UID = :id + 1) and Name <> :name")));
-        query.bindValue(QStringLiteral(":id"), 20);
-        query.bindValue(QStringLiteral(":name"), QStringLiteral("it's"));
-        QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-        QCOMPARE(Column(query), QVariantList{2});
-
-        QVERIFY(query.prepare(QStringLiteral("select UID from items where Data = :blob and UID = :uid")));
-        query.bindValue(QStringLiteral(":uid"), 4);
-        query.bindValue(QStringLiteral(":blob"), QByteArray(4, char(4)));
-        QVERIFY(query.exec());
-        QCOMPARE(Column(query), QVariantList{4});
+        bool ok = query.prepare(sql);
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        for (int run = 0; run < 2; ++run) {
+            QCOMPARE(ok && query.exec(), error.isEmpty());
+            QVERIFY2(query.lastError().text().contains(error), qPrintable(query.lastError().text()));
+            QCOMPARE(Column(query), error.isEmpty() ? rows : QVariantList{-1});
+        }
         query = QSqlQuery();
         Remove(db);
     }
