@@ -11,63 +11,64 @@
 #include "TestSandbox.h"
 
 #include <QElapsedTimer>
-#include <QtTest>
-
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <memory>
 
+#include <sqlite3.h>
+
 namespace {
 
-struct CategoryRow
-{
-    qint64 uid;
-    qint64 count;
-    QString caption;
-};
-
-struct BookRow
-{
-    qint64 uid;
-    QString name;
-    double price;
-};
-
+// A catalogue: SQL run on the three empty tables (rows, hostile objects, an index) and the
+// index whose entry for the guid gets one changed byte, if any.
 struct CatalogueContent
 {
-    QList<QPair<QString, QVariant>> recall;
-    QList<CategoryRow> categories;
-    QList<BookRow> books;
-    // Run after the rows are in (hostile objects, an index).
     QStringList sql;
-    // An index whose entry for the guid gets one changed byte.
     QString damagedIndex;
 };
+
+QString Recall(const QString &values)
+{
+    return QStringLiteral("insert into native_loadrecall values ") + values;
+}
+
+// Categories from (UID, Calc_BookCount, Caption); the LID follows from the UID.
+QString Categories(const QString &values)
+{
+    return QStringLiteral("insert into runtime_cataloginfo select column1, column1 * 10, column2, column3 from (values %1)")
+        .arg(values);
+}
+
+// Books from (UID, BookName, OrgPrice); the other columns follow from the UID.
+QString Books(const QString &values)
+{
+    return QStringLiteral("insert into published_bookinfo select column1, 1, column2, column3, 0, '|1|', "
+                          "1700000000 + column1, column1 + 1000 from (values %1)")
+        .arg(values);
+}
 
 // Changes the first byte of the guid's key in the index's root page of a plain file.
 bool DamageIndexEntry(const QString &plainPath, const QString &index)
 {
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
     qint64 root = 0;
-    qint64 pageSize = 0;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("damage"));
-        db.setDatabaseName(plainPath);
-        QSqlQuery q(db);
-        if (db.open() && q.exec(QStringLiteral("select rootpage from sqlite_master where name='%1'").arg(index)) && q.next())
-            root = q.value(0).toLongLong();
-        if (q.exec(QStringLiteral("pragma page_size")) && q.next())
-            pageSize = q.value(0).toLongLong();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("damage"));
-    QFile file(plainPath);
-    if (root < 1 || pageSize < 512 || !file.open(QIODevice::ReadWrite) || !file.seek((root - 1) * pageSize))
+    if (sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
+        && sqlite3_prepare_v2(db, "select rootpage from sqlite_master where name = ?", -1, &stmt, nullptr) == SQLITE_OK
+        && sqlite3_bind_text(stmt, 1, index.toUtf8().constData(), -1, SQLITE_TRANSIENT) == SQLITE_OK
+        && sqlite3_step(stmt) == SQLITE_ROW)
+        root = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    QByteArray bytes = TestSandbox::ReadBytes(plainPath);
+    const int pageSize = bytes.size() > 17 ? (uchar(bytes.at(16)) << 8 | uchar(bytes.at(17))) : 0;
+    const int at = root > 0 && pageSize >= 512 ? bytes.indexOf("current_guid", int(root - 1) * pageSize) : -1;
+    if (at < 0 || at >= root * pageSize)
         return false;
-    const QByteArray page = file.read(pageSize);
-    const int at = page.indexOf("current_guid");
-    return at >= 0 && file.seek((root - 1) * pageSize + at) && file.putChar('b');
+    bytes[at] = 'b';
+    return TestSandbox::WriteBytes(plainPath, bytes);
 }
 
 // Writes a plain SQLite catalogue and encrypts it with the given password.
@@ -75,43 +76,25 @@ bool WriteCatalogue(const QString &path, const CatalogueContent &content, const 
 {
     const QString plainPath = path + QStringLiteral(".plain");
     const QString reservedPath = path + QStringLiteral(".reserved");
-    static int serial = 0;
-    const QString connection = QStringLiteral("builder_%1").arg(++serial);
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(plainPath);
-        ok = db.open();
-        QSqlQuery q(db);
-        auto run = [&](const char *sql, const QVariantList &values) {
-            q.prepare(QString::fromLatin1(sql));
-            for (const QVariant &value : values)
-                q.addBindValue(value);
-            ok = ok && q.exec();
-        };
-        run("create table native_loadrecall (pname text, pvalue)", {});
-        run("create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)", {});
-        run("create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, BookPrice real, "
-            "BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)", {});
-        db.transaction();
-        for (const auto &pair : content.recall)
-            run("insert into native_loadrecall values (?, ?)", {pair.first, pair.second});
-        for (const CategoryRow &c : content.categories)
-            run("insert into runtime_cataloginfo values (?, ?, ?, ?)", {c.uid, c.uid * 10, c.count, c.caption});
-        for (const BookRow &b : content.books)
-            run("insert into published_bookinfo values (?, 1, ?, ?, 0, '|1|', ?, ?)",
-                {b.uid, b.name, b.price, 1700000000 + b.uid, b.uid + 1000});
-        db.commit();
-        for (const QString &sql : content.sql)
-            ok = ok && q.exec(sql);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
+    const QByteArray sql =
+        (QStringList{"create table native_loadrecall (pname text, pvalue)",
+                     "create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)",
+                     "create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, "
+                     "BookPrice real, BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)"}
+         + content.sql)
+            .join(QLatin1Char(';'))
+            .toUtf8();
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
+              && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok)
+        qWarning() << "catalogue not written:" << sqlite3_errmsg(db);
+    sqlite3_close(db);
     QString error;
     ok = ok && CatalogueEncrypter::RemakeWithReserve(plainPath, reservedPath, &error)
          && (content.damagedIndex.isEmpty() || DamageIndexEntry(reservedPath, content.damagedIndex))
          && CatalogueEncrypter::EncryptFile(reservedPath, path, password, &error);
-    if (!ok)
+    if (!error.isEmpty())
         qWarning() << "catalogue not written:" << error;
     QFile::remove(plainPath);
     QFile::remove(reservedPath);
@@ -126,13 +109,14 @@ QByteArray Password()
 // A small catalogue whose every value carries its tag, so a reader can tell which one it saw.
 CatalogueContent TaggedContent(const QString &tag)
 {
-    CatalogueContent content;
-    content.recall = {{"current_guid", tag}, {"free_ebooks_count", tag}, {"current_ebooks_count", 20}};
-    for (qint64 id = 1; id <= 3; ++id)
-        content.categories.append({id, 10 + id, tag + QStringLiteral(" category")});
-    for (qint64 id = 1; id <= 20; ++id)
-        content.books.append({id, tag + QStringLiteral(" book"), double(id)});
-    return content;
+    QStringList books;
+    for (int id = 1; id <= 20; ++id)
+        books << QStringLiteral("(%1, '%2 book', %1)").arg(id).arg(tag);
+    return {{Recall(QStringLiteral("('current_guid', '%1'), ('free_ebooks_count', '%1'), ('current_ebooks_count', 20)")
+                        .arg(tag)),
+             Categories(QStringLiteral("(1, 11, '%1 category'), (2, 12, '%1 category'), (3, 13, '%1 category')").arg(tag)),
+             Books(books.join(QLatin1Char(',')))},
+            QString()};
 }
 
 QStringList ConnectionsOfHolders()
@@ -186,15 +170,16 @@ private slots:
         QVERIFY(WriteCatalogue(fileA, TaggedContent(QStringLiteral("A")), Password()));
         QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B")), Password()));
 
-        CatalogueContent summary;
-        summary.recall = {{"current_guid", "guid-1"}, {"free_ebooks_count", 1234}, {"current_ebooks_count", 6},
-                          {"free_ebooks_week_new", 56}, {"free_ebooks_week_revoked", "7"}};
         // Ids 0 and 5 are no categories; for the repeated id 6 the later row wins and the earlier
         // caption leaves no trace.
-        summary.categories = {{1, 9, "beta"}, {2, 10, "Alpha"}, {3, 12, "alpha"}, {4, 1, "Arts & Crafts"},
-                              {0, 50, "zero id"}, {5, 50, QString()}, {6, 30, "Old name"}, {6, 31, "New name"}};
-        summary.books = {{5, "Five", 5.0},     {7, "Seven", 1.5},   {8, QString(), 2.0},
-                         {-1, "Negative", 1.0}, {11, "Eleven", 0.5}, {12, "100% %2 sale", 9.0}};
+        const CatalogueContent summary{
+            {Recall("('current_guid', 'guid-1'), ('free_ebooks_count', 1234), ('current_ebooks_count', 6), "
+                    "('free_ebooks_week_new', 56), ('free_ebooks_week_revoked', '7')"),
+             Categories("(1, 9, 'beta'), (2, 10, 'Alpha'), (3, 12, 'alpha'), (4, 1, 'Arts & Crafts'), (0, 50, 'zero id'), "
+                        "(5, 50, NULL), (6, 30, 'Old name'), (6, 31, 'New name')"),
+             Books("(5, 'Five', 5.0), (7, 'Seven', 1.5), (8, NULL, 2.0), (-1, 'Negative', 1.0), (11, 'Eleven', 0.5), "
+                   "(12, '100% %2 sale', 9.0)")},
+            QString()};
         fileSummary = PathOf(QStringLiteral("summary.rfile"));
         QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
     }
@@ -235,9 +220,9 @@ private slots:
     // Summary values with placeholders of their own come out as they are.
     void statusTextKeepsPercentValues()
     {
-        CatalogueContent content;
-        content.recall = {{"current_guid", "%1"}, {"free_ebooks_count", "%2"}, {"free_ebooks_week_new", "%3"},
-                          {"free_ebooks_week_revoked", "%4%1"}};
+        const CatalogueContent content{{Recall("('current_guid', '%1'), ('free_ebooks_count', '%2'), "
+                                               "('free_ebooks_week_new', '%3'), ('free_ebooks_week_revoked', '%4%1')")},
+                                        QString()};
         const QString path = PathOf(QStringLiteral("percent.rfile"));
         QVERIFY(WriteCatalogue(path, content, Password()));
         ItemDataSaver store;
@@ -264,9 +249,11 @@ private slots:
         auto bytesRow = [](const char *name, const QByteArray &bytes) {
             QTest::newRow(name) << bytes << CatalogueContent() << QByteArray();
         };
-        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password()) {
+        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password(),
+                             const QString &damagedIndex = QString()) {
             CatalogueContent content = TaggedContent(QStringLiteral("X"));
-            content.sql = sql;
+            content.sql << sql;
+            content.damagedIndex = damagedIndex;
             QTest::newRow(name) << QByteArray() << content << password;
         };
         bytesRow("missing file", QByteArray());
@@ -288,16 +275,10 @@ private slots:
                                         "create view published_bookinfo as select * from books"});
         contentRow("trigger", {"create trigger touch after update on published_bookinfo begin select 1; end"});
         contentRow("virtual table", {"create virtual table search using fts5(BookName)"});
-        CatalogueContent content = TaggedContent(QStringLiteral("X"));
-        content.recall.removeFirst();
-        QTest::newRow("no guid") << QByteArray() << content << Password();
-        content = TaggedContent(QStringLiteral("X"));
-        content.recall.first().second = QString();
-        QTest::newRow("empty guid") << QByteArray() << content << Password();
-        content = TaggedContent(QStringLiteral("X"));
-        content.sql = QStringList{"create unique index recall_names on native_loadrecall(pname)"};
-        content.damagedIndex = QStringLiteral("recall_names");
-        QTest::newRow("damaged summary index") << QByteArray() << content << Password();
+        contentRow("no guid", {"delete from native_loadrecall where pname = 'current_guid'"});
+        contentRow("empty guid", {"update native_loadrecall set pvalue = NULL where pname = 'current_guid'"});
+        contentRow("damaged summary index", {"create unique index recall_names on native_loadrecall(pname)"}, Password(),
+                   QStringLiteral("recall_names"));
     }
     void failedLoadKeepsCatalogue()
     {

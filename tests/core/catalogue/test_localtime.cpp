@@ -94,10 +94,11 @@ private slots:
         const QList<qint64> instants = SampleInstants();
         for (int i = 0; i < 400; ++i) {
             const qint64 secs = instants.at(i * 7 % instants.size());
+            const qint64 wrap = (i % 3 - 1) * 4294967296LL; // stored times are unsigned 32-bit: beyond, they wrap
             const DatabaseRow row = {{"UID", qlonglong(i + 1)}, {"BookName", QStringLiteral("Book %1").arg(i)},
                 {"BookAuthor", QStringLiteral("Author %1").arg(i % 3)}, {"BookCatalogIDS", QStringLiteral("|%1|40|").arg(i % 4)},
-                {"BookDate", qlonglong(secs - secs % 86400)}, {"FirstPubTimeGMT", qlonglong(secs)},
-                {"_CheckTimeGMT", qlonglong(instants.at(i))}, {"BookPages", qlonglong(i % 5 * 100)},
+                {"BookDate", qlonglong(secs - secs % 86400 + wrap)}, {"FirstPubTimeGMT", qlonglong(secs + wrap)},
+                {"_CheckTimeGMT", qlonglong(instants.at(i) - wrap)}, {"BookPages", qlonglong(i % 5 * 100)},
                 {"BookSize", qlonglong(i % 6 * 700000)}, {"BookStars", i % 3 == 0 ? 0.0 : 4.5 - (i % 7) * 0.25},
                 {"OrgPrice", i % 4 == 0 ? QVariant() : QVariant(i % 9 * 1.1)}};
             ItemBook single;

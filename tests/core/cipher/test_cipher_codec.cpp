@@ -14,66 +14,45 @@ QByteArray Hex(const uint8_t *data, int size)
     return QByteArray(reinterpret_cast<const char *>(data), size).toHex();
 }
 
-QByteArray Sha256Hex(const std::vector<uint8_t> &page)
-{
-    return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char *>(page.data()), int(page.size())),
-                                    QCryptographicHash::Sha256)
-        .toHex();
-}
-
-// The key of the known-answer vectors: "secret" with the salt 00 01 .. 0f.
-bool VectorKey(uint8_t key[32])
-{
-    uint8_t salt[16];
-    for (int i = 0; i < 16; ++i)
-        salt[i] = uint8_t(i);
-    return CipherPageCodec::DeriveKey("secret", salt, key);
-}
-
-bool SetVectorKey(CipherPageCodec &codec)
-{
-    uint8_t key[32];
-    if (!VectorKey(key))
-        return false;
-    codec.SetKey(key);
-    return true;
-}
-
 } // namespace
 
 class TestCipherCodec : public QObject
 {
     Q_OBJECT
+    // The key of the known-answer vectors: "secret" with the salt 00 01 .. 0f.
+    uint8_t key[32] = {};
+    CipherPageCodec codec;
+
 private slots:
-    void keyDerivationVector()
+    void initTestCase()
     {
-        uint8_t key[32];
-        QVERIFY(VectorKey(key));
+        uint8_t salt[16];
+        for (int i = 0; i < 16; ++i)
+            salt[i] = uint8_t(i);
+        QVERIFY(CipherPageCodec::DeriveKey("secret", salt, key));
         QCOMPARE(Hex(key, 32), QByteArray("ceeb8796c916c49d37d238240ef32e16694669bb591202273b94ba4bee58b054"));
-        uint8_t salt[16] = {};
         QVERIFY(!CipherPageCodec::DeriveKey(QByteArray(), salt, key));
+        codec.SetKey(key);
     }
 
     // The content counter starts at 0xFFFFFFFF and must wrap to block 0 with the same nonce.
     void counterWrapVector()
     {
-        CipherPageCodec codec;
-        QVERIFY(SetVectorKey(codec));
         std::vector<uint8_t> page(512, 0);
         const uint8_t nonce[16] = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
                                    0xa8, 0xa9, 0xaa, 0xab, 0xfd, 0xff, 0xff, 0xff};
         const uint8_t salt[16] = {};
         QVERIFY(codec.EncryptPageWithNonce(page.data(), 512, 3, salt, nonce) == CipherPageCodec::Result::Ok);
         QCOMPARE(Hex(page.data() + 496, 16), QByteArray("1bc4310bf7df8533fd26e00c4add4ba7"));
-        QCOMPARE(Sha256Hex(page), QByteArray("5cab5de480d54c8e44099081d801b307e6dec58ab8e116d3373c0f2b6e894dab"));
+        QCOMPARE(QCryptographicHash::hash(QByteArray(reinterpret_cast<const char *>(page.data()), 512),
+                                          QCryptographicHash::Sha256).toHex(),
+                 QByteArray("5cab5de480d54c8e44099081d801b307e6dec58ab8e116d3373c0f2b6e894dab"));
         QVERIFY(codec.DecryptPage(page.data(), 512, 3) == CipherPageCodec::Result::Ok);
         QVERIFY(std::all_of(page.begin(), page.begin() + 480, [](uint8_t b) { return b == 0; }));
     }
 
     void tamperingAndWrongKeyAreRejected()
     {
-        CipherPageCodec codec;
-        QVERIFY(SetVectorKey(codec));
         const uint8_t salt[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
         std::vector<uint8_t> plain(1024, 0x5a);
         std::memcpy(plain.data(), CipherPageCodec::SqliteMagic, 16);
