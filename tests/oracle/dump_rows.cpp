@@ -38,6 +38,33 @@ QJsonObject Tagged(const QVariant &value)
     }
 }
 
+// Prints the rows; the exit status.
+int Dump(const QString &file, const QString &sql)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("SQLITECIPHER"), QStringLiteral("dump"));
+    db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_ENABLE_SHARED_CACHE"));
+    db.setPassword(QString::fromUtf8(qgetenv("TESSALY_ORACLE_PASSWORD")));
+    if (!db.open()) {
+        std::fprintf(stderr, "open failed: %s\n", db.lastError().text().toUtf8().constData());
+        return 2;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const bool ran = query.exec(sql);
+    const int columns = query.record().count();
+    while (ran && query.next()) {
+        QJsonArray row;
+        for (int i = 0; i < columns; ++i)
+            row.append(Tagged(query.value(i)));
+        std::printf("%s\n", QJsonDocument(row).toJson(QJsonDocument::Compact).constData());
+    }
+    if (!query.lastError().isValid())
+        return 0;
+    std::fprintf(stderr, "%s failed: %s\n", ran ? "read" : "query", query.lastError().text().toUtf8().constData());
+    return 3;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -49,38 +76,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     RegisterSqlCipherDriver();
-    int status = 0;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("SQLITECIPHER"), QStringLiteral("dump"));
-        db.setDatabaseName(arguments.at(1));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_ENABLE_SHARED_CACHE"));
-        db.setPassword(QString::fromUtf8(qgetenv("TESSALY_ORACLE_PASSWORD")));
-        if (!db.open()) {
-            std::fprintf(stderr, "open failed: %s\n", db.lastError().text().toUtf8().constData());
-            status = 2;
-        } else {
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            if (!query.exec(arguments.at(2))) {
-                std::fprintf(stderr, "query failed: %s\n", query.lastError().text().toUtf8().constData());
-                status = 3;
-            } else {
-                const int columns = query.record().count();
-                while (query.next()) {
-                    QJsonArray row;
-                    for (int i = 0; i < columns; ++i)
-                        row.append(Tagged(query.value(i)));
-                    const QByteArray line = QJsonDocument(row).toJson(QJsonDocument::Compact);
-                    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-                    std::fputc('\n', stdout);
-                }
-                if (query.lastError().isValid()) {
-                    std::fprintf(stderr, "read failed: %s\n", query.lastError().text().toUtf8().constData());
-                    status = 3;
-                }
-            }
-        }
-    }
+    const int status = Dump(arguments.at(1), arguments.at(2)); // the connection is gone before its removal
     QSqlDatabase::removeDatabase(QStringLiteral("dump"));
     return status;
 }

@@ -49,33 +49,11 @@ QString Books(const QString &values)
         .arg(values);
 }
 
-// Changes the first byte of the guid's key in the index's root page of a plain file.
-bool DamageIndexEntry(const QString &plainPath, const QString &index)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    qint64 root = 0;
-    if (sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
-        && sqlite3_prepare_v2(db, "select rootpage from sqlite_master where name = ?", -1, &stmt, nullptr) == SQLITE_OK
-        && sqlite3_bind_text(stmt, 1, index.toUtf8().constData(), -1, SQLITE_TRANSIENT) == SQLITE_OK
-        && sqlite3_step(stmt) == SQLITE_ROW)
-        root = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    QByteArray bytes = TestSandbox::ReadBytes(plainPath);
-    const int pageSize = bytes.size() > 17 ? (uchar(bytes.at(16)) << 8 | uchar(bytes.at(17))) : 0;
-    const int at = root > 0 && pageSize >= 512 ? bytes.indexOf("current_guid", int(root - 1) * pageSize) : -1;
-    if (at < 0 || at >= root * pageSize)
-        return false;
-    bytes[at] = 'b';
-    return TestSandbox::WriteBytes(plainPath, bytes);
-}
-
-// Writes a plain SQLite catalogue and encrypts it with the given password.
+// Writes a plain SQLite catalogue (with one byte of the guid's key changed in the damaged index's
+// root page, if any) and encrypts it with the given password.
 bool WriteCatalogue(const QString &path, const CatalogueContent &content, const QByteArray &password)
 {
     const QString plainPath = path + QStringLiteral(".plain");
-    const QString reservedPath = path + QStringLiteral(".reserved");
     const QByteArray sql =
         (QStringList{"create table native_loadrecall (pname text, pvalue)",
                      "create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)",
@@ -84,20 +62,26 @@ bool WriteCatalogue(const QString &path, const CatalogueContent &content, const 
          + content.sql)
             .join(QLatin1Char(';'))
             .toUtf8();
+    const QByteArray rootSql = "select rootpage - 1 from sqlite_master where name = '" + content.damagedIndex.toUtf8() + "'";
     sqlite3 *db = nullptr;
+    sqlite3_stmt *root = nullptr;
     bool ok = sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
-              && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok)
-        qWarning() << "catalogue not written:" << sqlite3_errmsg(db);
+              && CatalogueEncrypter::PrepareEmptyDatabase(db, 4096)
+              && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK
+              && sqlite3_prepare_v2(db, rootSql.constData(), -1, &root, nullptr) == SQLITE_OK;
+    const int page = ok && sqlite3_step(root) == SQLITE_ROW ? sqlite3_column_int(root, 0) : -1;
+    sqlite3_finalize(root);
     sqlite3_close(db);
+    if (page >= 0) {
+        QByteArray bytes = TestSandbox::ReadBytes(plainPath);
+        const int at = bytes.indexOf("current_guid", page * 4096);
+        ok = at >= 0 && at < (page + 1) * 4096 && TestSandbox::WriteBytes(plainPath, bytes.replace(at, 1, "b"));
+    }
     QString error;
-    ok = ok && CatalogueEncrypter::RemakeWithReserve(plainPath, reservedPath, &error)
-         && (content.damagedIndex.isEmpty() || DamageIndexEntry(reservedPath, content.damagedIndex))
-         && CatalogueEncrypter::EncryptFile(reservedPath, path, password, &error);
-    if (!error.isEmpty())
+    ok = ok && CatalogueEncrypter::EncryptFile(plainPath, path, password, &error);
+    if (!ok)
         qWarning() << "catalogue not written:" << error;
     QFile::remove(plainPath);
-    QFile::remove(reservedPath);
     return ok;
 }
 
@@ -345,9 +329,11 @@ private slots:
             return QThread::create([&, useBooks] {
                 qint64 uid = 1;
                 while (!stop.loadRelaxed()) {
+                    const QString guid = store.GetCurrentGuid(); // under a lock of its own
+                    bool ok = guid == QLatin1String("A") || guid == QLatin1String("B");
                     QWriteLockerExt2 token(&store.lock);
                     const QString tag = store.currentGuid;
-                    bool ok = store.statusText.startsWith(QStringLiteral("Total ") + tag + QLatin1Char(' '));
+                    ok = ok && store.statusText.startsWith(QStringLiteral("Total ") + tag + QLatin1Char(' '));
                     for (const ItemCategory *category : qAsConst(*store.categories))
                         ok = ok && category->caption == tag + QStringLiteral(" category");
                     for (const auto &pair : qAsConst(*store.bigCategories))
@@ -365,16 +351,7 @@ private slots:
                 }
             });
         };
-        QThread *bookReader = reader(true);
-        QThread *queryReader = reader(false);
-        QThread *guidReader = QThread::create([&] {
-            while (!stop.loadRelaxed()) {
-                const QString guid = store.GetCurrentGuid();
-                if (guid != QLatin1String("A") && guid != QLatin1String("B"))
-                    mixed.ref();
-            }
-        });
-        const QList<QThread *> threads{swapper, bookReader, queryReader, guidReader};
+        const QList<QThread *> threads{swapper, reader(true), reader(false)};
         for (QThread *thread : threads)
             thread->start();
         QElapsedTimer timer;
