@@ -100,6 +100,7 @@ private slots:
         QSqlQuery q(db);
         QVERIFY(q.exec(QStringLiteral("create table published_bookinfo (UID, BookName, FirstPubTimeGMT, BookDate, "
                                       "OrgPrice, BookStars, BookPages, BookSize)")));
+        QVERIFY(saver.sortKeys->Load(saver.database) && saver.sortKeys->Count() == 0); // no books, no keys
         QVERIFY(q.exec(QStringLiteral("insert into published_bookinfo values (1, 'a', 100, -1, 'nan', 4.5, 10, 7), "
                                       "(2, 'b', 4294967396, 4294967295, 2.5, NULL, '12', -3), (3, '', 300, 1, 1.0, 1, 1, 1), "
                                       "(3, 'c', 5, 5, 5, 5, 5, 5), (4, 'd', NULL, '20', 2.5, 'x', 12, 7), "
