@@ -11,8 +11,6 @@
 
 #include "RealFunction.h"
 
-#include <sanitizer/tsan_interface.h>
-
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
     static const auto real = RealFunction<void (*)(QMutex *)>("_ZN6QMutex4lockEv");
@@ -23,10 +21,7 @@ void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     static const auto real = RealFunction<bool (*)(QMutex *, int)>("_ZN6QMutex7tryLockEi");
-    const bool locked = real(this, timeout);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
+    return AcquireIf(real(this, timeout), this);
 }
 
 void QMutex::unlock() noexcept
@@ -46,19 +41,13 @@ void QReadWriteLock::lockForRead()
 bool QReadWriteLock::tryLockForRead()
 {
     static const auto real = RealFunction<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock14tryLockForReadEv");
-    const bool locked = real(this);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
+    return AcquireIf(real(this), this);
 }
 
 bool QReadWriteLock::tryLockForRead(int timeout)
 {
     static const auto real = RealFunction<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock14tryLockForReadEi");
-    const bool locked = real(this, timeout);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
+    return AcquireIf(real(this, timeout), this);
 }
 
 void QReadWriteLock::lockForWrite()
@@ -71,19 +60,13 @@ void QReadWriteLock::lockForWrite()
 bool QReadWriteLock::tryLockForWrite()
 {
     static const auto real = RealFunction<bool (*)(QReadWriteLock *)>("_ZN14QReadWriteLock15tryLockForWriteEv");
-    const bool locked = real(this);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
+    return AcquireIf(real(this), this);
 }
 
 bool QReadWriteLock::tryLockForWrite(int timeout)
 {
     static const auto real = RealFunction<bool (*)(QReadWriteLock *, int)>("_ZN14QReadWriteLock15tryLockForWriteEi");
-    const bool locked = real(this, timeout);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
+    return AcquireIf(real(this, timeout), this);
 }
 
 void QReadWriteLock::unlock()
@@ -93,42 +76,38 @@ void QReadWriteLock::unlock()
     real(this);
 }
 
-// A wait releases the lock and takes it again inside Qt.
+namespace {
+
+// A wait releases the lock and takes it again inside Qt. One instance per overload of wait(), so
+// each keeps the real function of its own symbol.
+template <typename Lock, typename Time>
+bool Wait(const char *symbol, QWaitCondition *condition, Lock *locked, Time time)
+{
+    static const auto real = RealFunction<bool (*)(QWaitCondition *, Lock *, Time)>(symbol);
+    __tsan_release(locked);
+    const bool woken = real(condition, locked, time);
+    __tsan_acquire(locked);
+    return woken;
+}
+
+} // namespace
+
 bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline)
 {
-    static const auto real =
-        RealFunction<bool (*)(QWaitCondition *, QMutex *, QDeadlineTimer)>("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
-    __tsan_release(lockedMutex);
-    const bool woken = real(this, lockedMutex, deadline);
-    __tsan_acquire(lockedMutex);
-    return woken;
+    return Wait("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer", this, lockedMutex, deadline);
 }
 
 bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time)
 {
-    static const auto real = RealFunction<bool (*)(QWaitCondition *, QMutex *, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
-    __tsan_release(lockedMutex);
-    const bool woken = real(this, lockedMutex, time);
-    __tsan_acquire(lockedMutex);
-    return woken;
+    return Wait("_ZN14QWaitCondition4waitEP6QMutexm", this, lockedMutex, time);
 }
 
 bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, QDeadlineTimer deadline)
 {
-    static const auto real = RealFunction<bool (*)(QWaitCondition *, QReadWriteLock *, QDeadlineTimer)>(
-        "_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer");
-    __tsan_release(lockedReadWriteLock);
-    const bool woken = real(this, lockedReadWriteLock, deadline);
-    __tsan_acquire(lockedReadWriteLock);
-    return woken;
+    return Wait("_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer", this, lockedReadWriteLock, deadline);
 }
 
 bool QWaitCondition::wait(QReadWriteLock *lockedReadWriteLock, unsigned long time)
 {
-    static const auto real =
-        RealFunction<bool (*)(QWaitCondition *, QReadWriteLock *, unsigned long)>("_ZN14QWaitCondition4waitEP14QReadWriteLockm");
-    __tsan_release(lockedReadWriteLock);
-    const bool woken = real(this, lockedReadWriteLock, time);
-    __tsan_acquire(lockedReadWriteLock);
-    return woken;
+    return Wait("_ZN14QWaitCondition4waitEP14QReadWriteLockm", this, lockedReadWriteLock, time);
 }

@@ -20,8 +20,6 @@
 #include <QVariant>
 #include <private/qobject_p.h>
 
-#include <sanitizer/tsan_interface.h>
-
 namespace {
 
 // The sync object of a QObject lives in this table, not in the object: a queued call may still
@@ -97,14 +95,11 @@ bool QMetaObject::invokeMethodImpl(QObject *object, QtPrivate::QSlotObjectBase *
 {
     static const auto real = RealFunction<bool (*)(QObject *, QtPrivate::QSlotObjectBase *, Qt::ConnectionType, void *)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
-    if (type != Qt::BlockingQueuedConnection) {
-        __tsan_release(Sync(object));
-        return real(object, slot, type, ret);
-    }
-    int done = 0;
-    auto *releasing = new ReleasingSlot(slot, &done);
     __tsan_release(Sync(object));
-    const bool invoked = real(object, releasing, type, ret);
+    if (type != Qt::BlockingQueuedConnection)
+        return real(object, slot, type, ret);
+    int done = 0;
+    const bool invoked = real(object, new ReleasingSlot(slot, &done), type, ret);
     __tsan_acquire(&done);
     return invoked;
 }
@@ -141,35 +136,24 @@ void QThread::start(Priority priority)
 bool QThread::wait(QDeadlineTimer deadline)
 {
     static const auto real = RealFunction<bool (*)(QThread *, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
-    const bool finished = real(this, deadline);
-    if (finished)
-        __tsan_acquire(Sync(this));
-    return finished;
+    return AcquireIf(real(this, deadline), Sync(this));
 }
 
 bool QThread::wait(unsigned long time)
 {
     static const auto real = RealFunction<bool (*)(QThread *, unsigned long)>("_ZN7QThread4waitEm");
-    const bool finished = real(this, time);
-    if (finished)
-        __tsan_acquire(Sync(this));
-    return finished;
+    return AcquireIf(real(this, time), Sync(this));
 }
 
 bool QThread::isFinished() const
 {
     static const auto real = RealFunction<bool (*)(const QThread *)>("_ZNK7QThread10isFinishedEv");
-    const bool finished = real(this);
-    if (finished)
-        __tsan_acquire(Sync(this));
-    return finished;
+    return AcquireIf(real(this), Sync(this));
 }
 
 bool QThread::isRunning() const
 {
     static const auto real = RealFunction<bool (*)(const QThread *)>("_ZNK7QThread9isRunningEv");
-    const bool running = real(this);
-    if (!running)
-        __tsan_acquire(Sync(this));
-    return running;
+    // Not running: ended, or never started (nothing to acquire then, and no harm).
+    return !AcquireIf(!real(this), Sync(this));
 }

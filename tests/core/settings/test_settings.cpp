@@ -6,10 +6,7 @@
 #include "threads/QWriteLockerExt2.h"
 #include "TestSandbox.h"
 
-#include <QDesktopServices>
 #include <QFile>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
@@ -20,28 +17,27 @@
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
+// The settings store and the links the program opens.
 class TestSettings : public QObject
 {
     Q_OBJECT
     QTemporaryDir dir;
     QString path;
-
-    bool Load(const QByteArray &content, NativeConfigSettings &loaded)
-    {
-        WriteBytes(path, content);
-        NativeConfigLoader loader(path);
-        const bool ok = loader.Load();
-        loaded = loader.GetCurrentSettings();
-        return ok;
-    }
+    TestLinkCatcher recorder;
 
 private slots:
-    void initTestCase() { QVERIFY(TestSandbox::UsePrivateHome(dir)); }
+    void initTestCase()
+    {
+        QVERIFY(TestSandbox::UsePrivateHome(dir));
+        Const::ResetServiceRootsForTesting();
+        recorder.Install();
+    }
 
     void init()
     {
         path = dir.filePath("native-config.file");
         QFile::remove(path);
+        recorder.opened.clear();
     }
 
     void loadRules_data()
@@ -74,8 +70,10 @@ private slots:
         const QByteArray content = "[NativeConfig]\n" + lines;
         // A path per row: QSettings would take a same-sized file written in the same second for unchanged.
         path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
-        NativeConfigSettings s;
-        QVERIFY(Load(content, s));
+        WriteBytes(path, content);
+        NativeConfigLoader loader(path);
+        QVERIFY(loader.Load());
+        const NativeConfigSettings s = loader.GetCurrentSettings();
         QCOMPARE(s.Display_CoversView_PageCount, covers);
         QCOMPARE(s.Display_DetailsView_PageCount, details);
         QCOMPARE(s.Check_NewDatabase_Minutes, minutes);
@@ -136,8 +134,6 @@ private slots:
 
     void writeDeniedWarning()
     {
-        TestLinkCatcher recorder;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
         QTest::ignoreMessage(QtWarningMsg, "You don't have permission to write the configuration file, "
                                            "do you want to get more information?");
@@ -158,7 +154,33 @@ private slots:
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
         QCOMPARE(recorder.opened, QList<QUrl>{QUrl(Const::HelpConfigFolderUrl + "?kind=tessaly-mac")});
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+
+    void openLinkOnlyOpensAllowedAddresses_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("opened"); // empty: refused
+        QTest::addColumn<QString>("after");  // what the caller's address holds afterwards
+        for (const QString bad : {"", "https://evil.example/x", "https://www.tessaly.example.evil.example/",
+                                  "javascript:alert(1)", "https://www.tessaly.example"})
+            QTest::addRow("refused %s", qPrintable(bad)) << bad << QString() << bad;
+        // Host in capitals: allowed and opened, but not a product-site link (case-sensitive).
+        const QString capitals("https://BOOKS.TESSALY.EXAMPLE/b?id=7");
+        QTest::newRow("host in capitals") << capitals << "https://books.tessaly.example/b?id=7" << capitals;
+        // Product-site links get the kind, and the caller sees it.
+        const QString help = Const::HelpConfigFolderUrl + "?kind=tessaly-mac";
+        QTest::newRow("product site") << Const::HelpConfigFolderUrl << help << help;
+        QTest::newRow("kind given") << Const::SoftwareUrlWithKind << Const::SoftwareUrlWithKind << Const::SoftwareUrlWithKind;
+    }
+
+    void openLinkOnlyOpensAllowedAddresses()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, opened);
+        QFETCH(QString, after);
+        QCOMPARE(Helper::OpenLink(address), !opened.isEmpty());
+        QCOMPARE(address, after);
+        QCOMPARE(recorder.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     }
 };
 

@@ -1,30 +1,7 @@
 #include "threads/NativeHelper.h"
-#include "threads/QThreadExtend.h"
+#include "TestWorker.h"
 
 #include <QtTest>
-
-#include <atomic>
-
-namespace {
-
-class WaitingWorker : public QThreadExtend
-{
-public:
-    ~WaitingWorker() override { Stop(); }
-    std::atomic<int> runs{0};
-    std::atomic<bool> ended{false};
-
-protected:
-    void DoRun() override
-    {
-        ++runs;
-        while (!IsCloseRequested())
-            QThread::usleep(200);
-        ended = true;
-    }
-};
-
-} // namespace
 
 // Sets the one-way closing flag, so it runs in its own process.
 class TestThreadExtendClosing : public QObject
@@ -34,8 +11,8 @@ class TestThreadExtendClosing : public QObject
 private slots:
     void closingStopsRunsAndRefusesStarts()
     {
-        WaitingWorker running;
-        WaitingWorker neverRun;
+        TestWorker running;
+        TestWorker neverRun;
         running.StartIfNotRunning();
         QTRY_COMPARE(running.runs.load(), 1);
         QVERIFY(!running.IsCloseRequested());
@@ -43,7 +20,7 @@ private slots:
         NativeHelper::SetClosing();
         QVERIFY(NativeHelper::IsClosing());
         // The running pass ends at its next close test, without Stop.
-        QTRY_VERIFY(running.ended.load());
+        QTRY_VERIFY(running.sawClose.load());
         QTRY_VERIFY(!running.IsRunning());
         QVERIFY(running.IsCloseRequested());
 

@@ -3,6 +3,7 @@
 #include "threads/NativeHelper.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
+#include "TestWorker.h"
 
 #include <QProcess>
 #include <QReadWriteLock>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -42,14 +44,10 @@ int runChild(const QByteArray &mode)
     QReadWriteLock lock;
     QReadWriteLock other;
     std::unique_ptr<QReadLockerExt2> token;
-    if (mode == "ok-read" || mode == "released")
-        token = makeToken(false, &lock);
-    else if (mode == "ok-write")
-        token = makeToken(true, &lock);
-    else if (mode == "wrong-lock")
-        token = makeToken(true, &other);
-    else if (mode == "empty-token")
+    if (mode == "empty-token")
         token = std::make_unique<QReadLockerExt2>(1, &lock);
+    else
+        token = makeToken(mode == "ok-write" || mode == "wrong-lock", mode == "wrong-lock" ? &other : &lock);
     if (mode == "released")
         token->unlock();
     token->CheckLock(&lock);
@@ -58,7 +56,7 @@ int runChild(const QByteArray &mode)
 
 } // namespace
 
-class TestLockTokens : public QObject
+class TestThreads : public QObject
 {
     Q_OBJECT
 
@@ -140,6 +138,36 @@ private slots:
         QVERIFY(otherThreadCan(*NativeHelper::_configLocker, true));
     }
 
+    void racingStartsGiveOneRun()
+    {
+        TestWorker worker;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> starters;
+        for (int i = 0; i < 16; ++i) {
+            starters.emplace_back([&] {
+                while (!go)
+                    std::this_thread::yield();
+                for (int n = 0; n < 20; ++n)
+                    worker.StartIfNotRunning();
+            });
+        }
+        go = true;
+        for (std::thread &starter : starters)
+            starter.join();
+        QVERIFY(worker.IsRunning());
+        QTRY_COMPARE(worker.runs.load(), 1);
+        QTest::qWait(20);
+        QCOMPARE(worker.runs.load(), 1);
+
+        worker.release = true;
+        QTRY_VERIFY(!worker.IsRunning());
+        QVERIFY(!worker.sawClose);
+        // Idle again: it may run again.
+        worker.release = false;
+        worker.StartIfNotRunning();
+        QTRY_COMPARE(worker.runs.load(), 2);
+    }
+
     void checkLockRefusesAWrongToken_data()
     {
         QTest::addColumn<QByteArray>("mode");
@@ -179,8 +207,8 @@ int main(int argc, char **argv)
     if (!childMode.isEmpty())
         return runChild(childMode);
     QCoreApplication app(argc, argv);
-    TestLockTokens test;
+    TestThreads test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_locktokens.moc"
+#include "test_threads.moc"
