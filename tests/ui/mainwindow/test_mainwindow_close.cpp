@@ -1,6 +1,7 @@
-// Life cycle of the main window: hidden start, tray, minimise and close to the tray, and the one
-// close path. The last test lets the close worker set the program-wide closing flag, so this
-// executable holds nothing that must run after it.
+// Life cycle of the program: the start-up lock, hidden start, tray, minimise and close to the tray,
+// and the one close path. The last test lets the close worker set the program-wide closing flag,
+// so this executable holds nothing that must run after it.
+#include "TestLinkCatcher.h"
 #include "test_mainwindow_fixture.h"
 #include "test_modal_script.h"
 #include "ui_mainwindow.h"
@@ -9,10 +10,10 @@
 #include "dialogs/DlgAddCategory.h"
 #include "dialogs/DlgAddFilter.h"
 #include "dialogs/DlgNativeSettings.h"
+#include "mainwindow/StartupGuard.h"
 #include "threads/NativeHelper.h"
 #include "platform/ObjectiveC.h"
 
-#include <QDialog>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 
@@ -41,17 +42,13 @@ QList<QAction *> LoadCommands(Ui_MainWindow *ui)
             ui->action_Settings, ui->action_Check_For_Updates, ui->action_Reresh_All_Data};
 }
 
-QStringList &CapturedMessages()
-{
-    static QStringList messages;
-    return messages;
-}
+QStringList captured;
 
 // Debug output, and warnings about slots that found no object to connect to.
 void CaptureMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
     if (type == QtDebugMsg || type == QtInfoMsg || text.contains(QStringLiteral("connectSlotsByName")))
-        CapturedMessages() << text;
+        captured << text;
 }
 
 } // namespace
@@ -61,11 +58,10 @@ class TestMainWindowClose : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        // Every test starts with the application not hidden.
-        ObjectiveC::ShowWindow();
-    }
+    void initTestCase() { links.Install(); }
+
+    // Every test starts with the application not hidden.
+    void init() { ObjectiveC::ShowWindow(); }
 
     void cleanup()
     {
@@ -73,26 +69,7 @@ private slots:
         ObjectiveC::SetMainWindow(nullptr);
     }
 
-    // Building the forms and showing the window print nothing: every slot named after an object
-    // has that object, and diagnostics stay quiet unless asked for.
-    void quietConstructionAndShow()
-    {
-        CapturedMessages().clear();
-        const QtMessageHandler previous = qInstallMessageHandler(CaptureMessage);
-        window = NewWindow();
-        {
-            DlgAbout about(window.get());
-            DlgAddCategory category(window.get());
-            DlgAddFilter filter(window.get());
-            DlgNativeSettings settings(window.get());
-        }
-        ObjectiveC::HideWindow();
-        window->on_action_on_show_Window_triggered();
-        qInstallMessageHandler(previous);
-        QCOMPARE(CapturedMessages(), QStringList());
-    }
-
-    void startHiddenOnlyFromBackground_data()
+    void quietStartHiddenOnlyFromBackground_data()
     {
         QTest::addColumn<QString>("words");
         QTest::addColumn<bool>("desktopHidden");
@@ -103,21 +80,27 @@ private slots:
         QTest::newRow("hidden by the desktop") << "/restart" << true << true;
     }
 
-    void startHiddenOnlyFromBackground()
+    // Building the forms and showing the window print nothing: every slot named after an object
+    // has that object, and diagnostics stay quiet unless asked for.
+    void quietStartHiddenOnlyFromBackground()
     {
         QFETCH(QString, words);
         QFETCH(bool, desktopHidden);
         QFETCH(bool, startHidden);
+        captured.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(CaptureMessage);
         if (desktopHidden)
             ObjectiveC::HideWindow();
         window = NewWindow(words.toUtf8().split(' '));
+        {
+            DlgAbout about(window.get());
+            DlgAddCategory category(window.get());
+            DlgAddFilter filter(window.get());
+            DlgNativeSettings settings(window.get());
+        }
         QCOMPARE(window->IsStartHidden(), startHidden);
-        QCOMPARE(window->isVisible(), !startHidden);
-        if (!startHidden)
-            QVERIFY(window->isMaximized());
+        QCOMPARE(window->isVisible() && window->isMaximized(), !startHidden);
         QCOMPARE(window->QueryCurrentWindowText(), Const::AppName);
-        QCOMPARE(window->windowTitle(), Const::AppName + QStringLiteral(" - Version: ") + Const::FullVersion
-                                            + QStringLiteral(" (") + Const::WebsiteUrl + QStringLiteral(")"));
         // Maximising waits for the first show; later shows only restore.
         window->on_action_on_show_Window_triggered();
         QVERIFY(window->isVisible() && window->isMaximized());
@@ -126,6 +109,8 @@ private slots:
         QVERIFY(!window->isVisible());
         window->on_action_on_show_Window_triggered();
         QVERIFY(window->isVisible() && !window->isMaximized() && !ObjectiveC::IsHidden());
+        qInstallMessageHandler(previous);
+        QCOMPARE(captured, QStringList());
     }
 
     void unusableImageCacheFolderStopsConstruction()
@@ -150,9 +135,7 @@ private slots:
     {
         window = NewWindow();
         auto *tray = window->findChild<QSystemTrayIcon *>();
-        QVERIFY(tray && tray->isVisible());
-        QCOMPARE(tray->toolTip(), Const::AppName);
-        QVERIFY(!tray->contextMenu());
+        QVERIFY(tray && tray->isVisible() && !tray->contextMenu());
 
         for (auto reason : {QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown, QSystemTrayIcon::Trigger,
                             QSystemTrayIcon::DoubleClick}) {
@@ -174,9 +157,8 @@ private slots:
         QMenu *menu = VisibleMenuWith(window->form()->action_File_Exit);
         QVERIFY(menu);
         const QList<QAction *> entries = menu->actions();
-        QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries.at(0), window->form()->action_on_show_Window);
-        QVERIFY(entries.at(1)->isSeparator());
+        QVERIFY(entries.size() == 3 && entries.at(0) == window->form()->action_on_show_Window
+                && entries.at(1)->isSeparator());
         menu->hide();
         QVERIFY(!window->isCloseStarted());
     }
@@ -204,21 +186,14 @@ private slots:
             other.activateWindow();
             QTRY_COMPARE(QApplication::activeWindow(), &other);
             SetTraySettings(*window, away == 0, away == 1);
-            switch (away) {
-            case 0:
+            // Minimised to the tray as the desktop does it (showMinimized() would show it again afterwards).
+            if (away == 0)
                 QVERIFY(!window->close());
-                break;
-            case 1:
-                // As the desktop minimises it (showMinimized() would show the window again afterwards).
+            else if (away == 1)
                 window->setWindowState(window->windowState() | Qt::WindowMinimized);
-                break;
-            case 2:
+            else if (away == 2)
                 window->showMinimized();
-                QVERIFY(window->isMinimized());
-                break;
-            default:
-                break;
-            }
+            QCOMPARE(window->isMinimized(), away == 1 || away == 2);
             QCOMPARE(window->isVisible(), !hidden);
             QCOMPARE(ObjectiveC::IsHidden(), hidden);
             emit tray->activated(QSystemTrayIcon::Trigger);
@@ -253,6 +228,45 @@ private slots:
         }
         dialog.close();
         QVERIFY(!QApplication::activeModalWidget() && !NativeHelper::IsClosing());
+    }
+
+    void unknownFolderFailsBeforeAnyLock()
+    {
+        StartupGuard guard{QString()};
+        const QString text = QStringLiteral(
+            "The current software cannot access the local document folder, do you want to get more information?");
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), text)}).Run([&] {
+            QCOMPARE(guard.Acquire(), StartupGuard::ExitDataFolderUnusable);
+        });
+        QVERIFY(!guard.IsHeld() && guard.lockFilePath().isEmpty());
+        // Ok leads to the help page on the local folder.
+        QCOMPARE(links.opened.size(), 1);
+        QVERIFY(links.opened.first().toString().startsWith(Const::HelpLocalDocumentsUrl));
+    }
+
+    void unreadableLockIsTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: a folder stands there
+        QTest::newRow("empty file") << QByteArray("");
+        QTest::newRow("garbage") << QByteArray("\xff\x00junk\nmore", 10);
+        QTest::newRow("folder") << QByteArray();
+    }
+
+    void unreadableLockIsTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir base;
+        const QString lock = base.filePath(QStringLiteral("single-instance.file"));
+        if (content.isNull()) {
+            QVERIFY(QDir().mkdir(lock));
+        } else {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        StartupGuard guard(base.path());
+        ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); });
+        QVERIFY(QFileInfo(lock).isFile());
     }
 
     // Must stay last: it closes the program for good.
@@ -293,11 +307,9 @@ private slots:
         QTest::qWait(50);
 
         auto nothingEnabled = [&] {
-            for (QAction *action : LoadCommands(ui)) {
-                if (action->isEnabled())
-                    return false;
-            }
-            return !ui->MainContainer->isEnabled() && !ui->menuTools_Bar->isEnabled();
+            const QList<QAction *> commands = LoadCommands(ui);
+            return std::none_of(commands.cbegin(), commands.cend(), [](QAction *action) { return action->isEnabled(); })
+                   && !ui->MainContainer->isEnabled() && !ui->menuTools_Bar->isEnabled();
         };
         QVERIFY(nothingEnabled() && !window->refresher().IsRunning() && !window->images().IsRunning());
         QVERIFY(!window->timerCount()->isActive() && !window->timerDatabase()->isActive());
@@ -332,6 +344,7 @@ private:
         return made;
     }
 
+    TestLinkCatcher links;
     std::unique_ptr<MainWindow> window;
 };
 
