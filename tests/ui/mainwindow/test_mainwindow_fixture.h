@@ -71,12 +71,8 @@ inline bool LoadCatalogue(MainWindow &window, const QString &path)
     DisplayDataSaver &store = window.folders();
     const QDateTime now = QDateTime::fromSecsSinceEpoch(kNowUtc, Qt::UTC);
     store.clock = [now] { return now; };
-    if (!store.items->LoadDatabase(path))
-        return false;
     bool added = false;
-    if (!store.LoadFolders(added))
-        return false;
-    return store.ComputeAll();
+    return store.items->LoadDatabase(path) && store.LoadFolders(added) && store.ComputeAll();
 }
 
 // Adds a folder whose book list is given rather than computed; returns its id.
@@ -114,21 +110,20 @@ inline void SelectFolder(MainWindow &window, const QUuid &id)
     window.tree().treeView->setCurrentIndex(index);
 }
 
-inline void SetPageSizes(MainWindow &window, int covers, int details)
+// The page sizes of the covers and the details view, and the view to show (0 details, 1 covers).
+inline void SetPageSizes(MainWindow &window, int covers, int details, int view = -1)
 {
     QWriteLocker locker(&window.settings().lock);
     window.settings().currentSettings.Display_CoversView_PageCount = covers;
     window.settings().currentSettings.Display_DetailsView_PageCount = details;
+    if (view >= 0)
+        window.settings().currentSettings.Display_DefaultView = view;
 }
 
 // The list as at the end of the first load, in the view (0 details, 1 covers) with the page size.
 inline void ShowList(MainWindow &window, int view, int pageSize)
 {
-    SetPageSizes(window, pageSize, pageSize);
-    {
-        QWriteLocker locker(&window.settings().lock);
-        window.settings().currentSettings.Display_DefaultView = view;
-    }
+    SetPageSizes(window, pageSize, pageSize, view);
     window.OnCallRefreshListView(false, false);
     window.SetRefreshServiceIsStarting(false);
     window.OnLoadDisplayFolders();
@@ -151,14 +146,6 @@ inline QByteArray FileHash(const QString &path)
 inline QImage ImageOf(const QPixmap &pixmap)
 {
     return pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-inline QStringList ComboTexts(const QComboBox *combo)
-{
-    QStringList texts;
-    for (int i = 0; i < combo->count(); ++i)
-        texts << combo->itemText(i);
-    return texts;
 }
 
 // Picks an item as the user does: open the popup, move to the item, press Return.
