@@ -7,6 +7,7 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolder.h"
 #include "Helper.h"
+#include "TestSandbox.h"
 #include "mainwindow/MainWindow.h"
 #include "views/TreeControllerImpls.h"
 #include "writer/CatalogueGenerator.h"
@@ -186,14 +187,8 @@ inline QMenu *VisibleMenuWith(QAction *action)
 template <typename TestClass>
 int RunTests(int argc, char *argv[])
 {
-    if (!home.isValid())
+    if (!TestSandbox::UsePrivateHome(home))
         return 1;
-    const QByteArray path = home.path().toUtf8();
-    qputenv("HOME", path);
-    qputenv("XDG_DATA_HOME", path + "/data");
-    qputenv("XDG_CONFIG_HOME", path + "/config");
-    qputenv("XDG_CACHE_HOME", path + "/cache");
-    QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(Const::CompanyName);
     QCoreApplication::setApplicationName(Const::AppName);
     RegisterSqlCipherDriver();

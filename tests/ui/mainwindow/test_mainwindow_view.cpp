@@ -29,6 +29,8 @@ namespace {
 
 const QString kDown = QStringLiteral(" \u2193");
 const QString kUp = QStringLiteral(" \u2191");
+const QString kReloadLater = QStringLiteral(" The software will reload it after several minutes.");
+const QString kReloadByHand = QStringLiteral(" Click [refresh database] button to reload it.");
 
 // "text (time)" with the current short date and time.
 bool IsTextWithTime(const QString &shown, const QString &text)
@@ -138,7 +140,9 @@ private slots:
                                                                        : ui->action_ShowInfo_OrderBy_Random;
         // Newly chosen, chosen again twice, newly chosen after another: exactly one order is checked,
         // and only it carries its arrow.
-        for (const auto &step : QList<QPair<bool, bool>>{{true, ascending}, {false, flips != ascending}, {false, ascending}, {true, ascending}}) {
+        const QList<QPair<bool, bool>> steps = {{true, ascending}, {false, flips != ascending}, {false, ascending},
+                                                {true, ascending}};
+        for (const auto &step : steps) {
             const bool up = step.second;
             if (step.first)
                 other->trigger();
@@ -370,19 +374,18 @@ private slots:
             loader->serverAnswer = serverAnswer;
         }
         for (bool check : {true, false}) {
-            SetChecks(true, check, 120);
+            SetChecks(check, 120);
             const bool retryExpected = reloadSentence && check;
             const QString text = QStringLiteral("Error: ") + message
-                                 + (reloadSentence ? (check ? QStringLiteral(" The software will reload it after several minutes.")
-                                                            : QStringLiteral(" Click [refresh database] button to reload it."))
-                                                   : QString());
+                                 + (reloadSentence ? (check ? kReloadLater : kReloadByHand) : QString());
             // A link is red in the status bar only; a message without one tells its time.
             const auto shows = [&](QLabel *label, bool red) {
                 QCOMPARE(label->textFormat(), withLink ? Qt::RichText : Qt::PlainText);
                 const QString shown = label->text();
                 if (withLink)
-                    QVERIFY2(shown.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)) && shown.contains(QStringLiteral("Error: "))
-                                 && shown.contains(QStringLiteral("color:red")) == red && label->openExternalLinks(), qPrintable(shown));
+                    QVERIFY2(shown.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo))
+                                 && shown.contains(QStringLiteral("Error: ")) && label->openExternalLinks()
+                                 && shown.contains(QStringLiteral("color:red")) == red, qPrintable(shown));
                 else
                     QVERIFY2(IsTextWithTime(shown, text), qPrintable(shown));
             };
@@ -414,9 +417,9 @@ private slots:
         window->run_action_show_new_version(QStringLiteral("<img src=x>9.9&amp;"));
         const QString html = label->text();
         QVERIFY(!label->isHidden() && label->textFormat() == Qt::RichText);
-        QVERIFY2(html.contains(QStringLiteral("New Update Available: &lt;img src=x&gt;9.9&amp;amp;")) && !html.contains(QStringLiteral("<img"))
-                     && html.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)) && html.contains(QStringLiteral("color:red")),
-                 qPrintable(html));
+        QVERIFY2(html.contains(QStringLiteral("New Update Available: &lt;img src=x&gt;9.9&amp;amp;"))
+                     && !html.contains(QStringLiteral("<img")) && html.contains(QStringLiteral("color:red"))
+                     && html.contains(QStringLiteral("href='%1'").arg(Const::DownloadUrlWithInfo)), qPrintable(html));
         window->run_action_show_new_version(QStringLiteral("10.0"));
         QCOMPARE(label->text(), html);
 
@@ -451,7 +454,8 @@ private slots:
         QCOMPARE(window->page().GetCurrentPage(), 1);
         QCOMPARE(window->totalsLabel()->text(), QStringLiteral(" Total: 12 items (10 items per page) "));
         QCOMPARE(window->views().GetCurrentItem().toLongLong(), 12LL);
-        QVERIFY(!ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled() && ui->action_ShowInfo_Page_Next_ContextMenu->isEnabled());
+        QVERIFY(!ui->action_ShowInfo_Page_Prev_ContextMenu->isEnabled());
+        QVERIFY(ui->action_ShowInfo_Page_Next_ContextMenu->isEnabled());
     }
 
     void arrivingCovers()
@@ -549,7 +553,7 @@ private slots:
         // The refresh runs (and fails at the closed port).
         QTRY_COMPARE(refreshed.count(), 1);
         // A hand-edited interval below the floor must not refresh in a loop.
-        SetChecks(true, true, -4);
+        SetChecks(true, -4);
         window->OnRecheckAutoInvokeEvents();
         QCOMPARE(window->timerDatabase()->interval(), 600000);
     }
@@ -621,7 +625,9 @@ private slots:
         {
             bool linkEnabled, selected, prevEnabled, nextEnabled;
         };
-        for (const Case &c : QList<Case>{{true, true, false, true}, {true, false, true, false}, {false, true, true, true}, {false, false, false, false}}) {
+        const QList<Case> cases = {{true, true, false, true}, {true, false, true, false}, {false, true, true, true},
+                                   {false, false, false, false}};
+        for (const Case &c : cases) {
             ui->action_ShowInfo_Option_GoLink->setEnabled(c.linkEnabled);
             ui->action_ShowInfo_Page_Prev->setEnabled(c.prevEnabled);
             ui->action_ShowInfo_Page_Next->setEnabled(c.nextEnabled);
@@ -649,7 +655,8 @@ private:
         const QList<bool> commands = {ui->action_ShowInfo_Page_First->isEnabled(), ui->action_ShowInfo_Page_Prev->isEnabled(),
                                       ui->action_ShowInfo_Page_Next->isEnabled(), ui->action_ShowInfo_Page_Last->isEnabled()};
         return window->page().GetCurrentPage() == page && window->pageCombo()->currentIndex() == page - 1
-               && commands == QList<bool>({page > 1, page > 1, page < 3, page < 3}) && RowIds() == ids.mid(10 * (page - 1), 10);
+               && commands == QList<bool>({page > 1, page > 1, page < 3, page < 3})
+               && RowIds() == ids.mid(10 * (page - 1), 10);
     }
 
     // The first column of the details view's rows: its texts, or its book ids.
@@ -682,10 +689,9 @@ private:
     }
 
     void Select(qint64 id) { window->run_action_listview_item_selected(1, QVariant(id)); }
-    void SetChecks(bool version, bool database, int minutes)
+    void SetChecks(bool database, int minutes)
     {
         QWriteLocker locker(&window->settings().lock);
-        window->settings().currentSettings.Check_NewVersion = version;
         window->settings().currentSettings.Check_NewDatabase = database;
         window->settings().currentSettings.Check_NewDatabase_Minutes = minutes;
     }
