@@ -157,9 +157,9 @@ private slots:
         AddFilterCreator &form = dialog.creator;
         QCOMPARE(form.nameEdit->text(), QStringLiteral("Cheap poems"));
         QCOMPARE(form.bookNameEdit->text(), QStringLiteral("rose"));
-        QVERIFY(AddFilterCreator::FindTagBox(form.ratingRow, qint64(1004))->isChecked());
-        QVERIFY(AddFilterCreator::FindTagBox(form.priceRow, qint64(2002))->isChecked());
-        QVERIFY(!AddFilterCreator::FindTagBox(nullptr, qint64(2002)) && !AddFilterCreator::FindTagBox(form.priceRow, QVariant()));
+        const auto tagBox = &AddFilterCreator::FindTagBox;
+        QVERIFY(tagBox(form.ratingRow, qint64(1004))->isChecked() && tagBox(form.priceRow, qint64(2002))->isChecked());
+        QVERIFY(!tagBox(nullptr, qint64(2002)) && !tagBox(form.priceRow, QVariant()));
         QCheckBox *first = form.boxIds.key(1);
         QCheckBox *second = form.boxIds.key(2);
         // The folder's categories are checked and may be unchecked.
@@ -167,7 +167,7 @@ private slots:
 
         first->setChecked(false);
         second->setChecked(true);
-        AddFilterCreator::FindTagBox(form.pagesRow, qint64(3001))->setChecked(true);
+        tagBox(form.pagesRow, qint64(3001))->setChecked(true);
         form.nameEdit->setText(QStringLiteral("   "));
         form.bookNameEdit->clear();
         form.authorEdit->setText(QStringLiteral("  John  Keats "));

@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtEndian>
 #include <QtTest>
 
@@ -28,38 +27,16 @@ void Say(const QString &line)
     std::fflush(stdout);
 }
 
-template <typename Sender>
-void ReportMessages(Sender *sender)
-{
-    QObject::connect(sender, &Sender::messageReceived, [](const QString &message) {
-        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
-    });
-}
-
 // First instance: reports its server name, then every message it receives.
 int RunPrimary(int argc, char **argv)
 {
     QtSingleApplication app(argc, argv);
     if (app.isRunning())
         return 3;
-    ReportMessages(&app);
+    QObject::connect(&app, &QtSingleApplication::messageReceived, [](const QString &message) {
+        Say(QStringLiteral("got:%1:%2").arg(message.size()).arg(message.left(40)));
+    });
     Say(QStringLiteral("ready ") + app.id());
-    return app.exec();
-}
-
-// First instance that holds its lock for a while before it listens.
-int RunLatePrimary(int argc, char **argv, int delayMs)
-{
-    QCoreApplication app(argc, argv);
-    SingleInstanceGuard guard(SingleInstanceGuard::KeyForDataFolder(
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
-    if (!guard.Claim())
-        return 3;
-    ReportMessages(&guard);
-    Say(QStringLiteral("claimed ") + guard.serverName());
-    QThread::msleep(static_cast<unsigned long>(delayMs));
-    guard.Listen();
-    Say(QStringLiteral("ready"));
     return app.exec();
 }
 
@@ -106,19 +83,19 @@ class TestSingleInstance : public QObject
             kill();
             waitForFinished(5000);
             output += readAllStandardOutput();
-            const QString name = WordAfter(output, "ready ") + WordAfter(output, "claimed ");
+            const QString name = WordAfter(output, "ready ");
             if (!name.isEmpty()) {
                 QFile::remove(SingleInstanceGuard(name).lockFilePath());
                 QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
             }
         }
-        // Starts the child and waits for marker; the word after it (a server name), empty on time-out.
-        QString Start(const QStringList &args, const char *marker = "ready ")
+        // Starts a first instance and waits until it is ready; its server name, empty on time-out.
+        QString Start()
         {
             connect(this, &QProcess::readyReadStandardOutput, this, [this]() { output += readAllStandardOutput(); });
-            start(QCoreApplication::applicationFilePath(), args);
-            const bool seen = QTest::qWaitFor([&]() { return !WordAfter(output, marker).isEmpty(); }, 10000);
-            return seen ? WordAfter(output, marker) : QString();
+            start(QCoreApplication::applicationFilePath(), {QStringLiteral("--primary")});
+            const bool ready = QTest::qWaitFor([&]() { return !WordAfter(output, "ready ").isEmpty(); }, 10000);
+            return ready ? WordAfter(output, "ready ") : QString();
         }
         QByteArray output;
     };
@@ -148,7 +125,7 @@ private slots:
     {
         QTemporaryDir data;
         Child crashed(data);
-        const QString name = crashed.Start({QStringLiteral("--primary")});
+        const QString name = crashed.Start();
         QVERIFY(!name.isEmpty());
         // SIGKILL: neither socket nor lock file is cleaned up.
         crashed.kill();
@@ -160,7 +137,7 @@ private slots:
         QVERIFY(!dead.waitForConnected(500));
 
         Child next(data);
-        QCOMPARE(next.Start({QStringLiteral("--primary")}), name);
+        QCOMPARE(next.Start(), name);
         QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
 
@@ -185,19 +162,21 @@ private slots:
     {
         QTest::addColumn<bool>("guardClaimed"); // else only the base folder's lock file is held
         QTest::newRow("lock file held") << false;
-        QTest::newRow("first claimed but never listens") << true;
+        QTest::newRow("claimed but never listens") << true;
     }
 
     void entryEndsWith44WhenNobodyCanBeReached()
     {
         QFETCH(bool, guardClaimed);
         QTemporaryDir data;
-        Child holder(data);
         // The names are set before any folder is asked for: the data lives under Quillory/.
         const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
         QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
+        // Held by this process, which is alive but takes no messages.
+        SingleInstanceGuard guard(
+            SingleInstanceGuard::KeyForDataFolder(data.filePath(QStringLiteral("Quillory/Tessaly"))));
         if (guardClaimed) {
-            QVERIFY(!holder.Start({QStringLiteral("--late-primary"), QStringLiteral("60000")}, "claimed ").isEmpty());
+            QVERIFY(guard.Claim());
         } else {
             QVERIFY(QDir().mkpath(baseFolder));
             QVERIFY(held.tryLock(0));
@@ -278,13 +257,12 @@ int main(int argc, char *argv[])
     const QByteArray mode(argc >= 2 ? argv[1] : "");
     if (mode == "--entry")
         return RunEntry(argc, argv);
-    // The child instances go by the program's names, so their data lives under Quillory/.
-    QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
-    if (mode == "--primary")
+    if (mode == "--primary") {
+        // The program's names, so that the data lives under Quillory/.
+        QCoreApplication::setOrganizationName(QStringLiteral("Quillory"));
+        QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
         return RunPrimary(argc, argv);
-    if (mode == "--late-primary" && argc >= 3)
-        return RunLatePrimary(argc, argv, QByteArray(argv[2]).toInt());
+    }
     QCoreApplication app(argc, argv);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);
