@@ -28,14 +28,6 @@ void SetTraySettings(MainWindow &window, bool closeToTray, bool minimizeToTray)
     window.settings().currentSettings.App_Minimize_to_tray = minimizeToTray;
 }
 
-// The desktop's log-out request. QSessionManager cannot be made outside Qt; the slots never
-// touch it, so storage of the right size stands in for it.
-void EmitSessionRequest()
-{
-    alignas(QSessionManager) static unsigned char storage[sizeof(QSessionManager)] = {};
-    emit qApp->commitDataRequest(*reinterpret_cast<QSessionManager *>(storage));
-}
-
 QList<QAction *> LoadCommands(Ui_MainWindow *ui)
 {
     return {ui->action_Add_Category, ui->action_Add_Filter, ui->action_StartSearch,
@@ -212,13 +204,7 @@ private slots:
         dialog.show();
         QCOMPARE(QApplication::activeModalWidget(), &dialog);
 
-        const QList<std::function<void()>> requests = {
-            [this] { window->run_action_on_stop_window(); },
-            [this] { window->close(); },
-            [this] { window->form()->action_File_Exit->trigger(); },
-            [this] { window->form()->action_on_primary_quit->trigger(); },
-            [] { EmitSessionRequest(); },
-        };
+        const QList<std::function<void()>> requests = QuitRequests();
         for (int i = 0; i < requests.size(); ++i) {
             ObjectiveC::HideWindow();
             QVERIFY(!window->isVisible());
@@ -316,10 +302,8 @@ private slots:
 
         // Every later request, of whatever kind, is ignored.
         title->setText(QStringLiteral("marker"));
-        window->run_action_on_stop_window();
-        window->close();
-        ui->action_on_primary_quit->trigger();
-        EmitSessionRequest();
+        for (const auto &request : QuitRequests())
+            request();
         window->OnPeekStartClose();
         QCOMPARE(title->text(), QStringLiteral("marker"));
 
@@ -335,6 +319,18 @@ private slots:
     }
 
 private:
+    // Every way the program is asked to quit. The desktop's log-out request: QSessionManager cannot
+    // be made outside Qt; the slots never touch it, so storage of the right size stands in for it.
+    QList<std::function<void()>> QuitRequests()
+    {
+        alignas(QSessionManager) static unsigned char session[sizeof(QSessionManager)] = {};
+        return {[this] { window->run_action_on_stop_window(); },
+                [this] { window->close(); },
+                [this] { window->form()->action_File_Exit->trigger(); },
+                [this] { window->form()->action_on_primary_quit->trigger(); },
+                [] { emit qApp->commitDataRequest(*reinterpret_cast<QSessionManager *>(session)); }};
+    }
+
     std::unique_ptr<MainWindow> NewWindow(const QList<QByteArray> &words = {})
     {
         SetArguments(words);
