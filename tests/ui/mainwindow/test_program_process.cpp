@@ -76,15 +76,9 @@ public:
 
     bool PressEscape()
     {
-        for (bool down : {true, false}) {
-            QByteArray event(8, '\0');
-            event[0] = 4; // KeyEvent
-            event[1] = down ? 1 : 0;
-            qToBigEndian<quint32>(0xff1b, reinterpret_cast<uchar *>(event.data()) + 4);
-            if (socket.write(event) != event.size())
-                return false;
-        }
-        return socket.waitForBytesWritten(1000) || socket.bytesToWrite() == 0;
+        // Two KeyEvents (type 4, down flag, padding, keysym): Escape (0xff1b) down, then up.
+        const QByteArray events = QByteArray::fromHex("040100000000ff1b040000000000ff1b");
+        return socket.write(events) == events.size() && (socket.waitForBytesWritten(1000) || socket.bytesToWrite() == 0);
     }
 
 private:
@@ -101,8 +95,7 @@ private:
         if (!Read(12).startsWith("RFB "))
             return false;
         socket.write("RFB 003.003\n");
-        const QByteArray security = Read(4);
-        if (security.size() != 4 || qFromBigEndian<quint32>(security.constData()) != 1)
+        if (Read(4) != QByteArray::fromHex("00000001")) // security type: none
             return false;
         socket.write(QByteArray(1, '\1')); // ClientInit, shared
         const QByteArray init = Read(24);
