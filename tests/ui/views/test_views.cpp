@@ -21,28 +21,29 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <future>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
 // True when no thread holds the lock at all (asked from another thread).
 bool lockIsFree(QReadWriteLock &lock)
 {
-    bool free = false;
-    std::thread probe([&]() {
-        free = lock.tryLockForWrite();
+    auto probe = std::async(std::launch::async, [&]() {
+        const bool free = lock.tryLockForWrite();
         if (free)
             lock.unlock();
+        return free;
     });
-    probe.join();
-    return free;
+    return probe.get();
 }
 
-QWidget *tile(QWidget *parent, int size)
+// A square tile added to the layout.
+QWidget *tile(QWidget *parent, int size, QLayout *layout)
 {
     auto *w = new QLabel(parent);
     w->setFixedSize(size, size);
+    layout->addWidget(w);
     return w;
 }
 
@@ -303,10 +304,8 @@ private slots:
         QCOMPARE(flow->heightForWidth(500), m.top() + m.bottom());
         QCOMPARE(flow->minimumSize(), QSize(m.left() + m.right(), m.top() + m.bottom()));
         QList<QWidget *> tiles;
-        for (int i = 0; i < 5; ++i) {
-            tiles << tile(&host, 218);
-            flow->addWidget(tiles.last());
-        }
+        for (int i = 0; i < 5; ++i)
+            tiles << tile(&host, 218, flow);
         flow->setGeometry(QRect(0, 0, 500, 1000));
         for (int i = 0; i < tiles.size(); ++i)
             QCOMPARE(tiles[i]->geometry(), QRect(m.left() + i % 2 * (218 + 6), m.top() + i / 2 * (218 + 6), 218, 218));
@@ -330,15 +329,13 @@ private slots:
         QWidget host;
         FlowLayout flow(0, -1, -1);
         QCOMPARE(flow.horizontalSpacing(), -1);
-        QWidget *first = tile(&host, 40);
-        flow.addWidget(first);
+        QWidget *first = tile(&host, 40, &flow);
         // A spacer or nested layout has no widget: it gets no gap instead of crashing.
         flow.addItem(new QSpacerItem(30, 10, QSizePolicy::Fixed, QSizePolicy::Fixed));
         auto *nested = new QVBoxLayout();
         nested->setContentsMargins(0, 0, 0, 0);
         flow.addItem(nested);
-        QWidget *last = tile(&host, 40);
-        flow.addWidget(last);
+        QWidget *last = tile(&host, 40, &flow);
         flow.setGeometry(QRect(0, 0, 1000, 100));
         const int gap = first->style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton,
                                                       Qt::Horizontal);
@@ -354,8 +351,7 @@ private slots:
 
         // Widgets belong to their parent, not to the layout.
         auto *owned = new FlowLayout(&host, 2, 3, 4);
-        QPointer<QWidget> child = tile(&host, 10);
-        owned->addWidget(child);
+        QPointer<QWidget> child = tile(&host, 10, owned);
         QCOMPARE(owned->contentsMargins(), QMargins(2, 2, 2, 2));
         QCOMPARE(QSize(owned->horizontalSpacing(), owned->verticalSpacing()), QSize(3, 4));
         delete owned;
