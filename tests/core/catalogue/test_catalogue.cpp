@@ -21,14 +21,6 @@
 
 namespace {
 
-// A catalogue: SQL run on the three empty tables (rows, hostile objects, an index) and the
-// index whose entry for the guid gets one changed byte, if any.
-struct CatalogueContent
-{
-    QStringList sql;
-    QString damagedIndex;
-};
-
 QString Recall(const QString &values)
 {
     return QStringLiteral("insert into native_loadrecall values ") + values;
@@ -49,9 +41,10 @@ QString Books(const QString &values)
         .arg(values);
 }
 
-// Writes a plain SQLite catalogue (with one byte of the guid's key changed in the damaged index's
-// root page, if any) and encrypts it with the given password.
-bool WriteCatalogue(const QString &path, const CatalogueContent &content, const QByteArray &password)
+// Writes a plain SQLite catalogue, the three tables and then content (rows, hostile objects, an
+// index), and encrypts it with the given password. An index named "damaged" gets one byte of the
+// guid's key changed in its root page.
+bool WriteCatalogue(const QString &path, const QStringList &content, const QByteArray &password)
 {
     const QString plainPath = path + QStringLiteral(".plain");
     const QByteArray sql =
@@ -59,16 +52,16 @@ bool WriteCatalogue(const QString &path, const CatalogueContent &content, const 
                      "create table runtime_cataloginfo (UID integer, LID integer, Calc_BookCount integer, Caption text)",
                      "create table published_bookinfo (UID integer, LID integer, BookName text, OrgPrice real, "
                      "BookPrice real, BookCatalogIDS text, FirstPubTimeGMT integer, _ImageCompID integer)"}
-         + content.sql)
+         + content)
             .join(QLatin1Char(';'))
             .toUtf8();
-    const QByteArray rootSql = "select rootpage - 1 from sqlite_master where name = '" + content.damagedIndex.toUtf8() + "'";
     sqlite3 *db = nullptr;
     sqlite3_stmt *root = nullptr;
     bool ok = sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
               && CatalogueEncrypter::PrepareEmptyDatabase(db, 4096)
               && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK
-              && sqlite3_prepare_v2(db, rootSql.constData(), -1, &root, nullptr) == SQLITE_OK;
+              && sqlite3_prepare_v2(db, "select rootpage - 1 from sqlite_master where name = 'damaged'", -1, &root,
+                                    nullptr) == SQLITE_OK;
     const int page = ok && sqlite3_step(root) == SQLITE_ROW ? sqlite3_column_int(root, 0) : -1;
     sqlite3_finalize(root);
     sqlite3_close(db);
@@ -91,16 +84,15 @@ QByteArray Password()
 }
 
 // A small catalogue whose every value carries its tag, so a reader can tell which one it saw.
-CatalogueContent TaggedContent(const QString &tag)
+QStringList TaggedContent(const QString &tag)
 {
     QStringList books;
     for (int id = 1; id <= 20; ++id)
         books << QStringLiteral("(%1, '%2 book', %1)").arg(id).arg(tag);
-    return {{Recall(QStringLiteral("('current_guid', '%1'), ('free_ebooks_count', '%1'), ('current_ebooks_count', 20)")
-                        .arg(tag)),
-             Categories(QStringLiteral("(1, 11, '%1 category'), (2, 12, '%1 category'), (3, 13, '%1 category')").arg(tag)),
-             Books(books.join(QLatin1Char(',')))},
-            QString()};
+    return {Recall(QStringLiteral("('current_guid', '%1'), ('free_ebooks_count', '%1'), ('current_ebooks_count', 20)")
+                       .arg(tag)),
+            Categories(QStringLiteral("(1, 11, '%1 category'), (2, 12, '%1 category'), (3, 13, '%1 category')").arg(tag)),
+            Books(books.join(QLatin1Char(',')))};
 }
 
 QStringList ConnectionsOfHolders()
@@ -130,8 +122,6 @@ private:
 
 } // namespace
 
-Q_DECLARE_METATYPE(CatalogueContent)
-
 class TestCatalogue : public QObject
 {
     Q_OBJECT
@@ -156,14 +146,13 @@ private slots:
 
         // Ids 0 and 5 are no categories; for the repeated id 6 the later row wins and the earlier
         // caption leaves no trace.
-        const CatalogueContent summary{
-            {Recall("('current_guid', '%1'), ('free_ebooks_count', '%2'), ('current_ebooks_count', 6), "
+        const QStringList summary{
+            Recall("('current_guid', '%1'), ('free_ebooks_count', '%2'), ('current_ebooks_count', 6), "
                     "('free_ebooks_week_new', '%3'), ('free_ebooks_week_revoked', '%4%1')"),
              Categories("(1, 9, 'beta'), (2, 10, 'Alpha'), (3, 12, 'alpha'), (4, 1, 'Arts & Crafts'), (0, 50, 'zero id'), "
                         "(5, 50, NULL), (6, 30, 'Old name'), (6, 31, 'New name')"),
              Books("(5, 'Five', 5.0), (7, 'Seven', 1.5), (8, NULL, 2.0), (-1, 'Negative', 1.0), (11, 'Eleven', 0.5), "
-                   "(12, '100% %2 sale', 9.0)")},
-            QString()};
+                   "(12, '100% %2 sale', 9.0)")};
         fileSummary = PathOf(QStringLiteral("summary.rfile"));
         QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
     }
@@ -212,22 +201,16 @@ private slots:
     void failedLoadKeepsCatalogue_data()
     {
         QTest::addColumn<QByteArray>("bytes"); // written as they are unless null
-        QTest::addColumn<CatalogueContent>("content");
+        QTest::addColumn<QStringList>("content");
         QTest::addColumn<QByteArray>("password"); // no file at all when empty
-        QFile source(fileB);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QByteArray good = source.readAll();
+        const QByteArray good = TestSandbox::ReadBytes(fileB);
         QByteArray damaged = good;
         damaged[good.size() / 2] = char(good.at(good.size() / 2) ^ 0x01);
         auto bytesRow = [](const char *name, const QByteArray &bytes) {
-            QTest::newRow(name) << bytes << CatalogueContent() << QByteArray();
+            QTest::newRow(name) << bytes << QStringList() << QByteArray();
         };
-        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password(),
-                             const QString &damagedIndex = QString()) {
-            CatalogueContent content = TaggedContent(QStringLiteral("X"));
-            content.sql << sql;
-            content.damagedIndex = damagedIndex;
-            QTest::newRow(name) << QByteArray() << content << password;
+        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password()) {
+            QTest::newRow(name) << QByteArray() << TaggedContent(QStringLiteral("X")) + sql << password;
         };
         bytesRow("missing file", QByteArray());
         bytesRow("empty file", QByteArray(""));
@@ -250,13 +233,12 @@ private slots:
         contentRow("virtual table", {"create virtual table search using fts5(BookName)"});
         contentRow("no guid", {"delete from native_loadrecall where pname = 'current_guid'"});
         contentRow("empty guid", {"update native_loadrecall set pvalue = NULL where pname = 'current_guid'"});
-        contentRow("damaged summary index", {"create unique index recall_names on native_loadrecall(pname)"}, Password(),
-                   QStringLiteral("recall_names"));
+        contentRow("damaged summary index", {"create unique index damaged on native_loadrecall(pname)"});
     }
     void failedLoadKeepsCatalogue()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(CatalogueContent, content);
+        QFETCH(QStringList, content);
         QFETCH(QByteArray, password);
         const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(QTest::currentDataTag()));
         QFile::remove(path);

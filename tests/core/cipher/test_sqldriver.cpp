@@ -118,12 +118,14 @@ private slots:
         QCOMPARE(record.field(1).type(), QVariant::String);
         // Each value with its type; NULL prices and notes, and an empty blob that is no NULL.
         const QString tail(120, QLatin1Char('x'));
-        for (const QVariantList &row : {QVariantList{3LL, "Item 3 – ü €" + tail, 0.75, QByteArray("abc"), QVariant(), 2LL},
-                                        QVariantList{10LL, "Item 10 – ü €" + tail, QVariant(), QByteArray(""), QVariant(), 2LL}}) {
+        const QList<QVariantList> rows{{3LL, "Item 3 – ü €" + tail, 0.75, QByteArray("abc"), QVariant(), 2LL},
+                                       {10LL, "Item 10 – ü €" + tail, QVariant(), QByteArray(""), QVariant(), 2LL}};
+        for (const QVariantList &row : rows) {
             QVERIFY(query.next());
             for (int i = 0; i < row.size(); ++i) {
                 const QVariant value = query.value(i);
-                QVERIFY2(value == row.at(i) && value.userType() == row.at(i).userType() && value.isNull() == row.at(i).isNull(),
+                const QVariant &want = row.at(i);
+                QVERIFY2(value == want && value.userType() == want.userType() && value.isNull() == want.isNull(),
                          qPrintable(QStringLiteral("column %1").arg(i)));
             }
             QVERIFY(query.isNull(4));
@@ -357,6 +359,8 @@ private slots:
         QTest::addColumn<QVariantList>("rows"); // of the first column
         QTest::addColumn<QString>("error");
         const QString range = QStringLiteral("select UID from items where UID > ? and UID <= ? order by UID");
+        const QDateTime time(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC);
+        const QVariantList none;
         QTest::newRow("positional") << range << QVariantList{10, qlonglong(13)} << QVariantList{11, 12, 13} << "";
         QTest::newRow("up to the end") << range << QVariantList{598, 1000} << QVariantList{599, 600} << "";
         QTest::newRow("name used twice") << "select count(*) from items where (UID = :id or UID = :id + 1) and Name <> :n"
@@ -364,14 +368,14 @@ private slots:
         QTest::newRow("blob") << "select UID from items where Data = :blob and UID = :uid"
                               << QVariantList{QByteArray("abcd"), 4} << QVariantList{4} << "";
         QTest::newRow("value types") << "select quote(?) || quote(?) || quote(?) || quote(?) || quote(?) || quote(?)"
-                                     << QVariantList{QVariant(), true, 7u, 1.5f, QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5), Qt::UTC), "ü"}
+                                     << QVariantList{QVariant(), true, 7u, 1.5f, time, "ü"}
                                      << QVariantList{"NULL171.5'2024-01-02T03:04:05.000Z''ü'"} << "";
-        QTest::newRow("closing semicolon") << "select 1;" << QVariantList() << QVariantList{1} << "";
-        QTest::newRow("too few values") << range << QVariantList{10} << QVariantList() << "parameter count mismatch";
-        QTest::newRow("too many values") << "select ?" << QVariantList{1, 2} << QVariantList() << "parameter count mismatch";
-        QTest::newRow("two statements") << "select 1; select 2" << QVariantList() << QVariantList() << "one statement";
-        QTest::newRow("only a comment") << "-- select 1" << QVariantList() << QVariantList() << "empty statement";
-        QTest::newRow("unknown column") << "select missing from items" << QVariantList() << QVariantList() << "no such column";
+        QTest::newRow("closing semicolon") << "select 1;" << none << QVariantList{1} << "";
+        QTest::newRow("too few values") << range << QVariantList{10} << none << "parameter count mismatch";
+        QTest::newRow("too many values") << "select ?" << QVariantList{1, 2} << none << "parameter count mismatch";
+        QTest::newRow("two statements") << "select 1; select 2" << none << none << "one statement";
+        QTest::newRow("only a comment") << "-- select 1" << none << none << "empty statement";
+        QTest::newRow("unknown column") << "select missing from items" << none << none << "no such column";
     }
     void preparedStatements()
     {
