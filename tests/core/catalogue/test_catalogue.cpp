@@ -325,10 +325,7 @@ private slots:
         const QList<QThread *> threads{swapper, reader(true), reader(false)};
         for (QThread *thread : threads)
             thread->start();
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 1500 && swaps.loadRelaxed() < 40)
-            QThread::msleep(20);
+        QTest::qWaitFor([&swaps] { return swaps.loadRelaxed() >= 40; }, 1500);
         stop.storeRelaxed(1);
         for (QThread *thread : threads) {
             QVERIFY(thread->wait(30000));

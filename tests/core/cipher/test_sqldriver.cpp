@@ -27,23 +27,20 @@ namespace {
 const QString kPassword = QStringLiteral("pässwörd-1");
 int g_connectionCounter = 0;
 
-// A small plain database with every storage class (names of varied length, NULL prices, empty
-// blobs), an index and a view, then encrypted.
-bool MakeCatalogue(const QString &plainPath, const QString &outPath, int rows)
+// A small plain database of 600 items with every storage class (names of varied length, NULL
+// prices, empty blobs), an index and a view, then encrypted.
+bool MakeCatalogue(const QString &plainPath, const QString &outPath)
 {
-    const QByteArray sql =
-        QStringLiteral("CREATE TABLE items(UID INTEGER PRIMARY KEY, Name VARCHAR(200) NOT NULL, Price REAL, Data BLOB, "
-                       "Note DEFAULT 'none');"
-                       "INSERT INTO items WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < %1) "
-                       "SELECT i, 'Item ' || i || ' – ü €' || printf('%.*c', i % 7 * 40, 'x'), iif(i % 10, i * 0.25, NULL), "
-                       "CAST(substr('abcd', 1, i % 5) AS BLOB), NULL FROM r;"
-                       "CREATE INDEX items_name ON items(Name); CREATE VIEW cheap AS SELECT UID FROM items WHERE Price < 1;")
-            .arg(rows)
-            .toUtf8();
+    const char *sql = "CREATE TABLE items(UID INTEGER PRIMARY KEY, Name VARCHAR(200) NOT NULL, Price REAL, Data BLOB, "
+                      "Note DEFAULT 'none');"
+                      "INSERT INTO items WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 600) "
+                      "SELECT i, 'Item ' || i || ' – ü €' || printf('%.*c', i % 7 * 40, 'x'), iif(i % 10, i * 0.25, NULL), "
+                      "CAST(substr('abcd', 1, i % 5) AS BLOB), NULL FROM r;"
+                      "CREATE INDEX items_name ON items(Name); CREATE VIEW cheap AS SELECT UID FROM items WHERE Price < 1;";
     sqlite3 *db = nullptr;
     const bool ok = sqlite3_open(QFile::encodeName(plainPath).constData(), &db) == SQLITE_OK
                     && CatalogueEncrypter::PrepareEmptyDatabase(db, 1024)
-                    && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+                    && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok && CatalogueEncrypter::EncryptFile(plainPath, outPath, kPassword.toUtf8());
 }
@@ -103,7 +100,7 @@ private slots:
         QVERIFY(dir.isValid());
         catalogue = dir.filePath(QStringLiteral("items.db"));
         plain = dir.filePath(QStringLiteral("items-plain.db"));
-        QVERIFY(MakeCatalogue(plain, catalogue, 600));
+        QVERIFY(MakeCatalogue(plain, catalogue));
     }
 
     void valuesAndRecords()
