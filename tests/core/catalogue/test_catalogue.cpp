@@ -325,13 +325,13 @@ private slots:
         const QList<QThread *> threads{swapper, reader(true), reader(false)};
         for (QThread *thread : threads)
             thread->start();
-        QTest::qWaitFor([&swaps] { return swaps.loadRelaxed() >= 40; }, 1500);
+        const bool manySwaps = QTest::qWaitFor([&swaps] { return swaps.loadRelaxed() >= 40; }, 1500);
         stop.storeRelaxed(1);
         for (QThread *thread : threads) {
             QVERIFY(thread->wait(30000));
             delete thread;
         }
-        QVERIFY(swaps.loadRelaxed() >= 2);
+        QVERIFY(manySwaps || swaps.loadRelaxed() >= 2);
         QVERIFY(reads.loadRelaxed() > 0);
         QCOMPARE(mixed.loadRelaxed(), 0);
     }
