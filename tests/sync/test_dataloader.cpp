@@ -1,7 +1,13 @@
 #include "test_dataloader_support.h"
 
+#include "folders/DisplayFolder.h"
+#include "threads/QWriteLockerExt2.h"
+
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 using namespace LoaderTest;
 
@@ -11,38 +17,87 @@ const QString FoldersText = QStringLiteral("Loading the custom folders from loca
 const QString AskText = QStringLiteral("Loading the free ebooks database from official website ...");
 const QString LocalText = QStringLiteral("Loading the free ebooks database from local disk...");
 const QString ComputeText = QStringLiteral("Computing the free ebooks information...");
+const QString One = QStringLiteral("guid-one");
+const QString Two = QStringLiteral("guid-two");
 
-// A start-up load on a fresh folder store.
-struct StartUp
+QByteArray OneBytes() { return CatalogueBytes(One); }
+QByteArray TwoBytes() { return CatalogueBytes(Two, 150); }
+
+enum Fault { RetryAnswer, UpgradeAnswer, MalformedAnswer, Md5Mismatch, ErrorPage, TruncatedBody, OtherGuidInside,
+             EmptyGuid, PointerUnwritable, FoldersUnwritable, NoFreeSlot };
+
+// The worker's last error code and the service's answer code.
+QPair<int, int> Codes(UserDataLoader &worker)
 {
-    DisplayDataSaver store;
-    UserDataLoader loader;
-    Recorder recorder;
-
-    explicit StartUp(const QString &query = QString())
-    {
-        loader.SetStores(&store, query);
-        recorder.Attach(&loader);
-    }
-};
-
-enum Failure { RetryAnswer, Md5Mismatch, ErrorPage, OtherGuidInside, MalformedAnswer, PointerUnwritable, FoldersUnwritable, NoFreeSlot };
+    QReadLocker locker(&worker.dataLock);
+    return qMakePair(worker.lastError, worker.serverAnswer);
+}
 
 } // namespace
 
-// The start-up load: folders file, slot pointer, first download, and what a failure leaves.
+// The start-up load and the refresh: folders file, slot pointer and downloads. New catalogues go
+// to another slot and are checked before the switch; bad downloads, refusals and stops leave the
+// open catalogue, its slot and the pointer alone.
 class TestDataLoader : public QObject
 {
     Q_OBJECT
 private:
     QTemporaryDir home;
     TestHttpServer server;
+    std::unique_ptr<DisplayDataSaver> store;
+    std::unique_ptr<UserDataLoader> loader;
+    std::unique_ptr<UserDataRefresher> refresher;
+    Recorder recorder;
+
+    // Fresh workers on a fresh folder store, as after a program start.
+    void Renew()
+    {
+        refresher.reset();
+        loader.reset();
+        store.reset(new DisplayDataSaver);
+        loader.reset(new UserDataLoader);
+        refresher.reset(new UserDataRefresher);
+        for (UserDataLoader *worker : {loader.get(), static_cast<UserDataLoader *>(refresher.get())}) {
+            worker->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
+            recorder.Attach(worker);
+        }
+    }
+
+    // Runs a worker to its end: its completions, "none" without one, "timeout" when it does not end.
+    QString Run(UserDataLoader &worker)
+    {
+        recorder.Clear();
+        if (!RunWorker(worker))
+            return QStringLiteral("timeout");
+        return recorder.completions.isEmpty() ? QStringLiteral("none") : recorder.completions.join(',');
+    }
+
+    // The start-up load of guid-one into slot 0.
+    void StartWithFirstCatalogue()
+    {
+        Publish(server, One, OneBytes());
+        QCOMPARE(Run(*loader), QStringLiteral("changed"));
+        QCOMPARE(OpenFile(*store), SlotPath(0));
+        QCOMPARE(ServiceRequests(server), 1);
+        QCOMPARE(server.Requests().at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
+        server.ClearRequests();
+    }
+
+    void ExpectFirstCatalogueKept()
+    {
+        QCOMPARE(OpenGuid(*store), One);
+        QCOMPARE(OpenFile(*store), SlotPath(0));
+        QCOMPARE(PointerText(), QStringLiteral("0"));
+        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
+        QCOMPARE(ExistingSlots(), QList<int>{0});
+        QCOMPARE(ReadFoldersFile().first, One);
+    }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(TestSandbox::UseLocalService(home, server));
-        QVERIFY(!CatalogueBytes(QStringLiteral("guid-one")).isEmpty());
+        QVERIFY(!OneBytes().isEmpty() && !TwoBytes().isEmpty());
     }
 
     void init()
@@ -50,131 +105,235 @@ private slots:
         server.ClearScript();
         server.ClearRequests();
         QDir(DatabaseFolder()).removeRecursively();
-        QFile::remove(FoldersFilePath());
         QDir(FoldersFilePath()).removeRecursively();
+        QFile::remove(FoldersFilePath());
+        Renew();
     }
 
     void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
 
     void firstStartDownloadsThenSecondStartStaysLocal()
     {
-        const QByteArray bytes = CatalogueBytes(QStringLiteral("guid-one"));
-        Publish(server, QStringLiteral("guid-one"), bytes);
-        {
-            StartUp first(QStringLiteral("os=2&fileversion=3011"));
-            QVERIFY(RunWorker(first.loader));
-            QCOMPARE(first.recorder.completions, (QList<QPair<bool, bool>>{{true, true}}));
-            const Results results = ReadResults(first.loader);
-            QVERIFY(results.lastResult);
-            QCOMPARE(results.lastError, 0);
-            QCOMPARE(results.serverAnswer, 1);
-            QCOMPARE(ServiceRequests(server), 1);
-            QCOMPARE(server.Requests().at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
-            QCOMPARE(ExistingSlots(), QList<int>{0});
-            QCOMPARE(ReadBytes(SlotPath(0)), bytes);
-            QCOMPARE(PointerText(), QStringLiteral("0"));
-            QCOMPARE(OpenGuid(first.store), QStringLiteral("guid-one"));
-            QCOMPARE(OpenFile(first.store), SlotPath(0));
-            const auto saved = ReadFoldersFile();
-            QCOMPARE(saved.first, QStringLiteral("guid-one"));
-            QVERIFY(saved.second.contains(QStringLiteral("All Tessaly")));
+        StartWithFirstCatalogue();
+        QCOMPARE(Codes(*loader), qMakePair(0, 1));
+        ExpectFirstCatalogueKept();
+        QVERIFY(ReadFoldersFile().second.contains(QStringLiteral("All Tessaly")));
+        // Progress texts come between the first and the local-disk text.
+        const QStringList &messages = recorder.messages;
+        QCOMPARE(messages.mid(0, 2), (QStringList{FoldersText, AskText}));
+        QCOMPARE(messages.mid(messages.size() - 2), (QStringList{LocalText, ComputeText}));
 
-            // Progress texts come between the first and the local-disk text.
-            const QStringList &messages = first.recorder.messages;
-            QCOMPARE(messages.mid(0, 2), (QStringList{FoldersText, AskText}));
-            QCOMPARE(messages.mid(messages.size() - 2), (QStringList{LocalText, ComputeText}));
-        }
-
-        server.ClearRequests();
-        StartUp second(QStringLiteral("os=2"));
-        QVERIFY(RunWorker(second.loader));
-        QCOMPARE(second.recorder.completions, (QList<QPair<bool, bool>>{{true, false}}));
+        Renew();
+        QCOMPARE(Run(*loader), QStringLiteral("unchanged"));
         QCOMPARE(server.RequestCount(), 0);
-        QCOMPARE(second.recorder.messages, (QStringList{FoldersText, LocalText}));
-        QCOMPARE(OpenGuid(second.store), QStringLiteral("guid-one"));
-        QCOMPARE(ReadResults(second.loader).serverAnswer, 0);
+        QCOMPARE(recorder.messages, (QStringList{FoldersText, LocalText}));
+        QCOMPARE(OpenGuid(*store), One);
+        QCOMPARE(Codes(*loader).second, 0);
     }
 
-    void failedFirstStart_data()
+    void failedLoadKeepsWhatWasThere_data()
     {
-        QTest::addColumn<int>("failure");
+        QTest::addColumn<bool>("refresh"); // a catalogue is open and the refresher runs
+        QTest::addColumn<int>("fault");
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("answer");
-        QTest::newRow("retry") << int(RetryAnswer) << 3 << 2;
-        QTest::newRow("md5 mismatch") << int(Md5Mismatch) << 3 << 1;
-        QTest::newRow("error page, no md5") << int(ErrorPage) << 2 << 1;
-        QTest::newRow("other guid inside") << int(OtherGuidInside) << 2 << 1;
-        QTest::newRow("malformed answer") << int(MalformedAnswer) << 3 << 0;
-        QTest::newRow("pointer not written") << int(PointerUnwritable) << 4 << 1;
-        QTest::newRow("folders not saved") << int(FoldersUnwritable) << 5 << 1;
-        QTest::newRow("no free slot") << int(NoFreeSlot) << 101 << 0;
+        QTest::newRow("start: retry") << false << int(RetryAnswer) << 3 << 2;
+        QTest::newRow("start: md5 mismatch") << false << int(Md5Mismatch) << 3 << 1;
+        QTest::newRow("start: error page, no md5") << false << int(ErrorPage) << 2 << 1;
+        QTest::newRow("start: other guid inside") << false << int(OtherGuidInside) << 2 << 1;
+        QTest::newRow("start: malformed answer") << false << int(MalformedAnswer) << 3 << 0;
+        QTest::newRow("start: pointer not written") << false << int(PointerUnwritable) << 4 << 1;
+        QTest::newRow("start: folders not saved") << false << int(FoldersUnwritable) << 5 << 1;
+        QTest::newRow("start: no free slot") << false << int(NoFreeSlot) << 101 << 0;
+        QTest::newRow("refresh: no free slot") << true << int(NoFreeSlot) << 101 << 1;
+        QTest::newRow("refresh: md5 mismatch") << true << int(Md5Mismatch) << 3 << 1;
+        QTest::newRow("refresh: error page, no md5") << true << int(ErrorPage) << 2 << 1;
+        QTest::newRow("refresh: truncated, no md5") << true << int(TruncatedBody) << 2 << 1;
+        QTest::newRow("refresh: other guid inside") << true << int(OtherGuidInside) << 2 << 1;
+        QTest::newRow("refresh: empty guid announced") << true << int(EmptyGuid) << 2 << 1;
+        QTest::newRow("refresh: retry") << true << int(RetryAnswer) << 3 << 2;
+        QTest::newRow("refresh: upgrade") << true << int(UpgradeAnswer) << 3 << 3;
     }
-
-    void failedFirstStart()
+    void failedLoadKeepsWhatWasThere()
     {
-        QFETCH(int, failure);
-        QFETCH(int, error);
-        QFETCH(int, answer);
-        const QString guid = QStringLiteral("guid-one");
-        const QByteArray bytes = CatalogueBytes(guid);
+        QFETCH(bool, refresh);
+        QFETCH(int, fault);
+        if (refresh)
+            StartWithFirstCatalogue();
+        const QString guid = refresh ? Two : One;
+        const QByteArray bytes = refresh ? TwoBytes() : OneBytes();
+        const QByteArray location = "/files/next.rfile";
         const QByteArray noMd5;
-        const QByteArray wrongMd5 = FileDownloader::Md5Hex("something else").toLatin1();
-        const QByteArray location = "/files/catalogue.rfile";
-        switch (failure) {
-        case RetryAnswer:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("retry|||"));
-            break;
+        const QByteArray wrongMd5 = FileDownloader::Md5Hex("not the file").toLatin1();
+        Publish(server, fault == OtherGuidInside ? QStringLiteral("guid-announced") : fault == EmptyGuid ? QString() : guid,
+                bytes, location);
+        const QHash<int, QByteArray> answers{
+            {RetryAnswer, "RETRY|a|b|c|d"}, {UpgradeAnswer, "upgrade|||"}, {MalformedAnswer, "ok|guid|/files/next.rfile"}};
+        if (answers.contains(fault))
+            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(answers.value(fault)));
+        switch (fault) {
         case Md5Mismatch:
             Publish(server, guid, bytes, location, &wrongMd5);
             break;
         case ErrorPage:
             Publish(server, guid, "<html><body>Service unavailable</body></html>", location, &noMd5);
             break;
-        case OtherGuidInside:
-            Publish(server, QStringLiteral("guid-announced"), bytes);
-            break;
-        case MalformedAnswer:
-            server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok("ok|guid|/files/catalogue.rfile"));
+        case TruncatedBody:
+            Publish(server, guid, bytes.left(bytes.size() - 4096), location, &noMd5);
             break;
         case PointerUnwritable: // a folder stands in the pointer's place
-            Publish(server, guid, bytes);
             QVERIFY(QDir().mkpath(PointerPath()));
             break;
         case FoldersUnwritable: // a folder takes the folders file's place while the catalogue comes
-            Publish(server, guid, bytes);
             server.SetResponse(location, TestHttpResponse::Delayed(500, bytes));
+            loader->StartIfNotRunning();
+            QVERIFY(server.WaitForRequests(1));
+            QVERIFY(QDir().mkpath(FoldersFilePath()));
             break;
-        case NoFreeSlot: // folders cannot be deleted to free a slot
-            Publish(server, guid, bytes);
-            for (int slot = 0; slot < CatalogueSlots::SlotCount; ++slot)
+        case NoFreeSlot: // folders cannot be deleted to free a slot; the open file is never one
+            for (int slot = refresh ? 1 : 0; slot < CatalogueSlots::SlotCount; ++slot)
                 QVERIFY(QDir().mkpath(SlotPath(slot)));
             break;
         }
 
-        StartUp start;
-        if (failure == FoldersUnwritable) {
-            start.loader.StartIfNotRunning();
-            QVERIFY(server.WaitForRequests(1));
-            QVERIFY(QDir().mkpath(FoldersFilePath()));
-        }
-        QVERIFY(RunWorker(start.loader));
+        UserDataLoader &worker = refresh ? *refresher : *loader;
         // Only a failed computation comes after a change.
-        QCOMPARE(start.recorder.completions, (QList<QPair<bool, bool>>{{false, failure == FoldersUnwritable}}));
-        const Results results = ReadResults(start.loader);
-        QVERIFY(!results.lastResult);
-        QCOMPARE(results.lastError, error);
-        QCOMPARE(results.serverAnswer, answer);
-        QCOMPARE(ServiceRequests(server), failure == NoFreeSlot ? 0 : 1);
+        QCOMPARE(Run(worker), QString(fault == FoldersUnwritable ? "failed after change" : "failed"));
+        QTEST(Codes(worker).first, "error");
+        QTEST(Codes(worker).second, "answer");
+        QCOMPARE(ServiceRequests(server), fault == NoFreeSlot && !refresh ? 0 : 1);
+        QCOMPARE(recorder.messages.contains(ComputeText), fault == FoldersUnwritable);
+        if (refresh) {
+            ExpectFirstCatalogueKept();
+            QWriteLockerExt2 token(&store->items->lock); // the store still answers from the old catalogue
+            QVERIFY(store->items->GetBook(1, token) != nullptr);
+            return;
+        }
         // A rejected file is not left in a slot and not opened; the pointer names a slot only
         // once its catalogue is open; folders were computed only for the open catalogue and
         // never saved.
-        const bool opened = failure == PointerUnwritable || failure == FoldersUnwritable;
-        if (failure != NoFreeSlot)
-            QCOMPARE(ExistingSlots(), opened ? QList<int>{0} : QList<int>());
-        QCOMPARE(OpenFile(start.store), opened ? SlotPath(0) : QString());
-        QCOMPARE(QFileInfo(PointerPath()).isFile(), failure == FoldersUnwritable);
+        const bool opened = fault == PointerUnwritable || fault == FoldersUnwritable;
+        QCOMPARE(ExistingSlots(), opened ? QList<int>{0} : QList<int>());
+        QCOMPARE(OpenFile(*store), opened ? SlotPath(0) : QString());
+        QCOMPARE(QFileInfo(PointerPath()).isFile(), fault == FoldersUnwritable);
         QVERIFY(!QFileInfo(FoldersFilePath()).isFile());
-        QCOMPARE(start.recorder.messages.contains(ComputeText), failure == FoldersUnwritable);
+    }
+
+    // A pointer left naming an older slot (its write failed after a switch) must not bring
+    // that catalogue back: without a download the open catalogue is recomputed.
+    void unchangedAnswerRecomputesOpenFileNotPointerSlot()
+    {
+        StartWithFirstCatalogue();
+        // The pointer cannot be written while a folder stands in its place.
+        QVERIFY(QFile::remove(PointerPath()));
+        QVERIFY(QDir().mkpath(PointerPath()));
+        Publish(server, Two, TwoBytes());
+        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
+        QCOMPARE(Codes(*refresher).first, 4);
+        QCOMPARE(OpenFile(*store), SlotPath(1));
+        QCOMPARE(ReadFoldersFile().first, One);
+
+        QVERIFY(QDir(PointerPath()).removeRecursively());
+        QVERIFY(WriteBytes(PointerPath(), "0"));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QCOMPARE(Codes(*refresher).second, 10);
+        QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
+        QCOMPARE(OpenGuid(*store), Two);
+        QCOMPARE(OpenFile(*store), SlotPath(1));
+        QCOMPARE(ReadFoldersFile().first, Two);
+        QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
+    }
+
+    // The folders file could not be read at start: refreshes read it again before anything
+    // else and never save a list they have not read.
+    void unreadableFoldersAreReadAgainNotOverwritten()
+    {
+        {
+            DisplayDataSaver first;
+            bool added = false;
+            QVERIFY(first.LoadFolders(added));
+            QWriteLockerExt2 token(&first.lock);
+            auto *folder = new DisplayFolder;
+            folder->uid = QUuid::createUuid();
+            folder->type = CategoryFolder;
+            folder->caption = QStringLiteral("My shelf");
+            folder->categoryUid = 3;
+            QVERIFY(first.AddFolder(folder, token));
+            QVERIFY(first.SaveLocked(token));
+        }
+        const QByteArray saved = ReadBytes(FoldersFilePath());
+        const QString aside = FoldersFilePath() + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(FoldersFilePath(), aside));
+        QVERIFY(QDir().mkpath(FoldersFilePath()));
+        Publish(server, One, OneBytes());
+        QCOMPARE(Run(*loader), QStringLiteral("failed"));
+        QCOMPARE(Codes(*loader).first, 1);
+
+        // Still unreadable: the refresh stops before asking the service.
+        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
+        QCOMPARE(Codes(*refresher).first, 1);
+        QCOMPARE(server.RequestCount(), 0);
+
+        // Readable again: read first, then the catalogue, then computed and saved with the
+        // user's folder in it.
+        QVERIFY(QDir(FoldersFilePath()).removeRecursively());
+        QVERIFY(QFile::rename(aside, FoldersFilePath()));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QCOMPARE(recorder.messages.at(1), FoldersText);
+        const auto reread = ReadFoldersFile();
+        QCOMPARE(reread.first, One);
+        QVERIFY(reread.second.contains(QStringLiteral("My shelf")));
+        QVERIFY(ReadBytes(FoldersFilePath()) != saved);
+
+        // Once read, a refresh does not read the file again; the unchanged answer fetches nothing.
+        QCOMPARE(Run(*refresher), QStringLiteral("unchanged"));
+        QVERIFY(!recorder.messages.contains(FoldersText));
+        QCOMPARE(Codes(*refresher).second, 10);
+        QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
+    }
+
+    // A second start while a refresh runs is no second refresh. A stop during a slow download
+    // returns within about a second, sends no completion and leaves no partial file, no new
+    // pointer and the old catalogue open.
+    void stopDuringSlowDownload()
+    {
+        StartWithFirstCatalogue();
+        const QByteArray two = TwoBytes();
+        Publish(server, Two, two, "/files/two.rfile");
+        server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, 512, 100));
+        recorder.Clear();
+        refresher->StartIfNotRunning();
+        QVERIFY(server.WaitForRequests(2));
+        refresher->StartIfNotRunning();
+        QTest::qWait(400);
+        QElapsedTimer timer;
+        timer.start();
+        refresher->Stop();
+        QVERIFY2(timer.elapsed() < 1200, qPrintable(QString::number(timer.elapsed())));
+        Drain();
+        QCOMPARE(ServiceRequests(server), 1);
+        QVERIFY(recorder.completions.isEmpty());
+        QVERIFY(!recorder.computingStates.contains(true));
+        ExpectFirstCatalogueKept();
+        QCOMPARE(QDir(DatabaseFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        // The worker runs again afterwards; a download of about three seconds reports its progress.
+        server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 30 + 1, 100));
+        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
+        QCOMPARE(OpenGuid(*store), Two);
+        const QRegularExpression progress(QStringLiteral("^Loading the free ebooks database from official website "
+                                                         "\\d+% \\(\\d+\\.\\d\\d MB\\) \\.\\.\\.$"));
+        QVERIFY2(recorder.messages.indexOf(progress) > 0, qPrintable(recorder.messages.join('\n')));
+
+        // Stopped once the computing state began: no completion, so the worker ends that state.
+        Publish(server, One, OneBytes(), "/files/one.rfile");
+        QObject stopper;
+        connect(refresher.get(), &UserDataRefresher::startComputing, &stopper, [](bool isStart) {
+            if (isStart)
+                QThread::currentThread()->requestInterruption();
+        }, Qt::DirectConnection);
+        QCOMPARE(Run(*refresher), QStringLiteral("none"));
+        QCOMPARE(recorder.computingStates, (QList<bool>{true, false}));
     }
 };
 

@@ -19,10 +19,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
-#include <QList>
-#include <QPair>
-#include <QStringList>
 #include <QThread>
 
 namespace LoaderTest {
@@ -36,12 +34,12 @@ inline QString PointerText() { return QString::fromUtf8(ReadBytes(PointerPath())
 inline QString DatabaseFolder() { return Helper::GetLocalFolder(Helper::FolderDatabase); }
 inline QString FoldersFilePath() { return Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase); }
 
-// Slot numbers whose files exist.
+// Slot numbers that hold a file.
 inline QList<int> ExistingSlots()
 {
     QList<int> found;
     for (int slot = 0; slot < CatalogueSlots::SlotCount; ++slot) {
-        if (QFile::exists(SlotPath(slot)))
+        if (QFileInfo(SlotPath(slot)).isFile())
             found.append(slot);
     }
     return found;
@@ -51,22 +49,21 @@ inline QList<int> ExistingSlots()
 inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
 {
     static QHash<QString, QByteArray> cache;
-    const QString key = guid + QLatin1Char('/') + QString::number(books);
-    if (cache.contains(key))
-        return cache.value(key);
-    RegisterSqlCipherDriver();
-    CatalogueGeneratorOptions options;
-    options.books = books;
-    options.categories = 12;
-    options.password = Helper::GetCatalogPassword().toUtf8();
-    options.nowUtc = 1764892800;
-    options.guid = guid;
-    const QString path = QDir::temp().filePath(
-        QStringLiteral("tessaly-loader-test-%1-%2.rfile").arg(QCoreApplication::applicationPid()).arg(cache.size()));
-    const QByteArray bytes = CatalogueGenerator::Generate(options, path) ? ReadBytes(path) : QByteArray();
-    QFile::remove(path);
-    cache.insert(key, bytes);
-    return bytes;
+    const QString key = guid + QLatin1Char('-') + QString::number(books);
+    if (!cache.contains(key)) {
+        RegisterSqlCipherDriver();
+        CatalogueGeneratorOptions options;
+        options.books = books;
+        options.categories = 12;
+        options.password = Helper::GetCatalogPassword().toUtf8();
+        options.nowUtc = 1764892800;
+        options.guid = guid;
+        const QString path = QDir::temp().filePath(
+            QStringLiteral("tessaly-loader-test-%1-%2.rfile").arg(QCoreApplication::applicationPid()).arg(key));
+        cache.insert(key, CatalogueGenerator::Generate(options, path) ? ReadBytes(path) : QByteArray());
+        QFile::remove(path);
+    }
+    return cache.value(key);
 }
 
 // The service publishes `bytes` under guid at `location`, with its MD5 unless md5 is given.
@@ -85,23 +82,19 @@ struct Recorder
 {
     QObject context;
     QStringList messages;
-    QList<QPair<bool, bool>> completions;
-    int startComputing = 0;
+    QStringList completions; // "changed", "unchanged", "failed" or "failed after change"
     QList<bool> computingStates;
 
     void Attach(UserDataLoader *worker)
     {
         QObject::connect(worker, &UserDataLoader::message, &context,
                          [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
-        QObject::connect(worker, &UserDataLoader::completed, &context,
-                         [this](bool isSucc, bool isrecalc) { completions.append(qMakePair(isSucc, isrecalc)); },
-                         Qt::QueuedConnection);
+        QObject::connect(worker, &UserDataLoader::completed, &context, [this](bool isSucc, bool isrecalc) {
+            completions.append(isSucc ? (isrecalc ? "changed" : "unchanged") : (isrecalc ? "failed after change" : "failed"));
+        }, Qt::QueuedConnection);
         if (auto *refresher = qobject_cast<UserDataRefresher *>(worker)) {
             QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
-                             [this](bool isStart) {
-                                 startComputing += isStart ? 1 : 0;
-                                 computingStates.append(isStart);
-                             }, Qt::QueuedConnection);
+                             [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
         }
     }
 
@@ -109,7 +102,6 @@ struct Recorder
     {
         messages.clear();
         completions.clear();
-        startComputing = 0;
         computingStates.clear();
     }
 };
@@ -135,19 +127,6 @@ inline bool RunWorker(UserDataLoader &worker, int timeoutMs = 20000)
     }
     Drain();
     return true;
-}
-
-struct Results
-{
-    bool lastResult = false;
-    int lastError = -1;
-    int serverAnswer = -1;
-};
-
-inline Results ReadResults(UserDataLoader &worker)
-{
-    QReadLocker locker(&worker.dataLock);
-    return Results{worker.lastResult, worker.lastError, worker.serverAnswer};
 }
 
 // The guid the folders file was computed for and its folder captions; empty guid and no

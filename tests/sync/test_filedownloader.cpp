@@ -1,55 +1,69 @@
+#include "CatalogueService.h"
+#include "CatalogueSlots.h"
+#include "Const.h"
 #include "FileDownloader.h"
+#include "Helper.h"
 #include "TestCloseable.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
 #include "TestThreadStarts.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+#include <thread>
+
+using TestSandbox::CatalogueOkAnswer;
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
 Q_DECLARE_METATYPE(TestHttpResponse)
 
+// The downloader, and the conversation with the catalogue service that runs over it.
 class TestFileDownloader : public QObject
 {
     Q_OBJECT
 private:
+    QTemporaryDir home;
     TestHttpServer server;
-    QTemporaryDir dir;
+    TestCloseable canceller;
+    const CatalogueService::ProgressReporter ignore = [](const QPair<qint64, qint64> &) {};
+    const QString Base = QStringLiteral("https://service.test.example");
 
     // A target holding old bytes that a failed download must leave as they are.
     QString OldTarget(const QString &name)
     {
-        const QString target = dir.filePath(name);
+        const QString target = home.filePath(name);
         return WriteBytes(target, "old bytes") ? target : QString();
     }
     // Only the target itself: no half-written temporary file stays behind.
     QStringList Leftovers(const QString &name) const
     {
-        return QDir(dir.path()).entryList({name + "*"}, QDir::Files | QDir::Hidden);
+        return QDir(home.path()).entryList({name + "*"}, QDir::Files | QDir::Hidden);
     }
     // Starts the downloader the way the owners do and waits for the final result.
     static bool RunToEnd(FileDownloader &d) { return d.StartLowPriority() && d.Wait(300); }
 
-private slots:
-    void initTestCase()
+    void Serve(const TestHttpResponse &answer, const TestHttpResponse &file)
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(dir.isValid());
-        QVERIFY(server.Start());
+        server.SetResponse("/service/getdatabase.php", answer);
+        server.SetResponse("/files/c.rfile", file);
     }
+
+private slots:
+    void initTestCase() { QVERIFY(TestSandbox::UseLocalService(home, server)); }
 
     void init()
     {
         server.ClearScript();
         server.ClearRequests();
+        canceller.close = false;
+        Const::SetServiceRootsForTesting(server.BaseUrl(), server.BaseUrl(), server.BaseUrl() + "/");
+        QDir(Helper::GetLocalFolder(Helper::FolderDatabase)).removeRecursively();
     }
+
+    void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
 
     // A download to a target replaces it only when the whole body arrived and matches its
     // MD5; otherwise the old bytes stay and no temporary file is left.
@@ -77,7 +91,6 @@ private slots:
         QFETCH(TestHttpResponse, response);
         QFETCH(QString, md5);
         QFETCH(bool, ok);
-        QCOMPARE(FileDownloader::Md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
         server.SetResponse("/good", TestHttpResponse::Ok("good"));
         server.SetResponse("/x", response);
         const QString target = OldTarget("kept.bin");
@@ -122,7 +135,6 @@ private slots:
         QFETCH(bool, ok);
         server.SetResponse("/cap", response);
         FileDownloader memory(ItemComparePart(), server.Url("/cap"), nullptr, 5000, QString());
-        QCOMPARE(memory.maxBytes, FileDownloader::MaxAnswerBytes);
         QCOMPARE(!memory.RunAndWait().isEmpty(), ok);
         QVERIFY(memory.data.size() <= FileDownloader::MaxAnswerBytes);
         QCOMPARE(server.Requests().at(0).Header("Accept-Encoding"), QByteArray("identity"));
@@ -161,9 +173,9 @@ private slots:
     void unwritableTargetFails()
     {
         server.SetResponse("/w", TestHttpResponse::Ok("body"));
-        const QString folder = dir.filePath("a-folder");
+        const QString folder = home.filePath("a-folder");
         QVERIFY(QDir().mkpath(folder));
-        for (const QString &target : {folder, dir.filePath("no/such/folder/file.bin")}) {
+        for (const QString &target : {folder, home.filePath("no/such/folder/file.bin")}) {
             FileDownloader d(ItemComparePart(), server.Url("/w"), nullptr, 5000, target);
             QVERIFY(!RunToEnd(d));
         }
@@ -207,7 +219,6 @@ private slots:
         }
 
         server.ClearRequests();
-        TestCloseable canceller;
         FileDownloader d(ItemComparePart(), server.Url("/c"), &canceller, 840000, QString());
         QVERIFY(d.StartLowPriority());
         clock.restart();
@@ -219,6 +230,104 @@ private slots:
         QVERIFY(!d.Wait(300));
         QVERIFY(clock.elapsed() < 1000);
         QVERIFY(d.isFinished());
+    }
+
+    void parseAnswer_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("needDownload");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("md5");
+        QTest::newRow("ok, new guid, path") << "OK|g2|/files/c.rfile|ABCdef|1|2" << false << 1 << Base + "/files/c.rfile" << "ABCdef";
+        QTest::newRow("ok, open guid") << "ok|g1|/files/c.rfile|abc|1|2" << false << 10 << "" << "";
+        QTest::newRow("ok, open guid, download due") << "ok|g1|/files/c.rfile|abc|1|2" << true << 1 << Base + "/files/c.rfile" << "abc";
+        QTest::newRow("absolute HTTP kept") << "ok|g2|HTTPS://cdn.example/c.rfile|m|1|2" << false << 1 << "HTTPS://cdn.example/c.rfile" << "m";
+        QTest::newRow("absolute, not a web scheme") << "ok|g2|httpx://cdn.example/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("absolute without host") << "ok|g2|http:/c.rfile|m|1|2" << false << 0 << "" << "";
+        // Paths stay on our host, whatever they hold.
+        QTest::newRow("path with query") << "ok|g2|/a.php?os=2&k=x|m|1|2" << false << 1 << Base + "/a.php?os=2&k=x" << "m";
+        QTest::newRow("no slash") << "ok|g2|files/c|m|1|2" << false << 1 << Base + "/files/c" << "m";
+        QTest::newRow("user info") << "ok|g2|@evil.example/c|m|1|2" << false << 1 << Base + "/@evil.example/c" << "m";
+        QTest::newRow("host suffix") << "ok|g2|.evil.example/c|m|1|2" << false << 1 << Base + "/.evil.example/c" << "m";
+        QTest::newRow("network path") << "ok|g2|//evil.example/c|m|1|2" << false << 1 << Base + "/evil.example/c" << "m";
+        QTest::newRow("other scheme") << "ok|g2|ftp://evil.example/c|m|1|2" << false << 1 << Base + "/ftp://evil.example/c" << "m";
+        QTest::newRow("dot segments") << "ok|g2|/../../c|m|1|2" << false << 1 << Base + "/c" << "m";
+        QTest::newRow("empty location") << "ok|g2||m|1|2" << false << 0 << "" << "";
+        QTest::newRow("empty md5") << "ok|g2|/c|||" << false << 1 << Base + "/c" << "";
+        QTest::newRow("ok with 4 parts") << "ok|g2|/c|m" << false << 0 << "" << "";
+        QTest::newRow("ok with 5 parts") << "ok|g2|/c|m|1" << false << 0 << "" << "";
+        QTest::newRow("retry, 5 empty parts") << "retry||||" << false << 2 << "" << "";
+        QTest::newRow("Upgrade, 4 parts") << "Upgrade|g|/c|m" << false << 3 << "" << "";
+        QTest::newRow("3 parts") << "retry|a|b" << false << 0 << "" << "";
+        QTest::newRow("7 parts") << "retry|a|b|c|d|e|f" << false << 0 << "" << "";
+        QTest::newRow("unknown word") << "fine|g2|/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("leading blank") << " ok|g2|/c|m|1|2" << false << 0 << "" << "";
+        QTest::newRow("empty") << "" << false << 0 << "" << "";
+    }
+
+    void parseAnswer()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, needDownload);
+        Const::SetServiceRootsForTesting(Base, QString(), QString());
+        QString location = "stale";
+        QString md5 = "stale";
+        QTEST(CatalogueService::ParseServiceAnswer(answer, "g1", location, md5, needDownload), "code");
+        QTEST(location, "location");
+        QTEST(md5, "md5");
+    }
+
+    // Failed downloads write neither a slot file nor the pointer: bad answers, a bad file, a
+    // file downloader whose thread cannot start (the thread limit), a close mid-download.
+    void failures_data()
+    {
+        QTest::addColumn<TestHttpResponse>("answer");
+        QTest::addColumn<TestHttpResponse>("file");
+        QTest::addColumn<QString>("event"); // "refused start", "close"
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("requests");
+        const TestHttpResponse file = TestHttpResponse::Ok("catalogue");
+        auto ok = [](const QByteArray &md5) { return TestHttpResponse::Ok(CatalogueOkAnswer("g2", "/files/c.rfile", md5)); };
+        const QByteArray goodMd5 = FileDownloader::Md5Hex("catalogue").toLatin1();
+        QTest::newRow("empty answer") << TestHttpResponse::Ok(QByteArray()) << file << "" << 0 << 1;
+        QTest::newRow("answer starts with a zero byte") << TestHttpResponse::Ok(QByteArray("\0ok", 3)) << file << "" << 0 << 1;
+        QTest::newRow("answer with status 404")
+            << TestHttpResponse::Status(404, CatalogueOkAnswer("g2", "/files/c.rfile", goodMd5)) << file << "" << 0 << 1;
+        QTest::newRow("md5 mismatch") << ok(FileDownloader::Md5Hex("other").toLatin1()) << file << "" << 1 << 2;
+        QTest::newRow("empty catalogue") << ok("") << TestHttpResponse::Ok(QByteArray()) << "" << 1 << 2;
+        QTest::newRow("file download cannot start") << ok("") << file << "refused start" << 1 << 1;
+        QTest::newRow("close during download") << ok("") << TestHttpResponse::Hang() << "close" << 1 << 2;
+    }
+    void failures()
+    {
+        QFETCH(TestHttpResponse, answer);
+        QFETCH(TestHttpResponse, file);
+        QFETCH(QString, event);
+        if (event == "refused start" && !TestThreadStarts::Available())
+            QSKIP("thread starts cannot be refused in this build");
+        Serve(answer, file);
+        CatalogueRequest r; // a refresh with no catalogue open
+        r.alwaysAsk = 1;
+        r.localPath = CatalogueSlots::PickCatalogFile(r.inUse, r.slot, r.needDownload);
+        std::thread closer([this, event] {
+            if (event == "close" && server.WaitForRequests(2))
+                canceller.close = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        {
+            std::unique_ptr<TestThreadStarts> refused(event == "refused start" ? new TestThreadStarts(1) : nullptr);
+            QVERIFY(!CatalogueService::DownloadCatalogue(r, &canceller, ignore));
+            QVERIFY(!refused || refused->Refused() == 1); // the file's downloader only
+        }
+        closer.join();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QTEST(r.serverAnswer, "code");
+        QTEST(server.RequestCount(), "requests");
+        QVERIFY(!r.downloaded && !r.pointerStale);
+        QVERIFY(!QFile::exists(r.localPath));
+        QVERIFY(!QFile::exists(CatalogueSlots::MakePreFilePath()));
     }
 };
 
