@@ -3,8 +3,8 @@
 // Shared set-up of the catalogue worker tests: a private data folder, the local service,
 // generated catalogues, and a recorder of the workers' queued signals.
 
+#include "CatalogueService.h"
 #include "CatalogueSlots.h"
-#include "Const.h"
 #include "folders/DisplayDataSaver.h"
 #include "FileDownloader.h"
 #include "Helper.h"
@@ -147,10 +147,6 @@ inline QPair<QString, QStringList> ReadFoldersFile()
 
 inline QString OpenGuid(DisplayDataSaver &store) { return store.items->GetCurrentGuid(); }
 
-inline QString OpenFile(DisplayDataSaver &store)
-{
-    QReadLocker locker(&store.items->lock);
-    return store.items->currentFilePath;
-}
+inline QString OpenFile(DisplayDataSaver &store) { return CatalogueService::OpenCatalogueFile(*store.items); }
 
 } // namespace LoaderTest

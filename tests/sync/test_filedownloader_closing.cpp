@@ -3,8 +3,6 @@
 #include "threads/NativeHelper.h"
 #include "TestHttpServer.h"
 
-#include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,7 +17,6 @@ private slots:
         TestHttpServer server;
         QVERIFY(server.Start());
         server.SetDefault(TestHttpResponse::Ok("body"));
-
         FileDownloader before(ItemComparePart(), server.Url("/a"), nullptr, 5000, QString());
         QCOMPARE(before.RunAndWait(), QStringLiteral("body"));
 
@@ -27,9 +24,7 @@ private slots:
         const QString target = dir.filePath("t.bin");
         FileDownloader after(ItemComparePart(), server.Url("/a"), nullptr, 5000, target);
         QVERIFY(after.RunAndWait().isEmpty());
-        QVERIFY(after.finished);
-        QVERIFY(!after.succeeded);
-        QVERIFY(after.data.isEmpty());
+        QVERIFY(after.finished && !after.succeeded && after.data.isEmpty());
         QVERIFY(!QFile::exists(target));
     }
 };
