@@ -55,10 +55,9 @@ private:
         loader.reset(new UserDataLoader);
         refresher.reset(new UserDataRefresher);
         store.reset(new DisplayDataSaver); // after the workers that used the old one
-        for (UserDataLoader *worker : {loader.get(), static_cast<UserDataLoader *>(refresher.get())}) {
-            worker->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
-            recorder.Attach(worker);
-        }
+        loader->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
+        refresher->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
+        recorder.Attach(loader.get(), refresher.get());
     }
 
     // Runs a worker to its end: its completions, "none" without one, "timeout" when it does not end.

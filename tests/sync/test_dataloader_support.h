@@ -85,17 +85,18 @@ struct Recorder
     QStringList completions; // "changed", "unchanged", "failed" or "failed after change"
     QList<bool> computingStates;
 
-    void Attach(UserDataLoader *worker)
+    void Attach(UserDataLoader *loader, UserDataRefresher *refresher)
     {
-        QObject::connect(worker, &UserDataLoader::message, &context,
-                         [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
-        QObject::connect(worker, &UserDataLoader::completed, &context, [this](bool isSucc, bool isrecalc) {
-            completions.append(isSucc ? (isrecalc ? "changed" : "unchanged") : (isrecalc ? "failed after change" : "failed"));
-        }, Qt::QueuedConnection);
-        if (auto *refresher = qobject_cast<UserDataRefresher *>(worker)) {
-            QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
-                             [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
+        for (UserDataLoader *worker : {loader, static_cast<UserDataLoader *>(refresher)}) {
+            QObject::connect(worker, &UserDataLoader::message, &context,
+                             [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
+            QObject::connect(worker, &UserDataLoader::completed, &context, [this](bool isSucc, bool isrecalc) {
+                completions.append(isSucc ? (isrecalc ? "changed" : "unchanged")
+                                          : (isrecalc ? "failed after change" : "failed"));
+            }, Qt::QueuedConnection);
         }
+        QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
+                         [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
     }
 
     void Clear()

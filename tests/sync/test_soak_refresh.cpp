@@ -136,10 +136,9 @@ private slots:
         UserDataLoader loader;
         UserDataRefresher refresher;
         Recorder recorder;
-        for (UserDataLoader *worker : {&loader, static_cast<UserDataLoader *>(&refresher)}) {
-            worker->SetStores(&store, QStringLiteral("os=2"));
-            recorder.Attach(worker);
-        }
+        loader.SetStores(&store, QStringLiteral("os=2"));
+        refresher.SetStores(&store, QStringLiteral("os=2"));
+        recorder.Attach(&loader, &refresher);
 
         Publish(server, goodGuids.first(), goodBytes.first());
         QVERIFY(RunWorker(loader));
