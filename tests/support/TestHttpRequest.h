@@ -21,9 +21,5 @@ struct TestHttpRequest
         }
         return QByteArray();
     }
-    QByteArray PathOnly() const
-    {
-        const int q = path.indexOf('?');
-        return q < 0 ? path : path.left(q);
-    }
+    QByteArray PathOnly() const { return path.split('?').value(0); }
 };

@@ -18,14 +18,8 @@ namespace {
 
 using Answer = std::function<TestHttpResponse(const TestHttpRequest &)>;
 
-struct Identity
-{
-    QSslCertificate certificate;
-    QSslKey key;
-};
-
-// A self-signed certificate for 127.0.0.1, made in memory with libcrypto.
-Identity MakeIdentity(const char *organisation)
+// Serves a self-signed certificate for 127.0.0.1, made in memory with libcrypto.
+QSslConfiguration MakeServerConfiguration(const char *organisation)
 {
     EVP_PKEY *key = EVP_EC_gen("P-256");
     X509 *cert = X509_new();
@@ -48,7 +42,11 @@ Identity MakeIdentity(const char *organisation)
     BIO_free(bio);
     X509_free(cert);
     EVP_PKEY_free(key);
-    return {QSslCertificate(pem), QSslKey(pem, QSsl::Ec)};
+    QSslConfiguration config;
+    config.setLocalCertificate(QSslCertificate(pem));
+    config.setPrivateKey(QSslKey(pem, QSsl::Ec));
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return config;
 }
 
 // Made once per process, on the test thread so that the server thread never waits for key generation.
@@ -56,14 +54,14 @@ Identity MakeIdentity(const char *organisation)
 // nobody trusts the other one, which proves that TLS errors fail.
 struct Certificates
 {
-    const Identity trusted = MakeIdentity("Tessaly tests");
-    const Identity untrusted = MakeIdentity("Stranger");
-    const bool valid = !trusted.key.isNull() && !untrusted.key.isNull();
+    const QSslConfiguration trusted = MakeServerConfiguration("Tessaly tests");
+    const QSslConfiguration untrusted = MakeServerConfiguration("Stranger");
+    const bool valid = !trusted.privateKey().isNull() && !untrusted.privateKey().isNull();
 
     Certificates()
     {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setCaCertificates(config.caCertificates() << trusted.certificate);
+        config.setCaCertificates(config.caCertificates() << trusted.localCertificate());
         QSslConfiguration::setDefaultConfiguration(config);
     }
 };
@@ -115,16 +113,16 @@ void Respond(QTcpSocket *socket, const TestHttpResponse &r)
     });
 }
 
-// Answers one request on every connection; with an identity, over TLS.
+// Answers one request on every connection; with a TLS configuration, over TLS.
 class Listener : public QTcpServer
 {
 public:
-    Listener(Answer answer, const Identity *identity) : answer(std::move(answer)), identity(identity) {}
+    Listener(Answer answer, const QSslConfiguration *tls) : answer(std::move(answer)), tlsConfiguration(tls) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        QSslSocket *tls = identity ? new QSslSocket(this) : nullptr;
+        QSslSocket *tls = tlsConfiguration ? new QSslSocket(this) : nullptr;
         QTcpSocket *socket = tls ? tls : new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
@@ -142,15 +140,13 @@ protected:
                 });
         if (!tls)
             return;
-        tls->setLocalCertificate(identity->certificate);
-        tls->setPrivateKey(identity->key);
-        tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls->setSslConfiguration(*tlsConfiguration);
         tls->startServerEncryption();
     }
 
 private:
     const Answer answer;
-    const Identity *const identity;
+    const QSslConfiguration *const tlsConfiguration;
 };
 
 } // namespace
@@ -169,14 +165,14 @@ bool TestHttpServer::Start()
 {
     if (thread)
         return port != 0;
-    const Identity *identity = nullptr;
+    const QSslConfiguration *tls = nullptr;
     if (mode != Mode::Plain) {
         static const Certificates certificates;
         if (!certificates.valid)
             return false;
-        identity = mode == Mode::Tls ? &certificates.trusted : &certificates.untrusted;
+        tls = mode == Mode::Tls ? &certificates.trusted : &certificates.untrusted;
     }
-    auto *listener = new Listener([this](const TestHttpRequest &request) { return Answer(request); }, identity);
+    auto *listener = new Listener([this](const TestHttpRequest &request) { return Answer(request); }, tls);
     port = listener->listen(QHostAddress(QHostAddress::LocalHost), 0) ? listener->serverPort() : 0;
     thread = new QThread;
     thread->setObjectName(QStringLiteral("TestHttpServer"));

@@ -12,18 +12,10 @@ class QThread;
 
 // A scripted HTTP/HTTPS server for tests on 127.0.0.1 at an ephemeral port. It runs in a thread of
 // its own, so code under test may block the test thread while the server keeps answering.
-//
-//   TestHttpServer server;                     // or TestHttpServer(TestHttpServer::Mode::Tls)
-//   QVERIFY(server.Start());
-//   server.SetResponse("/a.txt", TestHttpResponse::Ok("hello"));
-//   ... run the code under test against server.Url("/a.txt") ...
-//   QCOMPARE(server.RequestCount(), 1);
-//
-// A request's answer, first match wins: the path map (SetResponse; the path with its query before
-// the path without); the default (SetDefault, initially 404 "not found"). Every answer carries
-// "Connection: close". All methods are thread-safe.
-// Mode::Tls serves a certificate for 127.0.0.1 that Start() makes this process trust;
-// Mode::TlsUntrusted one that clients must refuse (no request is recorded).
+// A request's answer: SetResponse's for its path (with its query before without), else the default
+// (SetDefault, initially 404 "not found"). Every answer carries "Connection: close". All methods
+// are thread-safe. Mode::Tls serves a certificate for 127.0.0.1 that Start() makes this process
+// trust; Mode::TlsUntrusted one that clients must refuse (no request is recorded).
 class TestHttpServer
 {
 public:

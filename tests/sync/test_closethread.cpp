@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QReadWriteLock>
 #include <QStringList>
-#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -23,38 +22,27 @@ void Log(const QString &name)
 }
 
 // A worker that spins until its own Stop reaches it (ignoring the closing flag, so that the
-// order in which the shutdown stops the workers shows), then records its name.
+// order in which the shutdown stops the workers shows), then records its name. A stuck one
+// neither the closing flag nor its stop request reaches: it ends when released.
 class SpinWorker : public QThreadExtend
 {
 public:
-    explicit SpinWorker(const QString &n) : name(n) {}
+    explicit SpinWorker(const QString &n, bool stuck = false) : name(n), stuck(stuck) {}
     ~SpinWorker() override { Stop(); }
-
-protected:
-    void DoRun() override
-    {
-        while (!QThread::currentThread()->isInterruptionRequested())
-            QThread::msleep(5);
-        Log(name);
-    }
-
-private:
-    QString name;
-};
-
-// A worker that neither the closing flag nor its stop request reaches.
-class StuckWorker : public QThreadExtend
-{
-public:
-    ~StuckWorker() override { Stop(); }
     std::atomic<bool> release{false};
 
 protected:
     void DoRun() override
     {
-        while (!release.load())
+        while (stuck ? !release.load() : !QThread::currentThread()->isInterruptionRequested())
             QThread::msleep(5);
+        if (!stuck)
+            Log(name);
     }
+
+private:
+    const QString name;
+    const bool stuck;
 };
 
 } // namespace
@@ -66,20 +54,15 @@ private slots:
     void stopsWorkersInOrderAfterConfigWriterAndEndsLoop()
     {
         SpinWorker refresher(QStringLiteral("refresher")), images(QStringLiteral("images")),
-            version(QStringLiteral("version")), loader(QStringLiteral("loader"));
-        StuckWorker stuck;
-        refresher.StartIfNotRunning();
-        images.StartIfNotRunning();
-        loader.StartIfNotRunning();
-        stuck.StartIfNotRunning();
+            version(QStringLiteral("version")), loader(QStringLiteral("loader")), stuck(QStringLiteral("stuck"), true);
+        for (SpinWorker *worker : {&refresher, &images, &loader, &stuck})
+            worker->StartIfNotRunning();
         // "version" is never started: stopping it must return at once.
 
         // A folders-file writer holds the config lock for a while.
-        bool writerDone = false;
         QThread *writer = QThread::create([&] {
             NativeHelper::_configLocker->lockForWrite();
             QThread::msleep(300);
-            writerDone = true;
             Log(QStringLiteral("writer"));
             NativeHelper::_configLocker->unlock();
         });
@@ -99,7 +82,6 @@ private slots:
         stuck.release = true;
         QCOMPARE(code, 0);
         QVERIFY(timer.elapsed() < MainWindowCloseThread::StopLimitMs + 1000);
-        QVERIFY(writerDone);
         QVERIFY(NativeHelper::IsClosing());
         QMutexLocker locker(&logMutex);
         QCOMPARE(stopLog.join(' '), QStringLiteral("writer refresher images loader"));

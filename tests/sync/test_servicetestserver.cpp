@@ -27,19 +27,19 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QNetworkReply::NetworkError>("error");
         using R = TestHttpResponse;
+        using E = QNetworkReply::NetworkError;
         const TestHttpServer::Mode plain = TestHttpServer::Mode::Plain;
-        QTest::newRow("delayed") << plain << R::Delayed(300, "late") << 250 << QByteArray("late")
-                                 << QNetworkReply::NoError;
+        const QByteArray y(1000, 'y');
+        QTest::newRow("delayed") << plain << R::Delayed(300, "late") << 250 << QByteArray("late") << E::NoError;
         QTest::newRow("trickled") << plain << R::Trickle(QByteArray(100, 'x'), 10, 20) << 150 << QByteArray(100, 'x')
-                                  << QNetworkReply::NoError;
+                                  << E::NoError;
         // The client sees the announced length but never more than the 100 bytes sent.
-        QTest::newRow("cut") << plain << R::CloseMidBody(QByteArray(1000, 'y'), 100) << 0 << QByteArray(100, 'y')
-                             << QNetworkReply::RemoteHostClosedError;
-        QTest::newRow("hangs") << plain << R::Hang() << 0 << QByteArray() << QNetworkReply::OperationCanceledError;
+        QTest::newRow("cut") << plain << R::CloseMidBody(y, 100) << 0 << y.left(100) << E::RemoteHostClosedError;
+        QTest::newRow("hangs") << plain << R::Hang() << 0 << QByteArray() << E::OperationCanceledError;
         QTest::newRow("trusted TLS") << TestHttpServer::Mode::Tls << R::Ok("safe") << 0 << QByteArray("safe")
-                                     << QNetworkReply::NoError;
+                                     << E::NoError;
         QTest::newRow("untrusted TLS") << TestHttpServer::Mode::TlsUntrusted << R::Ok("safe") << 0 << QByteArray()
-                                       << QNetworkReply::SslHandshakeFailedError;
+                                       << E::SslHandshakeFailedError;
     }
 
     void scriptedAnswers()

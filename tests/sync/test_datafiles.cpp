@@ -1,32 +1,38 @@
+// Files in the data folders: the slot pointer and the slot search, text files, and clearing the caches.
+#include "CacheFolderClearing.h"
 #include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
+#include "Const.h"
 #include "Helper.h"
+#include "ImageCache.h"
 #include "TestSandbox.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
 
-class TestSlotFiles : public QObject
+class TestDataFiles : public QObject
 {
     Q_OBJECT
-private:
     QTemporaryDir home;
-    QString folder;
+    QString folder; // the catalogue folder, emptied before every test
 
 private slots:
     void initTestCase()
     {
-        // Data folders live in a home of our own.
         QVERIFY(TestSandbox::UsePrivateHome(home));
         folder = Helper::GetLocalFolder(Helper::FolderDatabase);
-        QVERIFY(!folder.isEmpty());
         QVERIFY(folder.startsWith(home.path()));
+        // The marker of installed copies keeps its name.
+        QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
     }
 
     void init() { QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder)); }
@@ -53,44 +59,31 @@ private slots:
         int picked = -1;
         bool needDownload = false;
         const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
-        if (slot == 10 || content.isEmpty()) {
-            QCOMPARE(picked, 0);
-            QVERIFY(needDownload);
-        } else {
-            QCOMPARE(picked, slot);
-            QVERIFY(!needDownload);
-            QCOMPARE(ReadBytes(path), QByteArray("catalogue"));
-        }
+        const bool named = slot < 10 && !content.isEmpty();
+        QCOMPARE(picked, named ? slot : 0);
+        QCOMPARE(needDownload, !named);
         QCOMPARE(path, CatalogueSlots::MakeCatalogueFileName(picked));
-    }
-
-    void writePointer()
-    {
-        QVERIFY(CatalogueSlots::WritePreFile(7));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray("7"));
-        QVERIFY(CatalogueSlots::WritePreFile(3));
-        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray("3"));
-        // A pointer that cannot be replaced is reported.
-        QVERIFY(QFile::remove(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(!CatalogueSlots::WritePreFile(4));
+        QCOMPARE(ReadBytes(path), named ? QByteArray("catalogue") : QByteArray());
+        // The pointer is rewritten as the pick.
+        QVERIFY(CatalogueSlots::WritePreFile(picked));
+        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray::number(picked));
     }
 
     void textFiles()
     {
         const QString path = folder + "/text.txt";
-        QCOMPARE(ReadTextFile(path), QString());
         QVERIFY(!IsFileUsable(path));
         QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
         QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
         QVERIFY(IsFileUsable(path));
-        QVERIFY(WriteTextFile(path, QStringLiteral("x")));
-        QCOMPARE(ReadBytes(path), QByteArray("x"));
         QVERIFY(!IsFileUsable(folder));
-        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
         QVERIFY(IsSameFilePath(path, path.toUpper()));
         QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
         QVERIFY(!IsSameFilePath(path, QString()));
+        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
+        // A slot pointer that cannot be replaced is reported.
+        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
+        QVERIFY(!CatalogueSlots::WritePreFile(4));
     }
 
     void searchDeletesOnlyTheReturnedSlot()
@@ -117,7 +110,48 @@ private slots:
         for (int kept : {0, 1, 3})
             QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
     }
+
+    void clearingRemovesOnlyCacheFiles()
+    {
+        const QString images = Helper::GetLocalFolder(Helper::FolderImageCache);
+        QTemporaryDir outside;
+        const QString target = outside.filePath(QStringLiteral("target.rfile"));
+        for (const QString &path : {target, folder + "/keep.db", images + "/1_2_201.rfile"})
+            QVERIFY(WriteBytes(path, QByteArray()));
+        for (const char *suffix : {"", ".prefile", "-journal", "-wal", "-shm"})
+            QVERIFY(WriteBytes(folder + "/single_us_7_3011_0.rfile" + suffix, QByteArray()));
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("sub.rfile")));
+        QVERIFY(QFile::link(target, folder + QStringLiteral("/link.rfile")));
+
+        ClearDatabaseCacheFolder(&Const::FileAccessMutex);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+                 (QStringList{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")}));
+        QVERIFY(QFile::exists(target));
+        QVERIFY(QFile::exists(images + "/1_2_201.rfile"));
+
+        ClearImageCacheFolder(&Const::FileAccessMutex);
+        QVERIFY(!QFile::exists(images + "/1_2_201.rfile"));
+    }
+
+    void clearingIsSerialisedEvenWithoutMutex()
+    {
+        const QString cover = Helper::GetLocalFolder(Helper::FolderImageCache) + QStringLiteral("/5_6_201.rfile");
+        // The clearing and the weekly check (far below its threshold) both wait for the file lock although given none.
+        const QList<QPair<std::function<void()>, bool>> jobs{{[] { ClearImageCacheFolder(nullptr); }, true},
+                                                             {[] { ImageCache::ClearIfLarge(nullptr); }, false}};
+        for (const auto &job : jobs) {
+            QVERIFY(WriteBytes(cover, QByteArray()));
+            Const::FileAccessMutex.lock();
+            std::unique_ptr<QThread> worker(QThread::create(job.first));
+            worker->start();
+            QVERIFY(!worker->wait(200));
+            QVERIFY(QFile::exists(cover));
+            Const::FileAccessMutex.unlock();
+            QVERIFY(worker->wait(5000));
+            QCOMPARE(QFile::exists(cover), !job.second);
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSlotFiles)
-#include "test_slotfiles.moc"
+QTEST_GUILESS_MAIN(TestDataFiles)
+#include "test_datafiles.moc"

@@ -1,9 +1,11 @@
-// The cover worker: names, the queue, cover states for the views, and downloads from a local
-// service (passes, three attempts, start limits, stopping at the end of the worker).
+// The cover and version workers against a local service. Covers: the queue, states for the views, decoding,
+// downloads (start limits, stopping). Versions: parsing and comparison, safe display, reporting once.
 #include "Const.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
 #include "UserImageRefresher.h"
+#include "UserVersionLoader.h"
+#include "VersionNumberHelper.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -16,7 +18,12 @@
 namespace {
 
 const QSize CoverSize(218, 218);
+const QByteArray VersionPath("/service/version.php");
 using Keys = QList<ItemComparePart>;
+
+// Only the headers of a 24-bit BMP of 16000x16000 pixels: no pixel follows.
+const QByteArray HugeBmpHeader = QByteArray::fromHex(
+    "424d36c0c62d000000003600000028000000803e0000803e0000010018000000000000000000130b0000130b00000000000000000000");
 
 QByteArray Jpeg(const QSize &size)
 {
@@ -29,22 +36,10 @@ QByteArray Jpeg(const QSize &size)
     return bytes;
 }
 
-// Only the headers of a 24-bit BMP of the given size: no pixel follows.
-QByteArray BmpHeaderOnly(int width, int height)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out << quint8('B') << quint8('M') << quint32(54 + 3LL * width * height) << quint32(0) << quint32(54);
-    out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(24) << quint32(0)
-        << quint32(0) << qint32(2835) << qint32(2835) << quint32(0) << quint32(0);
-    return bytes;
-}
-
-// Asks for a cover as a view does: again once its decoding has been reported.
+// Asks for a cover as a view does: again after every decoder report, since a report for an earlier
+// cover may still be on its way.
 CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemComparePart &key, QPixmap &pixmap)
 {
-    // Asks again after every report: a report may still be on its way for an earlier cover.
     QSignalSpy decoded(&refresher, &UserImageRefresher::decoded);
     QElapsedTimer clock;
     clock.start();
@@ -56,19 +51,16 @@ CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemCompare
     return state;
 }
 
-// A worker with its cache folder made, as the program prepares it before the first pass.
-struct PreparedRefresher : UserImageRefresher
+// Starts the worker and waits for its thread to end.
+void RunOnce(UserVersionLoader &loader)
 {
-    PreparedRefresher()
-    {
-        if (!PrepareCacheFolder())
-            qWarning("the cover cache folder cannot be made");
-    }
-};
+    loader.StartIfNotRunning();
+    QTRY_VERIFY_WITH_TIMEOUT(!loader.IsRunning(), 5000);
+}
 
 } // namespace
 
-class TestCovers : public QObject
+class TestCoversVersion : public QObject
 {
     Q_OBJECT
     QTemporaryDir home;
@@ -79,7 +71,9 @@ private slots:
     {
         QVERIFY(TestSandbox::UsePrivateHome(home));
         QVERIFY(server.Start());
+        // One root at a time: an empty root leaves the other as it is.
         Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
+        Const::SetServiceRootsForTesting(QString(), server.BaseUrl(), QString());
     }
 
     void init()
@@ -90,7 +84,8 @@ private slots:
 
     void coverStates()
     {
-        PreparedRefresher refresher;
+        UserImageRefresher refresher;
+        QVERIFY(refresher.PrepareCacheFolder());
         QPixmap pixmap;
 
         // Missing: loading, queued at the front; asking again changes nothing.
@@ -130,7 +125,7 @@ private slots:
         QTest::newRow("small") << Jpeg(QSize(100, 150)) << CoverSize << QSize(100, 150);
         QTest::newRow("no size known yet") << Jpeg(QSize(400, 600)) << QSize() << QSize(400, 600);
         QTest::newRow("wider than any cover") << Jpeg(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
-        QTest::newRow("header claims 16000x16000") << BmpHeaderOnly(16000, 16000) << CoverSize << QSize(0, 0);
+        QTest::newRow("header claims 16000x16000") << HugeBmpHeader << CoverSize << QSize(0, 0);
         QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
     }
 
@@ -139,8 +134,7 @@ private slots:
         QFETCH(QByteArray, stored);
         QFETCH(QSize, wanted);
         QFETCH(QSize, shown);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("9_9_201.rfile"));
+        const QString path = home.filePath(QStringLiteral("9_9_201.rfile"));
         QVERIFY(TestSandbox::WriteBytes(path, stored));
         QElapsedTimer clock;
         clock.start();
@@ -153,7 +147,8 @@ private slots:
         server.SetDefault(TestHttpResponse::Hang());
         QElapsedTimer timer;
         {
-            PreparedRefresher refresher;
+            UserImageRefresher refresher;
+            QVERIFY(refresher.PrepareCacheFolder());
             for (int i = 1; i <= 19; ++i)
                 refresher.QueueImage({i, 1}, false);
             QVERIFY(refresher.ProcessQueue());
@@ -184,7 +179,8 @@ private slots:
     void workerEndStopsItsDownloadsAndKeepsTheirCovers()
     {
         server.SetDefault(TestHttpResponse::Hang());
-        PreparedRefresher refresher;
+        UserImageRefresher refresher;
+        QVERIFY(refresher.PrepareCacheFolder());
         for (int i = 201; i <= 203; ++i)
             refresher.QueueImage({i, 2}, false);
         refresher.StartIfNotRunning();
@@ -210,7 +206,89 @@ private slots:
         refresher.Stop();
         QVERIFY(refresher.IsImageCached({203, 2}));
     }
+
+    void parseAndCompareVersions_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("parsed");
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("patch above") << "3.3.6" << "3.3.6" << true;
+        QTest::newRow("fourth part ignored") << "3.3.5.9" << "3.3.5" << false;
+        QTest::newRow("two parts") << "4.0" << "" << false;
+        QTest::newRow("word in the middle") << "3.x.6" << "3.0.6" << false;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("html page") << "<html><body>Not found</body></html>" << "" << false;
+    }
+
+    void parseAndCompareVersions()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, parsed);
+        QFETCH(bool, newer);
+        const QVersionNumber v = ParseVersionNumber(answer);
+        QCOMPARE(v.toString(), parsed);
+        QCOMPARE(QVersionNumber::compare(v, ParseVersionNumber(Const::SoftVersion)) > 0, newer);
+    }
+
+    void versionTextIsPlainAndBounded()
+    {
+        // A trailing line break from the service does not spoil the version.
+        QCOMPARE(BoundedVersionText(QStringLiteral(" 3.3.6\r\n")), QStringLiteral("3.3.6"));
+
+        // Markup is shown as text.
+        QCOMPARE(EscapedVersionText(QStringLiteral("<a href='x'>9</a>")),
+                 QStringLiteral("&lt;a href=&#39;x&#39;&gt;9&lt;/a&gt;"));
+
+        // A huge answer is cut short, never in the middle of a surrogate pair.
+        QCOMPARE(BoundedVersionText(QString(1 << 20, QLatin1Char('9'))).size(), MaxVersionTextLength);
+        const QString emoji = QString(MaxVersionTextLength - 1, QLatin1Char('1')) + QString::fromUtf8("\xF0\x9F\x98\x80");
+        QCOMPARE(BoundedVersionText(emoji).size(), MaxVersionTextLength - 1);
+        QCOMPARE(BoundedVersionText(QStringLiteral("\x01\x02\t")), QString());
+    }
+
+    void versionChecksEndOnlyWithANewerVersion_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("newer version") << 200 << QByteArray("3.3.6") << true << true;
+        QTest::newRow("same version") << 200 << QByteArray("3.3.5") << true << false;
+        QTest::newRow("404") << 404 << QByteArray("3.9.9") << false << false;
+        QTest::newRow("blank body") << 200 << QByteArray(" \r\n") << false << false;
+        QTest::newRow("larger than a version answer may be") << 200 << "3.9.9" + QByteArray(1 << 20, ' ') << false << false;
+    }
+
+    // A newer version is reported once and later starts (the version timer) do nothing; without
+    // one the next start (timer or next program start) asks again.
+    void versionChecksEndOnlyWithANewerVersion()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, answered);
+        QFETCH(bool, newer);
+        server.SetResponse(VersionPath, TestHttpResponse::Status(status, body));
+        UserVersionLoader loader;
+        QSignalSpy completed(&loader, &UserVersionLoader::completed);
+        QSignalSpy newVersion(&loader, &UserVersionLoader::onNewVersion);
+
+        RunOnce(loader);
+        QCOMPARE(completed.size(), 1);
+        QCOMPARE(completed.at(0), (QVariantList{answered, newer}));
+        QCOMPARE(newVersion.size(), int(newer));
+        QCOMPARE(loader.IsDone(), newer);
+        const QByteArray path = server.Requests().at(0).path;
+        QVERIFY(path.startsWith(VersionPath + "?id=version"));
+        QVERIFY(path.contains("kind=tessaly-mac"));
+
+        server.SetResponse(VersionPath, TestHttpResponse::Ok("3.3.6"));
+        RunOnce(loader);
+        QTest::qWait(newer ? 100 : 0);
+        QCOMPARE(server.RequestCount(), newer ? 1 : 2);
+        QCOMPARE(newVersion.size(), 1);
+        QCOMPARE(newVersion.at(0).at(0).toString(), QStringLiteral("3.3.6"));
+    }
 };
 
-QTEST_MAIN(TestCovers)
-#include "test_covers.moc"
+QTEST_MAIN(TestCoversVersion)
+#include "test_covers_version.moc"
