@@ -7,9 +7,8 @@ TestHttpResponse TestHttpResponse::Chunked(const QByteArray &body, int chunkByte
         const QByteArray chunk = body.mid(at, chunkBytes);
         coded += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
     }
-    TestHttpResponse r = Ok(coded + "0\r\n\r\n").With("Transfer-Encoding", "chunked");
-    r.sendContentLength = false;
-    return r;
+    return Ok(coded + "0\r\n\r\n").With("Transfer-Encoding", "chunked")
+        .Set(&TestHttpResponse::sendContentLength, false);
 }
 
 TestHttpResponse TestHttpResponse::Gzip(const QByteArray &plain)

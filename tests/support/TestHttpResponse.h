@@ -21,45 +21,39 @@ struct TestHttpResponse
 
     static TestHttpResponse Status(int status, const QByteArray &body = QByteArray())
     {
-        TestHttpResponse r;
-        r.status = status;
-        r.body = body;
-        return r;
+        return TestHttpResponse().Set(&TestHttpResponse::status, status).Set(&TestHttpResponse::body, body);
     }
     static TestHttpResponse Ok(const QByteArray &body) { return Status(200, body); }
     static TestHttpResponse Redirect(const QByteArray &location, int status = 302)
     {
         return Status(status).With("Location", location);
     }
-    static TestHttpResponse Hang()
-    {
-        TestHttpResponse r;
-        r.neverAnswer = true;
-        return r;
-    }
+    static TestHttpResponse Hang() { return TestHttpResponse().Set(&TestHttpResponse::neverAnswer, true); }
     static TestHttpResponse Delayed(int headerDelayMs, const QByteArray &body)
     {
-        TestHttpResponse r = Ok(body);
-        r.headerDelayMs = headerDelayMs;
-        return r;
+        return Ok(body).Set(&TestHttpResponse::headerDelayMs, headerDelayMs);
     }
     static TestHttpResponse Trickle(const QByteArray &body, int chunkBytes, int intervalMs)
     {
-        TestHttpResponse r = Ok(body);
-        r.trickleChunkBytes = chunkBytes;
-        r.trickleIntervalMs = intervalMs;
-        return r;
+        return Ok(body).Set(&TestHttpResponse::trickleChunkBytes, chunkBytes)
+            .Set(&TestHttpResponse::trickleIntervalMs, intervalMs);
     }
     static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
     {
-        TestHttpResponse r = Ok(body);
-        r.closeAfterBodyBytes = bytesSent;
-        return r;
+        return Ok(body).Set(&TestHttpResponse::closeAfterBodyBytes, bytesSent);
     }
     // The body in chunked transfer coding, chunkBytes a chunk.
     static TestHttpResponse Chunked(const QByteArray &body, int chunkBytes);
     // The body as a gzip member with "Content-Encoding: gzip" (a bomb when it is large and plain).
     static TestHttpResponse Gzip(const QByteArray &plain);
+    // A copy with field set to value.
+    template <typename T>
+    TestHttpResponse Set(T TestHttpResponse::*field, const T &value) const
+    {
+        TestHttpResponse r = *this;
+        r.*field = value;
+        return r;
+    }
     TestHttpResponse With(const QByteArray &name, const QByteArray &value) const
     {
         TestHttpResponse r = *this;

@@ -49,9 +49,8 @@ QSslConfiguration MakeServerConfiguration(const char *organisation)
     return config;
 }
 
-// Made once per process, on the test thread so that the server thread never waits for key generation.
-// The trusted certificate joins the CAs of this process's default configuration (not the system's);
-// nobody trusts the other one, which proves that TLS errors fail.
+// Made once, on the test thread: the server thread never waits for key generation. The process (not the
+// system) trusts the first; nobody trusts the other, which proves that TLS errors fail.
 struct Certificates
 {
     const QSslConfiguration trusted = MakeServerConfiguration("Tessaly tests");
@@ -232,15 +231,13 @@ QList<TestHttpRequest> TestHttpServer::Requests() const
 
 int TestHttpServer::RequestCount() const
 {
-    QMutexLocker locker(&mutex);
-    return requests.size();
+    return Requests().size();
 }
 
 int TestHttpServer::RequestCount(const QByteArray &path) const
 {
-    QMutexLocker locker(&mutex);
-    return int(std::count_if(requests.cbegin(), requests.cend(),
-                             [&path](const TestHttpRequest &r) { return r.PathOnly() == path; }));
+    const QList<TestHttpRequest> all = Requests();
+    return int(std::count_if(all.cbegin(), all.cend(), [&](const TestHttpRequest &r) { return r.PathOnly() == path; }));
 }
 
 void TestHttpServer::ClearRequests()

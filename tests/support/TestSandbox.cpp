@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 #include <csignal>
 #include <sys/resource.h>

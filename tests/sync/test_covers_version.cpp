@@ -51,13 +51,6 @@ CoverImageState AskUntilDecoded(UserImageRefresher &refresher, const ItemCompare
     return state;
 }
 
-// Starts the worker and waits for its thread to end.
-void RunOnce(UserVersionLoader &loader)
-{
-    loader.StartIfNotRunning();
-    QTRY_VERIFY_WITH_TIMEOUT(!loader.IsRunning(), 5000);
-}
-
 } // namespace
 
 class TestCoversVersion : public QObject
@@ -272,7 +265,8 @@ private slots:
         QSignalSpy completed(&loader, &UserVersionLoader::completed);
         QSignalSpy newVersion(&loader, &UserVersionLoader::onNewVersion);
 
-        RunOnce(loader);
+        loader.StartIfNotRunning();
+        QTRY_VERIFY_WITH_TIMEOUT(!loader.IsRunning(), 5000);
         QCOMPARE(completed.size(), 1);
         QCOMPARE(completed.at(0), (QVariantList{answered, newer}));
         QCOMPARE(newVersion.size(), int(newer));
@@ -282,7 +276,8 @@ private slots:
         QVERIFY(path.contains("kind=tessaly-mac"));
 
         server.SetResponse(VersionPath, TestHttpResponse::Ok("3.3.6"));
-        RunOnce(loader);
+        loader.StartIfNotRunning();
+        QTRY_VERIFY_WITH_TIMEOUT(!loader.IsRunning(), 5000);
         QTest::qWait(newer ? 100 : 0);
         QCOMPARE(server.RequestCount(), newer ? 1 : 2);
         QCOMPARE(newVersion.size(), 1);

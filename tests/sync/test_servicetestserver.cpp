@@ -28,17 +28,16 @@ private slots:
         QTest::addColumn<QNetworkReply::NetworkError>("error");
         using R = TestHttpResponse;
         using E = QNetworkReply::NetworkError;
-        const TestHttpServer::Mode plain = TestHttpServer::Mode::Plain;
+        using Mode = TestHttpServer::Mode;
+        const QByteArray x(100, 'x');
         const QByteArray y(1000, 'y');
-        QTest::newRow("delayed") << plain << R::Delayed(300, "late") << 250 << QByteArray("late") << E::NoError;
-        QTest::newRow("trickled") << plain << R::Trickle(QByteArray(100, 'x'), 10, 20) << 150 << QByteArray(100, 'x')
-                                  << E::NoError;
+        QTest::newRow("delayed") << Mode::Plain << R::Delayed(300, "late") << 250 << QByteArray("late") << E::NoError;
+        QTest::newRow("trickled") << Mode::Plain << R::Trickle(x, 10, 20) << 150 << x << E::NoError;
         // The client sees the announced length but never more than the 100 bytes sent.
-        QTest::newRow("cut") << plain << R::CloseMidBody(y, 100) << 0 << y.left(100) << E::RemoteHostClosedError;
-        QTest::newRow("hangs") << plain << R::Hang() << 0 << QByteArray() << E::OperationCanceledError;
-        QTest::newRow("trusted TLS") << TestHttpServer::Mode::Tls << R::Ok("safe") << 0 << QByteArray("safe")
-                                     << E::NoError;
-        QTest::newRow("untrusted TLS") << TestHttpServer::Mode::TlsUntrusted << R::Ok("safe") << 0 << QByteArray()
+        QTest::newRow("cut") << Mode::Plain << R::CloseMidBody(y, 100) << 0 << y.left(100) << E::RemoteHostClosedError;
+        QTest::newRow("hangs") << Mode::Plain << R::Hang() << 0 << QByteArray() << E::OperationCanceledError;
+        QTest::newRow("trusted TLS") << Mode::Tls << R::Ok("safe") << 0 << QByteArray("safe") << E::NoError;
+        QTest::newRow("untrusted TLS") << Mode::TlsUntrusted << R::Ok("safe") << 0 << QByteArray()
                                        << E::SslHandshakeFailedError;
     }
 
