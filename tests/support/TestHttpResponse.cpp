@@ -1,5 +1,7 @@
 #include "TestHttpResponse.h"
 
+#include <zlib.h>
+
 TestHttpResponse TestHttpResponse::Chunked(const QByteArray &body, int chunkBytes)
 {
     QByteArray coded;
@@ -16,14 +18,9 @@ TestHttpResponse TestHttpResponse::Gzip(const QByteArray &plain)
     // RFC 1952 around zlib's deflate data (qCompress without its length prefix, zlib header
     // and Adler-32 trailer).
     const QByteArray zlib = qCompress(plain, 9).mid(4);
-    quint32 crc = 0xffffffffu;
-    for (const char c : plain) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
+    const auto crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(plain.constData()), uInt(plain.size())));
     QByteArray member = QByteArray::fromHex("1f8b0800000000000003") + zlib.mid(2, zlib.size() - 6);
-    for (const quint32 value : {~crc, quint32(plain.size())})
+    for (const quint32 value : {crc, quint32(plain.size())})
         for (int i = 0; i < 4; ++i)
             member.append(char((value >> (8 * i)) & 0xff));
     return Ok(member).With("Content-Encoding", "gzip");

@@ -1,6 +1,6 @@
 #include "TestHttpServer.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -150,16 +150,6 @@ private:
 
 } // namespace
 
-TestHttpServer::TestHttpServer(Mode mode) : mode(mode)
-{
-    ClearScript();
-}
-
-TestHttpServer::~TestHttpServer()
-{
-    Stop();
-}
-
 bool TestHttpServer::Start()
 {
     if (thread)
@@ -229,11 +219,6 @@ QList<TestHttpRequest> TestHttpServer::Requests() const
     return requests;
 }
 
-int TestHttpServer::RequestCount() const
-{
-    return Requests().size();
-}
-
 int TestHttpServer::RequestCount(const QByteArray &path) const
 {
     const QList<TestHttpRequest> all = Requests();
@@ -248,12 +233,8 @@ void TestHttpServer::ClearRequests()
 
 bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (RequestCount() < count) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (RequestCount() < count && !deadline.hasExpired())
         QThread::msleep(2);
-    }
-    return true;
+    return RequestCount() >= count;
 }

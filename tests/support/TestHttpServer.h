@@ -21,8 +21,8 @@ class TestHttpServer
 public:
     enum class Mode { Plain, Tls, TlsUntrusted };
 
-    explicit TestHttpServer(Mode mode = Mode::Plain);
-    ~TestHttpServer(); // stops the thread; open connections are dropped
+    explicit TestHttpServer(Mode mode = Mode::Plain) : mode(mode) { ClearScript(); }
+    ~TestHttpServer() { Stop(); } // open connections are dropped
     TestHttpServer(const TestHttpServer &) = delete;
     TestHttpServer &operator=(const TestHttpServer &) = delete;
 
@@ -37,7 +37,7 @@ public:
     void ClearScript(); // forgets map and default; the recorded requests stay
 
     QList<TestHttpRequest> Requests() const; // in order of arrival
-    int RequestCount() const;
+    int RequestCount() const { return Requests().size(); }
     int RequestCount(const QByteArray &path) const; // requests for path, query ignored
     void ClearRequests();
     // Sleeps in short steps until at least count requests arrived; false after timeoutMs.

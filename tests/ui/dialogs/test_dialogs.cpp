@@ -15,23 +15,14 @@
 #include "ui_DlgNativeSettings.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSqlQuery>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include "ui/mainwindow/test_modal_script.h"
 
 using MainWindowTest::Answer;
 using MainWindowTest::ModalScript;
-
-namespace {
-const QString WriteDeniedText =
-    QStringLiteral("You don't have permission to write the configuration file, do you want to get more information?");
-} // namespace
 
 class TestDialogs : public QObject
 {
@@ -40,7 +31,6 @@ class TestDialogs : public QObject
     QTemporaryDir folder;
     std::unique_ptr<DisplayDataSaver> store;
 
-    QString SettingsPath() const { return folder.filePath(QStringLiteral("native-config.file")); }
     QCheckBox *BoxFor(DlgAddCategory &dialog, qint64 id) { return dialog.creator.boxIds.key(id, nullptr); }
     void PressOk(QDialogButtonBox *buttons) { buttons->button(QDialogButtonBox::Ok)->click(); }
 
@@ -114,8 +104,7 @@ private slots:
         const QList<DisplayFolder *> folders = dialog.TakeNewFolders();
         QVERIFY(dialog.newFolders.isEmpty());
         QCOMPARE(folders.size(), 2);
-        QCOMPARE(folders.at(0)->categoryUid, qint64(1));
-        QCOMPARE(folders.at(1)->categoryUid, qint64(3));
+        QCOMPARE(QList<qint64>({folders.at(0)->categoryUid, folders.at(1)->categoryUid}), QList<qint64>({1, 3}));
         QCOMPARE(folders.at(0)->type, int(CategoryFolder));
         QVERIFY(!folders.at(0)->uid.isNull() && folders.at(0)->uid != folders.at(1)->uid);
         // Computed: no catalogue file is open here, so no books were found.
@@ -180,7 +169,6 @@ private slots:
         QCOMPARE(folder.search.findUserRating, QList<qint64>{1004});
         QCOMPARE(folder.search.findBookPages, QList<qint64>{3001});
         QCOMPARE(folder.search.findCategoryList, QList<qint64>{2});
-        QCOMPARE(folder.type, int(FilterFolder));
         // A form never built reads no keywords and no categories.
         AddFilterCreator unbuilt;
         unbuilt.CreateForm(SearchBooks, nullptr, nullptr, nullptr);
@@ -191,8 +179,11 @@ private slots:
     void settingsFailedSaveWarnsWithoutLocksAndStaysOpen()
     {
         // A folder where the file should be: not writable, even for root.
-        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("native-config.file")));
-        NativeConfigLoader config(SettingsPath());
+        const QString path = folder.filePath(QStringLiteral("native-config.file"));
+        QVERIFY(QDir().mkpath(path));
+        NativeConfigLoader config(path);
+        const QString denied = QStringLiteral(
+            "You don't have permission to write the configuration file, do you want to get more information?");
         DlgNativeSettings dialog;
         dialog.OnInitLocalData(&config);
         dialog.show();
@@ -205,7 +196,7 @@ private slots:
                 config.lock.unlock();
             if ((configFree = NativeHelper::_configLocker->tryLockForWrite()))
                 NativeHelper::_configLocker->unlock();
-            Answer(QMessageBox::Cancel, QStringLiteral("Info"), WriteDeniedText)(box);
+            Answer(QMessageBox::Cancel, QStringLiteral("Info"), denied)(box);
         };
         ModalScript({probe}).Run([&] { PressOk(dialog.ui->buttonBox); });
         QVERIFY(settingsFree && configFree);
@@ -215,14 +206,12 @@ private slots:
         QCOMPARE(config.GetCurrentSettings().Check_NewDatabase_Minutes, 10080);
 
         // OK may be pressed again; this time the box's OK leads to the help page.
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), WriteDeniedText)}).Run([&] {
-            PressOk(dialog.ui->buttonBox);
-        });
+        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), denied)}).Run([&] { PressOk(dialog.ui->buttonBox); });
         QVERIFY(dialog.isVisible());
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpConfigFolderUrl));
         dialog.reject();
-        QVERIFY(QDir(SettingsPath()).removeRecursively());
+        QVERIFY(QDir(path).removeRecursively());
     }
 };
 

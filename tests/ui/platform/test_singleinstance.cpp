@@ -12,7 +12,6 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,8 +22,7 @@ int TessalyMain(int argc, char *argv[]);
 namespace {
 void Say(const QString &line)
 {
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
+    QTextStream(stdout) << line << Qt::endl;
 }
 
 // First instance: reports its server name, then every message it receives.
@@ -82,8 +80,6 @@ class TestSingleInstance : public QObject
         {
             kill();
             waitForFinished(5000);
-            output += readAllStandardOutput();
-            const QString name = WordAfter(output, "ready ");
             if (!name.isEmpty()) {
                 QFile::remove(SingleInstanceGuard(name).lockFilePath());
                 QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
@@ -94,30 +90,22 @@ class TestSingleInstance : public QObject
         {
             connect(this, &QProcess::readyReadStandardOutput, this, [this]() { output += readAllStandardOutput(); });
             start(QCoreApplication::applicationFilePath(), {QStringLiteral("--primary")});
-            const bool ready = QTest::qWaitFor([&]() { return !WordAfter(output, "ready ").isEmpty(); }, 10000);
-            return ready ? WordAfter(output, "ready ") : QString();
+            if (QTest::qWaitFor([this]() { return output.contains('\n'); }, 10000) && output.startsWith("ready "))
+                name = QString::fromUtf8(output.mid(6, output.indexOf('\n') - 6));
+            return name;
+        }
+        // Runs a later start to its end; its exit status as the shell sees it, or -1.
+        int RunToEnd(const QStringList &args)
+        {
+            start(QCoreApplication::applicationFilePath(), args);
+            if (!waitForFinished(15000))
+                return -1;
+            output = readAllStandardOutput();
+            return exitStatus() == QProcess::NormalExit ? exitCode() : -1;
         }
         QByteArray output;
+        QString name;
     };
-
-    // The word after the marker on a finished line of output.
-    static QString WordAfter(const QByteArray &output, const char *marker)
-    {
-        const QRegularExpression word(QRegularExpression::escape(QLatin1String(marker)) + QStringLiteral("(\\S+)\n"));
-        return word.match(QString::fromUtf8(output)).captured(1);
-    }
-
-    // Runs a later start to its end; its exit status as the shell sees it, or -1.
-    static int RunToEnd(const QTemporaryDir &data, const QStringList &args, QByteArray *output = nullptr)
-    {
-        Child second(data);
-        second.start(QCoreApplication::applicationFilePath(), args);
-        if (!second.waitForFinished(15000))
-            return -1;
-        if (output)
-            *output = second.readAllStandardOutput();
-        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
-    }
 
 private slots:
     // A crashed first instance is replaced; the next one takes later starts' messages up to the size limit.
@@ -138,7 +126,7 @@ private slots:
 
         Child next(data);
         QCOMPARE(next.Start(), name);
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}), 0);
+        QCOMPARE(Child(data).RunToEnd({QStringLiteral("--entry")}), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
 
         // A frame announcing a megabyte is cut off before it is read.
@@ -181,9 +169,9 @@ private slots:
             QVERIFY(QDir().mkpath(baseFolder));
             QVERIFY(held.tryLock(0));
         }
-        QByteArray output;
-        QCOMPARE(RunToEnd(data, {QStringLiteral("--entry")}, &output), 44);
-        QVERIFY(output.contains("box:Error|Only a single instance"));
+        Child second(data);
+        QCOMPARE(second.RunToEnd({QStringLiteral("--entry")}), 44);
+        QVERIFY(second.output.contains("box:Error|Only a single instance"));
     }
 
     void lockAndSocketArePrivateAndStaleOnesTakenOver_data()
