@@ -1,9 +1,11 @@
 #include "catalogue/DatabaseHolder.h"
 #include "Helper.h"
 #include "catalogue/ItemBook.h"
+#include "catalogue/ItemBookLoadCache.h"
 #include "catalogue/ItemCategory.h"
 #include "catalogue/ItemDataSaver.h"
-#include "threads/QReadLockerExt2.h"
+#include "catalogue/ItemSortKeys.h"
+#include "catalogue/LocalTimeConverter.h"
 #include "threads/QWriteLockerExt2.h"
 #include "writer/CatalogueEncrypter.h"
 #include "threads/QThreadExtend.h"
@@ -12,14 +14,18 @@
 
 #include <QElapsedTimer>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <ctime>
 #include <memory>
 
 #include <sqlite3.h>
 
 namespace {
+
+const QString kEndless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
 
 QString Recall(const QString &values)
 {
@@ -101,24 +107,64 @@ QStringList ConnectionsOfHolders()
 }
 
 // Runs one endless query on a catalogue connection.
-class EndlessQueryWorker : public QThreadExtend
+struct EndlessQueryWorker : QThreadExtend
 {
-public:
     explicit EndlessQueryWorker(DatabaseHolder *holder) : holder(holder) {}
     ~EndlessQueryWorker() override { Stop(); }
-    QVariant result = QStringLiteral("not run");
-
-protected:
-    void DoRun() override
-    {
-        result = ItemDataSaver::QuerySingleValue(
-            holder, QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) "
-                                   "select count(*) from r"));
-    }
-
-private:
+    void DoRun() override { result = ItemDataSaver::QuerySingleValue(holder, kEndless + "select count(*) from r"); }
     DatabaseHolder *holder;
+    QVariant result = QStringLiteral("not run");
 };
+
+// Opens the store's connection on an in-memory book table holding the given rows, if any.
+bool OpenBookTable(ItemDataSaver &saver, const QString &rows)
+{
+    saver.database->Register(QStringLiteral("QSQLITE"));
+    QSqlDatabase &db = saver.database->db;
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    return db.open()
+           && QSqlQuery(db).exec(QStringLiteral("create table published_bookinfo (UID, BookName, FirstPubTimeGMT, "
+                                                "BookDate, OrgPrice, BookStars, BookPages, BookSize)"))
+           && (rows.isEmpty() || QSqlQuery(db).exec("insert into published_bookinfo values " + rows));
+}
+
+// Sets the process time zone for a scope; the tests run with TZ=UTC.
+struct ScopedTimeZone
+{
+    explicit ScopedTimeZone(const QByteArray &zone) { qputenv("TZ", zone); tzset(); }
+    ~ScopedTimeZone() { qputenv("TZ", "UTC"); tzset(); }
+};
+
+// Instants around the given zone changes, the range ends and a deterministic spread between.
+QList<qint64> SampleInstants()
+{
+    QList<qint64> instants = {0, 1, 3599, 3600, 86399, 86400, 951782400 /* 2000-02-29 */,
+                              2145916799 /* last second Qt converts through the C library */,
+                              2145916800, 2147483647, 2147483648LL, 4294967295LL};
+    // Europe/Berlin 2024: summer time starts 03-31 01:00 UTC, ends 10-27 01:00 UTC;
+    // Australia/Lord_Howe moves by half an hour; America/St_Johns keeps a half-hour offset.
+    const qint64 changes[] = {1711846800, 1729990800, 1712419200, 1727539200, 1710054000, 1730613600};
+    for (const qint64 change : changes) {
+        for (const qint64 delta : {-5400, -3600, -1801, -1800, -1, 0, 1, 1799, 1800, 3599, 3600, 5400})
+            instants << change + delta;
+    }
+    quint64 state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        instants << qint64(state >> 32); // every unsigned 32-bit catalogue time is possible
+    }
+    return instants;
+}
+
+// The instant, local date and clock time, offset and displayed text, for comparing.
+QString Describe(const QDateTime &time)
+{
+    return QStringLiteral("%1 %2 offset %3 \"%4\"")
+        .arg(time.toMSecsSinceEpoch())
+        .arg(time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
+        .arg(time.offsetFromUtc())
+        .arg(QLocale::system().toString(time, QLocale::ShortFormat));
+}
 
 } // namespace
 
@@ -131,16 +177,14 @@ class TestCatalogue : public QObject
     QString fileB;
     QString fileSummary;
 
-    QString PathOf(const QString &name) const { return dir.filePath(name); }
-
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         RegisterSqlCipherDriver();
         QVERIFY(dir.isValid());
-        fileA = PathOf(QStringLiteral("a.rfile"));
-        fileB = PathOf(QStringLiteral("b.rfile"));
+        fileA = dir.filePath(QStringLiteral("a.rfile"));
+        fileB = dir.filePath(QStringLiteral("b.rfile"));
         QVERIFY(WriteCatalogue(fileA, TaggedContent(QStringLiteral("A")), Password()));
         QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B")), Password()));
 
@@ -153,7 +197,7 @@ private slots:
                         "(5, 50, NULL), (6, 30, 'Old name'), (6, 31, 'New name')"),
              Books("(5, 'Five', 5.0), (7, 'Seven', 1.5), (8, NULL, 2.0), (-1, 'Negative', 1.0), (11, 'Eleven', 0.5), "
                    "(12, '100% %2 sale', 9.0)")};
-        fileSummary = PathOf(QStringLiteral("summary.rfile"));
+        fileSummary = dir.filePath(QStringLiteral("summary.rfile"));
         QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
     }
     void booksAndCache()
@@ -213,19 +257,15 @@ private slots:
             QTest::newRow(name) << QByteArray() << TaggedContent(QStringLiteral("X")) + sql << password;
         };
         bytesRow("missing file", QByteArray());
-        bytesRow("empty file", QByteArray(""));
-        bytesRow("garbage", QByteArray(good.size(), 'x'));
         bytesRow("damaged page", damaged);
         bytesRow("truncated", good.left(good.size() - good.size() / 3));
-        bytesRow("plain database", QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\0'));
         contentRow("other password", {}, QByteArrayLiteral("not the key"));
-        const QString endless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
         contentRow("summary is an endless view",
                    {"drop table native_loadrecall",
-                    "create view native_loadrecall as " + endless + "select 'current_guid' as pname, n as pvalue from r"});
+                    "create view native_loadrecall as " + kEndless + "select 'current_guid' as pname, n as pvalue from r"});
         contentRow("categories are an endless view",
                    {"drop table runtime_cataloginfo",
-                    "create view runtime_cataloginfo as " + endless
+                    "create view runtime_cataloginfo as " + kEndless
                         + "select n as UID, n as LID, 10 as Calc_BookCount, 'c' || n as Caption from r"});
         contentRow("books are a view", {"alter table published_bookinfo rename to books",
                                         "create view published_bookinfo as select * from books"});
@@ -240,7 +280,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, content);
         QFETCH(QByteArray, password);
-        const QString path = PathOf(QStringLiteral("bad_%1.rfile").arg(QTest::currentDataTag()));
+        const QString path = dir.filePath(QStringLiteral("bad_%1.rfile").arg(QTest::currentDataTag()));
         QFile::remove(path);
         if (!password.isEmpty())
             QVERIFY(WriteCatalogue(path, content, password));
@@ -334,6 +374,141 @@ private slots:
         QVERIFY(manySwaps || swaps.loadRelaxed() >= 2);
         QVERIFY(reads.loadRelaxed() > 0);
         QCOMPARE(mixed.loadRelaxed(), 0);
+    }
+
+    // Each key orders the books ascending as given and descending the other way round, unless the
+    // order ignores the direction. Id 9 has no book; every key orders the five books differently.
+    void keyOrders_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QList<qint64>>("ascending");
+        QTest::addColumn<bool>("directed");
+        QTest::newRow("event start, newest first") << 1 << QList<qint64>{7, 5, 3, 2, 1} << false;
+        QTest::newRow("date") << 2 << QList<qint64>{7, 3, 5, 2, 1} << true;
+        QTest::newRow("price") << 3 << QList<qint64>{7, 3, 5, 2, 1} << true;
+        QTest::newRow("rating") << 4 << QList<qint64>{3, 7, 2, 5, 1} << true;
+        QTest::newRow("pages") << 5 << QList<qint64>{3, 5, 1, 7, 2} << true;
+        QTest::newRow("size, signed") << 6 << QList<qint64>{7, 2, 1, 5, 3} << true;
+        QTest::newRow("type 8 keeps input order") << 8 << QList<qint64>{5, 7, 1, 3, 2} << false;
+        QTest::newRow("unknown type keeps input order") << 42 << QList<qint64>{5, 7, 1, 3, 2} << false;
+    }
+    void keyOrders()
+    {
+        QFETCH(int, type);
+        QFETCH(QList<qint64>, ascending);
+        QFETCH(bool, directed);
+        const QList<qint64> descending = directed ? QList<qint64>(ascending.rbegin(), ascending.rend()) : ascending;
+        const QList<qint64> ids{5, 9, 7, 1, 3, 2};
+        ItemDataSaver store;
+        QWriteLockerExt2 token(&store.lock);
+        QVERIFY(OpenBookTable(store, "(5, 'e', 500, 30, 4.0, 4.5, 100, 10), (7, 'g', 700, 10, 1.0, 2.0, 300, -1), "
+                                     "(1, 'a', 100, 50, 9.0, 5.0, 200, 3), (2, 'b', 200, 40, 7.0, 3.0, 400, 0), "
+                                     "(3, 'c', 300, 20, 2.5, 0.0, 50, 1000000000000)"));
+        for (const bool up : {true, false}) {
+            QList<qint64> out{-1}; // must be cleared first
+            store.SortBookIds(static_cast<ItemBookSortType>(type), up, &ids, out, token);
+            QCOMPARE(out, up ? ascending : descending);
+        }
+    }
+
+    // The keys read with a catalogue order exactly as the records do: awkward stored values
+    // (NULL, text, NaN, dates outside 32 bits), repeated ids, ids without a valid book, ties.
+    void storedKeysOrderAsRecords_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<qint64>("spread"); // dense ids, or ids too far apart for an index
+        for (qint64 spread : {1, 100000})
+            for (int type : {1, 2, 3, 4, 5, 6, 8})
+                for (bool ascending : {false, true})
+                    QTest::addRow("type %d %s, ids x%lld", type, ascending ? "asc" : "desc", spread)
+                        << type << ascending << spread;
+    }
+    void storedKeysOrderAsRecords()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, ascending);
+        QFETCH(qint64, spread);
+        ItemDataSaver saver;
+        QWriteLockerExt2 token(&saver.lock);
+        QVERIFY(OpenBookTable(saver, QString()));
+        QVERIFY(saver.sortKeys->Load(saver.database) && saver.sortKeys->Count() == 0); // no books, no keys
+        QSqlQuery q(saver.database->db);
+        QVERIFY(q.exec(QStringLiteral("insert into published_bookinfo values (1, 'a', 100, -1, 'nan', 4.5, 10, 7), "
+                                      "(2, 'b', 4294967396, 4294967295, 2.5, NULL, '12', -3), (3, '', 300, 1, 1.0, 1, 1, 1), "
+                                      "(3, 'c', 5, 5, 5, 5, 5, 5), (4, 'd', NULL, '20', 2.5, 'x', 12, 7), "
+                                      "(0, 'zero', 1, 1, 1, 1, 1, 1), (5, 'e', 100, 100, -1e39, 4.5, 10, 1099511627776), "
+                                      "(6, 'f', '7', 0, 1e39, -0.0, -10, 0), (6, 'g', 9, 9, 9, 9, 9, 9), "
+                                      "(7, x'00', 1, 1, 1, 1, 1, 1), (8, 'h', 200, 200, 0.0, 0.0, 0, 0)")));
+        QVERIFY(q.exec(QStringLiteral("update published_bookinfo set UID = UID * %1").arg(spread)));
+        QVERIFY(saver.sortKeys->Load(saver.database));
+        QCOMPARE(saver.sortKeys->Count(), 6); // 1, 2, 4, 5, 6 (first row) and 8
+        QList<qint64> ids;
+        for (qint64 id : {8, 3, 1, 9, 2, 6, 4, 0, 5, 1, 7, 4, -1})
+            ids << id * spread;
+        QList<qint64> byKeys;
+        saver.SortBookIds(static_cast<ItemBookSortType>(type), ascending, &ids, byKeys, token);
+        saver.sortKeys->Clear();
+        QList<qint64> byRecords;
+        saver.SortBookIds(static_cast<ItemBookSortType>(type), ascending, &ids, byRecords, token);
+        QCOMPARE(byKeys, byRecords);
+        QCOMPARE(byKeys.size(), 8);
+    }
+
+    void localTimes_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("UTC") << QByteArray("UTC");
+        QTest::newRow("Berlin") << QByteArray("Europe/Berlin");
+        QTest::newRow("Lord Howe") << QByteArray("Australia/Lord_Howe");
+        QTest::newRow("St Johns") << QByteArray("America/St_Johns");
+        QTest::newRow("POSIX rule") << QByteArray("UTC-02:00");
+    }
+
+    // Records filled in bulk (shared values, cached conversions) equal records filled alone, and
+    // their times and texts agree with Qt's own local-time conversion, also across zone changes.
+    void localTimes()
+    {
+        QFETCH(QByteArray, zone);
+        ScopedTimeZone scoped(zone);
+        const QLocale locale = QLocale::system();
+        const QList<qint64> instants = SampleInstants();
+        QVERIFY(LocalTimeConverter().WallClockAsUtcToLocal(QDateTime()).isNull());
+        ItemBookLoadCache cache;
+        for (int i = 0; i < instants.size(); ++i) {
+            const qint64 secs = instants.at(i * 7 % instants.size());
+            const qint64 wrap = (i % 3 - 1) * 4294967296LL; // stored times are unsigned 32-bit: beyond, they wrap
+            const DatabaseRow row = {{"UID", qlonglong(i + 1)}, {"BookName", QStringLiteral("Book %1").arg(i)},
+                {"BookAuthor", QStringLiteral("Author %1").arg(i % 3)}, {"BookCatalogIDS", QStringLiteral("|%1|40|").arg(i % 4)},
+                {"BookDate", qlonglong(secs - secs % 86400 + wrap)}, {"FirstPubTimeGMT", qlonglong(secs + wrap)},
+                {"_CheckTimeGMT", qlonglong(instants.at(i) - wrap)}, {"BookPages", qlonglong(i % 5 * 100)},
+                {"BookSize", qlonglong(i % 6 * 700000)}, {"BookStars", i % 3 == 0 ? 0.0 : 4.5 - (i % 7) * 0.25},
+                {"OrgPrice", i % 4 == 0 ? QVariant() : QVariant(i % 9 * 1.1)}};
+            ItemBook single;
+            ItemBook bulk;
+            QVERIFY(single.LoadFromRecord(row));
+            QVERIFY(bulk.LoadFromRecord(row, cache));
+            const auto fields = [](const ItemBook &book) {
+                return QStringList{book.author, book.catalogIds, book.bookDateText, book.firstPubText, book.pagesText,
+                                   book.sizeText, book.starsText, book.orgPriceText, Describe(book.bookDate),
+                                   Describe(book.firstPubTime), Describe(book.firstPubTimeLocal),
+                                   Describe(book.checkTime), Describe(book.checkTimeLocal)};
+            };
+            QCOMPARE(fields(bulk), fields(single));
+            QCOMPARE(bulk.catalogIdList, single.catalogIdList);
+            QCOMPARE(bulk.comparePart, single.comparePart);
+
+            // Texts and times as the local-time conversion gives them.
+            const QDateTime localDate = QDateTime::fromSecsSinceEpoch(quint32(secs - secs % 86400), Qt::LocalTime);
+            const QDateTime first = QDateTime::fromSecsSinceEpoch(quint32(secs), Qt::LocalTime);
+            const QDateTime firstWall = QDateTime(first.date(), first.time(), Qt::UTC).toLocalTime();
+            const QDateTime check = QDateTime::fromSecsSinceEpoch(quint32(instants.at(i)), Qt::LocalTime);
+            const QDateTime checkWall = QDateTime(check.date(), check.time(), Qt::UTC).toLocalTime();
+            QCOMPARE(bulk.bookDateText, locale.toString(localDate.date(), QLocale::ShortFormat));
+            QCOMPARE(bulk.firstPubText, locale.toString(firstWall, QLocale::ShortFormat));
+            QCOMPARE(fields(single).mid(8), (QStringList{Describe(localDate), Describe(first), Describe(firstWall),
+                                                         Describe(check), Describe(checkWall)}));
+        }
     }
 };
 

@@ -1,11 +1,13 @@
-// The "SQLITECIPHER" driver over the decrypting file layer: opening, failures, values,
-// prepared statements and use from several threads.
+// The catalogue page codec's known answers and refusals, and the "SQLITECIPHER" driver over the
+// decrypting file layer: opening, failures, values, prepared statements and use from several threads.
 #include "writer/CatalogueEncrypter.h"
+#include "cipher/CipherPageCodec.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 #include "cipher/SqlCipherInterrupt.h"
 #include "TestSandbox.h"
 
 #include <QAtomicInt>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +23,9 @@
 #include <QtTest>
 
 #include <sqlite3.h>
+
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -45,7 +50,7 @@ bool MakeCatalogue(const QString &plainPath, const QString &outPath)
     return ok && CatalogueEncrypter::EncryptFile(plainPath, outPath, kPassword.toUtf8());
 }
 
-// Opens a uniquely named connection; the caller removes it with Remove().
+// Opens a uniquely named connection; it is removed once the case has ended.
 QSqlDatabase Open(const QString &path, const QString &password, const QString &options = QString())
 {
     RegisterSqlCipherDriver();
@@ -56,14 +61,6 @@ QSqlDatabase Open(const QString &path, const QString &password, const QString &o
     db.setConnectOptions(options.isNull() ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_ENABLE_SHARED_CACHE") : options);
     db.open();
     return db;
-}
-
-void Remove(QSqlDatabase &db)
-{
-    const QString name = db.connectionName();
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name);
 }
 
 // The first column of every row, or {-1} when the query fails.
@@ -84,6 +81,11 @@ int CountItems(QSqlDatabase &db)
     return values.size() == 1 ? values.first().toInt() : -1;
 }
 
+QByteArray Hex(const uint8_t *data, int size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), size).toHex();
+}
+
 } // namespace
 
 class TestSqlDriver : public QObject
@@ -93,6 +95,9 @@ private:
     QTemporaryDir dir;
     QString catalogue;
     QString plain;
+    // The key of the codec's known-answer vectors: "secret" with the salt 00 01 .. 0f.
+    uint8_t key[32] = {};
+    CipherPageCodec codec;
 
 private slots:
     void initTestCase()
@@ -101,6 +106,83 @@ private slots:
         catalogue = dir.filePath(QStringLiteral("items.db"));
         plain = dir.filePath(QStringLiteral("items-plain.db"));
         QVERIFY(MakeCatalogue(plain, catalogue));
+        uint8_t salt[16];
+        for (int i = 0; i < 16; ++i)
+            salt[i] = uint8_t(i);
+        QVERIFY(CipherPageCodec::DeriveKey("secret", salt, key));
+        QCOMPARE(Hex(key, 32), QByteArray("ceeb8796c916c49d37d238240ef32e16694669bb591202273b94ba4bee58b054"));
+        QVERIFY(!CipherPageCodec::DeriveKey(QByteArray(), salt, key));
+        codec.SetKey(key);
+    }
+
+    // Every connection a case opened; its queries are gone by now.
+    void cleanup()
+    {
+        for (const QString &name : QSqlDatabase::connectionNames())
+            QSqlDatabase::removeDatabase(name);
+    }
+
+    // The content counter starts at 0xFFFFFFFF and must wrap to block 0 with the same nonce.
+    void counterWrapVector()
+    {
+        std::vector<uint8_t> page(512, 0);
+        const uint8_t nonce[16] = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
+                                   0xa8, 0xa9, 0xaa, 0xab, 0xfd, 0xff, 0xff, 0xff};
+        const uint8_t salt[16] = {};
+        QVERIFY(codec.EncryptPageWithNonce(page.data(), 512, 3, salt, nonce) == CipherPageCodec::Result::Ok);
+        QCOMPARE(Hex(page.data() + 496, 16), QByteArray("1bc4310bf7df8533fd26e00c4add4ba7"));
+        QCOMPARE(QCryptographicHash::hash(QByteArray(reinterpret_cast<const char *>(page.data()), 512),
+                                          QCryptographicHash::Sha256).toHex(),
+                 QByteArray("5cab5de480d54c8e44099081d801b307e6dec58ab8e116d3373c0f2b6e894dab"));
+        QVERIFY(codec.DecryptPage(page.data(), 512, 3) == CipherPageCodec::Result::Ok);
+        QVERIFY(std::all_of(page.begin(), page.begin() + 480, [](uint8_t b) { return b == 0; }));
+    }
+
+    void tamperingAndWrongKeyAreRejected()
+    {
+        const uint8_t salt[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+        std::vector<uint8_t> plain(1024, 0x5a);
+        std::memcpy(plain.data(), CipherPageCodec::SqliteMagic, 16);
+        plain[16] = 0x04; // page size 1024
+        plain[17] = 0x00;
+        plain[20] = 32;
+        std::vector<uint8_t> page = plain;
+        QVERIFY(codec.EncryptPage(page.data(), 1024, 1, salt) == CipherPageCodec::Result::Ok);
+        QVERIFY(std::equal(salt, salt + 16, page.begin())); // salt replaces the magic
+        QCOMPARE(page[16], uint8_t(0x04));                  // header bytes stay readable
+        CipherPageCodec other;
+        uint8_t otherKey[32];
+        QVERIFY(CipherPageCodec::DeriveKey("Secret", salt, otherKey));
+        other.SetKey(otherKey);
+
+        // A flipped bit in each covered region (salt, plain header byte, content, nonce, tag), then the
+        // page read at another position, then with another key: refused, and nothing decrypted.
+        const int offsets[] = {0, 17, 100, 991, 1000, 1023, -1, -1};
+        for (int i = 0; i < 8; ++i) {
+            std::vector<uint8_t> bad = page;
+            if (offsets[i] >= 0)
+                bad[offsets[i]] ^= 0x01;
+            const std::vector<uint8_t> before = bad;
+            CipherPageCodec &reader = i == 7 ? other : codec;
+            QVERIFY(reader.DecryptPage(bad.data(), 1024, i == 6 ? 2 : 1) == CipherPageCodec::Result::BadMac);
+            QVERIFY(bad == before);
+        }
+        QVERIFY(codec.DecryptPage(page.data(), 1024, 1) == CipherPageCodec::Result::Ok);
+        QVERIFY(std::equal(plain.begin(), plain.begin() + 992, page.begin()));
+    }
+
+    void headerChecks()
+    {
+        // Big-endian bytes 16-17; 1 stands for 65536; 0 and 768 are no page sizes.
+        for (const auto &size : {qMakePair(0x1000, 4096), qMakePair(0x0001, 65536), qMakePair(0, 0), qMakePair(0x0300, 0)}) {
+            uint8_t header[24] = {};
+            header[16] = uint8_t(size.first >> 8);
+            header[17] = uint8_t(size.first);
+            QCOMPARE(CipherPageCodec::PageSizeFromHeader(header), size.second);
+        }
+        QVERIFY(CipherPageCodec::IsRawKeyPassword("raw:" + QByteArray(32, 'a')));
+        QVERIFY(CipherPageCodec::IsRawKeyPassword("x'" + QByteArray(64, '0') + "'"));
+        QVERIFY(!CipherPageCodec::IsRawKeyPassword("raw:short"));
     }
 
     void valuesAndRecords()
@@ -143,16 +225,13 @@ private slots:
         // The file stays read-only and a bad statement reports an error.
         QVERIFY(!query.exec(QStringLiteral("delete from items")) && !query.lastError().text().isEmpty());
         QVERIFY(!query.exec(QStringLiteral("select nothing from nowhere")));
-        query = QSqlQuery();
         QCOMPARE(CountItems(db), 600);
-        Remove(db);
     }
 
     // What the driver tells of itself and of the catalogue, while open and once closed.
     void driverDescribesCatalogue()
     {
-        RegisterSqlCipherDriver();
-        RegisterSqlCipherDriver();
+        RegisterSqlCipherDriver(); // once more
         QCOMPARE(QSqlDatabase::drivers().count(QStringLiteral("SQLITECIPHER")), 1);
         QSqlDatabase db = Open(catalogue, kPassword, QStringLiteral("QSQLITE_BUSY_TIMEOUT=100;QSQLITE_BUSY_TIMEOUT=x;OTHER"));
         QVERIFY2(db.open(), qPrintable(db.lastError().text())); // opening again replaces the connection
@@ -190,8 +269,6 @@ private slots:
         QVERIFY(db.primaryIndex(QStringLiteral("items")).isEmpty() && !db.transaction() && !driver->handle().value<void *>());
         QVERIFY(db.open());
         QCOMPARE(CountItems(db), 600);
-        query = QSqlQuery();
-        Remove(db);
     }
 
     void openFailuresAreClean_data()
@@ -235,7 +312,6 @@ private slots:
         QVERIFY(!db.lastError().text().contains(kPassword));
         QCOMPARE(QFileInfo::exists(path), existed); // a missing file is never created
         QCOMPARE(CountItems(db), -1);
-        Remove(db);
     }
 
     // A catalogue never changes once written: a journal, log or shared-memory file left beside
@@ -262,7 +338,6 @@ private slots:
             QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
             QVERIFY(!QSqlQuery(db).exec(QStringLiteral("delete from items"))); // opened read-only
             QCOMPARE(CountItems(db), 600);
-            Remove(db);
         }
         QCOMPARE(TestSandbox::ReadBytes(path + suffix), content);
         QFile::remove(path + suffix);
@@ -297,7 +372,6 @@ private slots:
         SqlCipherInterrupt::SetStatementBudgetMs(SqlCipherInterrupt::DefaultStatementBudgetMs);
         SqlCipherInterrupt::SetStopCheck(nullptr);
         QCOMPARE(CountItems(db), 600); // the connection goes on answering
-        Remove(db);
     }
 
     // Any single damaged byte (header, salt, content, nonce, tag): the catalogue either fails
@@ -308,15 +382,10 @@ private slots:
         const QByteArray original = TestSandbox::ReadBytes(catalogue);
         const QString sql = QStringLiteral("select UID || '|' || Name || '|' || ifnull(Price, '') || '|' || hex(Data) "
                                            "from items order by UID");
-        QVariantList expected;
-        {
-            QSqlDatabase db = Open(catalogue, kPassword);
-            QSqlQuery query(db);
-            expected = Column(query, sql);
-            QCOMPARE(expected.size(), 600);
-            query = QSqlQuery();
-            Remove(db);
-        }
+        QSqlDatabase sound = Open(catalogue, kPassword);
+        QSqlQuery reading(sound);
+        const QVariantList expected = Column(reading, sql);
+        QCOMPARE(expected.size(), 600);
         const QString path = dir.filePath(QStringLiteral("damaged.db"));
         const int tableRoot = 1024 + 200;
         const int lastPage = original.size() - 1024 + 200;
@@ -341,9 +410,8 @@ private slots:
                 QVERIFY(round != -2 || rows == QVariantList{-1});
                 const QVariantList check = Column(query, QStringLiteral("PRAGMA integrity_check"));
                 QVERIFY(round >= 0 || check.value(0).toString() != QLatin1String("ok"));
-                query = QSqlQuery();
             }
-            Remove(db);
+            db.close(); // the next round rewrites the file
         }
         QVERIFY(opened > 2); // damage beyond page 1 still lets the file open
     }
@@ -390,8 +458,6 @@ private slots:
             QVERIFY2(query.lastError().text().contains(error), qPrintable(query.lastError().text()));
             QCOMPARE(Column(query), error.isEmpty() ? rows : QVariantList{-1});
         }
-        query = QSqlQuery();
-        Remove(db);
     }
 
     // One connection queried by two threads while a third opens and closes connections
@@ -421,7 +487,7 @@ private slots:
                 QSqlDatabase other = Open(catalogue, wrong ? QStringLiteral("nope") : kPassword);
                 if (other.isOpen() == wrong || (!wrong && CountItems(other) != 600))
                     failures.ref();
-                Remove(other);
+                other.close();
             }
         });
         const QList<QThread *> threads{QThread::create(reader, 3), QThread::create(reader, 5), opener};
@@ -434,7 +500,6 @@ private slots:
             delete thread;
         }
         QCOMPARE(failures.loadAcquire(), 0);
-        Remove(db);
     }
 };
 
