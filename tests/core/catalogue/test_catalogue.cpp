@@ -27,11 +27,6 @@ namespace {
 
 const QString kEndless = QStringLiteral("with recursive r(n) as (select 1 union all select n + 1 from r) ");
 
-QString Recall(const QString &values)
-{
-    return QStringLiteral("insert into native_loadrecall values ") + values;
-}
-
 // Categories from (UID, Calc_BookCount, Caption); the LID follows from the UID.
 QString Categories(const QString &values)
 {
@@ -95,15 +90,10 @@ QStringList TaggedContent(const QString &tag)
     QStringList books;
     for (int id = 1; id <= 20; ++id)
         books << QStringLiteral("(%1, '%2 book', %1)").arg(id).arg(tag);
-    return {Recall(QStringLiteral("('current_guid', '%1'), ('free_ebooks_count', '%1'), ('current_ebooks_count', 20)")
-                       .arg(tag)),
+    return {QStringLiteral("insert into native_loadrecall values ('current_guid', '%1'), ('free_ebooks_count', '%1'), "
+                           "('current_ebooks_count', 20)").arg(tag),
             Categories(QStringLiteral("(1, 11, '%1 category'), (2, 12, '%1 category'), (3, 13, '%1 category')").arg(tag)),
             Books(books.join(QLatin1Char(',')))};
-}
-
-QStringList ConnectionsOfHolders()
-{
-    return QSqlDatabase::connectionNames().filter(DatabaseHolder::ConnectionNameBase);
 }
 
 // Runs one endless query on a catalogue connection.
@@ -143,8 +133,7 @@ QList<qint64> SampleInstants()
                               2145916800, 2147483647, 2147483648LL, 4294967295LL};
     // Europe/Berlin 2024: summer time starts 03-31 01:00 UTC, ends 10-27 01:00 UTC;
     // Australia/Lord_Howe moves by half an hour; America/St_Johns keeps a half-hour offset.
-    const qint64 changes[] = {1711846800, 1729990800, 1712419200, 1727539200, 1710054000, 1730613600};
-    for (const qint64 change : changes) {
+    for (const qint64 change : {1711846800, 1729990800, 1712419200, 1727539200, 1710054000, 1730613600}) {
         for (const qint64 delta : {-5400, -3600, -1801, -1800, -1, 0, 1, 1799, 1800, 3599, 3600, 5400})
             instants << change + delta;
     }
@@ -191,8 +180,8 @@ private slots:
         // Ids 0 and 5 are no categories; for the repeated id 6 the later row wins and the earlier
         // caption leaves no trace.
         const QStringList summary{
-            Recall("('current_guid', '%1'), ('free_ebooks_count', '%2'), ('current_ebooks_count', 6), "
-                    "('free_ebooks_week_new', '%3'), ('free_ebooks_week_revoked', '%4%1')"),
+            "insert into native_loadrecall values ('current_guid', '%1'), ('free_ebooks_count', '%2'), "
+            "('current_ebooks_count', 6), ('free_ebooks_week_new', '%3'), ('free_ebooks_week_revoked', '%4%1')",
              Categories("(1, 9, 'beta'), (2, 10, 'Alpha'), (3, 12, 'alpha'), (4, 1, 'Arts & Crafts'), (0, 50, 'zero id'), "
                         "(5, 50, NULL), (6, 30, 'Old name'), (6, 31, 'New name')"),
              Books("(5, 'Five', 5.0), (7, 'Seven', 1.5), (8, NULL, 2.0), (-1, 'Negative', 1.0), (11, 'Eleven', 0.5), "
@@ -289,10 +278,11 @@ private slots:
 
         ItemDataSaver store;
         QVERIFY(store.LoadDatabase(fileA));
-        const QStringList before = ConnectionsOfHolders();
+        const QStringList before = QSqlDatabase::connectionNames().filter(DatabaseHolder::ConnectionNameBase);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
         QVERIFY(!store.LoadDatabase(path));
-        QCOMPARE(ConnectionsOfHolders(), before); // the failed registration is gone
+        // The failed registration is gone.
+        QCOMPARE(QSqlDatabase::connectionNames().filter(DatabaseHolder::ConnectionNameBase), before);
 
         QWriteLockerExt2 token(&store.lock);
         QCOMPARE(store.currentGuid, QStringLiteral("A"));

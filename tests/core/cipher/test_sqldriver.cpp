@@ -106,9 +106,7 @@ private slots:
         catalogue = dir.filePath(QStringLiteral("items.db"));
         plain = dir.filePath(QStringLiteral("items-plain.db"));
         QVERIFY(MakeCatalogue(plain, catalogue));
-        uint8_t salt[16];
-        for (int i = 0; i < 16; ++i)
-            salt[i] = uint8_t(i);
+        const uint8_t salt[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
         QVERIFY(CipherPageCodec::DeriveKey("secret", salt, key));
         QCOMPARE(Hex(key, 32), QByteArray("ceeb8796c916c49d37d238240ef32e16694669bb591202273b94ba4bee58b054"));
         QVERIFY(!CipherPageCodec::DeriveKey(QByteArray(), salt, key));
@@ -141,12 +139,12 @@ private slots:
     void tamperingAndWrongKeyAreRejected()
     {
         const uint8_t salt[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
-        std::vector<uint8_t> plain(1024, 0x5a);
-        std::memcpy(plain.data(), CipherPageCodec::SqliteMagic, 16);
-        plain[16] = 0x04; // page size 1024
-        plain[17] = 0x00;
-        plain[20] = 32;
-        std::vector<uint8_t> page = plain;
+        std::vector<uint8_t> clear(1024, 0x5a);
+        std::memcpy(clear.data(), CipherPageCodec::SqliteMagic, 16);
+        clear[16] = 0x04; // page size 1024
+        clear[17] = 0x00;
+        clear[20] = 32;
+        std::vector<uint8_t> page = clear;
         QVERIFY(codec.EncryptPage(page.data(), 1024, 1, salt) == CipherPageCodec::Result::Ok);
         QVERIFY(std::equal(salt, salt + 16, page.begin())); // salt replaces the magic
         QCOMPARE(page[16], uint8_t(0x04));                  // header bytes stay readable
@@ -168,7 +166,7 @@ private slots:
             QVERIFY(bad == before);
         }
         QVERIFY(codec.DecryptPage(page.data(), 1024, 1) == CipherPageCodec::Result::Ok);
-        QVERIFY(std::equal(plain.begin(), plain.begin() + 992, page.begin()));
+        QVERIFY(std::equal(clear.begin(), clear.begin() + 992, page.begin()));
     }
 
     void headerChecks()
