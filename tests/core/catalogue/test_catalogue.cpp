@@ -270,7 +270,6 @@ private slots:
         QFETCH(QStringList, content);
         QFETCH(QByteArray, password);
         const QString path = dir.filePath(QStringLiteral("bad_%1.rfile").arg(QTest::currentDataTag()));
-        QFile::remove(path);
         if (!password.isEmpty())
             QVERIFY(WriteCatalogue(path, content, password));
         else if (!bytes.isNull())
