@@ -295,8 +295,16 @@ private slots:
         QCOMPARE(links.opened.size(), 3);
     }
 
-    void manualVersionCheck()
+    void aboutAndManualVersionCheck()
     {
+        QPointer<QWidget> about;
+        ModalScript({[&](QWidget *widget) {
+            about = widget;
+            QVERIFY(qobject_cast<DlgAbout *>(widget) && widget->parentWidget() == window.get());
+            widget->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        }}).Run(Form()->action_Help_About);
+        QVERIFY(about.isNull()); // it lived on the command's stack
+
         bool answered = false;
         QString latest;
         int limit = 0;
@@ -427,45 +435,42 @@ private slots:
         QVERIFY(!window->timerDatabase()->isActive());
     }
 
-    void aboutOpensAndCloses()
-    {
-        QPointer<QWidget> shown;
-        ModalScript({[&](QWidget *widget) {
-            auto *about = qobject_cast<DlgAbout *>(widget);
-            QVERIFY(about);
-            shown = about;
-            QCOMPARE(about->parentWidget(), window.get());
-            about->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        }}).Run(Form()->action_Help_About);
-        // It lived on the command's stack: gone once the command ended.
-        QVERIFY(shown.isNull());
-    }
-
     void reorderModeAndDropSaveTheNewOrder()
     {
         const QUuid extra = ShowFixedFolder({3, 5});
         ModalScript({Answer(QMessageBox::Ok, kInfo, QStringLiteral("Now you can drag and drop the Tree View."))})
             .Run(Form()->action_ShowCategory_Option_ResortCategory);
-        const QList<QUuid> before = window->tree().ReadFolderOrder();
-        QCOMPARE(before.last(), extra);
-        QCOMPARE(Order(window->folders()), before);
-
-        // A drag starts with a press on its row, which made that folder the current one. The last
-        // folder dropped onto the upper half of the first row lands first.
+        QList<QUuid> expected = window->tree().ReadFolderOrder();
+        const int rows = expected.size();
+        QCOMPARE(expected.last(), extra);
+        QCOMPARE(Order(window->folders()), expected);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QSignalSpy sorted(&window->tree(), &TreeController::on_action_treeview_item_sorted);
+        QSignalSpy selected(&window->tree(), &TreeController::on_action_treeview_item_selected);
+
+        // A drag starts with a press on its row, which made that folder the current one. The last
+        // folder dropped onto the upper half of the first row lands first; the source removes nothing.
         const QRect first = window->tree().treeView->visualRect(Tree()->index(0, 0));
-        QScopedPointer<QMimeData> data(Tree()->mimeData({Tree()->index(Tree()->rowCount() - 1, 0)}));
-        QDropEvent drop(QPoint(first.center().x(), first.top() + 1), Qt::MoveAction, data.data(), Qt::LeftButton,
-                        Qt::NoModifier);
-        window->tree().treeView->dropEvent(&drop);
-        QVERIFY(drop.isAccepted());
-        QList<QUuid> expected = before;
-        expected.move(expected.size() - 1, 0);
+        QCOMPARE(Drop(RowData(rows - 1), QPoint(first.center().x(), first.top() + 1)), int(Qt::IgnoreAction));
+        expected.move(rows - 1, 0);
+        QCOMPARE(Order(window->folders()), expected);
+        QCOMPARE(window->tree().treeView->currentIndex().row(), 0);
+        QCOMPARE(CurrentId(), extra);
+        QCOMPARE(selected.count(), 0);
+        QCOMPARE(window->views().GetCount(), 2);
+
+        // Below the last row: to the end. Where it already is, or data that names no folder: no change.
+        const QRect last = window->tree().treeView->visualRect(Tree()->index(rows - 1, 0));
+        Drop(RowData(1), QPoint(4, last.bottom() + 40));
+        expected.move(1, rows - 1);
+        Drop(RowData(3), window->tree().treeView->visualRect(Tree()->index(3, 0)).topLeft() + QPoint(4, 2));
+        auto *foreign = new QMimeData;
+        foreign->setText(QStringLiteral("x"));
+        QCOMPARE(Drop(foreign, first.center()), -1);
+        QCOMPARE(sorted.count(), 2);
         QCOMPARE(window->tree().ReadFolderOrder(), expected);
         QCOMPARE(Order(window->folders()), expected);
-        QCOMPARE(CurrentId(), extra);
-        QCOMPARE(window->views().GetCount(), 2);
         QCOMPARE(SavedOrder(), expected);
         window->hide();
     }
@@ -502,6 +507,16 @@ private:
     {
         QReadLockerExt2 token(0, &window->folders().lock);
         return window->folders().FindFolder(id, token);
+    }
+    QMimeData *RowData(int row) const { return Tree()->mimeData({Tree()->index(row, 0)}); }
+    // Drops the data (taken over) as a finished drag does: the drop action, or -1 when refused.
+    // (A synthetic drag cannot pass the drag manager.)
+    int Drop(QMimeData *data, const QPoint &pos)
+    {
+        QScopedPointer<QMimeData> owned(data);
+        QDropEvent event(pos, Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        window->tree().treeView->dropEvent(&event);
+        return event.isAccepted() ? event.dropAction() : -1;
     }
     // The folder order as the folders file holds it.
     QList<QUuid> SavedOrder() const

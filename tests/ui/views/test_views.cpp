@@ -1,24 +1,18 @@
-// Book list views, the folder tree, the flow layout of the covers view and the loading panel.
+// Book list views, the flow layout of the covers view and the loading panel.
 #include "LoadingController.h"
-#include "folders/DisplayDataSaver.h"
+#include "catalogue/ItemBook.h"
 #include "folders/DisplayPageState.h"
 #include "views/ClickableLabel.h"
 #include "views/ExtendCoverView.h"
 #include "views/FlowLayout.h"
-#include "views/TreeController.h"
-#include "views/TreeControllerImpls.h"
 #include "views/ViewController.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDropEvent>
 #include <QLabel>
-#include <QMimeData>
 #include <QMovie>
 #include <QPointer>
 #include <QScrollBar>
-#include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <future>
@@ -45,16 +39,6 @@ QWidget *tile(QWidget *parent, int size, QLayout *layout)
     w->setFixedSize(size, size);
     layout->addWidget(w);
     return w;
-}
-
-// Drops the data (taken over) at pos (viewport coordinates), as a finished drag does: the drop
-// action, or -1 when the drop is refused. (A synthetic drag cannot pass the drag manager.)
-int drop(TreeController &tree, QMimeData *data, const QPoint &pos)
-{
-    QScopedPointer<QMimeData> owned(data);
-    QDropEvent event(pos, Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
-    tree.treeView->dropEvent(&event);
-    return event.isAccepted() ? event.dropAction() : -1;
 }
 } // namespace
 
@@ -112,7 +96,6 @@ private slots:
         view.AddItem(QStringLiteral("21"), nullptr, CoverImageState());
         QCOMPARE(view.GetCount(), 20);
         QCOMPARE(view.GetCurrentIndex(), -1);
-        QVERIFY(!view.GetCurrentItem().isValid());
         QScrollBar *bar = viewType ? view.coverView->verticalScrollBar() : nullptr;
         DisplayPageState pages;
         pages.Reset(60, 20);
@@ -125,7 +108,6 @@ private slots:
         view.SelectEdge(false);
         QCOMPARE(view.GetCurrentIndex(), 0);
         QVERIFY(!view.HasPrevious(nullptr) && !view.HasPrevious(&pages) && !view.SelectPrevious());
-        QCOMPARE(view.GetCurrentIndex(), 0);
         pages.SetCurrentPage(2);
         QVERIFY(view.HasPrevious(&pages) && view.SelectNext());
         QCOMPARE(view.GetCurrentItem().toLongLong(), 102LL);
@@ -139,7 +121,6 @@ private slots:
         QVERIFY(!view.HasNext(nullptr) && view.HasNext(&pages));
         pages.SetCurrentPage(3);
         QVERIFY(!view.HasNext(&pages) && !view.SelectNext());
-        QCOMPARE(view.GetCurrentIndex(), 19);
         QVERIFY(view.SelectPrevious());
         QCOMPARE(view.GetCurrentIndex(), 18);
         view.SelectEdge(false);
@@ -211,86 +192,6 @@ private slots:
         QCOMPARE(controller.GetCount(), 6);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!tile);
-    }
-
-    void dragReordersWithoutDuplicates()
-    {
-        QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("user-folders.file"));
-        QList<QUuid> expected;
-        {
-            // The built-in folders and three more.
-            DisplayDataSaver store(file);
-            bool added = false;
-            QVERIFY(store.LoadFolders(added) && added);
-            TreeController tree(&store);
-            tree.CreateTreeView();
-            {
-                QWriteLockerExt2 token(&store.lock);
-                for (int type : {int(CategoryFolder), int(FilterFolder), 77}) {
-                    auto *folder = new DisplayFolder();
-                    folder->uid = QUuid::createUuid();
-                    folder->type = type;
-                    folder->caption = QStringLiteral("Folder %1").arg(type);
-                    folder->calcCaption = folder->caption + QStringLiteral(" (0)");
-                    QVERIFY(store.AddFolder(folder, token));
-                }
-                for (DisplayFolder *folder : qAsConst(store.folders))
-                    tree.CreateFolderItem(folder, -1, token);
-            }
-            tree.resize(400, 600);
-            tree.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&tree));
-            // What the re-order command switches on.
-            tree.treeView->setDragEnabled(true);
-            tree.treeView->setAcceptDrops(true);
-            tree.treeView->viewport()->setAcceptDrops(true);
-            tree.treeView->setDropIndicatorShown(true);
-
-            expected = tree.ReadFolderOrder();
-            const int rows = expected.size();
-            auto rowData = [&](int row) { return tree.model->mimeData({tree.model->index(row, 0)}); };
-            tree.treeView->setCurrentIndex(tree.model->index(2, 0));
-            QSignalSpy selected(&tree, &TreeController::on_action_treeview_item_selected);
-            QList<QList<QUuid>> reported;
-            connect(&tree, &TreeController::on_action_treeview_item_sorted, this, [&]() {
-                reported << tree.ReadFolderOrder();
-                QVERIFY(store.ApplyNewOrder(reported.last()));
-            });
-
-            // Row 2 dropped on the upper half of row 0; the source removes nothing.
-            const QRect first = tree.treeView->visualRect(tree.model->index(0, 0));
-            QCOMPARE(drop(tree, rowData(2), first.topLeft() + QPoint(4, 2)), int(Qt::IgnoreAction));
-            expected.move(2, 0);
-            QCOMPARE(reported, QList<QList<QUuid>>{expected}); // each folder once
-            QCOMPARE(tree.model->rowCount(), rows);
-            QCOMPARE(tree.treeView->currentIndex().row(), 0);
-            QVERIFY(tree.treeView->selectionModel()->isRowSelected(0, QModelIndex()));
-            QCOMPARE(selected.count(), 0); // the same folder stays selected
-
-            // Below the last row: to the end.
-            const QRect last = tree.treeView->visualRect(tree.model->index(rows - 1, 0));
-            drop(tree, rowData(1), QPoint(4, last.bottom() + 40));
-            expected.move(1, rows - 1);
-            QCOMPARE(reported.mid(1), QList<QList<QUuid>>{expected});
-
-            // Dropped where it already is: nothing to report. Data that names no folder of the tree is refused.
-            const QRect third = tree.treeView->visualRect(tree.model->index(3, 0));
-            drop(tree, rowData(3), third.topLeft() + QPoint(4, 2));
-            auto *foreign = new QMimeData;
-            foreign->setText(QStringLiteral("x"));
-            QCOMPARE(drop(tree, foreign, first.center()), -1);
-            QCOMPARE(reported.size(), 2);
-            QCOMPARE(tree.model->rowCount(), rows);
-        }
-        // The next start reads the new order back.
-        DisplayDataSaver reloaded(file);
-        bool added = true;
-        QVERIFY(reloaded.LoadFolders(added) && !added);
-        QList<QUuid> order;
-        for (const DisplayFolder *folder : qAsConst(reloaded.folders))
-            order << folder->uid;
-        QCOMPARE(order, expected);
     }
 
     void wrapsTilesTwoPerLine()
