@@ -1,4 +1,5 @@
 #include "Const.h"
+#include "TestSandbox.h"
 #include "platform/QtSingleApplication.h"
 #include "platform/SingleInstanceGuard.h"
 
@@ -9,7 +10,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -133,9 +133,7 @@ private slots:
         QLocalSocket raw;
         raw.connectToServer(probe.socketPath());
         QVERIFY(raw.waitForConnected(2000));
-        QByteArray frame(4, '\0');
-        qToBigEndian<quint32>(1024 * 1024, frame.data());
-        raw.write(frame + QByteArray(8192, 'x'));
+        raw.write(QByteArray::fromHex("00100000") + QByteArray(8192, 'x'));
         raw.flush();
         QVERIFY(raw.state() == QLocalSocket::UnconnectedState || raw.waitForDisconnected(3000));
         QCOMPARE(raw.bytesAvailable(), 0); // no acknowledgement
@@ -194,20 +192,15 @@ private slots:
         const QString folder = SingleInstanceGuard::RuntimeFolder();
         {
             SingleInstanceGuard guard(QStringLiteral("tessaly-stale-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
-            QCOMPARE(QFileInfo(guard.lockFilePath()).absolutePath(), folder);
+            const QString lock = guard.lockFilePath();
+            QCOMPARE(QFileInfo(lock).absolutePath(), folder);
             QCOMPARE(QFileInfo(guard.socketPath()).absolutePath(), folder);
             QVERIFY(runtimeSet ? folder == own.path() : folder.startsWith(QDir::homePath()));
             QCOMPARE(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
-            if (content.isNull()) {
-                QVERIFY(QDir().mkdir(guard.lockFilePath()));
-            } else {
-                QFile file(guard.lockFilePath());
-                QVERIFY(file.open(QIODevice::WriteOnly));
-                file.write(content);
-            }
+            QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
             QVERIFY(guard.Claim());
             QVERIFY(guard.Listen());
-            QVERIFY(QFileInfo(guard.lockFilePath()).isFile());
+            QVERIFY(QFileInfo(lock).isFile());
         }
         qputenv("XDG_RUNTIME_DIR", runtime);
     }
