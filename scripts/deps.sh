@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and the demo need (as root, or through sudo).
 set -euo pipefail
 PACKAGES=(cmake g++ make pkg-config qtbase5-dev qtbase5-private-dev qttools5-dev-tools libqt5sql5-sqlite
-          libsqlite3-dev libssl-dev openssl famfamfam-silk imagemagick python3 nodejs npm xvfb xauth)
+          libsqlite3-dev libssl-dev zlib1g-dev openssl famfamfam-silk imagemagick python3 nodejs npm xvfb xauth)
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
