@@ -2,10 +2,13 @@
 #include "folders/DisplayFolderRefresher.h"
 #include "folders/DisplayPageState.h"
 #include "folders/FolderBatchQuery.h"
+#include "folders/FolderQuery.h"
 #include "folders/FolderRangeCode.h"
 #include "threads/IBaseCloseable.h"
 #include "threads/NativeHelper.h"
-#include "test_compute_catalogue.h"
+#include "Helper.h"
+#include "writer/CatalogueGenerator.h"
+#include "cipher/SqlCipherDriverRegistration.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -75,37 +78,33 @@ QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
     return CatalogueGenerator::Generate(options, path) ? path : QString();
 }
 
-// None, or one to three picks from pool.
-template <typename T>
-QList<T> Pick(QRandomGenerator &random, const QList<T> &pool)
+// None, or one to three values of next().
+template <typename F>
+auto Pick(QRandomGenerator &random, F next)
 {
-    QList<T> picked;
+    QList<decltype(next())> picked;
     for (int n = random.bounded(3) == 0 ? 0 : 1 + random.bounded(3); n > 0; --n)
-        picked << pool.at(random.bounded(pool.size()));
+        picked << next();
     return picked;
 }
 
 Search RandomSearch(QRandomGenerator &random)
 {
-    const QList<QString> words{"a", "the", "O'", "%", "_e", "NIGHT", "\u00e9", QString(), "&", "zzz"};
-    Ids codes;
-    for (qint64 code = 1000; code <= 4008; ++code) {
-        if (code % 1000 <= 8)
-            codes << code;
-    }
-    Ids categories;
-    for (qint64 id = 0; id <= 45; ++id)
-        categories << id;
+    const QStringList words{"a", "the", "O'", "%", "_e", "NIGHT", "\u00e9", QString(), "&", "zzz"};
+    const auto word = [&] { return words.at(random.bounded(words.size())); };
+    // The range codes of every group and a few past the last one of each.
+    const auto code = [&] { return qint64(1000 * random.bounded(1, 5) + random.bounded(9)); };
+    const auto category = [&] { return qint64(random.bounded(46)); };
     Search search;
-    search.findName = Pick(random, words);
-    search.findAuthor = Pick(random, words);
-    search.findCategoryName = Pick(random, words);
-    search.findDescription = random.bounded(4) == 0 ? Pick(random, words) : QStringList();
-    search.findCategoryList = Pick(random, categories);
-    search.findUserRating = Pick(random, codes);
-    search.findOrgPrice = Pick(random, codes);
-    search.findBookPages = Pick(random, codes);
-    search.findBookSize = Pick(random, codes);
+    search.findName = Pick(random, word);
+    search.findAuthor = Pick(random, word);
+    search.findCategoryName = Pick(random, word);
+    search.findDescription = random.bounded(4) == 0 ? Pick(random, word) : QStringList();
+    search.findCategoryList = Pick(random, category);
+    search.findUserRating = Pick(random, code);
+    search.findOrgPrice = Pick(random, code);
+    search.findBookPages = Pick(random, code);
+    search.findBookSize = Pick(random, code);
     return search;
 }
 
@@ -134,353 +133,351 @@ public:
 class TestCompute : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void builtinQueries();
-    void rangeCodes_data();
-    void rangeCodes();
-    void filters_data();
-    void filters();
-    void failedQueryLeavesGuidUnset();
-    void batchMatchesFolderQueries_data();
-    void batchMatchesFolderQueries();
-    void computationLeavesStoreFree_data();
-    void computationLeavesStoreFree();
-    void refresherDestructorStopsThread();
-    void pagingDuringComputeAndSwaps();
-
-private:
-    Ids Filter(const Search &search);
-
     QTemporaryDir dir;
     QString catalogueA;
     QString catalogueB;
     std::unique_ptr<DisplayDataSaver> store;
-};
 
-void TestCompute::initTestCase()
-{
-    QVERIFY(dir.isValid());
-    catalogueA = dir.filePath(QStringLiteral("a.rfile"));
-    QVERIFY(MakeTestCatalogue(
-        catalogueA, QStringLiteral("guid-A"),
-        {{1, "Night Train", "Ann O'Brien", "|12|40|", 4.8, 0.0, 200, 512000, DaysAgo(1), "a quiet story"},
-         {2, "Day Break", "Bob Smith", "|112|", {}, 10.0, 201, 512001, DaysAgo(10), {}},
-         {3, "Vol 1", "Carl", "|40|", 5.0, 10.5, 400, 1048576, DaysAgo(2), {}},
-         {4, "The 2nd Coming", "Dora", "|7|", 3.0, 50.0, 401, 52428801, DaysAgo(30), {}},
-         {5, "3D Printing", "Eve", "|12|", 4.79, {}, {}, {}, DaysAgo(3), "100% sure"},
-         {6, "Plain", "Fay", QString(), 2.0, 60.0, 10, 0, DaysAgo(100), {}},
-         {7, "a%2b guide", "Gus", "|12|", 1.0, 20.0, 11, 10485760, DaysAgo(4), "%1%2%3 %L1"}},
-        {{12, "Science"}, {40, "History"}, {112, "Sci-Fi Classics"}, {7, "Art"}}));
-    catalogueB = dir.filePath(QStringLiteral("b.rfile"));
-    QVERIFY(MakeTestCatalogue(catalogueB, QStringLiteral("guid-B"),
-                              {{8, "Other", "Hal", "|12|", 4.9, 1.0, 5, 5, DaysAgo(1), {}}}, {}, false));
-}
-
-void TestCompute::init()
-{
-    const QString path = dir.filePath(QStringLiteral("user-folders.file"));
-    QFile::remove(path);
-    store = std::make_unique<DisplayDataSaver>(path);
-    store->clock = [] { return kNow; };
-    QVERIFY(store->items->LoadDatabase(catalogueA));
-}
-
-// The books the filter selects, in id order; {-1} when a query failed.
-Ids TestCompute::Filter(const Search &search)
-{
-    DisplayFolder folder;
-    folder.type = FilterFolder;
-    folder.search = search;
-    QReadLockerExt2 itemToken(0, &store->items->lock);
-    bool ok = true;
-    Ids ids = store->QueryFilterBooks(&folder, &ok);
-    std::sort(ids.begin(), ids.end());
-    return ok ? ids : Ids{-1};
-}
-
-void TestCompute::builtinQueries()
-{
-    QReadLockerExt2 itemToken(0, &store->items->lock);
-    bool ok = true;
-    QCOMPARE(store->QueryAllBooks(&ok), Ids({1, 3, 5, 7, 2, 4, 6}));
-    QCOMPARE(store->QueryBestBooks(&ok), Ids({1, 3}));
-    // Category 12 does not match the token |112|.
-    QCOMPARE(store->QueryCategoryBooks(12, &ok), Ids({1, 5, 7}));
-    QCOMPARE(store->QueryCategoryBooks(112, &ok), Ids({2}));
-    QCOMPARE(store->QueryCategoryBooks(99, &ok), Ids());
-    QVERIFY(ok);
-}
-
-void TestCompute::rangeCodes_data()
-{
-    QTest::addColumn<qint64>("code");
-    QTest::addColumn<QString>("condition");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<Ids>("books");
-    const struct { qint64 code; const char *condition; const char *label; Ids books; } rows[] = {
-        {1000, "BookStars is null", "unknown value", {2}},
-        {1001, "", "", kAll},
-        {1002, "BookStars>2 and BookStars<=3", "2 - 3 Stars", {4}},
-        {1003, "BookStars>3 and BookStars<=4", "3 - 4 Stars", {}},
-        {1004, "BookStars>4 and BookStars<=5", "4 - 5 Stars", {1, 3, 5}},
-        {1005, "BookStars>=5", "5 Stars", {3}},
-        {2000, "OrgPrice is null", "unknown value", {5}},
-        {2001, "OrgPrice>50", "More than $50", {6}},
-        {2002, "OrgPrice==0", "$0", {1}},
-        {2003, "OrgPrice>0 and OrgPrice<=10", "$0 - $10", {2}},
-        {2004, "OrgPrice>10 and OrgPrice<=20", "$10 - $20", {3, 7}},
-        {2005, "OrgPrice>20 and OrgPrice<=30", "$20 - $30", {}},
-        {2006, "OrgPrice>30 and OrgPrice<=50", "$30 - $50", {4}},
-        {3000, "BookPages is null", "unknown value", {5}},
-        {3001, "BookPages>400", "More than 400", {4}},
-        {3002, "BookPages>0 and BookPages<=10", "1 - 10", {6}},
-        {3003, "BookPages>10 and BookPages<=30", "11 - 30", {7}},
-        {3004, "BookPages>30 and BookPages<=50", "31 - 50", {}},
-        {3005, "BookPages>50 and BookPages<=100", "51 - 100", {}},
-        {3006, "BookPages>100 and BookPages<=200", "101 - 200", {1}},
-        {3007, "BookPages>200 and BookPages<=400", "201 - 400", {2, 3}},
-        {4000, "BookSize is null", "unknown value", {5}},
-        {4001, "BookSize>52428800", "More than 50MB", {4}},
-        {4002, "BookSize>0 and BookSize<=512000", "< 500KB", {1}},
-        {4003, "BookSize>512000 and BookSize<=1048576", "500KB - 1MB", {2, 3}},
-        {4004, "BookSize>1048576 and BookSize<=10485760", "1MB - 10MB", {7}},
-        {4005, "BookSize>10485760 and BookSize<=52428800", "10MB - 50MB", {}},
-        {999, "", "", kAll},
-        {4006, "", "", kAll},
-    };
-    for (const auto &row : rows)
-        QTest::newRow(qPrintable(QString::number(row.code)))
-            << row.code << QString::fromUtf8(row.condition) << QString::fromUtf8(row.label) << row.books;
-}
-
-void TestCompute::rangeCodes()
-{
-    QFETCH(qint64, code);
-    QFETCH(QString, condition);
-    QFETCH(QString, label);
-    QFETCH(Ids, books);
-    QCOMPARE(FolderRangeCode::Condition(code), condition);
-    QCOMPARE(FolderRangeCode::Label(code), label);
-    QCOMPARE(SqlRangeCondition({code}), condition.isEmpty() ? QString() : QLatin1Char('(') + condition + QLatin1Char(')'));
-    // On the books, in the field of its group.
-    Ids Search::*const fields[] = {&Search::findUserRating, &Search::findOrgPrice, &Search::findBookPages,
-                                   &Search::findBookSize};
-    QCOMPARE(Filter(With(fields[qBound<qint64>(0, code / 1000 - 1, 3)], {code})), books);
-}
-
-void TestCompute::filters_data()
-{
-    QTest::addColumn<Search>("search");
-    QTest::addColumn<Ids>("books");
-    QTest::newRow("no criteria") << Search() << kAll;
-    QTest::newRow("select-all code with others") << With(&Search::findUserRating, {1001, 1000, 4242}) << Ids{2};
-    QTest::newRow("pages 1-10 or 11-30") << With(&Search::findBookPages, {3002, 3003}) << Ids{6, 7};
-    QTest::newRow("1") << With(&Search::findName, {"1"}) << Ids{3};
-    QTest::newRow("2nd") << With(&Search::findName, {"2nd"}) << Ids{4};
-    QTest::newRow("3D, any case") << With(&Search::findName, {"3d"}) << Ids{5};
-    QTest::newRow("a%2b") << With(&Search::findName, {"a%2b"}) << Ids{7};
-    QTest::newRow("underscore wildcard") << With(&Search::findName, {"N_ght"}) << Ids{1};
-    QTest::newRow("alternatives") << With(&Search::findName, {QString(), "train", "plain"}) << Ids{1, 6};
-    QTest::newRow("quote literal") << With(&Search::findAuthor, {"O'Brien"}) << Ids{1};
-    QTest::newRow("injection") << With(&Search::findName, {"') or 1=1 --"}) << Ids{};
-    QTest::newRow("injection author") << With(&Search::findAuthor, {"x' or '1'='1"}) << Ids{};
-    QTest::newRow("name and author") << With(&Search::findName, {"t"}, With(&Search::findAuthor, {"ann"})) << Ids{1};
-    QTest::newRow("description") << With(&Search::findDescription, {"100%"}) << Ids{5};
-    // Keywords that look like text placeholders stay literal.
-    QTest::newRow("%1%2%3") << With(&Search::findDescription, {"%1%2%3"}) << Ids{7};
-    QTest::newRow("%L1") << With(&Search::findDescription, {"%L1"}) << Ids{7};
-    QTest::newRow("category ids") << With(&Search::findCategoryList, {40, 7}) << Ids{1, 3, 4};
-    // "Sci" names Science (12) and Sci-Fi Classics (112).
-    QTest::newRow("category caption") << With(&Search::findCategoryName, {"sci"}) << Ids{1, 2, 5, 7};
-    // A caption keyword that names no category adds no condition.
-    const Search cooking = With(&Search::findCategoryName, {"Cooking"});
-    QTest::newRow("unknown caption") << cooking << kAll;
-    QTest::newRow("unknown caption, pages") << With(&Search::findBookPages, {3007}, cooking) << Ids{2, 3};
-    QTest::newRow("caption, pages")
-        << With(&Search::findCategoryName, {"Hist"}, With(&Search::findBookPages, {3007})) << Ids{3};
-}
-
-void TestCompute::filters()
-{
-    QFETCH(Search, search);
-    QFETCH(Ids, books);
-    QCOMPARE(Filter(search), books);
-}
-
-void TestCompute::failedQueryLeavesGuidUnset()
-{
-    DisplayFolder *all = AddFolder(*store, AllBooks, QStringLiteral("All Tessaly"));
-    DisplayFolder *byCaption = AddFolder(*store, FilterFolder, QStringLiteral("By caption"));
-    byCaption->search.findCategoryName = QStringList{QStringLiteral("Sci")};
-    // Catalogue B's category table lacks the caption column: the caption lookup fails.
-    QVERIFY(store->items->LoadDatabase(catalogueB));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
-    QVERIFY(store->ComputeAll());
-    QVERIFY(store->currentGuid.isEmpty());
-    QVERIFY(!store->IsGuidUnchanged());
-    QCOMPARE(all->bookIds, Ids({8}));
-    // Without its category condition the filter would hold every book.
-    QVERIFY(byCaption->bookIds.isEmpty());
-
-    // No open catalogue at all.
-    DisplayDataSaver empty(dir.filePath(QStringLiteral("empty.file")));
-    QVERIFY(AddFolder(empty, AllBooks, QStringLiteral("All")));
-    empty.currentGuid = QStringLiteral("stale");
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
-    QVERIFY(empty.ComputeAll());
-    QVERIFY(empty.currentGuid.isEmpty());
-}
-
-void TestCompute::batchMatchesFolderQueries_data()
-{
-    QTest::addColumn<quint64>("seed");
-    QTest::addColumn<int>("books");
-    QTest::newRow("seed 1") << quint64(1) << 1500;
-    QTest::newRow("seed 2") << quint64(2) << 2600;
-    QTest::newRow("seed 3") << quint64(3) << 700;
-}
-
-void TestCompute::batchMatchesFolderQueries()
-{
-    QFETCH(quint64, seed);
-    QFETCH(int, books);
-    QVERIFY(store->items->LoadDatabase(
-        MakeGeneratedCatalogue(dir.filePath(QStringLiteral("generated-%1.rfile").arg(seed)), seed, books)));
-    QReadLockerExt2 itemToken(0, &store->items->lock);
-    // Every built-in where, and more filters than one bit column holds.
-    QList<FolderBatchQuery::Condition> conditions{
-        {QString(), QString()},
-        {ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), 4.8)}), QString()},
-        {ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), DaysAgo(5))}),
-         QString()}};
-    QRandomGenerator random(seed);
-    for (int i = 0; i < 110; ++i) {
-        if (i % 3 == 0) {
-            const QString token = MakeCategoryToken(random.bounded(45));
-            conditions.append({SqlLikeCondition(QStringLiteral("bookcatalogids"), token), token});
-        } else {
-            DisplayFolder folder;
-            folder.search = RandomSearch(random);
-            conditions.append({store->MakeFilterWhere(&folder), QString()});
-        }
-    }
-    QList<Ids> results;
-    QCOMPARE(FolderBatchQuery::Run(store->items, conditions, &results, [] { return false; }), FolderBatchQuery::Done);
-    QCOMPARE(results.size(), conditions.size());
-    for (int i = 0; i < conditions.size(); ++i) {
+    Ids Filter(const Search &search)
+    {
+        DisplayFolder folder;
+        folder.type = FilterFolder;
+        folder.search = search;
+        QReadLockerExt2 itemToken(0, &store->items->lock);
         bool ok = true;
-        const Ids expected = store->items->QueryBookIds(conditions.at(i).where, &ok);
+        Ids ids = store->QueryFilterBooks(&folder, &ok);
+        std::sort(ids.begin(), ids.end());
+        return ok ? ids : Ids{-1};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        RegisterSqlCipherDriver();
+        CatalogueGeneratorOptions options;
+        options.books = 0;
+        options.categories = 0;
+        options.password = Helper::GetCatalogPassword().toUtf8();
+        options.guid = QStringLiteral("guid-A");
+        // The publication times are given in days before now.
+        options.extraSql = QStringList{
+            "insert into published_bookinfo(UID, BookName, BookAuthor, BookCatalogIDS, BookStars, OrgPrice, "
+            "BookPages, BookSize, FirstPubTimeGMT, IntroLong) values"
+            "(1, 'Night Train', 'Ann O''Brien', '|12|40|', 4.8, 0, 200, 512000, 1, 'a quiet story'),"
+            "(2, 'Day Break', 'Bob Smith', '|112|', NULL, 10, 201, 512001, 10, NULL),"
+            "(3, 'Vol 1', 'Carl', '|40|', 5, 10.5, 400, 1048576, 2, NULL),"
+            "(4, 'The 2nd Coming', 'Dora', '|7|', 3, 50, 401, 52428801, 30, NULL),"
+            "(5, '3D Printing', 'Eve', '|12|', 4.79, NULL, NULL, NULL, 3, '100% sure'),"
+            "(6, 'Plain', 'Fay', NULL, 2, 60, 10, 0, 100, NULL),"
+            "(7, 'a%2b guide', 'Gus', '|12|', 1, 20, 11, 10485760, 4, '%1%2%3 %L1')",
+            QStringLiteral("update published_bookinfo set FirstPubTimeGMT = %1 - FirstPubTimeGMT * 86400")
+                .arg(kNow.toSecsSinceEpoch()),
+            "insert into runtime_cataloginfo(UID, LID, Calc_BookCount, Caption) values (12, 12, 0, 'Science'),"
+            "(40, 40, 0, 'History'), (112, 112, 0, 'Sci-Fi Classics'), (7, 7, 0, 'Art')"};
+        catalogueA = dir.filePath(QStringLiteral("a.rfile"));
+        QVERIFY(CatalogueGenerator::Generate(options, catalogueA));
+        // The same books without the category caption column.
+        options.guid = QStringLiteral("guid-B");
+        options.extraSql << QStringLiteral("alter table runtime_cataloginfo rename column Caption to Title");
+        catalogueB = dir.filePath(QStringLiteral("b.rfile"));
+        QVERIFY(CatalogueGenerator::Generate(options, catalogueB));
+    }
+
+    void init()
+    {
+        const QString path = dir.filePath(QStringLiteral("user-folders.file"));
+        QFile::remove(path);
+        store = std::make_unique<DisplayDataSaver>(path);
+        store->clock = [] { return kNow; };
+        QVERIFY(store->items->LoadDatabase(catalogueA));
+    }
+
+    // The books the filter selects, in id order; {-1} when a query failed.
+
+    void builtinQueries()
+    {
+        QReadLockerExt2 itemToken(0, &store->items->lock);
+        bool ok = true;
+        QCOMPARE(store->QueryAllBooks(&ok), Ids({1, 3, 5, 7, 2, 4, 6}));
+        QCOMPARE(store->QueryBestBooks(&ok), Ids({1, 3}));
+        // Category 12 does not match the token |112|.
+        QCOMPARE(store->QueryCategoryBooks(12, &ok), Ids({1, 5, 7}));
+        QCOMPARE(store->QueryCategoryBooks(112, &ok), Ids({2}));
+        QCOMPARE(store->QueryCategoryBooks(99, &ok), Ids());
         QVERIFY(ok);
-        QVERIFY2(results.at(i) == expected, qPrintable(conditions.at(i).where));
     }
-    QCOMPARE(results.first().size(), books);
-}
 
-void TestCompute::computationLeavesStoreFree_data()
-{
-    QTest::addColumn<int>("stopAt");
-    QTest::newRow("runs to the end") << 0;
-    QTest::newRow("stopped before reading") << 1;
-    QTest::newRow("stopped while reading") << 2;
-}
-
-void TestCompute::computationLeavesStoreFree()
-{
-    QFETCH(int, stopAt);
-    QVERIFY(store->items->LoadDatabase(MakeGeneratedCatalogue(dir.filePath(QStringLiteral("stop.rfile")), 9, 3000)));
-    bool added = false;
-    QVERIFY(store->LoadFolders(added));
-    for (qint64 id : {1, 2, 3})
-        AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(id))->categoryUid = id;
-    StopAfter canceller(&store->lock, stopAt);
-    QCOMPARE(store->ComputeAll(&canceller), stopAt == 0);
-    // Page loads and re-ordering could go on at every point of the computation.
-    QVERIFY(!canceller.storeBusy);
-    QCOMPARE(store->IsGuidUnchanged(), stopAt == 0);
-    QCOMPARE(store->folders.first()->calcBookCount, stopAt == 0 ? qint64(3000) : qint64(0));
-    if (stopAt != 0)
-        QCOMPARE(canceller.asked, stopAt);
-    else
-        QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
-}
-
-void TestCompute::refresherDestructorStopsThread()
-{
-    // Reaches the worker's thread, to see it end before the destructor returns. No object of
-    // this type is made: a derived destructor would run while the worker still calls its methods.
-    struct ThreadOf : DisplayFolderRefresher
+    void rangeCodes_data()
     {
-        static QThread *Get(DisplayFolderRefresher &worker) { return &(worker.*(&ThreadOf::thread)); }
-    };
-    QList<DisplayFolder *> folders;
-    for (int i = 0; i < 20; ++i)
-        folders.append(DisplayFolder::CreateBuiltinFolder(AllBooks, QStringLiteral("All")));
-    std::atomic<bool> finished{false};
-    {
-        DisplayFolderRefresher refresher;
-        refresher.SetFolders(store.get(), folders);
-        QObject::connect(ThreadOf::Get(refresher), &QThread::finished, [&finished] { finished = true; });
-        refresher.StartIfNotRunning();
-        QVERIFY(ThreadOf::Get(refresher)->isRunning() || finished);
+        QTest::addColumn<qint64>("code");
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<Ids>("books");
+        const struct { qint64 code; const char *condition; const char *label; Ids books; } rows[] = {
+            {1000, "BookStars is null", "unknown value", {2}},
+            {1001, "", "", kAll},
+            {1002, "BookStars>2 and BookStars<=3", "2 - 3 Stars", {4}},
+            {1003, "BookStars>3 and BookStars<=4", "3 - 4 Stars", {}},
+            {1004, "BookStars>4 and BookStars<=5", "4 - 5 Stars", {1, 3, 5}},
+            {1005, "BookStars>=5", "5 Stars", {3}},
+            {2000, "OrgPrice is null", "unknown value", {5}},
+            {2001, "OrgPrice>50", "More than $50", {6}},
+            {2002, "OrgPrice==0", "$0", {1}},
+            {2003, "OrgPrice>0 and OrgPrice<=10", "$0 - $10", {2}},
+            {2004, "OrgPrice>10 and OrgPrice<=20", "$10 - $20", {3, 7}},
+            {2005, "OrgPrice>20 and OrgPrice<=30", "$20 - $30", {}},
+            {2006, "OrgPrice>30 and OrgPrice<=50", "$30 - $50", {4}},
+            {3000, "BookPages is null", "unknown value", {5}},
+            {3001, "BookPages>400", "More than 400", {4}},
+            {3002, "BookPages>0 and BookPages<=10", "1 - 10", {6}},
+            {3003, "BookPages>10 and BookPages<=30", "11 - 30", {7}},
+            {3004, "BookPages>30 and BookPages<=50", "31 - 50", {}},
+            {3005, "BookPages>50 and BookPages<=100", "51 - 100", {}},
+            {3006, "BookPages>100 and BookPages<=200", "101 - 200", {1}},
+            {3007, "BookPages>200 and BookPages<=400", "201 - 400", {2, 3}},
+            {4000, "BookSize is null", "unknown value", {5}},
+            {4001, "BookSize>52428800", "More than 50MB", {4}},
+            {4002, "BookSize>0 and BookSize<=512000", "< 500KB", {1}},
+            {4003, "BookSize>512000 and BookSize<=1048576", "500KB - 1MB", {2, 3}},
+            {4004, "BookSize>1048576 and BookSize<=10485760", "1MB - 10MB", {7}},
+            {4005, "BookSize>10485760 and BookSize<=52428800", "10MB - 50MB", {}},
+            {999, "", "", kAll},
+            {4006, "", "", kAll},
+        };
+        for (const auto &row : rows)
+            QTest::newRow(qPrintable(QString::number(row.code)))
+                << row.code << QString::fromUtf8(row.condition) << QString::fromUtf8(row.label) << row.books;
     }
-    QVERIFY(finished);
-    // Nothing the run took is left held.
-    QVERIFY(store->lock.tryLockForWrite());
-    store->lock.unlock();
-    QVERIFY(NativeHelper::_configLocker->tryLockForWrite());
-    NativeHelper::_configLocker->unlock();
-    qDeleteAll(folders);
-}
 
-void TestCompute::pagingDuringComputeAndSwaps()
-{
-    // Sorted paging on this thread while a worker recomputes all folders and swaps catalogues: no
-    // deadlock, no race (run under TSan), pages always whole.
-    const QStringList catalogues{MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s1.rfile")), 1, 1500),
-                                 MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s2.rfile")), 2, 1500)};
-    QVERIFY(store->items->LoadDatabase(catalogues.at(0)));
-    bool added = false;
-    QVERIFY(store->LoadFolders(added));
-    for (qint64 category = 1; category <= 9; ++category)
-        AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(category))->categoryUid = category;
-    QVERIFY(store->ComputeAll());
+    void rangeCodes()
+    {
+        QFETCH(qint64, code);
+        QFETCH(QString, condition);
+        QFETCH(QString, label);
+        QFETCH(Ids, books);
+        QCOMPARE(FolderRangeCode::Condition(code), condition);
+        QCOMPARE(FolderRangeCode::Label(code), label);
+        QCOMPARE(SqlRangeCondition({code}), condition.isEmpty() ? condition : QStringLiteral("(%1)").arg(condition));
+        // On the books, in the field of its group.
+        Ids Search::*const fields[] = {&Search::findUserRating, &Search::findOrgPrice, &Search::findBookPages,
+                                       &Search::findBookSize};
+        QCOMPARE(Filter(With(fields[qBound<qint64>(0, code / 1000 - 1, 3)], {code})), books);
+    }
 
-    QAtomicInt stop(0);
-    QAtomicInt rounds(0);
-    QThread *worker = QThread::create([&] {
-        for (int variant = 1; !stop.loadAcquire(); variant = 1 - variant) {
-            store->ComputeAll();
-            store->items->LoadDatabase(catalogues.at(variant));
-            rounds.fetchAndAddOrdered(1);
+    void filters_data()
+    {
+        QTest::addColumn<Search>("search");
+        QTest::addColumn<Ids>("books");
+        QTest::newRow("no criteria") << Search() << kAll;
+        QTest::newRow("select-all code with others") << With(&Search::findUserRating, {1001, 1000, 4242}) << Ids{2};
+        QTest::newRow("pages 1-10 or 11-30") << With(&Search::findBookPages, {3002, 3003}) << Ids{6, 7};
+        QTest::newRow("1") << With(&Search::findName, {"1"}) << Ids{3};
+        QTest::newRow("2nd") << With(&Search::findName, {"2nd"}) << Ids{4};
+        QTest::newRow("3D, any case") << With(&Search::findName, {"3d"}) << Ids{5};
+        QTest::newRow("a%2b") << With(&Search::findName, {"a%2b"}) << Ids{7};
+        QTest::newRow("underscore wildcard") << With(&Search::findName, {"N_ght"}) << Ids{1};
+        QTest::newRow("alternatives") << With(&Search::findName, {QString(), "train", "plain"}) << Ids{1, 6};
+        QTest::newRow("quote literal") << With(&Search::findAuthor, {"O'Brien"}) << Ids{1};
+        QTest::newRow("injection") << With(&Search::findName, {"') or 1=1 --", "x' or '1'='1"}) << Ids{};
+        QTest::newRow("name and author")
+            << With(&Search::findName, {"t"}, With(&Search::findAuthor, {"ann"})) << Ids{1};
+        QTest::newRow("description") << With(&Search::findDescription, {"100%"}) << Ids{5};
+        // Keywords that look like text placeholders stay literal.
+        QTest::newRow("%1%2%3 %L1") << With(&Search::findDescription, {"%1%2%3 %L1"}) << Ids{7};
+        QTest::newRow("category ids") << With(&Search::findCategoryList, {40, 7}) << Ids{1, 3, 4};
+        // "Sci" names Science (12) and Sci-Fi Classics (112).
+        QTest::newRow("category caption") << With(&Search::findCategoryName, {"sci"}) << Ids{1, 2, 5, 7};
+        // A caption keyword that names no category adds no condition.
+        const Search cooking = With(&Search::findCategoryName, {"Cooking"});
+        QTest::newRow("unknown caption") << cooking << kAll;
+        QTest::newRow("unknown caption, pages") << With(&Search::findBookPages, {3007}, cooking) << Ids{2, 3};
+        QTest::newRow("caption, pages")
+            << With(&Search::findCategoryName, {"Hist"}, With(&Search::findBookPages, {3007})) << Ids{3};
+    }
+
+    void filters()
+    {
+        QFETCH(Search, search);
+        QFETCH(Ids, books);
+        QCOMPARE(Filter(search), books);
+    }
+
+    void failedQueryLeavesGuidUnset()
+    {
+        DisplayFolder *all = AddFolder(*store, AllBooks, QStringLiteral("All Tessaly"));
+        DisplayFolder *byCaption = AddFolder(*store, FilterFolder, QStringLiteral("By caption"));
+        byCaption->search.findCategoryName = QStringList{QStringLiteral("Sci")};
+        // Catalogue B's category table lacks the caption column: the caption lookup fails.
+        QVERIFY(store->items->LoadDatabase(catalogueB));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
+        QVERIFY(store->ComputeAll());
+        QVERIFY(store->currentGuid.isEmpty());
+        QVERIFY(!store->IsGuidUnchanged());
+        QCOMPARE(all->bookIds, Ids({1, 3, 5, 7, 2, 4, 6}));
+        // Without its category condition the filter would hold every book.
+        QVERIFY(byCaption->bookIds.isEmpty());
+
+        // No open catalogue at all.
+        DisplayDataSaver empty(dir.filePath(QStringLiteral("empty.file")));
+        QVERIFY(AddFolder(empty, AllBooks, QStringLiteral("All")));
+        empty.currentGuid = QStringLiteral("stale");
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: ")));
+        QVERIFY(empty.ComputeAll());
+        QVERIFY(empty.currentGuid.isEmpty());
+    }
+
+    void batchMatchesFolderQueries_data()
+    {
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<int>("books");
+        QTest::newRow("seed 1") << quint64(1) << 1500;
+        QTest::newRow("seed 2") << quint64(2) << 2600;
+        QTest::newRow("seed 3") << quint64(3) << 700;
+    }
+
+    void batchMatchesFolderQueries()
+    {
+        QFETCH(quint64, seed);
+        QFETCH(int, books);
+        QVERIFY(store->items->LoadDatabase(
+            MakeGeneratedCatalogue(dir.filePath(QStringLiteral("generated-%1.rfile").arg(seed)), seed, books)));
+        QReadLockerExt2 itemToken(0, &store->items->lock);
+        // Every built-in where, and more filters than one bit column holds.
+        QList<FolderBatchQuery::Condition> conditions{
+            {QString(), QString()},
+            {ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), 4.8)}), QString()},
+            {ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), DaysAgo(5))}),
+             QString()}};
+        QRandomGenerator random(seed);
+        for (int i = 0; i < 110; ++i) {
+            if (i % 3 == 0) {
+                const QString token = MakeCategoryToken(random.bounded(45));
+                conditions.append({SqlLikeCondition(QStringLiteral("bookcatalogids"), token), token});
+            } else {
+                DisplayFolder folder;
+                folder.search = RandomSearch(random);
+                conditions.append({store->MakeFilterWhere(&folder), QString()});
+            }
         }
-    });
-    worker->start();
-    DisplayPageState state;
-    state.SetSort(OrderBy_OrgPrice, true);
-    QElapsedTimer timer;
-    timer.start();
-    int pages = 0;
-    while (timer.elapsed() < 1500 || (rounds.loadAcquire() < 3 && timer.elapsed() < 20000)) {
-        QList<ItemBook> out;
-        QWriteLockerExt2 token(&store->lock);
-        DisplayFolder *all = store->FindFolder(store->FindFirstFolderOfType(AllBooks, token), token);
-        QVERIFY(all);
-        const bool resort = pages % 3 == 0;
-        if (!resort)
-            state.SetCurrentPage(1 + pages % 5);
-        store->LoadFolderPage(all, &state, resort, 50, &out, token);
-        // Every catalogue holds all 1500 ids, so every page is whole.
-        QCOMPARE(out.size(), 50);
-        ++pages;
+        QList<Ids> results;
+        QCOMPARE(FolderBatchQuery::Run(store->items, conditions, &results, [] { return false; }),
+                 FolderBatchQuery::Done);
+        QCOMPARE(results.size(), conditions.size());
+        for (int i = 0; i < conditions.size(); ++i) {
+            bool ok = true;
+            const Ids expected = store->items->QueryBookIds(conditions.at(i).where, &ok);
+            QVERIFY(ok);
+            QVERIFY2(results.at(i) == expected, qPrintable(conditions.at(i).where));
+        }
+        QCOMPARE(results.first().size(), books);
     }
-    stop.storeRelease(1);
-    QVERIFY(worker->wait(30000));
-    delete worker;
-    QVERIFY(rounds.loadAcquire() >= 3);
-    QVERIFY(pages > 10);
-}
+
+    void computationLeavesStoreFree_data()
+    {
+        QTest::addColumn<int>("stopAt");
+        QTest::newRow("runs to the end") << 0;
+        QTest::newRow("stopped before reading") << 1;
+        QTest::newRow("stopped while reading") << 2;
+    }
+
+    void computationLeavesStoreFree()
+    {
+        QFETCH(int, stopAt);
+        const QString catalogue = MakeGeneratedCatalogue(dir.filePath(QStringLiteral("stop.rfile")), 9, 3000);
+        QVERIFY(store->items->LoadDatabase(catalogue));
+        bool added = false;
+        QVERIFY(store->LoadFolders(added));
+        for (qint64 id : {1, 2, 3})
+            AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(id))->categoryUid = id;
+        StopAfter canceller(&store->lock, stopAt);
+        QCOMPARE(store->ComputeAll(&canceller), stopAt == 0);
+        // Page loads and re-ordering could go on at every point of the computation.
+        QVERIFY(!canceller.storeBusy);
+        QCOMPARE(store->IsGuidUnchanged(), stopAt == 0);
+        QCOMPARE(store->folders.first()->calcBookCount, stopAt == 0 ? qint64(3000) : qint64(0));
+        if (stopAt != 0)
+            QCOMPARE(canceller.asked, stopAt);
+        else
+            QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
+    }
+
+    void refresherDestructorStopsThread()
+    {
+        // Reaches the worker's thread, to see it end before the destructor returns. No object of
+        // this type is made: a derived destructor would run while the worker still calls its methods.
+        struct ThreadOf : DisplayFolderRefresher
+        {
+            static QThread *Get(DisplayFolderRefresher &worker) { return &(worker.*(&ThreadOf::thread)); }
+        };
+        QList<DisplayFolder *> folders;
+        for (int i = 0; i < 20; ++i)
+            folders.append(DisplayFolder::CreateBuiltinFolder(AllBooks, QStringLiteral("All")));
+        std::atomic<bool> finished{false};
+        {
+            DisplayFolderRefresher refresher;
+            refresher.SetFolders(store.get(), folders);
+            QObject::connect(ThreadOf::Get(refresher), &QThread::finished, [&finished] { finished = true; });
+            refresher.StartIfNotRunning();
+            QVERIFY(ThreadOf::Get(refresher)->isRunning() || finished);
+        }
+        QVERIFY(finished);
+        // Nothing the run took is left held.
+        QVERIFY(store->lock.tryLockForWrite());
+        store->lock.unlock();
+        QVERIFY(NativeHelper::_configLocker->tryLockForWrite());
+        NativeHelper::_configLocker->unlock();
+        qDeleteAll(folders);
+    }
+
+    void pagingDuringComputeAndSwaps()
+    {
+        // Sorted paging on this thread while a worker recomputes all folders and swaps catalogues: no
+        // deadlock, no race (run under TSan), pages always whole.
+        const QStringList catalogues{MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s1.rfile")), 1, 1500),
+                                     MakeGeneratedCatalogue(dir.filePath(QStringLiteral("s2.rfile")), 2, 1500)};
+        QVERIFY(store->items->LoadDatabase(catalogues.at(0)));
+        bool added = false;
+        QVERIFY(store->LoadFolders(added));
+        for (qint64 category = 1; category <= 9; ++category)
+            AddFolder(*store, CategoryFolder, QStringLiteral("C%1").arg(category))->categoryUid = category;
+        QVERIFY(store->ComputeAll());
+
+        QAtomicInt stop(0);
+        QAtomicInt rounds(0);
+        QThread *worker = QThread::create([&] {
+            for (int variant = 1; !stop.loadAcquire(); variant = 1 - variant) {
+                store->ComputeAll();
+                store->items->LoadDatabase(catalogues.at(variant));
+                rounds.fetchAndAddOrdered(1);
+            }
+        });
+        worker->start();
+        DisplayPageState state;
+        state.SetSort(OrderBy_OrgPrice, true);
+        QElapsedTimer timer;
+        timer.start();
+        int pages = 0;
+        while (timer.elapsed() < 1500 || (rounds.loadAcquire() < 3 && timer.elapsed() < 20000)) {
+            QList<ItemBook> out;
+            QWriteLockerExt2 token(&store->lock);
+            DisplayFolder *all = store->FindFolder(store->FindFirstFolderOfType(AllBooks, token), token);
+            QVERIFY(all);
+            const bool resort = pages % 3 == 0;
+            if (!resort)
+                state.SetCurrentPage(1 + pages % 5);
+            store->LoadFolderPage(all, &state, resort, 50, &out, token);
+            // Every catalogue holds all 1500 ids, so every page is whole.
+            QCOMPARE(out.size(), 50);
+            ++pages;
+        }
+        stop.storeRelease(1);
+        QVERIFY(worker->wait(30000));
+        delete worker;
+        QVERIFY(rounds.loadAcquire() >= 3);
+        QVERIFY(pages > 10);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCompute)
 #include "test_compute.moc"

@@ -1,7 +1,9 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolderRefresher.h"
 #include "threads/NativeHelper.h"
-#include "test_compute_catalogue.h"
+#include "Helper.h"
+#include "writer/CatalogueGenerator.h"
+#include "cipher/SqlCipherDriverRegistration.h"
 #include "TestSandbox.h"
 
 #include <QTemporaryDir>
@@ -14,58 +16,57 @@ class TestComputeClosing : public QObject
 {
     Q_OBJECT
 private slots:
-    void closingStopsComputationAndWrites();
+    void closingStopsComputationAndWrites()
+    {
+        QTemporaryDir dir;
+        RegisterSqlCipherDriver();
+        CatalogueGeneratorOptions options;
+        options.books = 5;
+        options.password = Helper::GetCatalogPassword().toUtf8();
+        const QString cataloguePath = dir.filePath(QStringLiteral("c.rfile"));
+        QVERIFY(CatalogueGenerator::Generate(options, cataloguePath));
+        const QString path = dir.filePath(QStringLiteral("user-folders.file"));
+        DisplayDataSaver store(path);
+        QVERIFY(store.items->LoadDatabase(cataloguePath));
+        bool added = false;
+        QVERIFY(store.LoadFolders(added));
+        {
+            QWriteLockerExt2 token(&store.lock);
+            store.currentGuid = QStringLiteral("old");
+            QVERIFY(store.SaveLocked(token));
+        }
+        const QByteArray saved = TestSandbox::ReadBytes(path);
+
+        // The flag goes up while the refresher's run prepares the new-arrivals query.
+        store.clock = [] {
+            NativeHelper::SetClosing();
+            return QDateTime::currentDateTime();
+        };
+        DisplayFolderRefresher refresher;
+        int completed = 0;
+        connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { ++completed; }, Qt::QueuedConnection);
+        refresher.SetFolders(&store, store.folders);
+        refresher.StartIfNotRunning();
+        QTRY_VERIFY_WITH_TIMEOUT(NativeHelper::IsClosing(), 10000);
+        refresher.Stop();
+        QTest::qWait(100);
+        QCOMPARE(completed, 0);
+
+        QVERIFY(!store.ComputeAll());
+        QCOMPARE(store.currentGuid, QStringLiteral("old"));
+        for (const DisplayFolder *folder : qAsConst(store.folders))
+            QCOMPARE(folder->calcBookCount, qint64(0));
+        {
+            QWriteLockerExt2 token(&store.lock);
+            QVERIFY(!store.SaveLocked(token));
+        }
+        QVERIFY(!store.ApplyNewOrder({}));
+        QCOMPARE(TestSandbox::ReadBytes(path), saved);
+        // No refresher starts any more.
+        refresher.StartIfNotRunning();
+        QVERIFY(!refresher.IsRunning());
+    }
 };
-
-void TestComputeClosing::closingStopsComputationAndWrites()
-{
-    QTemporaryDir dir;
-    QList<TestCatalogueBook> books;
-    for (qint64 id = 1; id <= 5; ++id)
-        books.append({id, "Book", {}, {}, 5.0, {}, {}, {}, QDateTime::currentSecsSinceEpoch(), {}});
-    const QString cataloguePath = dir.filePath(QStringLiteral("c.rfile"));
-    QVERIFY(MakeTestCatalogue(cataloguePath, QStringLiteral("guid-C"), books));
-    const QString path = dir.filePath(QStringLiteral("user-folders.file"));
-    DisplayDataSaver store(path);
-    QVERIFY(store.items->LoadDatabase(cataloguePath));
-    bool added = false;
-    QVERIFY(store.LoadFolders(added));
-    {
-        QWriteLockerExt2 token(&store.lock);
-        store.currentGuid = QStringLiteral("old");
-        QVERIFY(store.SaveLocked(token));
-    }
-    const QByteArray saved = TestSandbox::ReadBytes(path);
-
-    // The flag goes up while the refresher's run prepares the new-arrivals query.
-    store.clock = [] {
-        NativeHelper::SetClosing();
-        return QDateTime::currentDateTime();
-    };
-    DisplayFolderRefresher refresher;
-    int completed = 0;
-    connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { ++completed; }, Qt::QueuedConnection);
-    refresher.SetFolders(&store, store.folders);
-    refresher.StartIfNotRunning();
-    QTRY_VERIFY_WITH_TIMEOUT(NativeHelper::IsClosing(), 10000);
-    refresher.Stop();
-    QTest::qWait(100);
-    QCOMPARE(completed, 0);
-
-    QVERIFY(!store.ComputeAll());
-    QCOMPARE(store.currentGuid, QStringLiteral("old"));
-    for (const DisplayFolder *folder : qAsConst(store.folders))
-        QCOMPARE(folder->calcBookCount, qint64(0));
-    {
-        QWriteLockerExt2 token(&store.lock);
-        QVERIFY(!store.SaveLocked(token));
-    }
-    QVERIFY(!store.ApplyNewOrder({}));
-    QCOMPARE(TestSandbox::ReadBytes(path), saved);
-    // No refresher starts any more.
-    refresher.StartIfNotRunning();
-    QVERIFY(!refresher.IsRunning());
-}
 
 QTEST_GUILESS_MAIN(TestComputeClosing)
 #include "test_compute_closing.moc"
