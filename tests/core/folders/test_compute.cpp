@@ -206,6 +206,7 @@ private slots:
         QCOMPARE(store->QueryCategoryBooks(112, &ok), Ids({2}));
         QCOMPARE(store->QueryCategoryBooks(99, &ok), Ids());
         QVERIFY(ok);
+        QCOMPARE(SqlLiteral(QStringLiteral("O'Brien")), QStringLiteral("'O''Brien'"));
     }
 
     void rangeCodes_data()

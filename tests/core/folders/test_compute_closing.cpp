@@ -30,11 +30,8 @@ private slots:
         QVERIFY(store.items->LoadDatabase(cataloguePath));
         bool added = false;
         QVERIFY(store.LoadFolders(added));
-        {
-            QWriteLockerExt2 token(&store.lock);
-            store.currentGuid = QStringLiteral("old");
-            QVERIFY(store.SaveLocked(token));
-        }
+        store.currentGuid = QStringLiteral("old");
+        QVERIFY(store.ApplyNewOrder({}));
         const QByteArray saved = TestSandbox::ReadBytes(path);
 
         // The flag goes up while the refresher's run prepares the new-arrivals query.
