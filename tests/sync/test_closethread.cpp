@@ -2,34 +2,23 @@
 #include "MainWindowCloseThread.h"
 #include "threads/NativeHelper.h"
 
-#include <QElapsedTimer>
-#include <QMutex>
-#include <QReadWriteLock>
-#include <QStringList>
 #include <QtTest>
 
 #include <atomic>
 
 namespace {
 
-QMutex logMutex;
-QStringList stopLog;
+std::atomic<int> stops{0};
 
-void Log(const QString &name)
-{
-    QMutexLocker locker(&logMutex);
-    stopLog << name;
-}
-
-// A worker that spins until its own Stop reaches it (ignoring the closing flag, so that the
-// order in which the shutdown stops the workers shows), then records its name. A stuck one
-// neither the closing flag nor its stop request reaches: it ends when released.
+// A worker that spins until its own Stop reaches it (ignoring the closing flag, so that the order
+// of the stops shows), then notes its place in that order. A stuck one ends only when released.
 class SpinWorker : public QThreadExtend
 {
 public:
-    explicit SpinWorker(const QString &n, bool stuck = false) : name(n), stuck(stuck) {}
+    explicit SpinWorker(bool stuck = false) : stuck(stuck) {}
     ~SpinWorker() override { Stop(); }
     std::atomic<bool> release{false};
+    std::atomic<int> stoppedAs{0};
 
 protected:
     void DoRun() override
@@ -37,11 +26,10 @@ protected:
         while (stuck ? !release.load() : !QThread::currentThread()->isInterruptionRequested())
             QThread::msleep(5);
         if (!stuck)
-            Log(name);
+            stoppedAs = ++stops;
     }
 
 private:
-    const QString name;
     const bool stuck;
 };
 
@@ -53,17 +41,17 @@ class TestCloseThread : public QObject
 private slots:
     void stopsWorkersInOrderAfterConfigWriterAndEndsLoop()
     {
-        SpinWorker refresher(QStringLiteral("refresher")), images(QStringLiteral("images")),
-            version(QStringLiteral("version")), loader(QStringLiteral("loader")), stuck(QStringLiteral("stuck"), true);
+        SpinWorker refresher, images, version, loader, stuck(true);
         for (SpinWorker *worker : {&refresher, &images, &loader, &stuck})
             worker->StartIfNotRunning();
         // "version" is never started: stopping it must return at once.
 
         // A folders-file writer holds the config lock for a while.
+        std::atomic<int> writerDone{0};
         QThread *writer = QThread::create([&] {
             NativeHelper::_configLocker->lockForWrite();
             QThread::msleep(300);
-            Log(QStringLiteral("writer"));
+            writerDone = ++stops;
             NativeHelper::_configLocker->unlock();
         });
         writer->start();
@@ -83,9 +71,8 @@ private slots:
         QCOMPARE(code, 0);
         QVERIFY(timer.elapsed() < MainWindowCloseThread::StopLimitMs + 1000);
         QVERIFY(NativeHelper::IsClosing());
-        QMutexLocker locker(&logMutex);
-        QCOMPARE(stopLog.join(' '), QStringLiteral("writer refresher images loader"));
-        locker.unlock();
+        QCOMPARE((QList<int>{writerDone, refresher.stoppedAs, images.stoppedAs, loader.stoppedAs, stops}),
+                 (QList<int>{1, 2, 3, 4, 4}));
         QVERIFY(!refresher.IsRunning() && !images.IsRunning() && !loader.IsRunning());
 
         // Runs once: a second start does nothing, and nothing else starts any more.

@@ -3,8 +3,6 @@
 #include "folders/DisplayFolder.h"
 #include "threads/QWriteLockerExt2.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -44,48 +42,29 @@ class TestDataLoader : public QObject
 private:
     QTemporaryDir home;
     TestHttpServer server;
-    std::unique_ptr<DisplayDataSaver> store;
-    std::unique_ptr<UserDataLoader> loader;
-    std::unique_ptr<UserDataRefresher> refresher;
-    Recorder recorder;
+    std::unique_ptr<Workers> w;
 
-    // Fresh workers on a fresh folder store, as after a program start.
-    void Renew()
-    {
-        loader.reset(new UserDataLoader);
-        refresher.reset(new UserDataRefresher);
-        store.reset(new DisplayDataSaver); // after the workers that used the old one
-        loader->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
-        refresher->SetStores(store.get(), QStringLiteral("os=2&fileversion=3011"));
-        recorder.Attach(loader.get(), refresher.get());
-    }
-
-    // Runs a worker to its end: its completions, "none" without one, "timeout" when it does not end.
-    QString Run(UserDataLoader &worker)
-    {
-        recorder.Clear();
-        if (!RunWorker(worker))
-            return QStringLiteral("timeout");
-        return recorder.completions.isEmpty() ? QStringLiteral("none") : recorder.completions.join(',');
-    }
-
-    // The start-up load of guid-one into slot 0.
+    // The start-up load of guid-one into slot 0; download progress comes between the asking
+    // and the local-disk text.
     void StartWithFirstCatalogue()
     {
         Publish(server, One, OneBytes());
-        QCOMPARE(Run(*loader), QStringLiteral("changed"));
-        QCOMPARE(ServiceRequests(server), 1);
+        QCOMPARE(w->Run(w->loader), QStringLiteral("changed"));
+        QCOMPARE(Codes(w->loader), qMakePair(0, 1));
+        QCOMPARE(server.RequestCount(ServicePath), 1);
         QCOMPARE(server.Requests().at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
+        QCOMPARE(w->messages.mid(0, 2), (QStringList{FoldersText, AskText}));
+        QCOMPARE(w->messages.mid(w->messages.size() - 2), (QStringList{LocalText, ComputeText}));
         server.ClearRequests();
     }
 
     void ExpectFirstCatalogueKept()
     {
-        QCOMPARE(OpenGuid(*store), One);
-        QCOMPARE(OpenFile(*store), SlotPath(0));
+        QCOMPARE(w->OpenGuid(), One);
+        QCOMPARE(w->OpenFile(), SlotPath(0));
         QCOMPARE(PointerText(), QStringLiteral("0"));
         QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
-        QCOMPARE(ExistingSlots(), QList<int>{0});
+        QCOMPARE(CatalogueFileNames(), QStringList{QFileInfo(SlotPath(0)).fileName()});
         QCOMPARE(ReadFoldersFile().first, One);
     }
 
@@ -100,28 +79,10 @@ private slots:
     {
         server.ClearScript();
         server.ClearRequests();
-        QDir(DatabaseFolder()).removeRecursively();
+        DatabaseFolder().removeRecursively();
         QDir(FoldersFilePath()).removeRecursively();
         QFile::remove(FoldersFilePath());
-        Renew();
-    }
-
-    void firstStartDownloadsThenSecondStartStaysLocal()
-    {
-        StartWithFirstCatalogue();
-        QCOMPARE(Codes(*loader), qMakePair(0, 1));
-        ExpectFirstCatalogueKept();
-        QVERIFY(ReadFoldersFile().second.contains(QStringLiteral("All Tessaly")));
-        // Progress texts come between the first and the local-disk text.
-        QCOMPARE(recorder.messages.mid(0, 2), (QStringList{FoldersText, AskText}));
-        QCOMPARE(recorder.messages.mid(recorder.messages.size() - 2), (QStringList{LocalText, ComputeText}));
-
-        Renew();
-        QCOMPARE(Run(*loader), QStringLiteral("unchanged"));
-        QCOMPARE(server.RequestCount(), 0);
-        QCOMPARE(recorder.messages, (QStringList{FoldersText, LocalText}));
-        QCOMPARE(OpenGuid(*store), One);
-        QCOMPARE(Codes(*loader).second, 0);
+        w.reset(new Workers); // as after a program start
     }
 
     void failedLoadKeepsWhatWasThere_data()
@@ -171,7 +132,7 @@ private slots:
             break;
         case FoldersUnwritable: // a folder takes the folders file's place while the catalogue comes
             server.SetResponse("/files/next.rfile", TestHttpResponse::Delayed(500, bytes));
-            loader->StartIfNotRunning();
+            w->loader.StartIfNotRunning();
             QVERIFY(server.WaitForRequests(1));
             QVERIFY(QDir().mkpath(FoldersFilePath()));
             break;
@@ -181,25 +142,25 @@ private slots:
             break;
         }
 
-        UserDataLoader &worker = refresh ? *refresher : *loader;
+        UserDataLoader &worker = refresh ? w->refresher : w->loader;
         // Only a failed computation comes after a change.
-        QCOMPARE(Run(worker), QString(fault == FoldersUnwritable ? "failed after change" : "failed"));
+        QCOMPARE(w->Run(worker), QString(fault == FoldersUnwritable ? "failed after change" : "failed"));
         QTEST(Codes(worker).first, "error");
         QTEST(Codes(worker).second, "answer");
-        QCOMPARE(ServiceRequests(server), fault == NoFreeSlot && !refresh ? 0 : 1);
-        QCOMPARE(recorder.messages.contains(ComputeText), fault == FoldersUnwritable);
+        QCOMPARE(server.RequestCount(ServicePath), fault == NoFreeSlot && !refresh ? 0 : 1);
+        QCOMPARE(w->messages.contains(ComputeText), fault == FoldersUnwritable);
         if (refresh) {
             ExpectFirstCatalogueKept();
-            QWriteLockerExt2 token(&store->items->lock); // the store still answers from the old catalogue
-            QVERIFY(store->items->GetBook(1, token) != nullptr);
+            QWriteLockerExt2 token(&w->store.items->lock); // the store still answers from the old catalogue
+            QVERIFY(w->store.items->GetBook(1, token) != nullptr);
             return;
         }
         // A rejected file is not left in a slot and not opened; the pointer names a slot only
         // once its catalogue is open; folders were computed only for the open catalogue and
         // never saved.
         const bool opened = fault == PointerUnwritable || fault == FoldersUnwritable;
-        QCOMPARE(ExistingSlots(), opened ? QList<int>{0} : QList<int>());
-        QCOMPARE(OpenFile(*store), opened ? SlotPath(0) : QString());
+        QCOMPARE(CatalogueFileNames(), opened ? QStringList{QFileInfo(SlotPath(0)).fileName()} : QStringList());
+        QCOMPARE(w->OpenFile(), opened ? SlotPath(0) : QString());
         QCOMPARE(QFileInfo(PointerPath()).isFile(), fault == FoldersUnwritable);
         QVERIFY(!QFileInfo(FoldersFilePath()).isFile());
     }
@@ -213,18 +174,18 @@ private slots:
         QVERIFY(QFile::remove(PointerPath()));
         QVERIFY(QDir().mkpath(PointerPath()));
         Publish(server, Two, TwoBytes());
-        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
-        QCOMPARE(Codes(*refresher).first, 4);
-        QCOMPARE(OpenFile(*store), SlotPath(1));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed"));
+        QCOMPARE(Codes(w->refresher).first, 4);
+        QCOMPARE(w->OpenFile(), SlotPath(1));
         QCOMPARE(ReadFoldersFile().first, One);
 
         QVERIFY(QDir(PointerPath()).removeRecursively());
-        QVERIFY(WriteBytes(PointerPath(), "0"));
-        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
-        QCOMPARE(Codes(*refresher).second, 10);
+        QVERIFY(TestSandbox::WriteBytes(PointerPath(), "0"));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
+        QCOMPARE(Codes(w->refresher).second, 10);
         QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
-        QCOMPARE(OpenGuid(*store), Two);
-        QCOMPARE(OpenFile(*store), SlotPath(1));
+        QCOMPARE(w->OpenGuid(), Two);
+        QCOMPARE(w->OpenFile(), SlotPath(1));
         QCOMPARE(ReadFoldersFile().first, Two);
         QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
     }
@@ -239,7 +200,6 @@ private slots:
             QVERIFY(first.LoadFolders(added));
             QWriteLockerExt2 token(&first.lock);
             auto *folder = new DisplayFolder;
-            folder->uid = QUuid::createUuid();
             folder->type = CategoryFolder;
             folder->caption = QStringLiteral("My shelf");
             folder->categoryUid = 3;
@@ -250,29 +210,38 @@ private slots:
         QVERIFY(QFile::rename(FoldersFilePath(), aside));
         QVERIFY(QDir().mkpath(FoldersFilePath()));
         Publish(server, One, OneBytes());
-        QCOMPARE(Run(*loader), QStringLiteral("failed"));
-        QCOMPARE(Codes(*loader).first, 1);
+        QCOMPARE(w->Run(w->loader), QStringLiteral("failed"));
+        QCOMPARE(Codes(w->loader).first, 1);
 
         // Still unreadable: the refresh stops before asking the service.
-        QCOMPARE(Run(*refresher), QStringLiteral("failed"));
-        QCOMPARE(Codes(*refresher).first, 1);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed"));
+        QCOMPARE(Codes(w->refresher).first, 1);
         QCOMPARE(server.RequestCount(), 0);
 
         // Readable again: read first, then the catalogue, then computed and saved with the
         // user's folder in it.
         QVERIFY(QDir(FoldersFilePath()).removeRecursively());
         QVERIFY(QFile::rename(aside, FoldersFilePath()));
-        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
-        QCOMPARE(recorder.messages.at(1), FoldersText);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
+        QCOMPARE(w->messages.at(1), FoldersText);
         const auto reread = ReadFoldersFile();
         QCOMPARE(reread.first, One);
         QVERIFY(reread.second.contains(QStringLiteral("My shelf")));
 
         // Once read, a refresh does not read the file again; the unchanged answer fetches nothing.
-        QCOMPARE(Run(*refresher), QStringLiteral("unchanged"));
-        QVERIFY(!recorder.messages.contains(FoldersText));
-        QCOMPARE(Codes(*refresher).second, 10);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("unchanged"));
+        QVERIFY(!w->messages.contains(FoldersText));
+        QCOMPARE(Codes(w->refresher).second, 10);
         QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
+
+        // A second start opens that catalogue and those folders without asking or computing.
+        server.ClearRequests();
+        w.reset(new Workers);
+        QCOMPARE(w->Run(w->loader), QStringLiteral("unchanged"));
+        QCOMPARE(server.RequestCount(), 0);
+        QCOMPARE(w->messages, (QStringList{FoldersText, LocalText}));
+        QCOMPARE(w->OpenGuid(), One);
+        QCOMPARE(Codes(w->loader).second, 0);
     }
 
     // A second start while a refresh runs is no second refresh. A stop during a slow download
@@ -284,39 +253,38 @@ private slots:
         const QByteArray two = TwoBytes();
         Publish(server, Two, two, "/files/two.rfile");
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, 512, 100));
-        recorder.Clear();
-        refresher->StartIfNotRunning();
+        w->refresher.StartIfNotRunning();
         QVERIFY(server.WaitForRequests(2));
-        refresher->StartIfNotRunning();
+        w->refresher.StartIfNotRunning();
         QTest::qWait(400);
         QElapsedTimer timer;
         timer.start();
-        refresher->Stop();
+        w->refresher.Stop();
         QVERIFY2(timer.elapsed() < 1200, qPrintable(QString::number(timer.elapsed())));
-        Drain();
-        QCOMPARE(ServiceRequests(server), 1);
-        QVERIFY(recorder.completions.isEmpty());
-        QVERIFY(!recorder.computingStates.contains(true));
+        QCoreApplication::processEvents();
+        QCOMPARE(server.RequestCount(ServicePath), 1);
+        QCOMPARE(w->completions, QStringList{"changed"}); // the start-up load's only
+        QVERIFY(!w->computingStates.contains(true));
         ExpectFirstCatalogueKept();
-        QCOMPARE(QDir(DatabaseFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(DatabaseFolder().entryList(QDir::Files | QDir::Hidden).size(), 2);
 
         // The worker runs again afterwards; a download of about three seconds reports its progress.
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 30 + 1, 100));
-        QCOMPARE(Run(*refresher), QStringLiteral("changed"));
-        QCOMPARE(OpenGuid(*store), Two);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
+        QCOMPARE(w->OpenGuid(), Two);
         const QRegularExpression progress(QStringLiteral("^Loading the free ebooks database from official website "
                                                          "\\d+% \\(\\d+\\.\\d\\d MB\\) \\.\\.\\.$"));
-        QVERIFY2(recorder.messages.indexOf(progress) > 0, qPrintable(recorder.messages.join('\n')));
+        QVERIFY2(w->messages.indexOf(progress) > 0, qPrintable(w->messages.join('\n')));
 
         // Stopped once the computing state began: no completion, so the worker ends that state.
         Publish(server, One, OneBytes(), "/files/one.rfile");
         QObject stopper;
-        connect(refresher.get(), &UserDataRefresher::startComputing, &stopper, [](bool isStart) {
+        connect(&w->refresher, &UserDataRefresher::startComputing, &stopper, [](bool isStart) {
             if (isStart)
                 QThread::currentThread()->requestInterruption();
         }, Qt::DirectConnection);
-        QCOMPARE(Run(*refresher), QStringLiteral("none"));
-        QCOMPARE(recorder.computingStates, (QList<bool>{true, false}));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("none"));
+        QCOMPARE(w->computingStates, (QList<bool>{true, false}));
     }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared set-up of the catalogue worker tests: a private data folder, the local service,
-// generated catalogues, and a recorder of the workers' queued signals.
+// generated catalogues, and the workers with a recorder of their queued signals.
 
 #include "CatalogueService.h"
 #include "CatalogueSlots.h"
@@ -15,35 +15,25 @@
 #include "writer/CatalogueGenerator.h"
 #include "cipher/SqlCipherDriverRegistration.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QThread>
+#include <QtTest>
+
+#include <functional>
 
 namespace LoaderTest {
 
 using TestSandbox::ReadBytes;
-using TestSandbox::WriteBytes;
+
+const QByteArray ServicePath = "/service/getdatabase.php";
 
 inline QString SlotPath(int slot) { return CatalogueSlots::MakeCatalogueFileName(slot); }
 inline QString PointerPath() { return CatalogueSlots::MakePreFilePath(); }
 inline QString PointerText() { return QString::fromUtf8(ReadBytes(PointerPath())); }
-inline QString DatabaseFolder() { return Helper::GetLocalFolder(Helper::FolderDatabase); }
 inline QString FoldersFilePath() { return Helper::GetLocalFilePath(QStringLiteral("user-folders.file"), Helper::FolderBase); }
 
-// Slot numbers that hold a file.
-inline QList<int> ExistingSlots()
-{
-    QList<int> found;
-    for (int slot = 0; slot < CatalogueSlots::SlotCount; ++slot) {
-        if (QFileInfo(SlotPath(slot)).isFile())
-            found.append(slot);
-    }
-    return found;
-}
+inline QDir DatabaseFolder() { return QDir(Helper::GetLocalFolder(Helper::FolderDatabase)); }
+
+// Names of the catalogue files in the database folder.
+inline QStringList CatalogueFileNames() { return DatabaseFolder().entryList({QStringLiteral("*.rfile")}, QDir::Files); }
 
 // An encrypted catalogue with the given guid, as the service would publish it (cached per guid).
 inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
@@ -58,10 +48,9 @@ inline QByteArray CatalogueBytes(const QString &guid, int books = 120)
         options.password = Helper::GetCatalogPassword().toUtf8();
         options.nowUtc = 1764892800;
         options.guid = guid;
-        const QString path = QDir::temp().filePath(
-            QStringLiteral("tessaly-loader-test-%1-%2.rfile").arg(QCoreApplication::applicationPid()).arg(key));
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("catalogue.rfile"));
         cache.insert(key, CatalogueGenerator::Generate(options, path) ? ReadBytes(path) : QByteArray());
-        QFile::remove(path);
     }
     return cache.value(key);
 }
@@ -71,63 +60,8 @@ inline void Publish(TestHttpServer &server, const QString &guid, const QByteArra
                     const QByteArray &location = "/files/catalogue.rfile", const QByteArray *md5 = nullptr)
 {
     const QByteArray sum = md5 ? *md5 : FileDownloader::Md5Hex(bytes).toLatin1();
-    server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(TestSandbox::CatalogueOkAnswer(guid.toUtf8(), location, sum)));
+    server.SetResponse(ServicePath, TestHttpResponse::Ok(TestSandbox::CatalogueOkAnswer(guid.toUtf8(), location, sum)));
     server.SetResponse(location, TestHttpResponse::Ok(bytes));
-}
-
-inline int ServiceRequests(const TestHttpServer &server) { return server.RequestCount("/service/getdatabase.php"); }
-
-// Collects what a worker sends, delivered through queued connections to the test thread.
-struct Recorder
-{
-    QObject context;
-    QStringList messages;
-    QStringList completions; // "changed", "unchanged", "failed" or "failed after change"
-    QList<bool> computingStates;
-
-    void Attach(UserDataLoader *loader, UserDataRefresher *refresher)
-    {
-        for (UserDataLoader *worker : {loader, static_cast<UserDataLoader *>(refresher)}) {
-            QObject::connect(worker, &UserDataLoader::message, &context,
-                             [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
-            QObject::connect(worker, &UserDataLoader::completed, &context, [this](bool isSucc, bool isrecalc) {
-                completions.append(isSucc ? (isrecalc ? "changed" : "unchanged")
-                                          : (isrecalc ? "failed after change" : "failed"));
-            }, Qt::QueuedConnection);
-        }
-        QObject::connect(refresher, &UserDataRefresher::startComputing, &context,
-                         [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
-    }
-
-    void Clear()
-    {
-        messages.clear();
-        completions.clear();
-        computingStates.clear();
-    }
-};
-
-// Delivers the queued signals of a worker whose thread has ended.
-inline void Drain()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-// Runs one load to its end; false when it took longer than timeoutMs.
-inline bool RunWorker(UserDataLoader &worker, int timeoutMs = 20000)
-{
-    worker.StartIfNotRunning();
-    QElapsedTimer timer;
-    timer.start();
-    while (worker.IsRunning()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    Drain();
-    return true;
 }
 
 // The guid the folders file was computed for and its folder captions; empty guid and no
@@ -146,8 +80,57 @@ inline QPair<QString, QStringList> ReadFoldersFile()
     return result;
 }
 
-inline QString OpenGuid(DisplayDataSaver &store) { return store.items->GetCurrentGuid(); }
+// A folder store with its start-up loader and refresher as the program wires them, and what the
+// workers send, delivered through queued connections to the test thread.
+struct Workers
+{
+    DisplayDataSaver store;
+    QStringList messages;
+    QStringList completions; // "changed", "unchanged", "failed" or "failed after change"
+    QList<bool> computingStates;
+    QObject context; // owns the workers: they stop before the store and the lists go
+    UserDataLoader &loader = *new UserDataLoader(&context);
+    UserDataRefresher &refresher = *new UserDataRefresher(&context);
 
-inline QString OpenFile(DisplayDataSaver &store) { return CatalogueService::OpenCatalogueFile(*store.items); }
+    Workers()
+    {
+        for (UserDataLoader *worker : {&loader, static_cast<UserDataLoader *>(&refresher)}) {
+            worker->SetStores(&store, QStringLiteral("os=2&fileversion=3011"));
+            QObject::connect(worker, &UserDataLoader::message, &context,
+                             [this](const QString &text) { messages.append(text); }, Qt::QueuedConnection);
+            QObject::connect(worker, &UserDataLoader::completed, &context, [this](bool isSucc, bool isrecalc) {
+                completions.append(isSucc ? (isrecalc ? "changed" : "unchanged")
+                                          : (isrecalc ? "failed after change" : "failed"));
+            }, Qt::QueuedConnection);
+        }
+        QObject::connect(&refresher, &UserDataRefresher::startComputing, &context,
+                         [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
+    }
+
+    // Runs one load to its end, calling whileRunning meanwhile: its completions, "none" without
+    // one, "timeout" when it does not end within 30 s.
+    QString Run(UserDataLoader &worker, const std::function<void()> &whileRunning = nullptr)
+    {
+        messages.clear();
+        completions.clear();
+        computingStates.clear();
+        worker.StartIfNotRunning();
+        QElapsedTimer timer;
+        timer.start();
+        while (worker.IsRunning()) {
+            if (timer.elapsed() > 30000)
+                return QStringLiteral("timeout");
+            if (whileRunning)
+                whileRunning();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            QThread::msleep(1);
+        }
+        QCoreApplication::processEvents(); // what the worker sent before it ended
+        return completions.isEmpty() ? QStringLiteral("none") : completions.join(',');
+    }
+
+    QString OpenGuid() { return store.items->GetCurrentGuid(); }
+    QString OpenFile() { return CatalogueService::OpenCatalogueFile(*store.items); }
+};
 
 } // namespace LoaderTest

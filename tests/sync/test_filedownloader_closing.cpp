@@ -3,7 +3,6 @@
 #include "threads/NativeHelper.h"
 #include "TestHttpServer.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestFileDownloaderClosing : public QObject

@@ -4,7 +4,6 @@
 #include "catalogue/ItemBook.h"
 #include "threads/QWriteLockerExt2.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -18,7 +17,6 @@ namespace {
 const int Cycles = 200;
 const int Books = 80;
 const qint64 TimeBudgetMs = 60000;
-const QByteArray ServicePath = "/service/getdatabase.php";
 
 enum Kind { NewCatalogue, Unchanged, BadMd5, TruncatedBody, ErrorPage, ServerError, HangingAnswer, HangingDownload,
             CutDownload, WrongGuidInside };
@@ -97,11 +95,11 @@ private:
     }
 
     // The slot the pointer names holds the open catalogue.
-    static bool PointerNamesOpenFile(DisplayDataSaver &store)
+    static bool PointerNamesOpenFile(Workers &w)
     {
         bool ok = false;
         const int slot = PointerText().toInt(&ok);
-        return ok && SlotPath(slot) == OpenFile(store) && QFile::exists(SlotPath(slot));
+        return ok && SlotPath(slot) == w.OpenFile() && QFile::exists(SlotPath(slot));
     }
 
     // Pages the "all books" folder on the test thread, which stands for the GUI thread.
@@ -132,76 +130,57 @@ private slots:
     {
         QElapsedTimer clock;
         clock.start();
-        DisplayDataSaver store;
-        UserDataLoader loader;
-        UserDataRefresher refresher;
-        Recorder recorder;
-        loader.SetStores(&store, QStringLiteral("os=2"));
-        refresher.SetStores(&store, QStringLiteral("os=2"));
-        recorder.Attach(&loader, &refresher);
-
+        Workers w;
         Publish(server, goodGuids.first(), goodBytes.first());
-        QVERIFY(RunWorker(loader));
-        QCOMPARE(recorder.completions, QStringList{"changed"});
+        QCOMPARE(w.Run(w.loader), QStringLiteral("changed"));
 
         std::atomic<bool> stop{false};
         std::atomic<int> readerPages{0}, missing{0};
-        std::thread reader(ReadBooks, &store, std::cref(stop), std::ref(readerPages), std::ref(missing));
+        std::thread reader(ReadBooks, &w.store, std::cref(stop), std::ref(readerPages), std::ref(missing));
         DisplayPageState pageState;
-        int guiPages = 0, faults = 0, swaps = 0, unchanged = 0, cycle = 0;
+        int guiPages = 0, cycle = 0;
         for (; cycle < Cycles && clock.elapsed() < TimeBudgetMs - 5000; ++cycle) {
             const Kind kind = Plan[cycle % (sizeof(Plan) / sizeof(Plan[0]))];
-            const QString openGuid = OpenGuid(store);
-            const QString openFile = OpenFile(store);
+            const QString openGuid = w.OpenGuid();
+            const QString openFile = w.OpenFile();
             const QString pointer = PointerText();
             const QString expected = Script(kind, openGuid, cycle);
-            recorder.Clear();
             // Hangs end by a short time-out; answers that come get all the time they need.
             const bool hang = kind == HangingAnswer || kind == HangingDownload;
-            refresher.requestTimeoutMs = refresher.downloadTimeoutMs = hang ? 300 : 20000;
-            refresher.StartIfNotRunning();
-            while (refresher.IsRunning()) {
-                PageOnGuiThread(store, pageState, guiPages);
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-                QThread::msleep(1);
-            }
-            Drain();
+            w.refresher.requestTimeoutMs = w.refresher.downloadTimeoutMs = hang ? 300 : 20000;
+            w.Run(w.refresher, [&] { PageOnGuiThread(w.store, pageState, guiPages); });
 
             const QString where = QStringLiteral("cycle %1").arg(cycle);
-            QVERIFY2(recorder.completions.size() == 1, qPrintable(where));
-            const bool succeeded = !recorder.completions.first().startsWith(QLatin1String("failed"));
+            QVERIFY2(w.completions.size() == 1, qPrintable(where));
+            const bool succeeded = !w.completions.first().startsWith(QLatin1String("failed"));
             if (expected.isEmpty()) {
-                ++faults;
                 QVERIFY2(!succeeded, qPrintable("fault accepted in " + where));
-                QCOMPARE(OpenGuid(store), openGuid);
-                QCOMPARE(OpenFile(store), openFile);
+                QCOMPARE(w.OpenGuid(), openGuid);
+                QCOMPARE(w.OpenFile(), openFile);
                 QCOMPARE(PointerText(), pointer);
             } else {
                 QVERIFY2(succeeded, qPrintable("good " + where + " failed"));
-                QCOMPARE(OpenGuid(store), expected);
-                ++(expected != openGuid ? swaps : unchanged);
+                QCOMPARE(w.OpenGuid(), expected);
             }
-            QVERIFY(goodGuids.contains(OpenGuid(store)));
-            QVERIFY2(PointerNamesOpenFile(store), qPrintable(where));
+            QVERIFY(goodGuids.contains(w.OpenGuid()));
+            QVERIFY2(PointerNamesOpenFile(w), qPrintable(where));
         }
         stop = true;
         reader.join();
 
         QCOMPARE(cycle, Cycles);
-        QVERIFY(goodGuids.contains(OpenGuid(store)));
-        QVERIFY(PointerNamesOpenFile(store));
-        QCOMPARE(ReadBytes(OpenFile(store)), CatalogueBytes(OpenGuid(store), Books));
-        QCOMPARE(ReadFoldersFile().first, OpenGuid(store));
+        QVERIFY(goodGuids.contains(w.OpenGuid()));
+        QVERIFY(PointerNamesOpenFile(w));
+        QCOMPARE(ReadBytes(w.OpenFile()), CatalogueBytes(w.OpenGuid(), Books));
+        QCOMPARE(ReadFoldersFile().first, w.OpenGuid());
         QCOMPARE(missing.load(), 0);
         QVERIFY(readerPages.load() > 0);
         QVERIFY(guiPages > 0);
         // Every slot file left behind is a whole good catalogue.
-        for (int slot : ExistingSlots())
-            QVERIFY2(goodBytes.contains(ReadBytes(SlotPath(slot))), qPrintable(QStringLiteral("slot %1").arg(slot)));
-        qInfo("soak: %d cycles, %d faults injected and rejected, %d swaps, %d unchanged, %d pages read by the "
-              "reader thread, %d by the GUI thread, %lld ms",
-              cycle, faults, swaps, unchanged, readerPages.load(), guiPages,
-              static_cast<long long>(clock.elapsed()));
+        for (const QString &name : CatalogueFileNames())
+            QVERIFY2(goodBytes.contains(ReadBytes(DatabaseFolder().filePath(name))), qPrintable(name));
+        qInfo("soak: %d cycles, %d pages read by the reader thread, %d by the GUI thread, %lld ms", cycle,
+              readerPages.load(), guiPages, static_cast<long long>(clock.elapsed()));
         QVERIFY(clock.elapsed() < TimeBudgetMs);
     }
 };
