@@ -20,7 +20,6 @@
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QMenu>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,12 +38,11 @@ inline char *commandArgv[8] = {};
 inline void SetArguments(const QList<QByteArray> &words)
 {
     static QList<QByteArray> storage;
-    storage = words;
-    const int count = qMin(words.size(), 6);
-    for (int i = 0; i < count; ++i)
+    storage = words.mid(0, 6);
+    for (int i = 0; i < storage.size(); ++i)
         commandArgv[i + 1] = storage[i].data();
-    commandArgv[count + 1] = nullptr;
-    commandArgc = count + 1;
+    commandArgc = storage.size() + 1;
+    commandArgv[commandArgc] = nullptr;
 }
 
 // A private home: QStandardPaths' test mode derives every folder from it.
@@ -163,8 +161,7 @@ inline void PickFromPopup(QComboBox *combo, int index)
 // The label of a widget tree that shows exactly this text.
 inline QLabel *FindLabelWithText(QWidget *root, const QString &text)
 {
-    const QList<QLabel *> labels = root->findChildren<QLabel *>();
-    for (QLabel *label : labels) {
+    for (QLabel *label : root->findChildren<QLabel *>()) {
         if (label->text() == text)
             return label;
     }
@@ -174,8 +171,7 @@ inline QLabel *FindLabelWithText(QWidget *root, const QString &text)
 // A popped-up menu that holds the action.
 inline QMenu *VisibleMenuWith(QAction *action)
 {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget *widget : windows) {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
         auto *menu = qobject_cast<QMenu *>(widget);
         if (menu && menu->isVisible() && menu->actions().contains(action))
             return menu;

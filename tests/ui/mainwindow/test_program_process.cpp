@@ -63,15 +63,21 @@ int ExitCode(QProcess &process, int timeoutMs)
 class KeyPresser
 {
 public:
+    // Connects and shakes hands: version, security type "none", ClientInit (shared), ServerInit and its name.
     bool Connect(quint16 port, int timeoutMs)
     {
-        for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QTest::qWait(50)) {
-            socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-            if (socket.waitForConnected(500))
-                return Handshake();
+        for (QDeadlineTimer deadline(timeoutMs); !socket.waitForConnected(500); QTest::qWait(50)) {
+            if (deadline.hasExpired())
+                return false;
             socket.abort();
+            socket.connectToHost(QStringLiteral("127.0.0.1"), port);
         }
-        return false;
+        if (!Read(12).startsWith("RFB ") || socket.write("RFB 003.003\n") != 12 || Read(4) != QByteArray::fromHex("00000001")
+            || socket.write(QByteArray(1, '\1')) != 1)
+            return false;
+        const QByteArray init = Read(24);
+        const int nameLength = init.size() == 24 ? int(qFromBigEndian<quint32>(init.constData() + 20)) : -1;
+        return Read(nameLength).size() == nameLength;
     }
 
     bool PressEscape()
@@ -88,21 +94,6 @@ private:
         while (data.size() < size && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(3000)))
             data += socket.read(size - data.size());
         return data;
-    }
-
-    bool Handshake()
-    {
-        if (!Read(12).startsWith("RFB "))
-            return false;
-        socket.write("RFB 003.003\n");
-        if (Read(4) != QByteArray::fromHex("00000001")) // security type: none
-            return false;
-        socket.write(QByteArray(1, '\1')); // ClientInit, shared
-        const QByteArray init = Read(24);
-        if (init.size() != 24)
-            return false;
-        const int nameLength = int(qFromBigEndian<quint32>(init.constData() + 20));
-        return Read(nameLength).size() == nameLength;
     }
 
     QTcpSocket socket;
