@@ -52,7 +52,6 @@ class TestMainWindowClose : public QObject
 private slots:
     void initTestCase() { links.Install(); }
 
-    // Every test starts with the application not hidden.
     void init() { ObjectiveC::ShowWindow(); }
 
     void cleanup()

@@ -32,7 +32,6 @@ bool lockIsFree(QReadWriteLock &lock)
     return probe.get();
 }
 
-// A square tile added to the layout.
 QWidget *tile(QWidget *parent, int size, QLayout *layout)
 {
     auto *w = new QLabel(parent);
@@ -201,7 +200,6 @@ private slots:
         host.setLayout(flow);
         QCOMPARE(flow->horizontalSpacing(), 6); // Fusion's layout spacing
         const QMargins m = flow->contentsMargins();
-        // Empty: only the margins.
         QCOMPARE(flow->heightForWidth(500), m.top() + m.bottom());
         QCOMPARE(flow->minimumSize(), QSize(m.left() + m.right(), m.top() + m.bottom()));
         QList<QWidget *> tiles;
