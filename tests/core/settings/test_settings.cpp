@@ -2,17 +2,12 @@
 #include "Const.h"
 #include "Helper.h"
 #include "settings/NativeConfigLoader.h"
-#include "threads/NativeHelper.h"
 #include "threads/QWriteLockerExt2.h"
 #include "TestSandbox.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
-
-#include <atomic>
-#include <thread>
 
 using TestSandbox::ReadBytes;
 using TestSandbox::WriteBytes;
@@ -22,7 +17,6 @@ class TestSettings : public QObject
 {
     Q_OBJECT
     QTemporaryDir dir;
-    QString path;
     TestLinkCatcher recorder;
 
 private slots:
@@ -33,51 +27,39 @@ private slots:
         recorder.Install();
     }
 
-    void init()
-    {
-        path = dir.filePath("native-config.file");
-        QFile::remove(path);
-        recorder.opened.clear();
-    }
+    void init() { recorder.opened.clear(); }
 
     void loadRules_data()
     {
         QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<int>("covers");
-        QTest::addColumn<int>("details");
-        QTest::addColumn<int>("minutes");
-        QTest::addColumn<int>("view");
-        QTest::newRow("low and high page counts")
-            << QByteArray("Display_CoversView_PageCount=3\nDisplay_DetailsView_PageCount=500\n") << 5 << 210 << 120 << 1;
-        QTest::newRow("bounds kept") << QByteArray("Display_CoversView_PageCount=5\nDisplay_DetailsView_PageCount=210\n")
-                                     << 5 << 210 << 120 << 1;
-        QTest::newRow("zero minutes") << QByteArray("Check_NewDatabase_Minutes=0\n") << 100 << 100 << 120 << 1;
-        QTest::newRow("one minute") << QByteArray("Check_NewDatabase_Minutes=1\n") << 100 << 100 << 1 << 1;
-        QTest::newRow("view 2") << QByteArray("Display_DefaultView=2\n") << 100 << 100 << 120 << 1;
-        QTest::newRow("view 0") << QByteArray("Display_DefaultView=0\n") << 100 << 100 << 120 << 0;
+        QTest::addColumn<QVector<int>>("expected"); // covers and details page counts, minutes, view
+        QTest::newRow("out of range")
+            << QByteArray("Display_CoversView_PageCount=3\nDisplay_DetailsView_PageCount=500\n"
+                          "Check_NewDatabase_Minutes=0\nDisplay_DefaultView=2\n")
+            << QVector<int>{5, 210, 120, 1};
+        QTest::newRow("bounds kept")
+            << QByteArray("Display_CoversView_PageCount=5\nDisplay_DetailsView_PageCount=210\n"
+                          "Check_NewDatabase_Minutes=1\nDisplay_DefaultView=1\n")
+            << QVector<int>{5, 210, 1, 1};
         QTest::newRow("not numbers")
             << QByteArray("Display_CoversView_PageCount=abc\nCheck_NewDatabase_Minutes=abc\nDisplay_DefaultView=x\n")
-            << 5 << 100 << 120 << 0;
+            << QVector<int>{5, 100, 120, 0};
     }
 
     void loadRules()
     {
         QFETCH(QByteArray, lines);
-        QFETCH(int, covers);
-        QFETCH(int, details);
-        QFETCH(int, minutes);
-        QFETCH(int, view);
+        QFETCH(QVector<int>, expected);
         const QByteArray content = "[NativeConfig]\n" + lines;
         // A path per row: QSettings would take a same-sized file written in the same second for unchanged.
-        path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         WriteBytes(path, content);
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
         const NativeConfigSettings s = loader.GetCurrentSettings();
-        QCOMPARE(s.Display_CoversView_PageCount, covers);
-        QCOMPARE(s.Display_DetailsView_PageCount, details);
-        QCOMPARE(s.Check_NewDatabase_Minutes, minutes);
-        QCOMPARE(s.Display_DefaultView, view);
+        const QVector<int> loaded{s.Display_CoversView_PageCount, s.Display_DetailsView_PageCount,
+                                  s.Check_NewDatabase_Minutes, s.Display_DefaultView};
+        QCOMPARE(loaded, expected);
         QCOMPARE(ReadBytes(path), content); // corrections stay in memory
     }
 
@@ -98,7 +80,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, writeFails);
         // A path of its own: QSettings keeps a failed write's values for the next user of a path.
-        path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         WriteBytes(path, content);
         NativeConfigLoader loader(path);
         QVERIFY(loader.Load());
@@ -114,41 +96,22 @@ private slots:
         QCOMPARE(ReadBytes(path).contains("keep=1") && ReadBytes(path).contains("Unknown_Key=7"), content.contains("keep=1"));
     }
 
-    void saveWaitsForConfigLocker()
-    {
-        NativeConfigLoader loader(path);
-        std::atomic<int> result{-1};
-        NativeHelper::_configLocker->lockForRead(); // as the shutdown worker does
-        std::thread saver([&] {
-            QWriteLockerExt2 token(&loader.lock);
-            result = loader.SaveToFile(token) ? 1 : 0;
-        });
-        QTest::qWait(100);
-        QCOMPARE(result.load(), -1);
-        QVERIFY(!QFile::exists(path));
-        NativeHelper::_configLocker->unlock();
-        saver.join();
-        QCOMPARE(result.load(), 1);
-        QVERIFY(QFile::exists(path));
-    }
-
     void writeDeniedWarning()
     {
+        const char text[] = "You don't have permission to write the configuration file, "
+                            "do you want to get more information?";
         NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
-        QTest::ignoreMessage(QtWarningMsg, "You don't have permission to write the configuration file, "
-                                           "do you want to get more information?");
+        QTest::ignoreMessage(QtWarningMsg, text);
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
 
-        QString title, text;
+        QStringList asked;
         bool answer = false;
-        NativeConfigLoader::SetWriteDeniedPrompt([&](QWidget *, const QString &t, const QString &x) {
-            title = t;
-            text = x;
+        NativeConfigLoader::SetWriteDeniedPrompt([&](QWidget *, const QString &title, const QString &question) {
+            asked = QStringList{title, question};
             return answer;
         });
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
-        QCOMPARE(title, QString("Info"));
-        QVERIFY(text.startsWith("You don't have permission"));
+        QCOMPARE(asked, (QStringList{"Info", text}));
         QVERIFY(recorder.opened.isEmpty());
         answer = true;
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);

@@ -1,5 +1,6 @@
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayFolderRefresher.h"
+#include "settings/NativeConfigLoader.h"
 #include "threads/NativeHelper.h"
 #include "threads/QReadLockerExt2.h"
 #include "threads/QWriteLockerExt2.h"
@@ -11,19 +12,19 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// Whether another thread can take the lock right now.
-bool otherThreadCan(QReadWriteLock &lock, bool write)
+// Whether another thread can take the lock for writing right now.
+bool otherThreadCanWrite(QReadWriteLock &lock)
 {
     bool ok = false;
     std::thread([&] {
-        ok = write ? lock.tryLockForWrite() : lock.tryLockForRead();
-        if (ok)
+        if ((ok = lock.tryLockForWrite()))
             lock.unlock();
     }).join();
     return ok;
@@ -38,21 +39,23 @@ std::unique_ptr<QReadLockerExt2> makeToken(bool write, QReadWriteLock *lock)
 
 const char ChildVariable[] = "TESSALY_LOCKTOKEN_CHILD";
 
-// Runs one use of CheckLock in a child process; returns normally only when it is accepted.
-int runChild(const QByteArray &mode)
+// In a child process, before the tests: one use of CheckLock; the child exits cleanly only when it is accepted.
+void runChildIfAsked()
 {
+    const QByteArray mode = qgetenv(ChildVariable);
+    if (mode.isEmpty())
+        return;
     QReadWriteLock lock;
     QReadWriteLock other;
-    std::unique_ptr<QReadLockerExt2> token;
-    if (mode == "empty-token")
-        token = std::make_unique<QReadLockerExt2>(1, &lock);
-    else
-        token = makeToken(mode == "ok-write" || mode == "wrong-lock", mode == "wrong-lock" ? &other : &lock);
+    const bool wrongLock = mode == "wrong-lock";
+    const auto token = mode == "empty-token" ? std::make_unique<QReadLockerExt2>(1, &lock)
+                                             : makeToken(mode == "ok-write" || wrongLock, wrongLock ? &other : &lock);
     if (mode == "released")
         token->unlock();
     token->CheckLock(&lock);
-    return 0;
+    std::exit(0);
 }
+Q_CONSTRUCTOR_FUNCTION(runChildIfAsked)
 
 } // namespace
 
@@ -67,7 +70,7 @@ private slots:
         QReadLockerExt2 otherMode(1, &lock);
         QCOMPARE(otherMode.readWriteLock(), static_cast<QReadWriteLock *>(nullptr));
         otherMode.relock();
-        QVERIFY(otherThreadCan(lock, true));
+        QVERIFY(otherThreadCanWrite(lock));
 
         for (bool write : {false, true}) {
             auto token = makeToken(write, nullptr);
@@ -96,30 +99,38 @@ private slots:
             token.unlock();
             QTRY_VERIFY(acquired.load());
             token.relock();
-            QVERIFY(!otherThreadCan(lock, true));
+            QVERIFY(!otherThreadCanWrite(lock));
         }
         writer.join();
-        QVERIFY(otherThreadCan(lock, true));
+        QVERIFY(otherThreadCanWrite(lock));
     }
 
-    // The shutdown worker waits for folder writers by taking the config lock: writing the
-    // folders file must hold it. A folder computation reading the catalogue holds neither it nor
-    // the store (it stops by itself once the program closes).
-    void folderWritersHoldTheConfigLock()
+    // The shutdown worker waits for file writers by taking the config lock: writing the folders
+    // or the settings file must hold it. A folder computation reading the catalogue holds neither
+    // it nor the store (it stops by itself once the program closes).
+    void fileWritersHoldTheConfigLock()
     {
         QTemporaryDir dir;
         DisplayDataSaver store(dir.filePath(QStringLiteral("user-folders.file")));
-        std::atomic<bool> saved{false};
-        NativeHelper::_configLocker->lockForRead();
-        std::thread writer([&] {
+        NativeConfigLoader settings(dir.filePath(QStringLiteral("native-config.file")));
+        std::atomic<int> saved{0};
+        NativeHelper::_configLocker->lockForRead(); // as the shutdown worker does
+        std::thread folderWriter([&] {
             QWriteLockerExt2 token(&store.lock);
-            saved = store.SaveLocked(token);
+            saved += store.SaveLocked(token);
         });
-        QTest::qWait(50);
-        QVERIFY(!saved);
+        std::thread settingsWriter([&] {
+            QWriteLockerExt2 token(&settings.lock);
+            saved += settings.SaveToFile(token);
+        });
+        QTest::qWait(100);
+        QCOMPARE(saved.load(), 0);
+        QVERIFY(!QFile::exists(settings.filePath));
         NativeHelper::_configLocker->unlock();
-        writer.join();
-        QVERIFY(saved);
+        folderWriter.join();
+        settingsWriter.join();
+        QCOMPARE(saved.load(), 2);
+        QVERIFY(QFile::exists(settings.filePath));
 
         DisplayFolderRefresher refresher;
         refresher.SetFolders(&store, {});
@@ -130,12 +141,12 @@ private slots:
             refresher.StartIfNotRunning();
             QTest::qWait(50);
             QVERIFY(refresher.IsRunning());
-            QVERIFY(otherThreadCan(*NativeHelper::_configLocker, true));
-            QVERIFY(otherThreadCan(store.lock, true));
+            QVERIFY(otherThreadCanWrite(*NativeHelper::_configLocker));
+            QVERIFY(otherThreadCanWrite(store.lock));
         }
         QTRY_VERIFY(!refresher.IsRunning());
         QCOMPARE(completed.count(), 1);
-        QVERIFY(otherThreadCan(*NativeHelper::_configLocker, true));
+        QVERIFY(otherThreadCanWrite(*NativeHelper::_configLocker));
     }
 
     void racingStartsGiveOneRun()
@@ -162,7 +173,6 @@ private slots:
         worker.release = true;
         QTRY_VERIFY(!worker.IsRunning());
         QVERIFY(!worker.sawClose);
-        // Idle again: it may run again.
         worker.release = false;
         worker.StartIfNotRunning();
         QTRY_COMPARE(worker.runs.load(), 2);
@@ -201,14 +211,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    const QByteArray childMode = qgetenv(ChildVariable);
-    if (!childMode.isEmpty())
-        return runChild(childMode);
-    QCoreApplication app(argc, argv);
-    TestThreads test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(TestThreads)
 
 #include "test_threads.moc"
