@@ -293,9 +293,8 @@ private slots:
         const ServiceAnswer answer = ReadAnswer();
         program = StartProgram("program-1.log");
         QVERIFY(program);
-        // The catalogue lands, complete, in the slot the pointer names.
-        VERIFY_PROGRAM(AwaitWhileRunning([&] { return CatalogueLanded(answer); }));
-        VERIFY_PROGRAM(AwaitWhileRunning([&] { return FoldersMatch(answer); }));
+        // The catalogue lands, complete, in the slot the pointer names, and the folders are computed for it.
+        VERIFY_PROGRAM(AwaitWhileRunning([&] { return CatalogueLanded(answer) && FoldersMatch(answer); }));
         // The first page's covers arrive in the image cache, byte for byte as served.
         int cached = 0;
         VERIFY_PROGRAM(AwaitWhileRunning([&] { return (cached = CheckCachedCovers()) < 0 || cached >= 10; }) && cached >= 10);

@@ -100,7 +100,6 @@ private slots:
     {
         const char text[] = "You don't have permission to write the configuration file, "
                             "do you want to get more information?";
-        NativeConfigLoader::SetWriteDeniedPrompt(nullptr);
         QTest::ignoreMessage(QtWarningMsg, text);
         NativeConfigLoader::ShowWriteDeniedWarning(nullptr);
 
