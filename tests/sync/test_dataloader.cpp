@@ -24,13 +24,6 @@ QByteArray TwoBytes() { return CatalogueBytes(Two, 150); }
 enum Fault { RetryAnswer, UpgradeAnswer, MalformedAnswer, Md5Mismatch, ErrorPage, TruncatedBody, OtherGuidInside,
              EmptyGuid, PointerUnwritable, FoldersUnwritable, NoFreeSlot };
 
-// The worker's last error code and the service's answer code.
-QPair<int, int> Codes(UserDataLoader &worker)
-{
-    QReadLocker locker(&worker.dataLock);
-    return qMakePair(worker.lastError, worker.serverAnswer);
-}
-
 } // namespace
 
 // The start-up load and the refresh: folders file, slot pointer and downloads. New catalogues go
@@ -49,8 +42,7 @@ private:
     void StartWithFirstCatalogue()
     {
         Publish(server, One, OneBytes());
-        QCOMPARE(w->Run(w->loader), QStringLiteral("changed"));
-        QCOMPARE(Codes(w->loader), qMakePair(0, 1));
+        QCOMPARE(w->Run(w->loader), QStringLiteral("changed; error 0, answer 1"));
         QCOMPARE(server.RequestCount(ServicePath), 1);
         QCOMPARE(server.Requests().at(0).path, QByteArray("/service/getdatabase.php?os=2&fileversion=3011"));
         QCOMPARE(w->messages.mid(0, 2), (QStringList{FoldersText, AskText}));
@@ -79,34 +71,32 @@ private slots:
     {
         server.ClearScript();
         server.ClearRequests();
-        DatabaseFolder().removeRecursively();
-        QDir(FoldersFilePath()).removeRecursively();
-        QFile::remove(FoldersFilePath());
-        w.reset(new Workers); // as after a program start
+        QDir(Helper::GetLocalFolder(Helper::FolderBase)).removeRecursively();
+        w.reset(new Workers); // as after a first program start
     }
 
     void failedLoadKeepsWhatWasThere_data()
     {
         QTest::addColumn<bool>("refresh"); // a catalogue is open and the refresher runs
         QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("start: retry") << false << int(RetryAnswer) << 3 << 2;
-        QTest::newRow("start: md5 mismatch") << false << int(Md5Mismatch) << 3 << 1;
-        QTest::newRow("start: error page, no md5") << false << int(ErrorPage) << 2 << 1;
-        QTest::newRow("start: other guid inside") << false << int(OtherGuidInside) << 2 << 1;
-        QTest::newRow("start: malformed answer") << false << int(MalformedAnswer) << 3 << 0;
-        QTest::newRow("start: pointer not written") << false << int(PointerUnwritable) << 4 << 1;
-        QTest::newRow("start: folders not saved") << false << int(FoldersUnwritable) << 5 << 1;
-        QTest::newRow("start: no free slot") << false << int(NoFreeSlot) << 101 << 0;
-        QTest::newRow("refresh: no free slot") << true << int(NoFreeSlot) << 101 << 1;
-        QTest::newRow("refresh: md5 mismatch") << true << int(Md5Mismatch) << 3 << 1;
-        QTest::newRow("refresh: error page, no md5") << true << int(ErrorPage) << 2 << 1;
-        QTest::newRow("refresh: truncated, no md5") << true << int(TruncatedBody) << 2 << 1;
-        QTest::newRow("refresh: other guid inside") << true << int(OtherGuidInside) << 2 << 1;
-        QTest::newRow("refresh: empty guid announced") << true << int(EmptyGuid) << 2 << 1;
-        QTest::newRow("refresh: retry") << true << int(RetryAnswer) << 3 << 2;
-        QTest::newRow("refresh: upgrade") << true << int(UpgradeAnswer) << 3 << 3;
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("start: retry") << false << int(RetryAnswer) << "failed; error 3, answer 2";
+        QTest::newRow("start: md5 mismatch") << false << int(Md5Mismatch) << "failed; error 3, answer 1";
+        QTest::newRow("start: error page, no md5") << false << int(ErrorPage) << "failed; error 2, answer 1";
+        QTest::newRow("start: other guid inside") << false << int(OtherGuidInside) << "failed; error 2, answer 1";
+        QTest::newRow("start: malformed answer") << false << int(MalformedAnswer) << "failed; error 3, answer 0";
+        QTest::newRow("start: pointer not written") << false << int(PointerUnwritable) << "failed; error 4, answer 1";
+        QTest::newRow("start: folders not saved")
+            << false << int(FoldersUnwritable) << "failed after change; error 5, answer 1";
+        QTest::newRow("start: no free slot") << false << int(NoFreeSlot) << "failed; error 101, answer 0";
+        QTest::newRow("refresh: no free slot") << true << int(NoFreeSlot) << "failed; error 101, answer 1";
+        QTest::newRow("refresh: md5 mismatch") << true << int(Md5Mismatch) << "failed; error 3, answer 1";
+        QTest::newRow("refresh: error page, no md5") << true << int(ErrorPage) << "failed; error 2, answer 1";
+        QTest::newRow("refresh: truncated, no md5") << true << int(TruncatedBody) << "failed; error 2, answer 1";
+        QTest::newRow("refresh: other guid inside") << true << int(OtherGuidInside) << "failed; error 2, answer 1";
+        QTest::newRow("refresh: empty guid announced") << true << int(EmptyGuid) << "failed; error 2, answer 1";
+        QTest::newRow("refresh: retry") << true << int(RetryAnswer) << "failed; error 3, answer 2";
+        QTest::newRow("refresh: upgrade") << true << int(UpgradeAnswer) << "failed; error 3, answer 3";
     }
     void failedLoadKeepsWhatWasThere()
     {
@@ -142,11 +132,7 @@ private slots:
             break;
         }
 
-        UserDataLoader &worker = refresh ? w->refresher : w->loader;
-        // Only a failed computation comes after a change.
-        QCOMPARE(w->Run(worker), QString(fault == FoldersUnwritable ? "failed after change" : "failed"));
-        QTEST(Codes(worker).first, "error");
-        QTEST(Codes(worker).second, "answer");
+        QTEST(w->Run(refresh ? w->refresher : w->loader), "outcome");
         QCOMPARE(server.RequestCount(ServicePath), fault == NoFreeSlot && !refresh ? 0 : 1);
         QCOMPARE(w->messages.contains(ComputeText), fault == FoldersUnwritable);
         if (refresh) {
@@ -155,9 +141,8 @@ private slots:
             QVERIFY(w->store.items->GetBook(1, token) != nullptr);
             return;
         }
-        // A rejected file is not left in a slot and not opened; the pointer names a slot only
-        // once its catalogue is open; folders were computed only for the open catalogue and
-        // never saved.
+        // A rejected file is neither kept in a slot nor opened; the pointer names a slot only once
+        // its catalogue is open; folders computed for the open catalogue only, and never saved.
         const bool opened = fault == PointerUnwritable || fault == FoldersUnwritable;
         QCOMPARE(CatalogueFileNames(), opened ? QStringList{QFileInfo(SlotPath(0)).fileName()} : QStringList());
         QCOMPARE(w->OpenFile(), opened ? SlotPath(0) : QString());
@@ -174,15 +159,13 @@ private slots:
         QVERIFY(QFile::remove(PointerPath()));
         QVERIFY(QDir().mkpath(PointerPath()));
         Publish(server, Two, TwoBytes());
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed"));
-        QCOMPARE(Codes(w->refresher).first, 4);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed; error 4, answer 1"));
         QCOMPARE(w->OpenFile(), SlotPath(1));
         QCOMPARE(ReadFoldersFile().first, One);
 
         QVERIFY(QDir(PointerPath()).removeRecursively());
         QVERIFY(TestSandbox::WriteBytes(PointerPath(), "0"));
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
-        QCOMPARE(Codes(w->refresher).second, 10);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed; error 0, answer 10"));
         QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
         QCOMPARE(w->OpenGuid(), Two);
         QCOMPARE(w->OpenFile(), SlotPath(1));
@@ -210,38 +193,34 @@ private slots:
         QVERIFY(QFile::rename(FoldersFilePath(), aside));
         QVERIFY(QDir().mkpath(FoldersFilePath()));
         Publish(server, One, OneBytes());
-        QCOMPARE(w->Run(w->loader), QStringLiteral("failed"));
-        QCOMPARE(Codes(w->loader).first, 1);
+        QCOMPARE(w->Run(w->loader), QStringLiteral("failed; error 1, answer 0"));
 
         // Still unreadable: the refresh stops before asking the service.
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed"));
-        QCOMPARE(Codes(w->refresher).first, 1);
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("failed; error 1, answer 0"));
         QCOMPARE(server.RequestCount(), 0);
 
         // Readable again: read first, then the catalogue, then computed and saved with the
         // user's folder in it.
         QVERIFY(QDir(FoldersFilePath()).removeRecursively());
         QVERIFY(QFile::rename(aside, FoldersFilePath()));
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed; error 0, answer 1"));
         QCOMPARE(w->messages.at(1), FoldersText);
         const auto reread = ReadFoldersFile();
         QCOMPARE(reread.first, One);
         QVERIFY(reread.second.contains(QStringLiteral("My shelf")));
 
         // Once read, a refresh does not read the file again; the unchanged answer fetches nothing.
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("unchanged"));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("unchanged; error 0, answer 10"));
         QVERIFY(!w->messages.contains(FoldersText));
-        QCOMPARE(Codes(w->refresher).second, 10);
         QCOMPARE(server.RequestCount("/files/catalogue.rfile"), 1);
 
         // A second start opens that catalogue and those folders without asking or computing.
         server.ClearRequests();
         w.reset(new Workers);
-        QCOMPARE(w->Run(w->loader), QStringLiteral("unchanged"));
+        QCOMPARE(w->Run(w->loader), QStringLiteral("unchanged; error 0, answer 0"));
         QCOMPARE(server.RequestCount(), 0);
         QCOMPARE(w->messages, (QStringList{FoldersText, LocalText}));
         QCOMPARE(w->OpenGuid(), One);
-        QCOMPARE(Codes(w->loader).second, 0);
     }
 
     // A second start while a refresh runs is no second refresh. A stop during a slow download
@@ -270,7 +249,7 @@ private slots:
 
         // The worker runs again afterwards; a download of about three seconds reports its progress.
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, two.size() / 30 + 1, 100));
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed"));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed; error 0, answer 1"));
         QCOMPARE(w->OpenGuid(), Two);
         const QRegularExpression progress(QStringLiteral("^Loading the free ebooks database from official website "
                                                          "\\d+% \\(\\d+\\.\\d\\d MB\\) \\.\\.\\.$"));
@@ -283,7 +262,7 @@ private slots:
             if (isStart)
                 QThread::currentThread()->requestInterruption();
         }, Qt::DirectConnection);
-        QCOMPARE(w->Run(w->refresher), QStringLiteral("none"));
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("none; error 0, answer 1"));
         QCOMPARE(w->computingStates, (QList<bool>{true, false}));
     }
 };

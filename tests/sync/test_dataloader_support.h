@@ -107,9 +107,9 @@ struct Workers
                          [this](bool isStart) { computingStates.append(isStart); }, Qt::QueuedConnection);
     }
 
-    // Runs one load to its end, calling whileRunning meanwhile: its completions, "none" without
-    // one, "timeout" when it does not end within 30 s.
-    QString Run(UserDataLoader &worker, const std::function<void()> &whileRunning = nullptr)
+    // Runs one load to its end, calling whileRunning meanwhile: its completions ("none" without one)
+    // with the worker's error and service answer codes, or "timeout" when it does not end within 30 s.
+    QString Run(UserDataLoader &worker, const std::function<void()> &whileRunning = [] {})
     {
         messages.clear();
         completions.clear();
@@ -120,13 +120,16 @@ struct Workers
         while (worker.IsRunning()) {
             if (timer.elapsed() > 30000)
                 return QStringLiteral("timeout");
-            if (whileRunning)
-                whileRunning();
+            whileRunning();
             QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
             QThread::msleep(1);
         }
         QCoreApplication::processEvents(); // what the worker sent before it ended
-        return completions.isEmpty() ? QStringLiteral("none") : completions.join(',');
+        QReadLocker locker(&worker.dataLock);
+        return QStringLiteral("%1; error %2, answer %3")
+            .arg(completions.isEmpty() ? QStringLiteral("none") : completions.join(','))
+            .arg(worker.lastError)
+            .arg(worker.serverAnswer);
     }
 
     QString OpenGuid() { return store.items->GetCurrentGuid(); }

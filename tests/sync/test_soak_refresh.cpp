@@ -132,7 +132,7 @@ private slots:
         clock.start();
         Workers w;
         Publish(server, goodGuids.first(), goodBytes.first());
-        QCOMPARE(w.Run(w.loader), QStringLiteral("changed"));
+        QCOMPARE(w.Run(w.loader), QStringLiteral("changed; error 0, answer 1"));
 
         std::atomic<bool> stop{false};
         std::atomic<int> readerPages{0}, missing{0};
