@@ -77,10 +77,7 @@ inline bool LoadCatalogue(MainWindow &window, const QString &path)
 // Adds a folder whose book list is given rather than computed; returns its id.
 inline QUuid AddFixedFolder(MainWindow &window, const QString &caption, const QList<qint64> &ids)
 {
-    auto *folder = new DisplayFolder();
-    folder->uid = QUuid::createUuid();
-    folder->type = CategoryFolder;
-    folder->caption = caption;
+    DisplayFolder *folder = DisplayFolder::CreateBuiltinFolder(CategoryFolder, caption);
     folder->bookIds = ids;
     folder->calcBookCount = ids.size();
     folder->UpdateCaptionWithCount();

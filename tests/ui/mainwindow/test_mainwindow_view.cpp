@@ -264,10 +264,7 @@ private slots:
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore()
     {
         ShowList(*window, 0, 10);
-        auto *folder = new DisplayFolder();
-        folder->uid = QUuid::createUuid();
-        folder->type = FilterFolder;
-        folder->caption = QStringLiteral("Added");
+        DisplayFolder *folder = DisplayFolder::CreateBuiltinFolder(FilterFolder, QStringLiteral("Added"));
         folder->bookIds = {3, 4, 5};
         {
             // A command adds the folder under its write token and asks for it to be shown; showing
