@@ -1,6 +1,12 @@
-// The cover and version workers against a local service. Covers: the queue, states for the views, decoding,
-// downloads (start limits, stopping). Versions: parsing and comparison, safe display, reporting once.
+// The cover and version workers against a local service, and the files of the data folders. Covers: the queue,
+// states for the views, decoding, downloads (start limits, stopping). Versions: parsing and comparison, safe
+// display, reporting once. Files: the slot pointer and the slot search, text files, clearing the caches.
+#include "CacheFolderClearing.h"
+#include "CatalogueFiles.h"
+#include "CatalogueSlots.h"
 #include "Const.h"
+#include "Helper.h"
+#include "ImageCache.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
 #include "UserImageRefresher.h"
@@ -8,17 +14,28 @@
 #include "VersionNumberHelper.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using TestSandbox::ReadBytes;
+using TestSandbox::WriteBytes;
 
 namespace {
 
 const QSize CoverSize(218, 218);
 const QByteArray VersionPath("/service/version.php");
+// Limit for stops that would otherwise wait for the downloads' time-out of minutes; no loaded machine hits it.
+const int NoHangMs = 10000;
 using Keys = QList<ItemComparePart>;
 
 // Only the headers of a 24-bit BMP of 16000x16000 pixels: no pixel follows.
@@ -58,6 +75,8 @@ class TestCoversVersion : public QObject
     Q_OBJECT
     QTemporaryDir home;
     TestHttpServer server;
+    QString folder; // the catalogue folder, emptied before every test
+    QString images; // the image cache folder, emptied too
 
 private slots:
     void initTestCase()
@@ -67,12 +86,19 @@ private slots:
         // One root at a time: an empty root leaves the other as it is.
         Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
         Const::SetServiceRootsForTesting(QString(), server.BaseUrl(), QString());
+        folder = Helper::GetLocalFolder(Helper::FolderDatabase);
+        images = Helper::GetLocalFolder(Helper::FolderImageCache);
+        QVERIFY(folder.startsWith(home.path()) && images.startsWith(home.path()));
+        // The marker of installed copies keeps its name.
+        QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
     }
 
     void init()
     {
         server.ClearScript();
         server.ClearRequests();
+        for (const QString &path : {folder, images})
+            QVERIFY(QDir(path).removeRecursively() && QDir().mkpath(path));
     }
 
     void coverStates()
@@ -88,7 +114,7 @@ private slots:
         QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
 
         // Cached: no image without loading (details view), the caller's pixmap with it.
-        QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
+        QVERIFY(WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
         CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
         QVERIFY(!state.HasImage() && !state.loading);
         // Never decoded on the caller's (GUI) thread: loading until the decoder reports it.
@@ -99,7 +125,7 @@ private slots:
         QCOMPARE(pixmap.size(), QSize(120, 180));
 
         // Undecodable (an error page stored as a cover): deleted, shown as none, fetched on the next request.
-        QVERIFY(TestSandbox::WriteBytes(refresher.GetImageFilePath({40, 41}), "<html>502 Bad Gateway</html>"));
+        QVERIFY(WriteBytes(refresher.GetImageFilePath({40, 41}), "<html>502 Bad Gateway</html>"));
         state = AskUntilDecoded(refresher, {40, 41}, pixmap);
         QVERIFY(!state.HasImage() && !state.loading);
         QVERIFY(!refresher.IsImageCached({40, 41}));
@@ -128,7 +154,7 @@ private slots:
         QFETCH(QSize, wanted);
         QFETCH(QSize, shown);
         const QString path = home.filePath(QStringLiteral("9_9_201.rfile"));
-        QVERIFY(TestSandbox::WriteBytes(path, stored));
+        QVERIFY(WriteBytes(path, stored));
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
@@ -166,7 +192,7 @@ private slots:
             timer.start();
         }
         // The hanging transfers end with their owner instead of running on for minutes.
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < NoHangMs, qPrintable(QString::number(timer.elapsed())));
     }
 
     void workerEndStopsItsDownloadsAndKeepsTheirCovers()
@@ -182,7 +208,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         refresher.Stop();
-        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < NoHangMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(refresher.ActiveDownloadCount(), 0);
         // Cut short: back in the queue in their old order, nothing half-written.
         QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
@@ -200,71 +226,52 @@ private slots:
         QVERIFY(refresher.IsImageCached({203, 2}));
     }
 
-    void parseAndCompareVersions_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("parsed");
-        QTest::addColumn<bool>("newer");
-        QTest::newRow("patch above") << "3.3.6" << "3.3.6" << true;
-        QTest::newRow("fourth part ignored") << "3.3.5.9" << "3.3.5" << false;
-        QTest::newRow("two parts") << "4.0" << "" << false;
-        QTest::newRow("word in the middle") << "3.x.6" << "3.0.6" << false;
-        QTest::newRow("empty") << "" << "" << false;
-        QTest::newRow("html page") << "<html><body>Not found</body></html>" << "" << false;
-    }
-
-    void parseAndCompareVersions()
-    {
-        QFETCH(QString, answer);
-        QFETCH(QString, parsed);
-        QFETCH(bool, newer);
-        const QVersionNumber v = ParseVersionNumber(answer);
-        QCOMPARE(v.toString(), parsed);
-        QCOMPARE(QVersionNumber::compare(v, ParseVersionNumber(Const::SoftVersion)) > 0, newer);
-    }
-
-    void versionTextIsPlainAndBounded()
-    {
-        // A trailing line break from the service does not spoil the version.
-        QCOMPARE(BoundedVersionText(QStringLiteral(" 3.3.6\r\n")), QStringLiteral("3.3.6"));
-
-        // Markup is shown as text.
-        QCOMPARE(EscapedVersionText(QStringLiteral("<a href='x'>9</a>")),
-                 QStringLiteral("&lt;a href=&#39;x&#39;&gt;9&lt;/a&gt;"));
-
-        // A huge answer is cut short, never in the middle of a surrogate pair.
-        QCOMPARE(BoundedVersionText(QString(1 << 20, QLatin1Char('9'))).size(), MaxVersionTextLength);
-        const QString emoji = QString(MaxVersionTextLength - 1, QLatin1Char('1')) + QString::fromUtf8("\xF0\x9F\x98\x80");
-        QCOMPARE(BoundedVersionText(emoji).size(), MaxVersionTextLength - 1);
-        QCOMPARE(BoundedVersionText(QStringLiteral("\x01\x02\t")), QString());
-    }
-
-    void versionChecksEndOnlyWithANewerVersion_data()
+    // An answer is shown as plain text of bounded length (markup as text, a huge answer cut short but never
+    // in the middle of a surrogate pair) and compared by its first three numbers. The loader reports a newer
+    // version once and later starts (the version timer) do nothing; without one the next start (timer or
+    // next program start) asks again.
+    void versionAnswers_data()
     {
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("parsed");
+        QTest::addColumn<bool>("answered"); // the loader's report: answered, newer
         QTest::addColumn<bool>("newer");
-        QTest::newRow("newer version") << 200 << QByteArray("3.3.6") << true << true;
-        QTest::newRow("same version") << 200 << QByteArray("3.3.5") << true << false;
-        QTest::newRow("404") << 404 << QByteArray("3.9.9") << false << false;
-        QTest::newRow("blank body") << 200 << QByteArray(" \r\n") << false << false;
-        QTest::newRow("larger than a version answer may be") << 200 << "3.9.9" + QByteArray(1 << 20, ' ') << false << false;
+        const QString ones(MaxVersionTextLength - 1, QLatin1Char('1'));
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+        const QString nines(1 << 20, QLatin1Char('9'));
+        QTest::newRow("patch above") << 200 << "3.3.6" << "3.3.6" << "3.3.6" << true << true;
+        QTest::newRow("trailing line break") << 200 << " 3.3.6\r\n" << "3.3.6" << "3.3.6" << true << true;
+        QTest::newRow("same version") << 200 << "3.3.5" << "3.3.5" << "3.3.5" << true << false;
+        QTest::newRow("fourth part ignored") << 200 << "3.3.5.9" << "3.3.5.9" << "3.3.5" << true << false;
+        QTest::newRow("two parts") << 200 << "4.0" << "4.0" << "" << true << false;
+        QTest::newRow("word in the middle") << 200 << "3.x.6" << "3.x.6" << "3.0.6" << true << false;
+        QTest::newRow("markup") << 200 << "<a href='x'>9</a>" << "&lt;a href=&#39;x&#39;&gt;9&lt;/a&gt;" << "" << true << false;
+        QTest::newRow("surrogate pair at the cut") << 200 << ones + emoji << ones << "" << true << false;
+        QTest::newRow("blank") << 200 << " \r\n" << "" << "" << false << false;
+        QTest::newRow("control characters only") << 200 << "\x01\x02\t" << "" << "" << false << false;
+        QTest::newRow("404") << 404 << "3.9.9" << "3.9.9" << "3.9.9" << false << false;
+        QTest::newRow("larger than a version answer may be")
+            << 200 << "3.9.9" + QString(1 << 20, QLatin1Char(' ')) << "3.9.9" << "3.9.9" << false << false;
+        QTest::newRow("huge") << 200 << nines << nines.left(MaxVersionTextLength) << "" << false << false;
     }
 
-    // A newer version is reported once and later starts (the version timer) do nothing; without
-    // one the next start (timer or next program start) asks again.
-    void versionChecksEndOnlyWithANewerVersion()
+    void versionAnswers()
     {
         QFETCH(int, status);
-        QFETCH(QByteArray, body);
+        QFETCH(QString, answer);
+        QFETCH(QString, parsed);
         QFETCH(bool, answered);
         QFETCH(bool, newer);
-        server.SetResponse(VersionPath, TestHttpResponse::Status(status, body));
+        QTEST(EscapedVersionText(answer), "shown");
+        // As the loader does: the bounded text is what gets compared.
+        QCOMPARE(ParseVersionNumber(BoundedVersionText(answer)).toString(), parsed);
+
+        server.SetResponse(VersionPath, TestHttpResponse::Status(status, answer.toUtf8()));
         UserVersionLoader loader;
         QSignalSpy completed(&loader, &UserVersionLoader::completed);
         QSignalSpy newVersion(&loader, &UserVersionLoader::onNewVersion);
-
         loader.StartIfNotRunning();
         QTRY_VERIFY_WITH_TIMEOUT(!loader.IsRunning(), 5000);
         QCOMPARE(completed.size(), 1);
@@ -282,6 +289,108 @@ private slots:
         QCOMPARE(server.RequestCount(), newer ? 1 : 2);
         QCOMPARE(newVersion.size(), 1);
         QCOMPARE(newVersion.at(0).at(0).toString(), QStringLiteral("3.3.6"));
+    }
+
+    void pointerContents_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("slot");
+        // Slots 0 to 10 are named as they are; anything else names slot 0.
+        const QList<QPair<const char *, int>> rows{{"10", 10}, {"0", 0}, {"7", 7}, {"-1", 0}, {"11", 0}, {"abc", 0}, {"", 0}};
+        for (const auto &row : rows)
+            QTest::newRow(*row.first ? row.first : "empty") << QByteArray(row.first) << row.second;
+        QTest::newRow("zero byte ends the text") << QByteArray("5\0" "9", 3) << 5;
+    }
+
+    void pointerContents()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, slot);
+        QVERIFY(WriteBytes(CatalogueSlots::MakePreFilePath(), content));
+
+        // The named slot is used only when its file is usable; slot 10 never is. A fresh search
+        // deletes an old file of the slot it returns, with what SQLite left beside it.
+        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)) + suffix, "catalogue"));
+        int picked = -1;
+        bool needDownload = false;
+        const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
+        const bool named = slot < 10 && !content.isEmpty();
+        QCOMPARE(picked, named ? slot : 0);
+        QCOMPARE(needDownload, !named);
+        QCOMPARE(path, CatalogueSlots::MakeCatalogueFileName(picked));
+        QCOMPARE(ReadBytes(path), named ? QByteArray("catalogue") : QByteArray());
+        for (const char *suffix : {"-journal", "-wal", "-shm"})
+            QCOMPARE(QFile::exists(path + suffix), named);
+        // The pointer is rewritten as the pick.
+        QVERIFY(CatalogueSlots::WritePreFile(picked));
+        QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray::number(picked));
+    }
+
+    void textFiles()
+    {
+        const QString path = folder + "/text.txt";
+        QVERIFY(!IsFileUsable(path));
+        QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
+        QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
+        QVERIFY(IsFileUsable(path));
+        QVERIFY(!IsFileUsable(folder));
+        QVERIFY(IsSameFilePath(path, path.toUpper()));
+        QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
+        QVERIFY(!IsSameFilePath(path, QString()));
+        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
+        // A slot pointer that cannot be replaced is reported.
+        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
+        QVERIFY(!CatalogueSlots::WritePreFile(4));
+    }
+
+    // Slots in use are skipped (case does not matter) and their files stay.
+    void searchSkipsSlotsInUse()
+    {
+        for (int kept : {0, 1, 3})
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(kept), QByteArray::number(kept)));
+        const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
+        int slot = -1;
+        bool needDownload = false;
+        QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
+        QCOMPARE(slot, 2);
+        for (int kept : {0, 1, 3})
+            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
+    }
+
+    // Clearing removes catalogue and cover files only (no folders, links or other files). It and the weekly
+    // check (far below its threshold) wait for the file lock although given none.
+    void clearingRemovesOnlyCacheFilesUnderTheLock()
+    {
+        QTemporaryDir outside;
+        const QString target = outside.filePath(QStringLiteral("target.rfile"));
+        for (const QString &path : {target, folder + "/keep.db", images + "/5_6_201.rfile"})
+            QVERIFY(WriteBytes(path, QByteArray()));
+        for (const char *suffix : {"", ".prefile", "-journal", "-wal", "-shm"})
+            QVERIFY(WriteBytes(folder + "/single_us_7_3011_0.rfile" + suffix, QByteArray()));
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("sub.rfile")));
+        QVERIFY(QFile::link(target, folder + QStringLiteral("/link.rfile")));
+        const auto entries = [&] {
+            return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
+                   + QDir(images).entryList(QDir::Files);
+        };
+        const QStringList others{QStringLiteral("keep.db"), QStringLiteral("link.rfile"), QStringLiteral("sub.rfile")};
+        QStringList left = entries();
+        const QList<QPair<std::function<void()>, QStringList>> jobs{
+            {[] { ImageCache::ClearIfLarge(nullptr); }, left},
+            {[] { ClearDatabaseCacheFolder(nullptr); }, others + QStringList{QStringLiteral("5_6_201.rfile")}},
+            {[] { ClearImageCacheFolder(nullptr); }, others}};
+        for (const auto &job : jobs) {
+            Const::FileAccessMutex.lock();
+            std::unique_ptr<QThread> worker(QThread::create(job.first));
+            worker->start();
+            QVERIFY(!worker->wait(200));
+            QCOMPARE(entries(), left);
+            Const::FileAccessMutex.unlock();
+            QVERIFY(worker->wait(5000));
+            QCOMPARE(entries(), left = job.second);
+        }
+        QVERIFY(QFile::exists(target));
     }
 };
 
