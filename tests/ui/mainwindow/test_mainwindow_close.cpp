@@ -109,9 +109,7 @@ private slots:
         // A regular file where the image cache folder belongs.
         const QString cache = Helper::GetLocalFolder(Helper::FolderImageCache);
         QVERIFY(QDir(cache).removeRecursively());
-        QFile file(cache);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(TestSandbox::WriteBytes(cache, QByteArray()));
         const QString text = QStringLiteral(
             "The current software cannot access the image cache folder, do you want to get more information?");
         ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), text)}).Run([this]() { window = NewWindow(); });
@@ -194,27 +192,6 @@ private slots:
         QVERIFY(!window->isCloseStarted() && !NativeHelper::IsClosing());
     }
 
-    void quitDuringModalDialogOnlyShowsTheWindow()
-    {
-        window = NewWindow();
-        SetTraySettings(*window, false, false);
-        QDialog dialog;
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.show();
-        QCOMPARE(QApplication::activeModalWidget(), &dialog);
-
-        const QList<std::function<void()>> requests = QuitRequests();
-        for (int i = 0; i < requests.size(); ++i) {
-            ObjectiveC::HideWindow();
-            QVERIFY(!window->isVisible());
-            requests.at(i)();
-            QVERIFY2(window->isVisible(), qPrintable(QString::number(i)));
-            QVERIFY(!window->isCloseStarted() && dialog.isVisible());
-        }
-        dialog.close();
-        QVERIFY(!QApplication::activeModalWidget() && !NativeHelper::IsClosing());
-    }
-
     void unknownFolderFailsBeforeAnyLock()
     {
         StartupGuard guard{QString()};
@@ -242,24 +219,31 @@ private slots:
         QFETCH(QByteArray, content);
         QTemporaryDir base;
         const QString lock = base.filePath(QStringLiteral("single-instance.file"));
-        if (content.isNull()) {
-            QVERIFY(QDir().mkdir(lock));
-        } else {
-            QFile file(lock);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
         StartupGuard guard(base.path());
         ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); });
         QVERIFY(QFileInfo(lock).isFile());
     }
 
     // Must stay last: it closes the program for good.
-    void closeActsOnceAndLateResultsEnableNothing()
+    void closeActsOnceOutsideModalsAndLateResultsEnableNothing()
     {
         window = NewWindow();
         Ui_MainWindow *ui = window->form();
         SetTraySettings(*window, false, false);
+        // While a modal dialog is open, every request to quit only shows the window.
+        {
+            QDialog dialog;
+            dialog.setWindowModality(Qt::ApplicationModal);
+            dialog.show();
+            QCOMPARE(QApplication::activeModalWidget(), &dialog);
+            for (const auto &request : QuitRequests()) {
+                ObjectiveC::HideWindow();
+                request();
+                QVERIFY(window->isVisible() && !window->isCloseStarted() && dialog.isVisible());
+            }
+        }
+        QVERIFY(!QApplication::activeModalWidget() && !NativeHelper::IsClosing());
         // As after the first load.
         QTemporaryDir data;
         QVERIFY(MakeCatalogue(data.filePath(QStringLiteral("close.rfile")), 3));
