@@ -173,8 +173,7 @@ private slots:
         QFETCH(bool, forward);
         QFETCH(int, endBook);
         ShowList(*window, 0, 10);
-        for (int p = 1; p < page; ++p)
-            ui->action_ShowInfo_Page_Next->trigger();
+        window->run_action_UserChangedTheCurrentPage(page - 1);
         window->views().SelectEdge(fromLast);
         QAction *move = forward ? ui->action_ShowInfo_View_Next : ui->action_ShowInfo_View_Prev;
         QTEST(move->isEnabled(), "enabled");
