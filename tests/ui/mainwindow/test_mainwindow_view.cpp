@@ -8,8 +8,6 @@
 #include "views/ClickableLabel.h"
 #include "views/ExtendTreeView.h"
 #include "UserImageRefresher.h"
-// uic makes the form header only for includes it finds in the test's own source.
-#include "ui_mainwindow.h"
 
 #include <QHeaderView>
 #include <QMovie>
