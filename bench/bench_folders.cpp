@@ -11,6 +11,7 @@
 // 3. The folders file envelope at zlib level 9 against the level it is written at.
 // 4. LoadFolderPage of "All" sorted by price: the first time and later
 //    pages, with time and peak memory.
+#include "BenchMemory.h"
 #include "folders/DisplayDataSaver.h"
 #include "folders/DisplayPageState.h"
 #include "folders/FolderQuery.h"
@@ -38,27 +39,8 @@
 namespace {
 
 QTextStream out(stdout);
-
-qint64 ProcStatusKb(const char *key)
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-// Resets the peak resident size (VmHWM) so that the next phase is measured alone.
-void ResetPeak()
-{
-    QFile file(QStringLiteral("/proc/self/clear_refs"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write("5");
-}
+using BenchMemory::MemoryKiB;
+using BenchMemory::ResetPeakMemory;
 
 double Median(QList<double> values)
 {
@@ -356,8 +338,8 @@ int main(int argc, char *argv[])
     // Paging "All" sorted by price.
     DisplayPageState state;
     state.SetSort(OrderBy_OrgPrice, false);
-    const qint64 rssBefore = ProcStatusKb("VmRSS:");
-    ResetPeak();
+    const qint64 rssBefore = MemoryKiB("VmRSS");
+    ResetPeakMemory();
     QList<ItemBook> page;
     double first;
     {
@@ -366,7 +348,7 @@ int main(int argc, char *argv[])
         timer.restart();
         store.LoadFolderPage(all, &state, true, 100, &page, token);
         first = timer.nsecsElapsed() / 1e6;
-        const qint64 peak = ProcStatusKb("VmHWM:");
+        const qint64 peak = MemoryKiB("VmHWM");
         out << QStringLiteral("first sorted page of All: %1 ms, %2 books on the page, RSS before %3 MB, peak %4 MB\n")
                    .arg(first, 0, 'f', 1)
                    .arg(page.size())
@@ -387,7 +369,7 @@ int main(int argc, char *argv[])
                    .arg(*std::max_element(later.begin(), later.end()), 0, 'f', 2)
                    .arg(resortCached, 0, 'f', 1);
     }
-    out << QStringLiteral("process peak after paging: %1 MB\n").arg(ProcStatusKb("VmHWM:") / 1024.0, 0, 'f', 1);
+    out << QStringLiteral("process peak after paging: %1 MB\n").arg(MemoryKiB("VmHWM") / 1024.0, 0, 'f', 1);
     out.flush();
     return 0;
 }
