@@ -149,6 +149,9 @@ public:
     bool IsClosingOrCloseStarted() const;
     QString CatalogueStatusText();
     bool PendingCoverShown(const ItemComparePart &key);
+    // Settles a covers-view tile still waiting for its cover: the decoded cover when it is cached,
+    // "no cover" when it is not (a failed download). A cover still decoding changes nothing.
+    void UpdatePendingTile(const ItemComparePart &key, bool cached);
 
     // ---- details pane (MainWindowDetails.cpp)
     void SetSingleInfoBookCover(const ItemComparePart &key);

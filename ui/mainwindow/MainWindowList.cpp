@@ -134,10 +134,11 @@ void MainWindow::OnLoadListViewData(const QVariant &folderId, bool resort, bool 
     QueuePageCovers(&imageRefresher, keys);
 
     QPixmap pixmap;
+    const QSize coverSize = viewController.GetCoverSize();
     for (int i = 0; i < page.size(); ++i) {
         const ItemBook &book = page.at(i);
         const CoverImageState state =
-            imageRefresher.GetCoverPixmap(book.comparePart, pixmap, imageView, QSize(218, 218));
+            imageRefresher.GetCoverPixmap(book.comparePart, pixmap, imageView, coverSize);
         viewController.AddItem(QString::number(firstRow + i + 1), &book, state);
     }
     viewController.SelectEdge(selectLast);

@@ -36,6 +36,20 @@ bool MainWindow::PendingCoverShown(const ItemComparePart &key)
     return viewController.pendingCovers.contains(key);
 }
 
+void MainWindow::UpdatePendingTile(const ItemComparePart &key, bool cached)
+{
+    if (!viewController.IsImageView() || !PendingCoverShown(key))
+        return;
+    // The state points into pixmap: it must outlive the update.
+    QPixmap pixmap;
+    const CoverImageState state =
+        cached ? imageRefresher.GetCoverPixmap(key, pixmap, true, viewController.GetCoverSize())
+               : CoverImageState::NoCover();
+    // Still loading: the tile shows the loading picture already and its decode reports later.
+    if (!state.loading)
+        viewController.UpdateItemImage(key, state);
+}
+
 bool MainWindow::IsClosingOrCloseStarted() const
 {
     return closeStarted || NativeHelper::IsClosing();
@@ -246,14 +260,7 @@ void MainWindow::run_action_refresh_image_downloaded(bool isSucc, const QVariant
         return;
     QMutexLocker locker(&mainMutex);
     const ItemComparePart key(uid.toLongLong(), compare.toLongLong());
-    if (viewController.IsImageView() && PendingCoverShown(key)) {
-        // The state points into pixmap: it must outlive the update.
-        QPixmap pixmap;
-        CoverImageState state;
-        if (isSucc)
-            state = imageRefresher.GetCoverPixmap(key, pixmap, true, QSize(218, 218));
-        viewController.UpdateItemImage(key, state);
-    }
+    UpdatePendingTile(key, isSucc);
     if (key == detailsCoverKey)
         SetSingleInfoBookCover(isSucc ? key : Const::EmptyComparePart);
 }
@@ -264,13 +271,7 @@ void MainWindow::run_action_cover_decoded(const QVariant &uid, const QVariant &c
         return;
     QMutexLocker locker(&mainMutex);
     const ItemComparePart key(uid.toLongLong(), compare.toLongLong());
-    if (viewController.IsImageView() && PendingCoverShown(key)) {
-        QPixmap pixmap;
-        const CoverImageState state = imageRefresher.GetCoverPixmap(key, pixmap, true, QSize(218, 218));
-        // Still loading: the pane's size was decoded, the tile's own follows.
-        if (!state.loading)
-            viewController.UpdateItemImage(key, state);
-    }
+    UpdatePendingTile(key, true);
     if (key == detailsCoverKey && detailsCoverLoading)
         SetSingleInfoBookCover(key);
 }
