@@ -76,7 +76,7 @@ void ExtendCoverView::AddItem(const QString &, const ItemBook *book, const Cover
     auto *label = new ClickableLabel(book->comparePart, tile, tile);
     SetWidgetBackgroundColor(label, Qt::white);
     label->setAlignment(Qt::AlignCenter);
-    label->setFixedSize(218, 218);
+    label->setFixedSize(GetCoverSize());
     SetCover(label, state);
     label->setCursor(Qt::PointingHandCursor);
     connect(label, &ClickableLabel::labelClicked, this, &ExtendCoverView::onViewList_itemClicked);
@@ -84,7 +84,7 @@ void ExtendCoverView::AddItem(const QString &, const ItemBook *book, const Cover
     connect(label, &QWidget::customContextMenuRequested, this, &ExtendCoverView::onViewList_contextMenuSet);
 
     auto *caption = new QLabel(book->name, tile);
-    caption->setMaximumWidth(loadingCover.isNull() ? 218 : loadingCover.width());
+    caption->setMaximumWidth(loadingCover.isNull() ? GetCoverSize().width() : loadingCover.width());
     caption->setWordWrap(true);
     caption->setAlignment(Qt::AlignCenter);
 
