@@ -20,6 +20,14 @@ namespace {
 // How often a waiting caller checks whether its worker is asked to stop: a stop from the GUI
 // thread (Clear All Cache) waits this long at most for the transfer to be abandoned.
 const int RunSliceMs = 20;
+
+// Status 200 with the body as it is stored (no content encoding): the only replies taken.
+bool IsPlainOk(QNetworkReply *reply)
+{
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200
+           && (encoding.isEmpty() || encoding == "identity");
+}
 }
 
 FileDownloader::FileDownloader(const ItemComparePart &tag, const QString &url, IBaseCloseable *closeable,
@@ -184,10 +192,7 @@ void FileDownloader::CheckHeaders(QNetworkReply *reply)
         return;
     headersChecked = true;
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200
-        || !(encoding.isEmpty() || encoding == "identity")
-        || (announced.isValid() && announced.toLongLong() > maxBytes) || body->Failed())
+    if (!IsPlainOk(reply) || (announced.isValid() && announced.toLongLong() > maxBytes) || body->Failed())
         AbortFromSignal(reply);
 }
 
@@ -221,10 +226,7 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
         return;
     if (pReply->error() != QNetworkReply::NoError)
         return;
-    if (pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return;
-    const QByteArray encoding = pReply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!(encoding.isEmpty() || encoding == "identity"))
+    if (!IsPlainOk(pReply))
         return;
     if (!body || !body->Append(pReply->readAll()))
         return;
