@@ -22,8 +22,8 @@ class QNetworkReply;
 // is checked against Content-Length and while the body arrives, and a target file receives it
 // as it arrives rather than from memory.
 //
-// The owner starts it (RunAndWait, or QThread::start at LowPriority under startMutex), waits in
-// slices (Wait, or polling `finished` under `lock`), reads the result and destroys it.
+// The owner starts it (RunAndWait, or StartLowPriority), waits in slices (Wait, or polling
+// `finished` under `lock`), reads the result and destroys it.
 // `lock` is held for writing by the downloader's thread for its whole run except while a
 // transfer's event loop runs, so readers block only while a transfer is set up or handled.
 // Only status 200 succeeds; redirects are never followed and TLS errors are never ignored.
@@ -35,7 +35,7 @@ public:
                    int timeoutMs, const QString &targetPath);
     ~FileDownloader() override;
 
-    // Starts at LowPriority and waits in 300 ms slices. The body as text on success, else empty;
+    // Starts at LowPriority and waits in short slices. The body as text on success, else empty;
     // empty at once when the thread already runs.
     QString RunAndWait();
     // Starts the thread at LowPriority under startMutex unless it runs. A thread that cannot
