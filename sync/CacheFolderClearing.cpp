@@ -1,5 +1,6 @@
 #include "CacheFolderClearing.h"
 
+#include "CatalogueFiles.h"
 #include "Const.h"
 #include "Helper.h"
 
@@ -34,10 +35,11 @@ void RemoveCachedFiles(const QString &folder)
 {
     if (folder.isEmpty() || !QDir(folder).exists())
         return;
+    QStringList filters{Const::RFileFilter, Const::PreFileFilter};
     // With what SQLite may have left beside a catalogue file.
-    QDirIterator it(folder, {Const::RFileFilter, Const::PreFileFilter, Const::RFileFilter + QStringLiteral("-journal"),
-                             Const::RFileFilter + QStringLiteral("-wal"), Const::RFileFilter + QStringLiteral("-shm")},
-                    QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    for (const QString &suffix : SidecarSuffixes())
+        filters << Const::RFileFilter + suffix;
+    QDirIterator it(folder, filters, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     while (it.hasNext())
         QFile::remove(it.next());
 }

@@ -43,12 +43,17 @@ bool IsFileUsable(const QString &path)
     return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
 }
 
+QStringList SidecarSuffixes()
+{
+    return {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
+}
+
 void RemoveSidecarFiles(const QString &path)
 {
     if (path.isEmpty())
         return;
-    for (const char *suffix : {"-journal", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
+    for (const QString &suffix : SidecarSuffixes())
+        QFile::remove(path + suffix);
 }
 
 bool IsSameFilePath(const QString &a, const QString &b)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QByteArray;
 
@@ -18,8 +19,10 @@ bool WriteBytesFile(const QString &path, const QByteArray &bytes);
 bool WriteTextFile(const QString &path, const QString &text);
 // The file exists and opens for reading and writing (it is closed again at once).
 bool IsFileUsable(const QString &path);
-// Removes the journal, log and shared-memory files that SQLite could have left beside a
-// catalogue file; a catalogue never needs them, and a stray one must not outlive its slot.
+// Name endings of the journal, log and shared-memory files SQLite could leave beside a file.
+QStringList SidecarSuffixes();
+// Removes those files beside a catalogue file; a catalogue never needs them, and a stray one
+// must not outlive its slot.
 void RemoveSidecarFiles(const QString &path);
 // Both name the same file (compared without regard to case, as the slot search does). Empty never matches.
 bool IsSameFilePath(const QString &a, const QString &b);
