@@ -132,11 +132,6 @@ QString ItemDataSaver::ConditionsWhere(const QStringList &conditions)
     return SqlJoinConditions(conditions, QStringLiteral("and"), true);
 }
 
-QList<qint64> ItemDataSaver::QueryBookIdsByConditions(const QStringList &conditions, bool *ok)
-{
-    return QueryBookIds(ConditionsWhere(conditions), ok);
-}
-
 QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where, bool *ok)
 {
     return SelectUids(Const::TableRuntimeCatalogInfo, where, QString(), ok);

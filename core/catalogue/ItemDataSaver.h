@@ -100,9 +100,7 @@ public:
                              bool *ok = nullptr);
     // Book ids matching `where` (may be empty), in the order of `orderBy`.
     QList<qint64> QueryBookIds(const QString &where, bool *ok = nullptr);
-    // Book ids meeting every condition.
-    QList<qint64> QueryBookIdsByConditions(const QStringList &conditions, bool *ok = nullptr);
-    // The where text QueryBookIdsByConditions runs: the conditions joined with "and".
+    // The where text of book ids meeting every condition: the conditions joined with "and".
     static QString ConditionsWhere(const QStringList &conditions);
     // Category ids matching `where` (may be empty).
     QList<qint64> QueryCategoryIds(const QString &where, bool *ok = nullptr);
