@@ -33,13 +33,12 @@ void CopyIdList(const QList<qint64> *source, QList<qint64> *destination)
         destination->append(*source);
 }
 
-namespace {
-
-// Catalogue times are unsigned 32-bit seconds since the epoch.
-qint64 CatalogueSeconds(const QVariant &value)
+qint64 ItemBook::CatalogueSeconds(const QVariant &value)
 {
     return static_cast<qint64>(static_cast<quint32>(value.toLongLong()));
 }
+
+namespace {
 
 // Floats travel through the text cache as their bit pattern.
 qint64 FloatKey(float value)
@@ -150,7 +149,7 @@ bool ItemBook::Fill(const DatabaseRow &row, const LocalTimeConverter &converter,
         orgPriceText = MakePriceText(FloatKey(orgPrice));
     }
 
-    if (uid < 1 || name.isEmpty()) {
+    if (!IsValidBook(uid, name)) {
         comparePart = ItemComparePart();
         return false;
     }

@@ -34,6 +34,11 @@ public:
     // the cache (the record's values are equal to those of the one-row form).
     bool LoadFromRecord(const DatabaseRow &row, ItemBookLoadCache &cache);
 
+    // Catalogue times are unsigned 32-bit seconds since the epoch.
+    static qint64 CatalogueSeconds(const QVariant &value);
+    // Whether a row with this id and name holds a book.
+    static bool IsValidBook(qint64 uid, const QString &name) { return uid >= 1 && !name.isEmpty(); }
+
     qint64 uid = 0;
     qint64 lid = 0;
     QString name;

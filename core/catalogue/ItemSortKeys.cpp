@@ -2,6 +2,7 @@
 
 #include "Const.h"
 #include "catalogue/DatabaseHolder.h"
+#include "catalogue/ItemBook.h"
 
 #include <QReadLocker>
 #include <QSqlError>
@@ -17,11 +18,6 @@ namespace {
 // its first character says as much as the whole text.
 const char *const kColumns[] = {"UID", "BookName", "BookPages", "BookSize", "FirstPubTimeGMT",
                                 "BookDate", "OrgPrice", "BookStars"};
-
-quint32 CatalogueSeconds(const QVariant &value)
-{
-    return static_cast<quint32>(value.toLongLong());
-}
 
 } // namespace
 
@@ -79,11 +75,11 @@ bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
     const bool read = DatabaseHolder::RunQueryOn(holder->db, sql, [&rows](const QSqlQuery &query) {
         Row row;
         row.entry.uid = query.value(0).toLongLong();
-        row.valid = row.entry.uid >= 1 && !query.value(1).toString().isEmpty();
+        row.valid = ItemBook::IsValidBook(row.entry.uid, query.value(1).toString());
         row.entry.pages = query.value(2).toLongLong();
         row.entry.size = query.value(3).toLongLong();
-        row.entry.firstPubSecs = CatalogueSeconds(query.value(4));
-        row.entry.bookDateSecs = CatalogueSeconds(query.value(5));
+        row.entry.firstPubSecs = quint32(ItemBook::CatalogueSeconds(query.value(4)));
+        row.entry.bookDateSecs = quint32(ItemBook::CatalogueSeconds(query.value(5)));
         row.entry.orgPrice = query.value(6).toFloat();
         row.entry.stars = query.value(7).toFloat();
         rows.append(row);
