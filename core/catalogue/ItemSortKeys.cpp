@@ -90,14 +90,15 @@ bool ItemSortKeys::ReadRows(DatabaseHolder *holder, const QStringList &select)
 
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row &a, const Row &b) { return a.entry.uid < b.entry.uid; });
+    const auto keeps = [&rows](int i) {
+        return rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid);
+    };
     int kept = 0;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid))
-            ++kept;
-    }
+    for (int i = 0; i < rows.size(); ++i)
+        kept += keeps(i) ? 1 : 0;
     entries.reserve(kept);
     for (int i = 0; i < rows.size(); ++i) {
-        if (rows.at(i).valid && (i == 0 || rows.at(i - 1).entry.uid != rows.at(i).entry.uid))
+        if (keeps(i))
             entries.append(rows.at(i).entry);
     }
     if (!entries.isEmpty()) {
