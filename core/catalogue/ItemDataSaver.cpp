@@ -35,7 +35,8 @@ void ItemDataSaver::FreeCatalogue(CategoryHash *categories, BigCategoryList *big
     qDeleteAll(*categories);
     delete categories;
     delete bigCategories;
-    qDeleteAll(*books); // null entries are fine for delete
+    if (books)
+        qDeleteAll(*books); // null entries are fine for delete
     delete books;
     delete holder;
 }

@@ -135,7 +135,7 @@ private:
     // Whether a catalogue query on the calling thread is to end now (the program closes, or
     // the thread's worker is asked to stop).
     static bool IsQueryToStop();
-    // Frees a catalogue's records and its connection.
+    // Frees a catalogue's records and its connection; books may be null (none loaded yet).
     static void FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories, BookHash *books,
                               ItemSortKeys *sortKeys, DatabaseHolder *holder);
 };

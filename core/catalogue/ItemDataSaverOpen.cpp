@@ -63,11 +63,7 @@ bool ItemDataSaver::LoadDatabase(const QString &filePath)
         // When the keys cannot be read, orderings read the book records instead; but a load
         // cut short by a stop is not swapped in.
         if (!newSortKeys->Load(holder) && IsQueryToStop()) {
-            delete newSortKeys;
-            qDeleteAll(*newCategories);
-            delete newCategories;
-            delete newBigCategories;
-            delete holder;
+            FreeCatalogue(newCategories, newBigCategories, nullptr, newSortKeys, holder);
             return false;
         }
 
