@@ -96,6 +96,9 @@ public:
     // (when given) turns false when a query could not run.
     bool ComputeCopies(QList<DisplayFolder> &copies, bool includeSearchFolders, IBaseCloseable *canceller,
                        bool *ok = nullptr);
+    // Copies of the listed folders (an empty folder for null) to compute on; the token reads
+    // this store, and the copy is taken under sortedMutex, which a page load may be sorting under.
+    QList<DisplayFolder> CopyFolders(const QList<DisplayFolder *> &list, const QReadLockerExt2 &token);
     // Takes the computed ids, count and caption of a copy; the caller holds the write lock.
     static void TakeComputed(DisplayFolder *folder, const DisplayFolder &computed);
     // Queries run on the catalogue store's connection; the caller holds the catalogue store's

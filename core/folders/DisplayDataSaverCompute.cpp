@@ -142,6 +142,17 @@ bool DisplayDataSaver::ComputeCopies(QList<DisplayFolder> &copies, bool includeS
     return true;
 }
 
+QList<DisplayFolder> DisplayDataSaver::CopyFolders(const QList<DisplayFolder *> &list, const QReadLockerExt2 &token)
+{
+    token.CheckLock(&lock);
+    QMutexLocker sortedLocker(&sortedMutex);
+    QList<DisplayFolder> copies;
+    copies.reserve(list.size());
+    for (const DisplayFolder *folder : list)
+        copies.append(folder ? *folder : DisplayFolder());
+    return copies;
+}
+
 void DisplayDataSaver::TakeComputed(DisplayFolder *folder, const DisplayFolder &computed)
 {
     folder->bookIds = computed.bookIds;
@@ -253,12 +264,8 @@ bool DisplayDataSaver::ComputeSnapshot(FolderSnapshot &snapshot, IBaseCloseable 
     // while the catalogue is read; only the results are swapped in under the write lock.
     {
         QReadLockerExt2 token(0, &lock);
-        // A page load may be re-sorting a folder meanwhile.
-        QMutexLocker sortedLocker(&sortedMutex);
         snapshot.originals = folders;
-        snapshot.copies.reserve(folders.size());
-        for (const DisplayFolder *folder : qAsConst(folders))
-            snapshot.copies.append(*folder);
+        snapshot.copies = CopyFolders(folders, token);
     }
     QReadLockerExt2 itemToken(0, &items->lock);
     if (!ComputeCopies(snapshot.copies, false, canceller, &snapshot.allRan))

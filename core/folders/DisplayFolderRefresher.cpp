@@ -37,8 +37,7 @@ void DisplayFolderRefresher::DoRun()
     QList<DisplayFolder> copies;
     {
         QReadLockerExt2 token(0, &target->lock);
-        for (const DisplayFolder *folder : qAsConst(list))
-            copies.append(folder ? *folder : DisplayFolder());
+        copies = target->CopyFolders(list, token);
     }
     {
         // No catalogue swap replaces the connection while the queries run.
