@@ -19,7 +19,7 @@ namespace {
 struct BitLayout
 {
     QList<QList<int>> columns;
-    QList<int> everyRow;
+    QVector<int> everyRow;
     QHash<QString, QList<int>> byToken;
 };
 
@@ -198,7 +198,7 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
             if (sortHere)
                 batchRow.key = MakeKey(query.value(1));
             batchRow.firstMember = members.size();
-            members += layout.everyRow.toVector();
+            members += layout.everyRow;
             if (!layout.byToken.isEmpty()) {
                 QString text = query.value(idsColumn).toString();
                 // LIKE reads the text up to its first zero character.
