@@ -149,6 +149,8 @@ private:
     void TakeSnapshot(const FolderSnapshot &snapshot, const QWriteLockerExt2 &token);
     // The where text of the folder's query; false when the folder has no query and no books.
     bool MakeFolderWhere(const DisplayFolder &folder, bool includeSearchFolders, QString *where, bool *ok);
+    // The filter's where text; false (and ok false) when its category-name lookup failed.
+    bool ResolvedFilterWhere(const DisplayFolder &folder, QString *where, bool *ok);
     static QString CategoryWhere(qint64 categoryId);
     static QString BestBooksWhere();
     QString NewArrivalsWhere();

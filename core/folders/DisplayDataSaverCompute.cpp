@@ -56,16 +56,8 @@ bool DisplayDataSaver::MakeFolderWhere(const DisplayFolder &folder, bool include
         if (!includeSearchFolders)
             return false;
         Q_FALLTHROUGH();
-    case FilterFolder: {
-        bool lookupRan = true;
-        *where = MakeFilterWhere(&folder, &lookupRan);
-        if (lookupRan)
-            return true;
-        // Without its category condition the filter would select a broader, wrong set.
-        if (ok)
-            *ok = false;
-        return false;
-    }
+    case FilterFolder:
+        return ResolvedFilterWhere(folder, where, ok);
     case NewArrivals:
         *where = NewArrivalsWhere();
         return true;
@@ -232,17 +224,21 @@ QString DisplayDataSaver::MakeFilterWhere(const DisplayFolder *folder, bool *ok)
     return ItemDataSaver::ConditionsWhere(conditions);
 }
 
+bool DisplayDataSaver::ResolvedFilterWhere(const DisplayFolder &folder, QString *where, bool *ok)
+{
+    bool lookupRan = true;
+    *where = MakeFilterWhere(&folder, &lookupRan);
+    // Without its category condition the filter would select a broader, wrong set.
+    if (!lookupRan && ok)
+        *ok = false;
+    return lookupRan;
+}
+
 QList<qint64> DisplayDataSaver::QueryFilterBooks(DisplayFolder *folder, bool *ok)
 {
-    if (!folder)
+    QString where;
+    if (!folder || !ResolvedFilterWhere(*folder, &where, ok))
         return QList<qint64>();
-    bool lookupRan = true;
-    const QString where = MakeFilterWhere(folder, &lookupRan);
-    if (!lookupRan) {
-        if (ok)
-            *ok = false;
-        return QList<qint64>();
-    }
     return items->QueryBookIds(where, ok);
 }
 
