@@ -1,6 +1,7 @@
 #include "CacheFolderClearing.h"
 
 #include "CatalogueFiles.h"
+#include "cipher/CipherVfs.h"
 #include "Const.h"
 #include "Helper.h"
 
@@ -37,7 +38,7 @@ void RemoveCachedFiles(const QString &folder)
         return;
     QStringList filters{Const::RFileFilter, Const::PreFileFilter};
     // With what SQLite may have left beside a catalogue file.
-    for (const QString &suffix : SidecarSuffixes())
+    for (const QString &suffix : CipherVfs::SidecarSuffixes())
         filters << Const::RFileFilter + suffix;
     QDirIterator it(folder, filters, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     while (it.hasNext())

@@ -1,5 +1,7 @@
 #include "CatalogueFiles.h"
 
+#include "cipher/CipherVfs.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -43,16 +45,11 @@ bool IsFileUsable(const QString &path)
     return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly);
 }
 
-QStringList SidecarSuffixes()
-{
-    return {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
-}
-
 void RemoveSidecarFiles(const QString &path)
 {
     if (path.isEmpty())
         return;
-    for (const QString &suffix : SidecarSuffixes())
+    for (const QString &suffix : CipherVfs::SidecarSuffixes())
         QFile::remove(path + suffix);
 }
 

@@ -19,8 +19,6 @@ bool WriteBytesFile(const QString &path, const QByteArray &bytes);
 bool WriteTextFile(const QString &path, const QString &text);
 // The file exists and opens for reading and writing (it is closed again at once).
 bool IsFileUsable(const QString &path);
-// Name endings of the journal, log and shared-memory files SQLite could leave beside a file.
-QStringList SidecarSuffixes();
 // Removes those files beside a catalogue file; a catalogue never needs them, and a stray one
 // must not outlive its slot.
 void RemoveSidecarFiles(const QString &path);

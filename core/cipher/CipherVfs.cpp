@@ -9,6 +9,7 @@
 #include <openssl/crypto.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -372,8 +373,9 @@ int VfsDelete(sqlite3_vfs *vfs, const char *name, int syncDir)
 // read-only and complete, so a stray one must neither be replayed nor stop the open.
 bool IsSidecarName(const char *name)
 {
-    const QByteArray text(name);
-    return text.endsWith("-journal") || text.endsWith("-wal") || text.endsWith("-shm");
+    static const QStringList suffixes = CipherVfs::SidecarSuffixes();
+    const QString text = QString::fromUtf8(name);
+    return std::any_of(suffixes.begin(), suffixes.end(), [&](const QString &suffix) { return text.endsWith(suffix); });
 }
 
 int VfsAccess(sqlite3_vfs *vfs, const char *name, int flags, int *out)
@@ -519,4 +521,9 @@ QByteArray CipherVfs::VfsNameForPassword(const QByteArray &password, QString *er
 QString CipherVfs::LastOpenFailure()
 {
     return t_lastOpenFailure;
+}
+
+QStringList CipherVfs::SidecarSuffixes()
+{
+    return {QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 }

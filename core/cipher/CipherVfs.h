@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Read-only SQLite VFS that decrypts catalogue pages on the fly.
 //
@@ -30,4 +31,8 @@ public:
     // Text of the last open failure of the calling thread, for a clearer driver message
     // than SQLite's generic "file is not a database". Cleared by each main-file open.
     static QString LastOpenFailure();
+
+    // Name endings of the journal, log and shared-memory files SQLite could leave beside a
+    // catalogue. The VFS reports them as absent; whoever replaces a catalogue removes them.
+    static QStringList SidecarSuffixes();
 };
