@@ -1,6 +1,6 @@
 #include "folders/FolderQuery.h"
 
-#include "folders/FolderRangeCode.h"
+#include "folders/FilterRangeCode.h"
 
 QString SqlEscapeQuotes(const QString &text)
 {
@@ -57,7 +57,7 @@ QString SqlRangeCondition(const QList<qint64> &codes)
     QStringList conditions;
     conditions.reserve(codes.size());
     for (qint64 code : codes)
-        conditions.append(FolderRangeCode::Condition(code));
+        conditions.append(FilterRangeCode::Condition(code));
     return SqlJoinConditions(conditions, QStringLiteral("or"), true);
 }
 

@@ -2,7 +2,7 @@
 
 #include "folders/DisplayFolder.h"
 #include "views/FlowLayout.h"
-#include "folders/FolderRangeCode.h"
+#include "folders/FilterRangeCode.h"
 #include "dialogs/QCheckBoxWithTag.h"
 
 #include <QFormLayout>
@@ -20,7 +20,7 @@ FlowLayout *AddFilterCreator::MakeRangeRow(const QList<qint64> &codes)
 {
     auto *row = new FlowLayout(-1, -1, -1);
     for (qint64 code : codes)
-        row->addWidget(new QCheckBoxWithTag(QVariant(int(code)), FolderRangeCode::Label(code)));
+        row->addWidget(new QCheckBoxWithTag(QVariant(int(code)), FilterRangeCode::Label(code)));
     return row;
 }
 

@@ -3,7 +3,7 @@
 #include "folders/DisplayPageState.h"
 #include "folders/FolderBatchQuery.h"
 #include "folders/FolderQuery.h"
-#include "folders/FolderRangeCode.h"
+#include "folders/FilterRangeCode.h"
 #include "threads/IBaseCloseable.h"
 #include "threads/NativeHelper.h"
 #include "Helper.h"
@@ -256,8 +256,8 @@ private slots:
         QFETCH(QString, condition);
         QFETCH(QString, label);
         QFETCH(Ids, books);
-        QCOMPARE(FolderRangeCode::Condition(code), condition);
-        QCOMPARE(FolderRangeCode::Label(code), label);
+        QCOMPARE(FilterRangeCode::Condition(code), condition);
+        QCOMPARE(FilterRangeCode::Label(code), label);
         QCOMPARE(SqlRangeCondition({code}), condition.isEmpty() ? condition : QStringLiteral("(%1)").arg(condition));
         // On the books, in the field of its group.
         Ids Search::*const fields[] = {&Search::findUserRating, &Search::findOrgPrice, &Search::findBookPages,

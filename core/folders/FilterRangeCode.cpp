@@ -1,4 +1,4 @@
-#include "folders/FolderRangeCode.h"
+#include "folders/FilterRangeCode.h"
 
 #include "folders/FolderQuery.h"
 
@@ -58,7 +58,7 @@ const RangeEntry *FindRange(qint64 code)
 
 } // namespace
 
-namespace FolderRangeCode {
+namespace FilterRangeCode {
 
 QString Condition(qint64 code)
 {
@@ -107,4 +107,4 @@ QList<qint64> OfferedCodes(Group group)
     return codes;
 }
 
-} // namespace FolderRangeCode
+} // namespace FilterRangeCode

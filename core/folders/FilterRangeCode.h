@@ -5,7 +5,7 @@
 
 // Range codes of the filter conditions: rating 1000-1005, original price 2000-2006,
 // page count 3000-3007 and file size 4000-4005.
-namespace FolderRangeCode {
+namespace FilterRangeCode {
 
 enum Group { UserRating = 1, OrgPrice = 2, BookPages = 3, BookSize = 4 };
 
@@ -18,4 +18,4 @@ QString Label(qint64 code);
 // The codes the filter dialog offers for one group, in table order.
 QList<qint64> OfferedCodes(Group group);
 
-} // namespace FolderRangeCode
+} // namespace FilterRangeCode
