@@ -3,12 +3,13 @@
 #include <QWidget>
 
 FlowLayout::FlowLayout(QWidget *parent, int margin, int hSpacing, int vSpacing)
-    : QLayout(parent), hSpace(hSpacing), vSpace(vSpacing)
+    : QLayout(parent), hSpace(hSpacing), vSpace(vSpacing), givenMargin(margin)
 {
     setContentsMargins(margin, margin, margin, margin);
 }
 
-FlowLayout::FlowLayout(int margin, int hSpacing, int vSpacing) : hSpace(hSpacing), vSpace(vSpacing)
+FlowLayout::FlowLayout(int margin, int hSpacing, int vSpacing)
+    : hSpace(hSpacing), vSpace(vSpacing), givenMargin(margin)
 {
     setContentsMargins(margin, margin, margin, margin);
 }
@@ -81,13 +82,13 @@ QSize FlowLayout::sizeHint() const
 
 QSize FlowLayout::minimumSize() const
 {
-    // The widest and tallest item plus the margins in use (also the style's, when the margin is
-    // left to it), so the layout is never squeezed below a whole item.
-    QSize size(0, 0);
+    // The margin as given, -1 while the style's margins are in use: the size is then two pixels
+    // below the items' own minimum.
+    QSize size;
     for (const QLayoutItem *item : itemList)
         size = size.expandedTo(item->minimumSize());
-    const QMargins margins = contentsMargins();
-    return size + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+    size += QSize(2 * givenMargin, 2 * givenMargin);
+    return size;
 }
 
 int FlowLayout::itemSpacing(QLayoutItem *item, int fixed, Qt::Orientation orientation)
@@ -116,8 +117,7 @@ int FlowLayout::doLayout(const QRect &rect, bool testOnly) const
         const int spaceX = itemSpacing(item, hFixed, Qt::Horizontal);
         const int spaceY = itemSpacing(item, vFixed, Qt::Vertical);
         int nextX = x + hint.width() + spaceX;
-        // QRect::right() is the last pixel inside: an item ending exactly there still fits.
-        if (nextX - spaceX - 1 > area.right() && lineHeight > 0) {
+        if (nextX - spaceX > area.right() && lineHeight > 0) {
             x = area.x();
             y = y + lineHeight + spaceY;
             nextX = x + hint.width() + spaceX;

@@ -34,4 +34,6 @@ private:
     QList<QLayoutItem *> itemList;
     int hSpace;
     int vSpace;
+    // The constructor's margin (QLayout reports only the resolved one).
+    int givenMargin;
 };
