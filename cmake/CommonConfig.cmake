@@ -21,15 +21,15 @@ if(SANITIZE)
     target_compile_definitions(tessaly_common INTERFACE TESSALY_CHECKED_BUILD)
 endif()
 
-# Checked builds stop at a lock-token or thread slip (qFatal); others only log it, so a user's
-# program never aborts for a check meant for tests. On by default in Debug builds only;
+# Checked builds stop at a lock-token slip (qFatal); others do not check at all, so a user's
+# program neither aborts nor logs for a check meant for tests. On by default in Debug builds only;
 # scripts/test.sh turns it on for the test runs.
 if(CMAKE_BUILD_TYPE STREQUAL "Debug")
     set(TESSALY_CHECKED_DEFAULT ON)
 else()
     set(TESSALY_CHECKED_DEFAULT OFF)
 endif()
-option(TESSALY_CHECKED "Stop at lock-token and thread slips instead of logging them" ${TESSALY_CHECKED_DEFAULT})
+option(TESSALY_CHECKED "Stop at lock-token slips (otherwise they are not checked)" ${TESSALY_CHECKED_DEFAULT})
 if(TESSALY_CHECKED)
     target_compile_definitions(tessaly_common INTERFACE TESSALY_CHECKED_BUILD)
 endif()

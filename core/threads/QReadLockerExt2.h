@@ -16,7 +16,8 @@ public:
     virtual QReadWriteLock *readWriteLock() const;
     virtual void unlock() const;
     virtual void relock() const;
-    // Checked builds assert that the token holds the lock the callee expects.
+    // Checked builds stop when the token does not hold the lock the callee expects; other builds
+    // do nothing here.
     virtual void CheckLock(const QReadWriteLock *expected) const;
 
 protected:
