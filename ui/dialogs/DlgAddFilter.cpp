@@ -48,5 +48,6 @@ void DlgAddFilter::on_buttonBox_accepted()
 {
     if (!CanStartComputing() || !creator.ApplyToFolder(this, folder))
         return;
-    StartComputing(ui->verticalLayout, tr("Computing..."), folderStore, {folder});
+    resultFolders.append(folder);
+    StartComputing(ui->verticalLayout, tr("Computing..."), folderStore, resultFolders);
 }

@@ -25,6 +25,8 @@ public:
     Ui_DlgAddFilter *ui = nullptr;
     DisplayFolder *folder = nullptr;
     DisplayDataSaver *folderStore = nullptr;
+    // The folders handed to the computation on OK.
+    QList<DisplayFolder *> resultFolders;
     AddFilterCreator creator;
 
 private slots:

@@ -12,6 +12,7 @@
 #include "settings/NativeConfigLoader.h"
 #include "threads/NativeHelper.h"
 #include "ui_DlgAddCategory.h"
+#include "ui_DlgAddFilter.h"
 #include "ui_DlgNativeSettings.h"
 
 #include <QAction>
@@ -174,6 +175,10 @@ private slots:
         unbuilt.CreateForm(SearchBooks, nullptr, nullptr, nullptr);
         unbuilt.CollectFilter(&folder.search);
         QVERIFY(folder.search.findAuthor.isEmpty() && folder.search.findCategoryList.isEmpty());
+
+        PressOk(dialog.ui->buttonBox);
+        QCOMPARE(dialog.resultFolders, QList<DisplayFolder *>{&folder});
+        QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
     void settingsFailedSaveWarnsWithoutLocksAndStaysOpen()
