@@ -1,5 +1,4 @@
 #include "Helper.h"
-#include "Diagnostics.h"
 
 #include "Const.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
@@ -128,7 +127,7 @@ bool Helper::OpenLink(QString &address)
         return false;
     if (address.startsWith(Const::WebsiteUrl))
         address = AddUrlKind(address, false);
-    qCDebug(lcDiagnostics).noquote() << QStringLiteral("go link: ") + address;
+    qDebug().noquote() << QStringLiteral("go link: ") + address;
     if (QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode)))
         return true;
     // No browser: the user gets the link to open it by other means.

@@ -1,5 +1,4 @@
 #include "CatalogueService.h"
-#include "Diagnostics.h"
 
 #include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
@@ -81,7 +80,7 @@ bool CatalogueService::DownloadCatalogue(CatalogueRequest &request, IBaseCloseab
     request.serverAnswer = AnswerNone;
     Report(report, Const::ZeroProgress);
     const QString url = MakeRequestUrl(request.queryString);
-    qCDebug(lcDiagnostics).noquote() << QStringLiteral("load db from: ") + url;
+    qDebug().noquote() << QStringLiteral("load db from: ") + url;
     QString answer;
     {
         FileDownloader query(ItemComparePart(), url, canceller, request.requestTimeoutMs, QString());

@@ -5,6 +5,7 @@
 #include "settings/NativeConfigLoader.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 
 void WidgetPrompts::Install()
@@ -29,6 +30,14 @@ void WidgetPrompts::ShowLinkNotOpened(const QString &address)
                                                          "You can copy the link and open it yourself:"),
                     QMessageBox::Ok, parent);
     box.setInformativeText(address);
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The box's own flags reach only the sentence. The address is what the user copies: it opens
+    // selected and focused, so Ctrl+C copies it at once, and mouse and keyboard can select it.
+    for (QLabel *label : box.findChildren<QLabel *>()) {
+        if (label->text() != address)
+            continue;
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        label->setSelection(0, address.size());
+        label->setFocus(Qt::OtherFocusReason);
+    }
     box.exec();
 }

@@ -116,6 +116,9 @@ private slots:
                 fault == Md5Mismatch || bodies.contains(fault) ? &md5 : nullptr);
         if (answers.contains(fault))
             server.SetResponse("/service/getdatabase.php", TestHttpResponse::Ok(answers.value(fault)));
+        if (fault != NoFreeSlot || refresh)
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+                                                 "^load db from: http://127\\.0\\.0\\.1:\\d+/service/getdatabase\\.php\\?.+")));
         switch (fault) {
         case PointerUnwritable: // a folder stands in the pointer's place
             QVERIFY(QDir().mkpath(PointerPath()));

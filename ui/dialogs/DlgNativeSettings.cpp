@@ -1,5 +1,4 @@
 #include "dialogs/DlgNativeSettings.h"
-#include "Diagnostics.h"
 
 #include "Const.h"
 #include "Helper.h"
@@ -167,6 +166,6 @@ void DlgNativeSettings::ApplyAutoStart(bool on)
     if (path.isEmpty()) {
         return;
     }
-    qCDebug(lcDiagnostics).noquote() << QStringLiteral("Auto Start Path=") + path;
+    qDebug().noquote() << QStringLiteral("Auto Start Path=") + path;
     ObjectiveC::setAutoStart(path, on);
 }

@@ -1,7 +1,6 @@
 #include "mainwindow/MainWindow.h"
 
 #include "Const.h"
-#include "Diagnostics.h"
 #include "Helper.h"
 #include "platform/NativeApplication.h"
 #include "threads/NativeHelper.h"
@@ -121,10 +120,10 @@ MainWindow::MainWindow(QWidget *parent, bool startWorkers)
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::run_action_on_submit_data_request,
             Qt::DirectConnection);
     if (auto *app = qobject_cast<NativeApplication *>(QCoreApplication::instance())) {
-        connect(app, &NativeApplication::messageReceived, this, &MainWindow::run_action_single_instance_ask);
+        connect(app, &NativeApplication::messageReceived, this, &MainWindow::on_action_single_instance_ask);
         connect(app, &NativeApplication::OnCallActivateWindow, this,
                 &MainWindow::on_action_on_show_Window_triggered);
-        connect(app, &NativeApplication::OnCallStopWindow, this, &MainWindow::run_action_on_stop_window);
+        connect(app, &NativeApplication::OnCallStopWindow, this, &MainWindow::on_action_on_stop_window);
     }
 }
 
@@ -182,9 +181,9 @@ void MainWindow::BuildToolBars()
     sortToolBar->addAction(ui->action_ShowInfo_Option_GoLink);
     ui->layoutForShowInfo->insertWidget(0, sortToolBar);
     for (QAction *action : orderActions)
-        connect(action, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowOrder);
-    connect(ui->action_ShowInfo_View_Covers, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowView);
-    connect(ui->action_ShowInfo_View_Details, &QAction::triggered, this, &MainWindow::run_action_ChangeBookShowView);
+        connect(action, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowOrder);
+    connect(ui->action_ShowInfo_View_Covers, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowView);
+    connect(ui->action_ShowInfo_View_Details, &QAction::triggered, this, &MainWindow::on_action_ChangeBookShowView);
     ChangeBookShowOrder(ui->action_ShowInfo_OrderBy_None, false);
 
     folderToolBar = new QToolBar(this);
@@ -210,7 +209,7 @@ void MainWindow::BuildToolBars()
     pageComboBox->setMinimumWidth(90);
     // activated, not currentIndexChanged: picking the page already shown must reload it too.
     connect(pageComboBox, QOverload<int>::of(&QComboBox::activated), this,
-            &MainWindow::run_action_UserChangedTheCurrentPage);
+            &MainWindow::on_action_UserChangedTheCurrentPage);
     for (QAction *action : {ui->action_ShowInfo_Page_First, ui->action_ShowInfo_Page_Prev,
                             ui->action_ShowInfo_Page_Next, ui->action_ShowInfo_Page_Last})
         action->setText(QString());
@@ -234,7 +233,7 @@ void MainWindow::BuildToolBars()
     infoBar->addWidget(infoTextLabel);
     auto *closeButton = new QPushButton(QIcon(QStringLiteral(":/local/images/16/cross.png")), QString(), infoBar);
     infoBar->addPermanentWidget(closeButton);
-    connect(closeButton, &QAbstractButton::clicked, this, &MainWindow::run_action_hide_main_informationbar);
+    connect(closeButton, &QAbstractButton::clicked, this, &MainWindow::on_action_hide_main_informationbar);
     SetStatusBarItemStyle(infoBar);
     infoLineTop = Helper::CreateLine();
     infoLineBottom = Helper::CreateLine();
@@ -255,13 +254,13 @@ void MainWindow::ConnectWorkers(bool startWorkers)
 {
     const QString query = Helper::GetSoftwareInfoQuery();
     dataLoader.SetStores(&folderStore, query);
-    connect(&dataLoader, &UserDataLoader::message, this, &MainWindow::run_action_userDataLoading);
-    connect(&dataLoader, &UserDataLoader::completed, this, &MainWindow::run_action_userDataLoaded);
+    connect(&dataLoader, &UserDataLoader::message, this, &MainWindow::on_action_userDataLoading);
+    connect(&dataLoader, &UserDataLoader::completed, this, &MainWindow::on_action_userDataLoaded);
     dataRefresher.SetStores(&folderStore, query);
     connect(&dataRefresher, &UserDataRefresher::startComputing, this, &MainWindow::SetRefreshServiceIsStarting);
-    connect(&dataRefresher, &UserDataLoader::message, this, &MainWindow::run_action_userDataRefreshing);
-    connect(&dataRefresher, &UserDataLoader::completed, this, &MainWindow::run_action_userDataRefreshed);
-    connect(&imageRefresher, &UserImageRefresher::completed, this, &MainWindow::run_action_refresh_image_downloaded);
+    connect(&dataRefresher, &UserDataLoader::message, this, &MainWindow::on_action_userDataRefreshing);
+    connect(&dataRefresher, &UserDataLoader::completed, this, &MainWindow::on_action_userDataRefreshed);
+    connect(&imageRefresher, &UserImageRefresher::completed, this, &MainWindow::on_action_refresh_image_downloaded);
     connect(&imageRefresher, &UserImageRefresher::decoded, this, &MainWindow::run_action_cover_decoded);
 
     newVersionLabel = new QLabel(this);
@@ -356,7 +355,7 @@ void MainWindow::OnShowTrayMenu(const QPoint &point)
 
 void MainWindow::on_action_on_show_Window_triggered()
 {
-    qCDebug(lcDiagnostics) << "show window requested";
+    qDebug("on_action_on_show_Window_triggered Called");
     // Leave the minimised state before the window is mapped again: shown while still minimised,
     // a window manager may map it as an icon and drop the later restore.
     if (isMinimized())
@@ -377,13 +376,13 @@ void MainWindow::on_action_on_show_Window_triggered()
     ObjectiveC::ActivateWindow();
 }
 
-void MainWindow::run_action_single_instance_ask(const QString &str)
+void MainWindow::on_action_single_instance_ask(const QString &str)
 {
     if (str == Const::MsgRaiseWindow)
         on_action_on_show_Window_triggered();
 }
 
-void MainWindow::run_action_on_stop_window()
+void MainWindow::on_action_on_stop_window()
 {
     OnPeekStartClose();
 }

@@ -56,8 +56,6 @@ public slots:
     void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
     void OnShowTrayMenu(const QPoint &point);
     void on_action_on_show_Window_triggered();
-    void run_action_single_instance_ask(const QString &str);
-    void run_action_on_stop_window();
     void run_action_on_submit_data_request(QSessionManager &manager);
     void on_action_File_Exit_triggered();
     void on_action_on_primary_quit_triggered();
@@ -70,27 +68,18 @@ public slots:
     void on_action_ShowInfo_Page_Prev_triggered();
     void on_action_ShowInfo_Page_Next_triggered();
     void on_action_ShowInfo_Page_Last_triggered();
-    void run_action_UserChangedTheCurrentPage(int index);
     void on_action_ShowInfo_Page_Prev_ContextMenu_triggered();
     void on_action_ShowInfo_Page_Next_ContextMenu_triggered();
     void on_action_ShowInfo_View_Prev_triggered();
     void on_action_ShowInfo_View_Next_triggered();
-    void run_action_ChangeBookShowOrder();
-    void run_action_ChangeBookShowView();
 
     // Worker results, status texts and timers
-    void run_action_userDataLoading(const QString &text);
-    void run_action_userDataLoaded(bool isSucc, bool isrecalc);
-    void run_action_userDataRefreshing(const QString &text);
-    void run_action_userDataRefreshed(bool isSucc, bool isrecalc);
-    void run_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare);
     void run_action_cover_decoded(const QVariant &uid, const QVariant &compare);
     void run_action_show_new_version(const QString &newVersion);
     void run_action_show_loaditems_count();
     void run_action_start_check_version();
     void run_action_start_check_database();
     void run_action_start_check_retry();
-    void run_action_hide_main_informationbar();
 
     // Details pane and book context menu
     void run_action_listview_item_selected(int count, const QVariant &id);
@@ -114,6 +103,22 @@ public slots:
     void on_action_Tool_ClearAllImageCache_triggered();
     void on_action_go_website_triggered();
     void on_action_go_software_website_with_icon_triggered();
+
+public:
+    // Reactions to the application, the views, the workers and the information bar, connected by
+    // pointer. Not slots: the form's connection by name would find no object and signal for these
+    // names and warn about each.
+    void on_action_single_instance_ask(const QString &str);
+    void on_action_on_stop_window();
+    void on_action_UserChangedTheCurrentPage(int index);
+    void on_action_ChangeBookShowOrder();
+    void on_action_ChangeBookShowView();
+    void on_action_userDataLoading(const QString &text);
+    void on_action_userDataLoaded(bool isSucc, bool isrecalc);
+    void on_action_userDataRefreshing(const QString &text);
+    void on_action_userDataRefreshed(bool isSucc, bool isrecalc);
+    void on_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare);
+    void on_action_hide_main_informationbar();
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -267,7 +267,7 @@ void MainWindow::on_action_ShowInfo_Page_Last_triggered()
         OnLoadListViewData(CurrentFolderId(), false, false);
 }
 
-void MainWindow::run_action_UserChangedTheCurrentPage(int index)
+void MainWindow::on_action_UserChangedTheCurrentPage(int index)
 {
     if (MovePage(pageState, [index](int, int n) { return (index + 1 >= 1 && index + 1 <= n) ? index + 1 : -1; }))
         OnLoadListViewData(CurrentFolderId(), false, false);
@@ -315,7 +315,7 @@ void MainWindow::on_action_ShowInfo_View_Prev_triggered()
         OnMovePrevPage(true);
 }
 
-void MainWindow::run_action_ChangeBookShowOrder()
+void MainWindow::on_action_ChangeBookShowOrder()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
         ChangeBookShowOrder(action, true);
@@ -360,7 +360,7 @@ void MainWindow::ChangeBookShowOrder(QAction *action, bool reload)
         OnLoadListViewData(CurrentFolderId(), true, false);
 }
 
-void MainWindow::run_action_ChangeBookShowView()
+void MainWindow::on_action_ChangeBookShowView()
 {
     if (auto *action = qobject_cast<QAction *>(sender()))
         ChangeBookShowView(action, true, false);

@@ -201,7 +201,7 @@ void MainWindow::OnShowDBLoadResult(bool ok, UserDataLoader *loader, bool showBa
         OnSetSubShowText(text, link, true, false, true);
 }
 
-void MainWindow::run_action_userDataLoading(const QString &text)
+void MainWindow::on_action_userDataLoading(const QString &text)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -209,7 +209,7 @@ void MainWindow::run_action_userDataLoading(const QString &text)
         loadingController.messageLabel->setText(text);
 }
 
-void MainWindow::run_action_userDataLoaded(bool isSucc, bool)
+void MainWindow::on_action_userDataLoaded(bool isSucc, bool)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -230,14 +230,14 @@ void MainWindow::run_action_userDataLoaded(bool isSucc, bool)
     countTimer->start(3000);
 }
 
-void MainWindow::run_action_userDataRefreshing(const QString &text)
+void MainWindow::on_action_userDataRefreshing(const QString &text)
 {
     if (IsClosingOrCloseStarted())
         return;
     OnSetSubShowText(text, QString(), false, true, false);
 }
 
-void MainWindow::run_action_userDataRefreshed(bool isSucc, bool isrecalc)
+void MainWindow::on_action_userDataRefreshed(bool isSucc, bool isrecalc)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -254,7 +254,7 @@ void MainWindow::run_action_userDataRefreshed(bool isSucc, bool isrecalc)
     }
 }
 
-void MainWindow::run_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare)
+void MainWindow::on_action_refresh_image_downloaded(bool isSucc, const QVariant &uid, const QVariant &compare)
 {
     if (IsClosingOrCloseStarted())
         return;
@@ -318,7 +318,7 @@ void MainWindow::run_action_start_check_retry()
     dataRefresher.StartIfNotRunning();
 }
 
-void MainWindow::run_action_hide_main_informationbar()
+void MainWindow::on_action_hide_main_informationbar()
 {
     SetMainInformationText(QString(), QString());
 }

@@ -101,8 +101,11 @@ int ExtendTreeView::GetCount()
 
 void ExtendTreeView::ClearItems()
 {
-    if (model)
-        model->removeRows(0, model->rowCount());
+    if (!model)
+        return;
+    model->removeRows(0, model->rowCount());
+    // New rows come in the folder's order: a header sort arrow left standing would claim another.
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
 }
 
 void ExtendTreeView::SelectRow(int row)

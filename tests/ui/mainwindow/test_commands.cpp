@@ -17,6 +17,7 @@
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QLineEdit>
@@ -258,13 +259,20 @@ private slots:
                                                           {Form()->action_ShowInfo_Option_GoLink_ContextMenu, store}};
         for (const auto &[action, link] : failing) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such method")));
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("go link: ") + link));
             ModalScript({[link = link](QWidget *widget) {
                 auto *box = qobject_cast<QMessageBox *>(widget);
                 QVERIFY(box);
                 QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
                 QVERIFY(box->text().startsWith(QStringLiteral("The web browser could not be opened.")));
                 QCOMPARE(box->informativeText(), link);
-                QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+                QLabel *address = FindLabelWithText(box, link);
+                QVERIFY(address && address->selectedText() == link);
+                const Qt::TextInteractionFlags selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+                QCOMPARE(address->textInteractionFlags() & selectable, selectable);
+                QGuiApplication::clipboard()->clear();
+                QTest::keyClick(address, Qt::Key_C, Qt::ControlModifier);
+                QCOMPARE(QGuiApplication::clipboard()->text(), link);
                 box->button(QMessageBox::Ok)->click();
             }}).Run([action = action]() { action->trigger(); });
         }

@@ -96,8 +96,8 @@ private slots:
             move.first->trigger();
             QVERIFY2(ShowsPage(move.second), qPrintable(move.first->objectName()));
         }
-        window->run_action_UserChangedTheCurrentPage(7);
-        window->run_action_UserChangedTheCurrentPage(-1);
+        window->on_action_UserChangedTheCurrentPage(7);
+        window->on_action_UserChangedTheCurrentPage(-1);
         QVERIFY(ShowsPage(3));
         QCOMPARE(Rows(), QList<QString>({QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("23")}));
     }
@@ -173,7 +173,7 @@ private slots:
         QFETCH(bool, forward);
         QFETCH(int, endBook);
         ShowList(*window, 0, 10);
-        window->run_action_UserChangedTheCurrentPage(page - 1);
+        window->on_action_UserChangedTheCurrentPage(page - 1);
         window->views().SelectEdge(fromLast);
         QAction *move = forward ? ui->action_ShowInfo_View_Next : ui->action_ShowInfo_View_Prev;
         QTEST(move->isEnabled(), "enabled");
@@ -217,26 +217,27 @@ private slots:
         const auto time = [](const QDateTime &when) { return when.isValid() ? when.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(); };
         QTest::addColumn<int>("column");
         QTest::addColumn<Value>("value");
-        QTest::newRow("No.") << 0 << Value([](const ItemBook &, const QString &row) { return row.toInt(); });
-        QTest::newRow("event start") << 1 << Value([=](const ItemBook &b, const QString &) { return time(b.firstPubTime); });
-        QTest::newRow("price") << 2 << Value([](const ItemBook &b, const QString &) { return double(b.orgPrice); });
-        QTest::newRow("rating") << 3 << Value([](const ItemBook &b, const QString &) { return double(b.stars); });
-        QTest::newRow("name") << 6 << Value([](const ItemBook &b, const QString &) { return b.name; });
-        QTest::newRow("publication") << 7 << Value([=](const ItemBook &b, const QString &) { return time(b.bookDate); });
-        QTest::newRow("pages") << 8 << Value([](const ItemBook &b, const QString &) { return b.pages; });
-        QTest::newRow("size") << 9 << Value([](const ItemBook &b, const QString &) { return b.size; });
+        QTest::addColumn<int>("reload"); // then: 0 the page picked again, 1 an order button, 2 Refresh
+        QTest::newRow("No.") << 0 << Value([](const ItemBook &, const QString &row) { return row.toInt(); }) << 0;
+        QTest::newRow("event start") << 1 << Value([=](const ItemBook &b, const QString &) { return time(b.firstPubTime); }) << 1;
+        QTest::newRow("price") << 2 << Value([](const ItemBook &b, const QString &) { return double(b.orgPrice); }) << 2;
+        QTest::newRow("rating") << 3 << Value([](const ItemBook &b, const QString &) { return double(b.stars); }) << 0;
+        QTest::newRow("name") << 6 << Value([](const ItemBook &b, const QString &) { return b.name; }) << 1;
+        QTest::newRow("publication") << 7 << Value([=](const ItemBook &b, const QString &) { return time(b.bookDate); }) << 2;
+        QTest::newRow("pages") << 8 << Value([](const ItemBook &b, const QString &) { return b.pages; }) << 0;
+        QTest::newRow("size") << 9 << Value([](const ItemBook &b, const QString &) { return b.size; }) << 1;
     }
 
     void detailsColumnsSortByValue()
     {
         QFETCH(int, column);
         QFETCH(SortValueOf, value);
+        QFETCH(int, reload);
         ShowList(*window, 0, 10);
-        // The list in sight, as after the first load.
+        // The list in sight, as after the first load. Page 1, where row 10 sorts apart from its text.
         ui->MainContainer->show();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        ui->action_ShowInfo_Page_Next->trigger();
         const QList<qint64> page = RowIds();
         QHeaderView *header = window->views().detailsView->header();
         for (int click = 0; click < 2; ++click) {
@@ -258,6 +259,13 @@ private slots:
                 QVERIFY2(ordered, qPrintable(texts.at(row - 1) + QStringLiteral(" / ") + texts.at(row)));
             }
         }
+        // Reloaded, the rows are in the folder's order again and no arrow claims otherwise.
+        const std::function<void()> reloads[] = {[&] { window->on_action_UserChangedTheCurrentPage(0); },
+                                                 [&] { ui->action_ShowInfo_OrderBy_None->trigger(); },
+                                                 [&] { ui->action_ShowInfo_View_Refresh->trigger(); }};
+        reloads[reload]();
+        QCOMPARE(RowIds(), page);
+        QCOMPARE(header->sortIndicatorSection(), -1);
     }
 
     void addedFolderIsSelectedWhileTheCallerHoldsTheStore()
@@ -373,12 +381,12 @@ private slots:
             window->OnShowDBLoadResult(false, &window->loader(), true, retry);
             QVERIFY(retry == retryExpected && !window->informationBar()->isHidden());
             shows(window->infoText(), false);
-            window->run_action_hide_main_informationbar();
+            window->on_action_hide_main_informationbar();
             QVERIFY(window->informationBar()->isHidden());
 
             // A refresh reports into the status bar, with the stop icon, and arms the retry.
             window->SetEnabledLocalRetry(!retryExpected);
-            window->run_action_userDataRefreshed(false, false);
+            window->on_action_userDataRefreshed(false, false);
             QCOMPARE(window->timerRetry()->isActive(), retryExpected);
             QVERIFY(!window->statusText()->isHidden() && window->informationBar()->isHidden());
             shows(window->statusText(), true);
@@ -423,7 +431,7 @@ private slots:
             folder->UpdateCaptionWithCount();
         }
         window->SetMainInformationText(QStringLiteral("Error"), QString());
-        window->run_action_userDataRefreshed(true, true);
+        window->on_action_userDataRefreshed(true, true);
         QVERIFY(window->informationBar()->isHidden());
         QCOMPARE(window->tree().model->itemFromIndex(window->tree().FindFolderIndex(all))->text(),
                  QStringLiteral("All Tessaly (12 Books)"));
@@ -464,7 +472,7 @@ private slots:
         const ItemComparePart key = pending.at(0);
         QVERIFY(cover.save(window->images().GetImageFilePath(key), "PNG"));
         QCOMPARE(tile(key), loading);
-        window->run_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
+        window->on_action_refresh_image_downloaded(true, QVariant(key.uid), QVariant(key.imageCompId));
         QCOMPARE(tile(key), loading);
         QTRY_COMPARE(tile(key).size(), cover.size());
         QCOMPARE(tile(key).pixelColor(60, 80), QColor(10, 200, 30));
@@ -474,7 +482,7 @@ private slots:
         const ItemComparePart both = pending.at(2);
         QVERIFY(cover.save(window->images().GetImageFilePath(both), "PNG"));
         window->SetSingleInfoBookCover(both);
-        window->run_action_refresh_image_downloaded(true, QVariant(both.uid), QVariant(both.imageCompId));
+        window->on_action_refresh_image_downloaded(true, QVariant(both.uid), QVariant(both.imageCompId));
         QTRY_COMPARE(tile(both).size(), cover.size());
         QTRY_COMPARE(pane().size(), cover.size());
         QSignalSpy decodes(&window->images(), &UserImageRefresher::decoded);
@@ -486,7 +494,7 @@ private slots:
         const ItemComparePart failed = pending.at(1);
         window->SetSingleInfoBookCover(failed);
         QCOMPARE(pane(), loading);
-        window->run_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
+        window->on_action_refresh_image_downloaded(false, QVariant(failed.uid), QVariant(failed.imageCompId));
         QVERIFY(tile(failed) == nullCover && pane() == nullCover);
 
         // A cover of a book no longer shown changes nothing but the details pane.
@@ -496,7 +504,7 @@ private slots:
             window->images().QueueImage(ItemComparePart(700000 + i, 1), false);
         QVERIFY(cover.save(window->images().GetImageFilePath(gone), "PNG"));
         const int tiles = window->findChildren<ClickableLabel *>().size();
-        window->run_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
+        window->on_action_refresh_image_downloaded(true, QVariant(gone.uid), QVariant(gone.imageCompId));
         QCOMPARE(window->findChildren<ClickableLabel *>().size(), tiles);
         // The pane's cover is decoded at the pane's own size.
         QTRY_COMPARE(pane().pixelColor(60, 80), QColor(10, 200, 30));
@@ -515,7 +523,7 @@ private slots:
         QVERIFY(StatusIcon() && window->informationBar()->isHidden() && window->statusText()->isHidden());
         QVERIFY(!window->timerRetry()->isActive() && window->timerRetry()->interval() == 300000);
         QSignalSpy refreshed(&window->refresher(), &UserDataLoader::completed);
-        window->run_action_userDataLoaded(succeeded, false);
+        window->on_action_userDataLoaded(succeeded, false);
         // The folders are shown and the workers run, whatever the result.
         QCOMPARE(window->tree().model->rowCount(), window->folders().folders.size());
         QVERIFY(window->views().GetCount() > 0 && window->images().IsRunning() && window->timerVersion()->isActive());
@@ -538,7 +546,7 @@ private slots:
         MainWindow fresh(nullptr, false);
         Ui_MainWindow *form = fresh.form();
         for (bool refreshed : {false, true}) {
-            fresh.run_action_userDataRefreshed(refreshed, false);
+            fresh.on_action_userDataRefreshed(refreshed, false);
             for (QAction *action : {form->action_Add_Category, form->action_Add_Filter, form->action_StartSearch})
                 QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
             QVERIFY(form->action_Reresh_All_Data->isEnabled());

@@ -1,3 +1,0 @@
-#include "Diagnostics.h"
-
-Q_LOGGING_CATEGORY(lcDiagnostics, "tessaly.diagnostics", QtWarningMsg)
