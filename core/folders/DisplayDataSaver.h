@@ -193,8 +193,12 @@ private:
     // Where a custom path was given, its folder stands in for the base data folder.
     QString customBaseFolder;
     // The file on disk is one this store read (or wrote, or there is none): only then may it
-    // be written over. Guarded by lock.
+    // be written over. Set by reads under lock and by the writer's thread.
     std::atomic<bool> foldersFileInHand{false};
     // The file was read only in part: what was read replaces it at the end of the load.
     bool foldersFileNeedsRewrite = false;
+
+public:
+    // Last member: it is stopped, writing what it still holds, before the rest goes.
+    FoldersFileWriter foldersWriter;
 };
