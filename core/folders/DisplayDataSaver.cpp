@@ -14,7 +14,8 @@ const char kFoldersFileName[] = "user-folders.file";
 
 DisplayDataSaver::DisplayDataSaver()
     : mutex(QMutex::NonRecursive), lock(QReadWriteLock::NonRecursive), items(&itemStore),
-      clock([] { return QDateTime::currentDateTime(); })
+      clock([] { return QDateTime::currentDateTime(); }),
+      foldersWriter([this](const FoldersSnapshot &snapshot) { return WriteSnapshot(snapshot); })
 {
     // Empty when the base data folder is unknown: never a file at the file-system root.
     userFoldersPath = Helper::GetLocalFilePath(QString::fromLatin1(kFoldersFileName), Helper::FolderBase);
@@ -22,13 +23,16 @@ DisplayDataSaver::DisplayDataSaver()
 
 DisplayDataSaver::DisplayDataSaver(const QString &foldersFilePath)
     : mutex(QMutex::NonRecursive), lock(QReadWriteLock::NonRecursive), userFoldersPath(foldersFilePath),
-      items(&itemStore), clock([] { return QDateTime::currentDateTime(); })
+      items(&itemStore), clock([] { return QDateTime::currentDateTime(); }),
+      foldersWriter([this](const FoldersSnapshot &snapshot) { return WriteSnapshot(snapshot); })
 {
     customBaseFolder = QFileInfo(foldersFilePath).absolutePath();
 }
 
 DisplayDataSaver::~DisplayDataSaver()
 {
+    // A queued save is written while everything it uses is still there.
+    foldersWriter.Stop();
     qDeleteAll(folders);
 }
 
@@ -178,5 +182,5 @@ bool DisplayDataSaver::ApplyNewOrder(const QList<QUuid> &ids)
             ordered.append(folder);
     }
     folders = ordered;
-    return WriteFoldersFile(token);
+    return QueueSave(token) != 0;
 }

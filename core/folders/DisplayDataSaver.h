@@ -1,6 +1,7 @@
 #pragma once
 
 #include "folders/DisplayFolder.h"
+#include "folders/FoldersFileWriter.h"
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemDataSaver.h"
 #include "threads/QReadLockerExt2.h"
@@ -70,9 +71,17 @@ public:
     // Takes the folder out of the list and deletes it.
     bool RemoveFolder(const QUuid &id);
     int GetFolderType(const QUuid &id);
+    // Writes the folders file and waits for the write: not for the GUI thread.
     bool SaveLocked(const QWriteLockerExt2 &token);
-    // Re-orders the folders by the given ids and saves; unknown and repeated ids are skipped,
-    // folders the list does not name keep their old relative order at the end.
+    // Hands the folders to the writer without waiting: its ticket, or 0 when refused at once
+    // (the program closes, or the file on disk was never read by this store).
+    quint64 QueueSave(const QReadLockerExt2 &token);
+    // The result of the write that covered the ticket (or of a later one); false for ticket 0
+    // and when timeoutMs (-1: no limit) ran out.
+    bool WaitForSave(quint64 ticket, int timeoutMs = -1);
+    // Re-orders the folders by the given ids and queues a save; unknown and repeated ids are
+    // skipped, folders the list does not name keep their old relative order at the end. False
+    // when the save was refused.
     bool ApplyNewOrder(const QList<QUuid> &ids);
     // Fills out with copies of one page of the folder's books, re-sorting when asked or needed.
     void LoadFolderPage(DisplayFolder *folder, DisplayPageState *state, bool resort, int pageSize,
@@ -120,12 +129,15 @@ public:
     bool LoadFolders(bool &builtinsAdded);
     virtual bool ReadFoldersFile(const QWriteLockerExt2 &token);
     bool EnsureBuiltinFolders(const QWriteLockerExt2 &token);
-    // Writers hold the lock at least for reading all through the write, so a change (made under
-    // the write lock) is never overtaken by the save of an older state.
+    // Queues a save and waits for it. Saves are queued under the lock (at least for reading), so
+    // the files follow the order of the changes (made under the write lock).
     bool WriteFoldersFile(const QReadLockerExt2 &token);
     bool HasFolderOfType(int type, const QReadLockerExt2 &token) const;
     // The document as written into the envelope.
     QByteArray BuildFoldersDocument(const QReadLockerExt2 &token) const;
+    static QByteArray BuildFoldersDocument(const FoldersSnapshot &snapshot);
+    // What a save writes: the saved fields of every folder, without the display order.
+    FoldersSnapshot TakeFoldersSnapshot(const QReadLockerExt2 &token) const;
     // The folders file was read (or written, or there was none) by this store; lock-free.
     bool HoldsFoldersFile() const { return foldersFileInHand; }
     // Copies of damaged folders files kept aside, oldest first.
@@ -162,7 +174,9 @@ private:
     // After a fault part of the way through the file.
     void TreatAsPartlyRead();
 
-    void WriteMetaElement(QXmlStreamWriter &writer) const;
+    // Runs on the writer's thread and holds NativeHelper::_configLocker for writing.
+    bool WriteSnapshot(const FoldersSnapshot &snapshot);
+    static void WriteMetaElement(QXmlStreamWriter &writer, const QString &guid);
     static void WriteFolderElement(QXmlStreamWriter &writer, const DisplayFolder *folder);
     static void WriteSearchElement(QXmlStreamWriter &writer, const DisplayFolderSearch &search);
     static void WriteUuidElement(QXmlStreamWriter &writer, const QString &name, const QUuid &id);
@@ -179,8 +193,12 @@ private:
     // Where a custom path was given, its folder stands in for the base data folder.
     QString customBaseFolder;
     // The file on disk is one this store read (or wrote, or there is none): only then may it
-    // be written over. Guarded by lock.
+    // be written over. Set by reads under lock and by the writer's thread.
     std::atomic<bool> foldersFileInHand{false};
     // The file was read only in part: what was read replaces it at the end of the load.
     bool foldersFileNeedsRewrite = false;
+
+public:
+    // Last member: it is stopped, writing what it still holds, before the rest goes.
+    FoldersFileWriter foldersWriter;
 };

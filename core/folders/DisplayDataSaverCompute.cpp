@@ -301,15 +301,15 @@ bool DisplayDataSaver::ComputeAll(IBaseCloseable *canceller)
         return false;
     // Only the swap and the save are serialised with loads and re-ordering: neither waits for
     // the catalogue to be read.
-    QMutexLocker serial(&mutex);
+    quint64 save = 0;
     {
+        QMutexLocker serial(&mutex);
         QWriteLockerExt2 token(&lock);
         TakeSnapshot(snapshot, token);
+        save = QueueSave(token);
     }
-    // Saving only reads the store: page loads go on meanwhile, and a change waits for the save,
-    // so the file never lags behind it.
-    QReadLockerExt2 token(0, &lock);
-    return WriteFoldersFile(token);
+    // The save is queued in the order of the changes; its write needs neither lock.
+    return WaitForSave(save);
 }
 
 bool DisplayDataSaver::IsGuidUnchanged()

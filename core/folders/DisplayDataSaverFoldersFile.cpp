@@ -136,10 +136,10 @@ void DisplayDataSaver::WriteNumberListElement(QXmlStreamWriter &writer, const QS
     writer.writeTextElement(name, JoinNumberList(items));
 }
 
-void DisplayDataSaver::WriteMetaElement(QXmlStreamWriter &writer) const
+void DisplayDataSaver::WriteMetaElement(QXmlStreamWriter &writer, const QString &guid)
 {
     writer.writeStartElement(Const::XmlDisplayMeta);
-    WriteTextElement(writer, QStringLiteral("CurrentGUID"), currentGuid);
+    WriteTextElement(writer, QStringLiteral("CurrentGUID"), guid);
     writer.writeEndElement();
 }
 
@@ -176,36 +176,79 @@ void DisplayDataSaver::WriteFolderElement(QXmlStreamWriter &writer, const Displa
     writer.writeEndElement();
 }
 
-QByteArray DisplayDataSaver::BuildFoldersDocument(const QReadLockerExt2 &token) const
+FoldersSnapshot DisplayDataSaver::TakeFoldersSnapshot(const QReadLockerExt2 &token) const
 {
     token.CheckLock(&lock);
+    FoldersSnapshot snapshot;
+    snapshot.guid = currentGuid;
+    snapshot.folders.reserve(folders.size());
+    for (const DisplayFolder *folder : folders) {
+        // Field by field: sortedBookIds may be re-sorted by a page load under a read token.
+        DisplayFolder saved;
+        saved.uid = folder->uid;
+        saved.type = folder->type;
+        saved.caption = folder->caption;
+        saved.calcCaption = folder->calcCaption;
+        saved.categoryUid = folder->categoryUid;
+        saved.search = folder->search;
+        saved.calcBookCount = folder->calcBookCount;
+        saved.calcUnreadCount = folder->calcUnreadCount;
+        saved.bookIds = folder->bookIds;
+        snapshot.folders.append(saved);
+    }
+    return snapshot;
+}
+
+QByteArray DisplayDataSaver::BuildFoldersDocument(const QReadLockerExt2 &token) const
+{
+    return BuildFoldersDocument(TakeFoldersSnapshot(token));
+}
+
+QByteArray DisplayDataSaver::BuildFoldersDocument(const FoldersSnapshot &snapshot)
+{
     QByteArray document;
     QXmlStreamWriter writer(&document);
     writer.setAutoFormatting(false);
     writer.writeStartDocument();
     writer.writeStartElement(Const::XmlDocumentElement);
-    WriteMetaElement(writer);
-    for (const DisplayFolder *folder : folders)
-        WriteFolderElement(writer, folder);
+    WriteMetaElement(writer, snapshot.guid);
+    for (const DisplayFolder &folder : snapshot.folders)
+        WriteFolderElement(writer, &folder);
     writer.writeEndElement();
     writer.writeEndDocument();
     return document;
 }
 
-bool DisplayDataSaver::WriteFoldersFile(const QReadLockerExt2 &token)
+quint64 DisplayDataSaver::QueueSave(const QReadLockerExt2 &token)
 {
     token.CheckLock(&lock);
-    QWriteLocker configLocker(NativeHelper::_configLocker);
-    if (NativeHelper::IsClosing())
-        return false;
-    if (BaseFolder().isEmpty())
-        return false;
     // Never over a file this store has not read: it may hold folders that could not be loaded.
     if (!foldersFileInHand && QFileInfo::exists(userFoldersPath))
+        return 0;
+    if (NativeHelper::IsClosing())
+        return 0;
+    return foldersWriter.Queue(TakeFoldersSnapshot(token));
+}
+
+bool DisplayDataSaver::WaitForSave(quint64 ticket, int timeoutMs)
+{
+    return ticket != 0 && foldersWriter.WaitFor(ticket, timeoutMs);
+}
+
+bool DisplayDataSaver::WriteFoldersFile(const QReadLockerExt2 &token)
+{
+    return WaitForSave(QueueSave(token));
+}
+
+bool DisplayDataSaver::WriteSnapshot(const FoldersSnapshot &snapshot)
+{
+    // Held by every write of the folders file: the close path waits for it.
+    QWriteLocker configLocker(NativeHelper::_configLocker);
+    if (BaseFolder().isEmpty())
         return false;
 
     // The whole envelope is made in memory first: a failure leaves the old file untouched.
-    const QByteArray document = BuildFoldersDocument(token);
+    const QByteArray document = BuildFoldersDocument(snapshot);
     QByteArray enciphered;
     const DisplayFolderEncrypterClass encrypter;
     if (!encrypter.EncryptBytes(document, enciphered) || enciphered.isEmpty())

@@ -1,7 +1,10 @@
 // The shutdown worker sets the one-way closing flag, so it runs in its own executable.
 #include "MainWindowCloseThread.h"
+#include "folders/DisplayDataSaver.h"
 #include "threads/NativeHelper.h"
+#include "TestSandbox.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -58,8 +61,22 @@ private slots:
         while (NativeHelper::_configLocker->tryLockForRead())
             NativeHelper::_configLocker->unlock(); // wait until the writer holds it
 
+        // Two saves queue up behind that write: both were made before the close and are written.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("user-folders.file"));
+        DisplayDataSaver store(path);
+        bool added = false;
+        QVERIFY(store.LoadFolders(added));
+        quint64 lastSave = 0;
+        for (const QString &caption : {QStringLiteral("First"), QStringLiteral("Last")}) {
+            QWriteLockerExt2 token(&store.lock);
+            QVERIFY(store.AddFolder(DisplayFolder::CreateBuiltinFolder(FilterFolder, caption), token));
+            lastSave = store.QueueSave(token);
+            QVERIFY(lastSave != 0);
+        }
+
         MainWindowCloseThread closeThread;
-        closeThread.SetThreadsToStop({&refresher, &images, &version, nullptr, &loader, &stuck});
+        closeThread.SetThreadsToStop({&store.foldersWriter, &refresher, &images, &version, nullptr, &loader, &stuck});
         closeThread.StartIfNotRunning();
 
         QElapsedTimer timer;
@@ -74,6 +91,18 @@ private slots:
         QCOMPARE((QList<int>{writerDone, refresher.stoppedAs, images.stoppedAs, loader.stoppedAs, stops}),
                  (QList<int>{1, 2, 3, 4, 4}));
         QVERIFY(!refresher.IsRunning() && !images.IsRunning() && !loader.IsRunning());
+        QVERIFY(store.WaitForSave(lastSave, 0));
+        const QByteArray closed = TestSandbox::ReadBytes(path);
+        DisplayDataSaver reloaded(path);
+        QVERIFY(reloaded.LoadFolders(added));
+        QCOMPARE(reloaded.folders.last()->caption, QStringLiteral("Last"));
+        // Nothing new is written once the close has begun.
+        QVERIFY(store.RemoveFolder(reloaded.folders.last()->uid));
+        {
+            QWriteLockerExt2 token(&store.lock);
+            QCOMPARE(store.QueueSave(token), quint64(0));
+        }
+        QCOMPARE(TestSandbox::ReadBytes(path), closed);
 
         // Runs once: a second start does nothing, and nothing else starts any more.
         for (int i = 0; i < 200 && closeThread.IsRunning(); ++i)

@@ -299,7 +299,8 @@ MainWindow::~MainWindow()
 
 QList<QThreadExtend *> MainWindow::WorkersInStopOrder()
 {
-    return {&dataRefresher, &imageRefresher, &versionLoader, &dataLoader};
+    // The folders writer first: a save queued before the close began is written, not lost.
+    return {&folderStore.foldersWriter, &dataRefresher, &imageRefresher, &versionLoader, &dataLoader};
 }
 
 void MainWindow::StopWorkersNow()

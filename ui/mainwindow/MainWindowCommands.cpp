@@ -97,7 +97,7 @@ void MainWindow::on_action_Add_Category_triggered()
         else
             delete folder;
     }
-    folderStore.SaveLocked(token);
+    folderStore.QueueSave(token);
 }
 
 void MainWindow::on_action_Add_Filter_triggered()
@@ -185,7 +185,7 @@ void MainWindow::OnProcessFilterDialog(FilterFolderType mode, const QVariant &fo
         ShowStoredFolder(id, row);
     }
     token.relock();
-    folderStore.SaveLocked(token);
+    folderStore.QueueSave(token);
 }
 
 // Rebuilds (rowHint >= 0) or appends the folder's tree item, then makes it current and shows it.
@@ -227,7 +227,7 @@ void MainWindow::on_action_ShowCategory_Option_RemoveFolder_triggered()
     folderStore.RemoveFolder(id.toUuid());
     {
         QWriteLockerExt2 token(&folderStore.lock);
-        folderStore.SaveLocked(token);
+        folderStore.QueueSave(token);
     }
     // The row is looked up again: the tree may have changed while the question was open.
     const QModelIndex index = treeController.FindFolderIndex(id.toUuid());

@@ -32,6 +32,7 @@ private slots:
         QVERIFY(store.LoadFolders(added));
         store.currentGuid = QStringLiteral("old");
         QVERIFY(store.ApplyNewOrder({}));
+        QTRY_VERIFY(store.foldersWriter.IsIdle());
         const QByteArray saved = TestSandbox::ReadBytes(path);
 
         // The flag goes up while the refresher's run prepares the new-arrivals query.

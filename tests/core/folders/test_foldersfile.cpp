@@ -3,10 +3,12 @@
 #include "folders/DisplayDataSaver.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
 #include "folders/DamagedFileKeeper.h"
+#include "threads/NativeHelper.h"
 #include "TestSandbox.h"
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -121,6 +123,7 @@ private slots:
         QVERIFY(store.ApplyNewOrder({b->uid, QUuid::createUuid(), a->uid, b->uid, QUuid(), arrivals}));
         const QStringList expected = {"B", "A", "New Arrivals", "All Tessaly", "Best Tessaly", "Search Result"};
         QCOMPARE(Captions(store), expected);
+        QTRY_VERIFY(store.foldersWriter.IsIdle());
         DisplayDataSaver reloaded(path);
         QVERIFY(Load(reloaded));
         QCOMPARE(Captions(reloaded), expected);
@@ -322,6 +325,51 @@ private slots:
         QCOMPARE(store.folders.at(1)->categoryUid, qint64(0));
         QVERIFY(store.currentGuid.isEmpty());
         QVERIFY(store.KeptDamagedCopies().isEmpty());
+    }
+
+    void queuedSavesCoalesceInOrder_data()
+    {
+        QTest::addColumn<int>("queuedBehind");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("five") << 5;
+    }
+
+    // Saves that queue up behind a running write become one write of the newest state.
+    void queuedSavesCoalesceInOrder()
+    {
+        QFETCH(int, queuedBehind);
+        DisplayDataSaver store(path);
+        QVERIFY(Load(store));
+        // Another writer of the config lock holds up the first write.
+        QSemaphore held, release;
+        std::unique_ptr<QThread> other(QThread::create([&] {
+            QWriteLocker locker(NativeHelper::_configLocker);
+            held.release();
+            release.acquire();
+        }));
+        other->start();
+        held.acquire();
+        quint64 first = 0;
+        {
+            QWriteLockerExt2 token(&store.lock);
+            first = store.QueueSave(token);
+        }
+        QTRY_COMPARE(store.foldersWriter.WritesStarted(), quint64(1));
+        quint64 last = first;
+        for (int i = 0; i < queuedBehind; ++i) {
+            QWriteLockerExt2 token(&store.lock);
+            QVERIFY(store.AddFolder(NewFolder(FilterFolder, QString::number(i)), token));
+            last = store.QueueSave(token);
+            QVERIFY(last > first);
+        }
+        release.release();
+        other->wait();
+        QVERIFY(store.WaitForSave(first) && store.WaitForSave(last));
+        QCOMPARE(store.foldersWriter.WritesStarted(), quint64(queuedBehind > 0 ? 2 : 1));
+        DisplayDataSaver reloaded(path);
+        QVERIFY(Load(reloaded));
+        QCOMPARE(Captions(reloaded), Captions(store));
     }
 
     void failedWriteKeepsOldFile()

@@ -481,7 +481,13 @@ private:
     Ui_MainWindow *Form() const { return window->form(); }
     int CurrentPage() { return window->page().GetCurrentPage(); }
     QUuid CurrentId() const { return window->CurrentFolderId().toUuid(); }
-    QString FoldersFile() const { return window->folders().userFoldersPath; }
+    // The file once the saves queued so far are written.
+    QString FoldersFile() const
+    {
+        if (!QTest::qWaitFor([this] { return window->folders().foldersWriter.IsIdle(); }, 10000))
+            qWarning("the folders file is still being written");
+        return window->folders().userFoldersPath;
+    }
     QStandardItemModel *Tree() const { return window->tree().model; }
     QList<qint64> Books(const QUuid &id) { return Sorted(FolderBooks(*window, id)); }
 
