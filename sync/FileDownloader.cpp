@@ -7,11 +7,11 @@
 #include "QEventLoopWithProgress.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QFileInfo>
 #include <QReadLocker>
 #include <QStorageInfo>
 #include <QTimer>
