@@ -1,5 +1,10 @@
 #include "CoverDecoder.h"
 
+#include "CoverFormat.h"
+#include "FileDownloader.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QMutexLocker>
 #include <QVariant>
@@ -16,9 +21,22 @@ CoverDecoder::~CoverDecoder()
 
 QImage CoverDecoder::Decode(const QString &path, const QSize &size)
 {
-    QImageReader reader(path);
-    // Cache files are named after the book, not the format.
-    reader.setDecideFormatFromContent(true);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > FileDownloader::MaxCoverBytes)
+        return QImage();
+    QByteArray bytes = file.readAll();
+    file.close();
+    // Cache files are named after the book, not the format: the bytes tell, and only a
+    // picture format is decoded, never a container whose header speaks for another image.
+    const QByteArray format = CoverFormat::Detect(bytes);
+    if (format.isEmpty())
+        return QImage();
+    if (format == "jpeg" && CoverFormat::CountJpegScans(bytes, MaxJpegScans) > MaxJpegScans)
+        return QImage();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
     // The header's size decides before a single pixel is decoded: a tiny file may claim
     // a picture of gigabytes.
     const QSize full = reader.size();

@@ -12,14 +12,19 @@
 #include <QThreadPool>
 
 // Decodes cached cover files on a thread of its own, straight to the size they are shown at,
-// and hands the images back to the GUI thread, which only turns them into pixmaps. The size
-// in a file's header is checked before decoding: absurd images count as undecodable.
+// and hands the images back to the GUI thread, which only turns them into pixmaps. Only the
+// picture formats of covers are decoded, and the size in the file's header (and a JPEG's number
+// of scans) is checked before decoding: anything else counts as undecodable.
 class CoverDecoder : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int MaxSide = 10000;
     static constexpr qint64 MaxPixels = 16LL * 1024 * 1024;
+    // Each scan of a JPEG costs the decoder a pass over the whole picture. Encoders write 10
+    // (the usual progression) to a few dozen; a picture of MaxPixels with 64 scans decodes in
+    // well under a second, while one with thousands would hold the decoder for minutes.
+    static constexpr int MaxJpegScans = 64;
     // Requests beyond this many wait no more: the oldest ones (pages left behind) are dropped.
     static constexpr int MaxWaiting = 420;
     // Decoded images nobody took (their page was left) are dropped beyond this many.

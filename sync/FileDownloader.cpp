@@ -7,11 +7,13 @@
 #include "QEventLoopWithProgress.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QReadLocker>
+#include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
 #include <QWriteLocker>
@@ -21,12 +23,35 @@ namespace {
 // thread (Clear All Cache) waits this long at most for the transfer to be abandoned.
 const int RunSliceMs = 20;
 
+int StatusOf(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
 // Status 200 with the body as it is stored (no content encoding): the only replies taken.
 bool IsPlainOk(QNetworkReply *reply)
 {
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200
-           && (encoding.isEmpty() || encoding == "identity");
+    return StatusOf(reply) == 200 && (encoding.isEmpty() || encoding == "identity");
+}
+
+// Qt fails such a reply with an error of its own when it ends; aborting it as well would make it
+// report a second error.
+bool IsErrorStatus(QNetworkReply *reply)
+{
+    return StatusOf(reply) >= 400;
+}
+
+// Whether an announced body fits the cap and, with a target file, the free space of the disk
+// that receives it (the temporary file sits beside the target).
+bool AnnouncedFits(qint64 announced, qint64 maxBytes, const QString &targetPath)
+{
+    if (announced > maxBytes)
+        return false;
+    if (targetPath.isEmpty() || announced <= 0)
+        return true;
+    QStorageInfo disk(QFileInfo(targetPath).absolutePath());
+    return !disk.isValid() || announced <= disk.bytesAvailable();
 }
 }
 
@@ -191,8 +216,11 @@ void FileDownloader::CheckHeaders(QNetworkReply *reply)
     if (headersChecked || !reply->isRunning())
         return;
     headersChecked = true;
+    if (IsErrorStatus(reply))
+        return; // let it end; its body is dropped as it arrives
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!IsPlainOk(reply) || (announced.isValid() && announced.toLongLong() > maxBytes) || body->Failed())
+    if (!IsPlainOk(reply) || (announced.isValid() && !AnnouncedFits(announced.toLongLong(), maxBytes, targetPath))
+        || body->Failed())
         AbortFromSignal(reply);
 }
 
@@ -201,7 +229,8 @@ void FileDownloader::TakeBody(QNetworkReply *reply)
     CheckHeaders(reply);
     if (!reply->isRunning())
         return;
-    if (!body->Append(reply->read(reply->bytesAvailable())))
+    const QByteArray chunk = reply->read(reply->bytesAvailable());
+    if (!IsErrorStatus(reply) && !body->Append(chunk))
         AbortFromSignal(reply);
 }
 

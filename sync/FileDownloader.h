@@ -19,8 +19,8 @@ class QNetworkReply;
 // One HTTP GET in a thread of its own: time-out per transfer, a number of attempts, an optional
 // MD5 check and an optional target file (written atomically). Used for one run.
 // Bodies are taken as sent (no content decoding) and never larger than `maxBytes`: the length
-// is checked against Content-Length and while the body arrives, and a target file receives it
-// as it arrives rather than from memory.
+// is checked against Content-Length (and the free space of the target's disk) and while the
+// body arrives, and a target file receives it as it arrives rather than from memory.
 //
 // The owner starts it (RunAndWait, or StartLowPriority), waits in slices (Wait, or polling
 // `finished` under `lock`), reads the result and destroys it.
@@ -70,7 +70,8 @@ public:
     static constexpr qint64 MaxAnswerBytes = 64 * 1024;
     static constexpr qint64 MaxVersionBytes = 64 * 1024;
     static constexpr qint64 MaxCoverBytes = 16 * 1024 * 1024;
-    static constexpr qint64 MaxCatalogueBytes = qint64(1) << 30;
+    // Far above today's catalogues: the body goes to a temporary file, so memory is not the limit.
+    static constexpr qint64 MaxCatalogueBytes = qint64(4) << 30;
     qint64 maxBytes = MaxAnswerBytes;
     // True: an empty body fails like an error (the target is then not touched). Set before the start.
     bool requireBody = false;
@@ -88,8 +89,9 @@ protected:
 private:
     bool StartLocked();
     bool RunTransfer();
-    // Headers of the reply: a status other than 200, a content encoding or an announced
-    // length over the cap ends the transfer at once.
+    // Headers of the reply: a status other than 200 (below 400, which fails when the reply
+    // ends), a content encoding, or an announced length over the cap or beyond the target
+    // disk's free space ends the transfer at once.
     void CheckHeaders(QNetworkReply *reply);
     void TakeBody(QNetworkReply *reply);
     static void AbortFromSignal(QNetworkReply *reply);

@@ -4,6 +4,7 @@
 #include "FileDownloader.h"
 #include "Helper.h"
 #include "ServiceUrl.h"
+#include "threads/NativeHelper.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -278,6 +279,10 @@ void UserImageRefresher::DoRun()
             QThread::msleep(PassSleepMs);
     }
     StopActiveDownloads();
+    // At close the decode in progress is waited for here, within the close path's shared time
+    // limit, rather than by the window's tear-down, which has none.
+    if (NativeHelper::IsClosing())
+        decoder.Stop();
 }
 
 int UserImageRefresher::GetWaitingCount()

@@ -5,6 +5,7 @@
 #include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
 #include "Const.h"
+#include "CoverFormat.h"
 #include "Helper.h"
 #include "ImageCache.h"
 #include "TestHttpServer.h"
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,15 +44,35 @@ using Keys = QList<ItemComparePart>;
 const QByteArray HugeBmpHeader = QByteArray::fromHex(
     "424d36c0c62d000000003600000028000000803e0000803e0000010018000000000000000000130b0000130b00000000000000000000");
 
-QByteArray Jpeg(const QSize &size)
+QByteArray Picture(const QSize &size, const QByteArray &format = "jpeg", bool progressive = false)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(QColor(20, 90, 160));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
     return bytes;
+}
+
+// A progressive JPEG whose last scan is repeated: every copy makes the decoder go over the whole picture.
+QByteArray RepeatedScans(const QByteArray &jpeg, int copies)
+{
+    const int lastScan = jpeg.lastIndexOf("\xFF\xDA");
+    const int end = jpeg.size() - 2; // the end-of-image marker
+    return jpeg.left(end) + jpeg.mid(lastScan, end - lastScan).repeated(copies) + jpeg.mid(end);
+}
+
+// An icon file whose directory claims a 16x16 picture and holds the given PNG.
+QByteArray IconHolding(const QByteArray &png)
+{
+    QByteArray icon = QByteArray::fromHex("000001000100" "10100000" "01002000");
+    for (const quint32 value : {quint32(png.size()), quint32(22)})
+        for (int i = 0; i < 4; ++i)
+            icon.append(char((value >> (8 * i)) & 0xff));
+    return icon + png;
 }
 
 // Asks for a cover as a view does: again after every decoder report, since a report for an earlier
@@ -114,7 +136,7 @@ private slots:
         QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
 
         // Cached: no image without loading (details view), the caller's pixmap with it.
-        QVERIFY(WriteBytes(refresher.GetImageFilePath({3, 3}), Jpeg(QSize(120, 180))));
+        QVERIFY(WriteBytes(refresher.GetImageFilePath({3, 3}), Picture(QSize(120, 180))));
         CoverImageState state = refresher.GetCoverPixmap({3, 3}, pixmap, false, CoverSize);
         QVERIFY(!state.HasImage() && !state.loading);
         // Never decoded on the caller's (GUI) thread: loading until the decoder reports it.
@@ -138,14 +160,33 @@ private slots:
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QSize>("wanted");
         QTest::addColumn<QSize>("shown"); // 0x0: refused, shown as no cover
-        QTest::newRow("tall") << Jpeg(QSize(400, 600)) << CoverSize << QSize(145, 218);
-        QTest::newRow("wide") << Jpeg(QSize(436, 218)) << CoverSize << QSize(218, 109);
-        QTest::newRow("exact") << Jpeg(QSize(218, 218)) << CoverSize << QSize(218, 218);
-        QTest::newRow("small") << Jpeg(QSize(100, 150)) << CoverSize << QSize(100, 150);
-        QTest::newRow("no size known yet") << Jpeg(QSize(400, 600)) << QSize() << QSize(400, 600);
-        QTest::newRow("wider than any cover") << Jpeg(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("tall") << Picture(QSize(400, 600)) << CoverSize << QSize(145, 218);
+        QTest::newRow("wide") << Picture(QSize(436, 218)) << CoverSize << QSize(218, 109);
+        QTest::newRow("exact") << Picture(QSize(218, 218)) << CoverSize << QSize(218, 218);
+        QTest::newRow("small") << Picture(QSize(100, 150)) << CoverSize << QSize(100, 150);
+        QTest::newRow("no size known yet") << Picture(QSize(400, 600)) << QSize() << QSize(400, 600);
+        QTest::newRow("wider than any cover") << Picture(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
         QTest::newRow("header claims 16000x16000") << HugeBmpHeader << CoverSize << QSize(0, 0);
         QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
+        // Decided by the bytes: the picture formats covers come in, nothing else.
+        QTest::newRow("png") << Picture(QSize(400, 600), "png") << CoverSize << QSize(145, 218);
+        QTest::newRow("gif") << QByteArray::fromHex("47494638396101000100800000000000ffffff2c000000000100010000020244"
+                                                    "01003b") << CoverSize << QSize(1, 1);
+        QTest::newRow("bmp") << Picture(QSize(100, 150), "bmp") << CoverSize << QSize(100, 150);
+        QTest::newRow("icon holding a wide png") << IconHolding(Picture(QSize(CoverDecoder::MaxSide + 1, 1), "png"))
+                                                 << CoverSize << QSize(0, 0);
+        QTest::newRow("icon holding a small png") << IconHolding(Picture(QSize(64, 64), "png")) << CoverSize << QSize(0, 0);
+        QTest::newRow("portable pixmap") << Picture(QSize(100, 150), "ppm") << CoverSize << QSize(0, 0);
+        QTest::newRow("pixmap as text") << Picture(QSize(10, 15), "xpm") << CoverSize << QSize(0, 0);
+        QTest::newRow("png behind a jpeg signature") << QByteArray("\xFF\xD8\xFF", 3) + Picture(QSize(100, 150), "png")
+                                                     << CoverSize << QSize(0, 0);
+        QTest::newRow("png header claims 20000x20000")
+            << QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200004e2000004e200806000000e3704639"
+                                   "000000004944415435af061e") << CoverSize << QSize(0, 0);
+        // A JPEG's scans are counted before decoding.
+        const QByteArray progressive = Picture(QSize(1024, 1024), "jpeg", true);
+        QTest::newRow("progressive jpeg") << progressive << CoverSize << QSize(218, 218);
+        QTest::newRow("thousands of scans") << RepeatedScans(progressive, 5000) << CoverSize << QSize(0, 0);
     }
 
     void cachedCoversAreShrunkNotEnlarged()
@@ -159,6 +200,35 @@ private slots:
         clock.start();
         QCOMPARE(CoverDecoder::Decode(path, wanted).size(), shown);
         QVERIFY(clock.elapsed() < 1000);
+    }
+
+    // Scans are found by walking the segments as a decoder does, never by the bytes alone.
+    void jpegScans_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("scans");
+        const auto segment = [](char code, const QByteArray &payload) {
+            const int length = payload.size() + 2;
+            return QByteArray("\xFF") + code + char(length >> 8) + char(length & 0xff) + payload;
+        };
+        const QByteArray soi("\xFF\xD8"), eoi("\xFF\xD9");
+        const QByteArray sos = segment('\xDA', QByteArray::fromHex("01010000003f00"));
+        const QByteArray table = segment('\xDB', QByteArray(65, '\x01'));
+        QTest::newRow("one scan") << soi + table + sos + "\x12\x34\x56" + eoi << 1;
+        QTest::newRow("stuffed bytes and restarts in the data")
+            << soi + sos + QByteArray("\x12\xFF\x00\xDA\x02\xFF\xD0\x00\x09\xFF\xD7\x01", 12) + sos + "x" + eoi << 2;
+        QTest::newRow("fill bytes before a marker") << soi + sos + "a\xFF\xFF\xFF" + sos.mid(1) + "b" + eoi << 2;
+        QTest::newRow("scan markers inside a segment") << soi + segment('\xE1', sos + sos) + sos + "a" + eoi << 1;
+        QTest::newRow("garbage between segments") << soi + table + "junk" + sos + "a" + eoi << 1;
+        QTest::newRow("after the end of the image") << soi + sos + "a" + eoi + sos + "b" + eoi << 1;
+        QTest::newRow("counted up to one past the limit")
+            << soi + (sos + "a").repeated(1000) + eoi << CoverDecoder::MaxJpegScans + 1;
+        QTest::newRow("not a jpeg") << QByteArray("GIF89a") + sos << 0;
+    }
+    void jpegScans()
+    {
+        QFETCH(QByteArray, bytes);
+        QTEST(CoverFormat::CountJpegScans(bytes, CoverDecoder::MaxJpegScans), "scans");
     }
 
     void startsTwentyPerPassAndAtMostThirtyNine()
@@ -219,7 +289,7 @@ private slots:
         QObject receiver;
         connect(&refresher, &UserImageRefresher::completed, &receiver,
                 [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
-        server.SetDefault(TestHttpResponse::Ok(Jpeg(QSize(100, 150))));
+        server.SetDefault(TestHttpResponse::Ok(Picture(QSize(100, 150))));
         refresher.StartIfNotRunning();
         QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
         refresher.Stop();

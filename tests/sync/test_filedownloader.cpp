@@ -10,9 +10,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -26,6 +29,16 @@ Q_DECLARE_METATYPE(TestHttpServer::Mode)
 // Time limits for what would otherwise wait for a time-out of minutes or forever; generous, so that
 // a loaded machine never hits them.
 const int NoHangMs = 10000;
+
+// A reply that reports two errors makes Qt print this; every test fails on it.
+std::atomic<int> g_doubleErrors{0};
+QtMessageHandler g_previousHandler = nullptr;
+void CountDoubleErrors(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text.contains(QLatin1String("must only be called once")))
+        ++g_doubleErrors;
+    g_previousHandler(type, context, text);
+}
 
 // The downloader, the conversation with the catalogue service that runs over it, and the local
 // server both rely on.
@@ -41,66 +54,105 @@ private:
     static bool RunToEnd(FileDownloader &d) { return d.StartLowPriority() && d.Wait(300); }
 
 private slots:
-    void initTestCase() { QVERIFY(TestSandbox::UseLocalService(home, server)); }
+    void initTestCase()
+    {
+        QVERIFY(TestSandbox::UseLocalService(home, server));
+        g_previousHandler = qInstallMessageHandler(CountDoubleErrors);
+    }
 
     void init()
     {
         server.ClearScript();
         server.ClearRequests();
         canceller.close = false;
+        g_doubleErrors = 0;
     }
+
+    void cleanup() { QCOMPARE(g_doubleErrors.load(), 0); }
 
     void cleanupTestCase() { Const::ResetServiceRootsForTesting(); }
 
     // Only status 200 with the whole body succeeds, the body within the cap of its kind (announced,
     // streamed, unannounced or compressed) and matching the MD5 when one is given. A target is
-    // replaced only then: otherwise the old bytes stay and no temporary file is left.
+    // replaced only then: otherwise the old bytes stay and no temporary file is left. A refused
+    // file download ends at the headers; a body that does not fit on the target's disk is refused.
     void download_data()
     {
         QTest::addColumn<TestHttpResponse>("response");
         QTest::addColumn<QString>("md5");
-        QTest::addColumn<bool>("ok");
+        QTest::addColumn<qint64>("cap");
+        QTest::addColumn<QString>("outcome"); // "ok", "fails", "refused" (at once), "times out"
         using R = TestHttpResponse;
         const R good = R::Ok("catalogue bytes");
         const QString hex = FileDownloader::Md5Hex("catalogue bytes");
-        const QByteArray overCap(int(FileDownloader::MaxAnswerBytes) + 1, 'o');
+        const qint64 answer = FileDownloader::MaxAnswerBytes;
+        const qint64 catalogue = FileDownloader::MaxCatalogueBytes;
+        const QByteArray overCap(int(answer) + 1, 'o');
         const QByteArray zeros(8 << 20, '\0');
-        QTest::newRow("md5 lower") << good << hex << true;
-        QTest::newRow("md5 upper") << good << hex.toUpper() << true;
-        QTest::newRow("empty md5 means no check") << good << "" << true;
-        QTest::newRow("md5 mismatch") << good << FileDownloader::Md5Hex("other bytes") << false;
-        QTest::newRow("302 to a good path") << R::Redirect(server.Url("/good").toUtf8()) << "" << false;
-        QTest::newRow("404 with body") << R::Status(404, "<html>missing</html>") << "" << false;
-        QTest::newRow("closed mid-body") << R::CloseMidBody(QByteArray(4096, 'z'), 1000) << "" << false;
-        QTest::newRow("headers after the time-out") << R::Delayed(5000, "late") << "" << false;
-        QTest::newRow("body trickles past the time-out") << R::Trickle(QByteArray(400, 't'), 10, 100) << "" << false;
-        QTest::newRow("204 no content") << R::Status(204) << "" << false;
-        QTest::newRow("at the cap") << R::Ok(overCap.left(overCap.size() - 1)) << "" << true;
-        QTest::newRow("announced over the cap") << R::Ok(overCap) << "" << false;
-        QTest::newRow("announced far over the cap")
-            << R::Ok("small").With("Content-Length", "3000000000").Set(&R::sendContentLength, false) << "" << false;
-        QTest::newRow("unannounced over the cap") << R::Ok(overCap).Set(&R::sendContentLength, false) << "" << false;
-        QTest::newRow("chunked over the cap") << R::Chunked(overCap, 1000) << "" << false;
-        QTest::newRow("gzip bomb") << R::Gzip(zeros) << "" << false;
-        QTest::newRow("deflate bomb") << R::Ok(qCompress(zeros, 9).mid(4)).With("Content-Encoding", "deflate") << "" << false;
-        QTest::newRow("small body sent compressed") << R::Gzip("tiny") << "" << false;
+        // Headers announcing a length, then a body that trickles past the time-out.
+        const auto announcing = [](qint64 length) {
+            return R::Trickle(QByteArray(400, 't'), 10, 100).Set(&R::sendContentLength, false)
+                .With("Content-Length", QByteArray::number(length));
+        };
+        const qint64 room = QStorageInfo(home.path()).bytesAvailable();
+        QTest::newRow("md5 lower") << good << hex << answer << "ok";
+        QTest::newRow("md5 upper") << good << hex.toUpper() << answer << "ok";
+        QTest::newRow("empty md5 means no check") << good << "" << answer << "ok";
+        QTest::newRow("md5 mismatch") << good << FileDownloader::Md5Hex("other bytes") << answer << "fails";
+        QTest::newRow("302 to a good path") << R::Redirect(server.Url("/good").toUtf8()) << "" << answer << "refused";
+        QTest::newRow("404 with body") << R::Status(404, "<html>missing</html>") << "" << answer << "fails";
+        QTest::newRow("403 without body") << R::Status(403) << "" << answer << "fails";
+        QTest::newRow("500 with body over the cap") << R::Status(500, overCap) << "" << answer << "fails";
+        QTest::newRow("503 trickling") << R::Trickle(QByteArray(40, 'e'), 10, 20).Set(&R::status, 503) << ""
+                                       << answer << "fails";
+        QTest::newRow("closed mid-body") << R::CloseMidBody(QByteArray(4096, 'z'), 1000) << "" << answer << "fails";
+        QTest::newRow("headers after the time-out") << R::Delayed(5000, "late") << "" << answer << "times out";
+        QTest::newRow("body trickles past the time-out") << R::Trickle(QByteArray(400, 't'), 10, 100) << ""
+                                                         << answer << "times out";
+        QTest::newRow("204 no content") << R::Status(204) << "" << answer << "fails";
+        QTest::newRow("at the cap") << R::Ok(overCap.left(overCap.size() - 1)) << "" << answer << "ok";
+        QTest::newRow("announced over the cap") << R::Ok(overCap) << "" << answer << "refused";
+        QTest::newRow("announced far over the cap") << announcing(3000000000LL) << "" << answer << "refused";
+        QTest::newRow("unannounced over the cap") << R::Ok(overCap).Set(&R::sendContentLength, false) << ""
+                                                  << answer << "fails";
+        QTest::newRow("chunked over the cap") << R::Chunked(overCap, 1000) << "" << answer << "fails";
+        QTest::newRow("gzip bomb") << R::Gzip(zeros) << "" << answer << "refused";
+        QTest::newRow("deflate bomb") << R::Ok(qCompress(zeros, 9).mid(4)).With("Content-Encoding", "deflate") << ""
+                                      << answer << "refused";
+        QTest::newRow("small body sent compressed") << R::Gzip("tiny") << "" << answer << "refused";
+        QTest::newRow("catalogue over its cap") << announcing(catalogue + 1) << "" << catalogue << "refused";
+        if (room > (qint64(3) << 30))
+            QTest::newRow("large catalogue within its cap") << announcing(qint64(3) << 30) << "" << catalogue
+                                                            << "times out";
+        // Only the disk can refuse it.
+        QTest::newRow("more than the disk holds") << announcing(room + (qint64(1) << 30)) << ""
+                                                  << std::numeric_limits<qint64>::max() << "refused";
     }
     void download()
     {
         QFETCH(TestHttpResponse, response);
         QFETCH(QString, md5);
-        QFETCH(bool, ok);
+        QFETCH(qint64, cap);
+        QFETCH(QString, outcome);
+        const bool ok = outcome == "ok";
+        const int transferMs = 2000;
         server.SetResponse("/good", TestHttpResponse::Ok("good"));
         server.SetResponse("/x", response);
         const QString target = home.filePath("kept.bin");
         QVERIFY(WriteBytes(target, "old bytes"));
-        FileDownloader toFile(ItemComparePart(), server.Url("/x"), nullptr, 1500, target);
-        FileDownloader memory(ItemComparePart(), server.Url("/x"), nullptr, 1500, QString());
+        FileDownloader toFile(ItemComparePart(), server.Url("/x"), nullptr, transferMs, target);
+        FileDownloader memory(ItemComparePart(), server.Url("/x"), nullptr, transferMs, QString());
         toFile.expectedMd5 = memory.expectedMd5 = md5;
-        QVERIFY(toFile.StartLowPriority());
+        toFile.maxBytes = memory.maxBytes = cap;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(RunToEnd(toFile), ok);
+        if (outcome == "refused")
+            QVERIFY2(clock.elapsed() < transferMs / 2, qPrintable(QString::number(clock.elapsed())));
+        if (outcome == "times out") // Qt's coarse timers may fire a little early
+            QVERIFY2(clock.elapsed() >= transferMs * 9 / 10, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(!memory.RunAndWait().isEmpty(), ok);
-        QVERIFY(memory.data.size() <= FileDownloader::MaxAnswerBytes);
-        QCOMPARE(toFile.Wait(300), ok);
+        QVERIFY(memory.data.size() <= cap);
         QVERIFY(toFile.finished && toFile.data.isEmpty()); // streamed to the file, not kept
         QCOMPARE(ReadBytes(target), ok ? response.body : QByteArray("old bytes"));
         QCOMPARE(QDir(home.path()).entryList({"kept.bin*"}, QDir::Files | QDir::Hidden), QStringList{"kept.bin"});
