@@ -3,6 +3,7 @@
 #include "Const.h"
 #include "TestHttpServer.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -49,6 +50,13 @@ bool WriteBytes(const QString &path, const QByteArray &bytes)
         return false;
     }
     return file.write(bytes) == bytes.size();
+}
+
+bool SetAge(const QString &path, int seconds)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite)
+           && file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-seconds), QFileDevice::FileModificationTime);
 }
 
 FileSizeLimit::FileSizeLimit(long long bytes)

@@ -22,6 +22,9 @@ QByteArray ReadBytes(const QString &path);
 // Replaces the file's content; false when it cannot be opened or not all bytes were written.
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 
+// Moves the file's modification time seconds into the past; false when that fails.
+bool SetAge(const QString &path, int seconds);
+
 // While it lives, writes beyond bytes fail (even for root) instead of raising SIGXFSZ.
 class FileSizeLimit
 {

@@ -6,6 +6,7 @@
 #include "threads/NativeHelper.h"
 #include "platform/ObjectiveC.h"
 #include "mainwindow/StartupArguments.h"
+#include "mainwindow/StartupMessages.h"
 #include "StyleHelpers.h"
 #include "ui_mainwindow.h"
 
@@ -14,7 +15,6 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDebug>
-#include <QMessageBox>
 #include <QMovie>
 #include <QPushButton>
 #include <QStatusBar>
@@ -455,13 +455,5 @@ void MainWindow::OnPeekStartClose()
 
 void MainWindow::ShowImageCacheFolderError()
 {
-    const auto answer = QMessageBox::warning(
-        nullptr, QCoreApplication::translate("Const", "Info"),
-        QCoreApplication::translate(
-            "Const", "The current software cannot access the image cache folder, do you want to get more information?"),
-        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
-    if (answer == QMessageBox::Ok) {
-        QString link = Const::HelpImageCacheFolderUrl;
-        Helper::OpenLink(link);
-    }
+    StartupMessages::ShowImageCacheFolderMessage();
 }

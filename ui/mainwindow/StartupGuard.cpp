@@ -31,8 +31,6 @@ int StartupGuard::Acquire()
     }
     lockPath = Helper::CombinePath(baseFolder, LockFileName);
     lockFile = std::make_unique<QLockFile>(lockPath);
-    // Only a dead owner makes the lock stale, however long the program has been running.
-    lockFile->setStaleLockTime(0);
     if (StaleLockBreaker::TryLock(*lockFile, lockPath) != StaleLockBreaker::Taken) {
         lockFile.reset();
         StartupMessages::ShowSingleInstanceMessage();

@@ -20,7 +20,9 @@ QtSingleApplication::~QtSingleApplication() = default;
 
 bool QtSingleApplication::isRunning() const
 {
-    return !guard->IsPrimary();
+    // Without a folder for the lock and the socket nobody could be reached: run alone rather
+    // than refuse every start; the program's own lock file keeps a second start out.
+    return !guard->IsPrimary() && !guard->IsUnusable();
 }
 
 QString QtSingleApplication::id() const

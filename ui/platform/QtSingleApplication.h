@@ -16,7 +16,8 @@ public:
     QtSingleApplication(int &argc, char **argv, bool GUIenabled = true);
     ~QtSingleApplication() override;
 
-    // True when another instance was first; this one then only sends messages.
+    // True when another instance was first; this one then only sends messages. False as well
+    // when no instance can be reached at all.
     bool isRunning() const;
     QString id() const;
     // Sends the message to the first instance; false when none confirmed it within timeout ms.

@@ -15,6 +15,7 @@
 #include <QtEndian>
 
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -27,35 +28,58 @@ constexpr int RetryPauseMs = 50;
 // How often a first instance makes sure that it still listens.
 constexpr int ListenWatchMs = 500;
 
-// A real folder (not a link) of this user that nobody else may enter.
-bool MakePrivate(const QString &folder)
+// Longest path a local socket can have (the address holds a terminating zero).
+constexpr int MaxSocketPathBytes = int(sizeof(sockaddr_un::sun_path)) - 1;
+
+// A real folder (not a link) of this user whose permission bits under mask are exactly bits.
+bool FolderHasMode(const QString &folder, mode_t mask, mode_t bits)
 {
-    const QByteArray path = QFile::encodeName(folder);
     struct stat info;
-    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode)
+        || info.st_uid != ::geteuid())
         return false;
-    return (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
+    return (info.st_mode & mask) == bits;
+}
+
+bool SocketFits(const QString &folder, const QString &name)
+{
+    return QFile::encodeName(folder + QLatin1Char('/') + name).size() <= MaxSocketPathBytes;
+}
+
+// A folder of the program's own: made 0700 when missing, and used only when it is exactly that,
+// so that one somebody else put there first (or a link) is never trusted. Never chmod-ed.
+QString OwnFolder(const QString &folder)
+{
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    return FolderHasMode(folder, 07777, 0700) ? folder : QString();
 }
 
 QString LockPathFor(const QString &key)
 {
-    const QString folder = SingleInstanceGuard::RuntimeFolder();
+    const QString folder = SingleInstanceGuard::RuntimeFolder(key);
     return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + key + QStringLiteral(".lock");
 }
 } // namespace
 
-QString SingleInstanceGuard::RuntimeFolder()
+QString SingleInstanceGuard::RuntimeFolder(const QString &socketName)
 {
-    const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && MakePrivate(runtime))
-        return QDir::cleanPath(runtime);
+    // The user's runtime folder is taken as it is: its mode is not ours to change.
+    const QString runtime = QDir::cleanPath(QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")));
+    if (QDir::isAbsolutePath(runtime) && FolderHasMode(runtime, 077, 0) && SocketFits(runtime, socketName))
+        return runtime;
+    // Short whatever the home folder's length; one per user, as the check above rejects other owners.
+    const QString temp = QDir::cleanPath(QDir::tempPath() + QStringLiteral("/tessaly-%1").arg(::geteuid()));
+    if (SocketFits(temp, socketName)) {
+        const QString own = OwnFolder(temp);
+        if (!own.isEmpty())
+            return own;
+    }
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty())
-        return QString();
     const QString own = QDir::cleanPath(cache + QStringLiteral("/tessaly-runtime"));
+    if (cache.isEmpty() || !SocketFits(own, socketName))
+        return QString();
     QDir().mkpath(cache);
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    return MakePrivate(own) ? own : QString();
+    return OwnFolder(own);
 }
 
 SingleInstanceGuard::SingleInstanceGuard(const QString &key, QObject *parent)
@@ -64,8 +88,6 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &key, QObject *parent)
     , lockPath(LockPathFor(key))
     , lockFile(lockPath)
 {
-    // Staleness only by a dead owner, never by age: the first instance may run for weeks.
-    lockFile.setStaleLockTime(0);
     listenWatch.setInterval(ListenWatchMs);
     connect(&listenWatch, &QTimer::timeout, this, &SingleInstanceGuard::CheckListening);
 }

@@ -26,17 +26,17 @@ public:
     // Socket name for a data folder: the user id and a hash of the cleaned path.
     static QString KeyForDataFolder(const QString &dataFolder);
 
-    // The folder of the lock and the socket: $XDG_RUNTIME_DIR when it is private to the user,
-    // else a private (0700) folder in the user's cache; never a predictable name in a shared
-    // temporary folder. Empty when neither can be had.
-    static QString RuntimeFolder();
+    // The folder of the lock and of the socket socketName, the first that is private to the user
+    // and short enough for the socket: $XDG_RUNTIME_DIR, else a 0700 folder of our own in the
+    // temporary folder, else one in the user's cache. Empty when none will do.
+    static QString RuntimeFolder(const QString &socketName);
 
     QString serverName() const { return key; }
     QString lockFilePath() const;
     QString socketPath() const;
 
     // Takes the guard lock without waiting; true when no other live process holds it. A lock
-    // whose owner is gone or unreadable is taken over.
+    // whose owner is gone, unreadable, or on another machine and old is taken over.
     bool Claim();
     // Removes a socket left behind by a crashed instance and starts listening. Needs Claim.
     // While primary, listening resumes by itself when the server stops (e.g. out of descriptors).

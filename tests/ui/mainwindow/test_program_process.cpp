@@ -20,27 +20,48 @@ namespace {
 // run never looks up the shipped service host.
 const QString kProgram = qEnvironmentVariable("TESSALY_TEST_BINARY_DIR") + QStringLiteral("/tests/e2e/tessaly-e2e");
 
-// A private home and data folders for program runs.
+// A private home and data folders for program runs. With a home length, the home folder's path
+// has that many characters and only the temporary folder is given besides: no runtime folder.
 struct ProgramFolders
 {
+    explicit ProgramFolders(int homeLength = 0)
+        : homeLength(homeLength)
+    {
+    }
     QTemporaryDir dir;
-    QString BaseFolder() const { return dir.filePath(QStringLiteral("data/Quillory/Tessaly_LocalFolder")); }
+    const int homeLength;
+    QString Home() const
+    {
+        return homeLength == 0 ? dir.path() : dir.filePath(QString(homeLength - dir.path().size() - 1, QLatin1Char('h')));
+    }
+    QString BaseFolder() const
+    {
+        const QString dataHome = homeLength == 0 ? dir.filePath(QStringLiteral("data")) : Home() + QStringLiteral("/.local/share");
+        return dataHome + QStringLiteral("/Quillory/Tessaly_LocalFolder");
+    }
     QString LockPath() const { return BaseFolder() + QStringLiteral("/single-instance.file"); }
 
-    std::unique_ptr<QProcess> Start(const QString &platform = QStringLiteral("offscreen")) const
+    // With captureErrors the program's diagnostics are kept for readAllStandardError.
+    std::unique_ptr<QProcess> Start(const QString &platform = QStringLiteral("offscreen"), bool captureErrors = false) const
     {
-        QDir(dir.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        for (const QString &name : {QStringLiteral("run"), QStringLiteral("tmp")}) {
+            QDir(dir.path()).mkpath(name);
+            QFile::setPermissions(dir.filePath(name), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        QDir().mkpath(Home());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QList<QPair<QString, QString>> folders{{"HOME", ""}, {"XDG_DATA_HOME", "data"},
+        const QList<QPair<QString, QString>> folders{{"XDG_DATA_HOME", "data"},
             {"XDG_CONFIG_HOME", "config"}, {"XDG_CACHE_HOME", "cache"}, {"XDG_RUNTIME_DIR", "run"}};
         for (const auto &folder : folders)
-            env.insert(folder.first, folder.second.isEmpty() ? dir.path() : dir.filePath(folder.second));
+            homeLength == 0 ? env.insert(folder.first, dir.filePath(folder.second)) : env.remove(folder.first);
+        env.insert(QStringLiteral("HOME"), Home());
+        env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
         env.insert(QStringLiteral("TESSALY_E2E_SERVICE_URL"), QStringLiteral("http://127.0.0.1:9"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tessaly.diagnostics.debug=true"));
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->setProcessChannelMode(captureErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
         process->setStandardOutputFile(QProcess::nullDevice());
         process->start(kProgram, QStringList());
         return process;
@@ -138,10 +159,20 @@ private slots:
         QVERIFY(held.isLocked() && QFileInfo::exists(folders.LockPath()));
     }
 
+    void secondStartLeavesTheFirstRunningAndSigtermEndsIt_data()
+    {
+        QTest::addColumn<int>("homeLength"); // 0: a runtime folder of its own
+        QTest::newRow("own runtime folder") << 0;
+        // Too long a home for a socket below it.
+        QTest::newRow("120-character home, no runtime folder") << 120;
+    }
+
     void secondStartLeavesTheFirstRunningAndSigtermEndsIt()
     {
-        ProgramFolders folders;
-        auto first = folders.Start();
+        QFETCH(int, homeLength);
+        ProgramFolders folders(homeLength);
+        QCOMPARE(folders.Home().size(), homeLength == 0 ? folders.dir.path().size() : homeLength);
+        auto first = folders.Start(QStringLiteral("offscreen"), true);
         QVERIFY(first->waitForStarted(5000));
         // The lock file appears once the first instance owns the data folder.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folders.LockPath()) || first->state() == QProcess::NotRunning, 10000);
@@ -153,7 +184,9 @@ private slots:
         QVERIFY(second->waitForStarted(5000));
         QCOMPARE(ExitCode(*second, 6000), 0);
         QVERIFY2(!deadline.hasExpired(), "the second start did not end within 6 s");
-        QTest::qWait(200);
+        // The first instance got the message and raised its window.
+        QByteArray diagnostics;
+        QTRY_VERIFY_WITH_TIMEOUT((diagnostics += first->readAllStandardError()).contains("show window requested"), 5000);
         QCOMPARE(first->state(), QProcess::Running);
         // A lock attempt by anyone else still fails while the first runs.
         QVERIFY(!QLockFile(folders.LockPath()).tryLock(0));

@@ -8,12 +8,16 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int TessalyMain(int argc, char *argv[]);
@@ -38,17 +42,22 @@ int RunPrimary(int argc, char **argv)
     return app.exec();
 }
 
-// The real entry function; every message box is cancelled and reported on stdout.
+bool holdBoxes = false;
+
+// The real entry function; every message box is reported on stdout and, unless held, cancelled.
 int RunEntry(int argc, char **argv)
 {
     qAddPreRoutine([]() {
         auto *timer = new QTimer(QCoreApplication::instance());
         QObject::connect(timer, &QTimer::timeout, []() {
+            static QPointer<QMessageBox> told;
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (box && box->isVisible()) {
-                Say(QStringLiteral("box:") + box->windowTitle() + QLatin1Char('|') + box->text());
+            if (!box || !box->isVisible() || box == told)
+                return;
+            Say(QStringLiteral("box:") + box->windowTitle() + QLatin1Char('|') + box->text());
+            told = box;
+            if (!holdBoxes)
                 box->reject();
-            }
         });
         timer->start(10);
     });
@@ -58,54 +67,97 @@ int RunEntry(int argc, char **argv)
                                      QString());
     return TessalyMain(argc - 1, argv + 1);
 }
+
+// Environment variables changed for one scope; a null value removes the variable.
+class EnvScope
+{
+public:
+    void Set(const char *name, const QByteArray &value)
+    {
+        if (!saved.contains(name))
+            saved.insert(name, qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
+        value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+    ~EnvScope()
+    {
+        for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+            it.value().isNull() ? qunsetenv(it.key().constData()) : qputenv(it.key().constData(), it.value());
+    }
+
+private:
+    QHash<QByteArray, QByteArray> saved;
+};
+
+mode_t ModeOf(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A folder whose full path is length characters long.
+QString PathOfLength(const QTemporaryDir &dir, int length)
+{
+    const QString path = dir.path() + QLatin1Char('/');
+    return path + QString(length - path.size(), QLatin1Char('d'));
+}
 } // namespace
 
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    // A child of this test binary in one of the modes above, with its own data location. Once it
-    // ends, what a killed instance leaves in the runtime folder is removed.
+    // A child of this test binary in one of the modes above, with its own data location and this
+    // test's private folders for everything else (changes: variables to set, null to remove).
     struct Child : QProcess
     {
-        explicit Child(const QTemporaryDir &data)
+        explicit Child(const QTemporaryDir &data, const QList<QPair<QString, QString>> &changes = {})
         {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            for (const auto &change : changes)
+                change.second.isNull() ? env.remove(change.first) : env.insert(change.first, change.second);
             setProcessEnvironment(env);
             setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            connect(this, &QProcess::readyReadStandardOutput, this, [this]() { output += readAllStandardOutput(); });
         }
         ~Child() override
         {
             kill();
             waitForFinished(5000);
-            if (!name.isEmpty()) {
-                QFile::remove(SingleInstanceGuard(name).lockFilePath());
-                QLocalServer::removeServer(SingleInstanceGuard(name).socketPath());
-            }
+        }
+        void Launch(const QString &mode) { start(QCoreApplication::applicationFilePath(), {mode}); }
+        bool WaitFor(const QByteArray &text)
+        {
+            const bool settled =
+                QTest::qWaitFor([&]() { return output.contains(text) || state() == QProcess::NotRunning; }, 15000);
+            return settled && output.contains(text);
         }
         // Starts a first instance and waits until it is ready; its server name, empty on time-out.
         QString Start()
         {
-            connect(this, &QProcess::readyReadStandardOutput, this, [this]() { output += readAllStandardOutput(); });
-            start(QCoreApplication::applicationFilePath(), {QStringLiteral("--primary")});
-            if (QTest::qWaitFor([this]() { return output.contains('\n'); }, 10000) && output.startsWith("ready "))
-                name = QString::fromUtf8(output.mid(6, output.indexOf('\n') - 6));
-            return name;
+            Launch(QStringLiteral("--primary"));
+            return WaitFor("\n") && output.startsWith("ready ")
+                       ? QString::fromUtf8(output.mid(6, output.indexOf('\n') - 6))
+                       : QString();
         }
-        // Runs a later start to its end; its exit status as the shell sees it, or -1.
-        int RunToEnd(const QStringList &args)
+        // Its exit status as the shell sees it once it ended, or -1.
+        int Finish(int timeoutMs = 15000)
         {
-            start(QCoreApplication::applicationFilePath(), args);
-            if (!waitForFinished(15000))
+            if (state() != QProcess::NotRunning && !waitForFinished(timeoutMs))
                 return -1;
-            output = readAllStandardOutput();
+            output += readAllStandardOutput();
             return exitStatus() == QProcess::NormalExit ? exitCode() : -1;
         }
+        int RunToEnd(const QString &mode)
+        {
+            Launch(mode);
+            return Finish();
+        }
         QByteArray output;
-        QString name;
     };
+
+    enum Blocker { LockFileHeld, GuardClaimed, ImageCacheBlocked };
 
 private slots:
     // A crashed first instance is replaced; the next one takes later starts' messages up to the size limit.
@@ -126,7 +178,7 @@ private slots:
 
         Child next(data);
         QCOMPARE(next.Start(), name);
-        QCOMPARE(Child(data).RunToEnd({QStringLiteral("--entry")}), 0);
+        QCOMPARE(Child(data).RunToEnd(QStringLiteral("--entry")), 0);
         QTRY_VERIFY(next.output.contains("got:17:raise_window_noop"));
 
         // A frame announcing a megabyte is cut off before it is read.
@@ -144,65 +196,222 @@ private slots:
         QCOMPARE(next.output.count("got:"), 2);
     }
 
-    void entryEndsWith44WhenNobodyCanBeReached_data()
+    void startUpBoxEndsTheStartWithItsCode_data()
     {
-        QTest::addColumn<bool>("guardClaimed"); // else only the base folder's lock file is held
-        QTest::newRow("lock file held") << false;
-        QTest::newRow("claimed but never listens") << true;
+        QTest::addColumn<int>("blocker");
+        QTest::addColumn<int>("signo"); // 0: the box is answered with Escape
+        QTest::addColumn<int>("exitCode"); // as the shell sees it
+        QTest::addColumn<QString>("box");
+        const QString single = QStringLiteral("box:Error|Only a single instance");
+        QTest::newRow("lock file held") << int(LockFileHeld) << 0 << 44 << single;
+        QTest::newRow("claimed but never listens") << int(GuardClaimed) << 0 << 44 << single;
+        QTest::newRow("lock file held, SIGTERM") << int(LockFileHeld) << SIGTERM << 44 << single;
+        QTest::newRow("lock file held, SIGINT") << int(LockFileHeld) << SIGINT << 44 << single;
+        QTest::newRow("lock file held, SIGHUP") << int(LockFileHeld) << SIGHUP << 44 << single;
+        QTest::newRow("image cache blocked, SIGTERM")
+            << int(ImageCacheBlocked) << SIGTERM << 0
+            << QStringLiteral("box:Info|The current software cannot access the image cache folder");
     }
 
-    void entryEndsWith44WhenNobodyCanBeReached()
+    void startUpBoxEndsTheStartWithItsCode()
     {
-        QFETCH(bool, guardClaimed);
+        QFETCH(int, blocker);
+        QFETCH(int, signo);
+        QFETCH(int, exitCode);
+        QFETCH(QString, box);
         QTemporaryDir data;
         // The names are set before any folder is asked for: the data lives under Quillory/.
         const QString baseFolder = data.filePath(QStringLiteral("Quillory/Tessaly_LocalFolder"));
+        QVERIFY(QDir().mkpath(baseFolder));
         QLockFile held(baseFolder + QStringLiteral("/single-instance.file"));
         // Held by this process, which is alive but takes no messages.
         SingleInstanceGuard guard(
             SingleInstanceGuard::KeyForDataFolder(data.filePath(QStringLiteral("Quillory/Tessaly"))));
-        if (guardClaimed) {
+        if (blocker == GuardClaimed)
             QVERIFY(guard.Claim());
-        } else {
-            QVERIFY(QDir().mkpath(baseFolder));
+        else if (blocker == LockFileHeld)
             QVERIFY(held.tryLock(0));
-        }
+        else
+            QVERIFY(TestSandbox::WriteBytes(baseFolder + QStringLiteral(" LocalCache1"), QByteArray()));
         Child second(data);
-        QCOMPARE(second.RunToEnd({QStringLiteral("--entry")}), 44);
-        QVERIFY(second.output.contains("box:Error|Only a single instance"));
-    }
-
-    void lockAndSocketArePrivateAndStaleOnesTakenOver_data()
-    {
-        QTest::addColumn<bool>("runtimeSet");
-        QTest::addColumn<QByteArray>("content"); // null: a folder stands at the lock path
-        QTest::newRow("runtime folder, empty lock") << true << QByteArray("");
-        QTest::newRow("runtime folder, garbage lock") << true << QByteArray("\x01\x02garbage\n\n\n");
-        QTest::newRow("runtime folder, folder as lock") << true << QByteArray();
-        QTest::newRow("no runtime folder, empty lock") << false << QByteArray("");
-    }
-
-    void lockAndSocketArePrivateAndStaleOnesTakenOver()
-    {
-        QFETCH(bool, runtimeSet);
-        QFETCH(QByteArray, content);
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        QTemporaryDir own;
-        qputenv("XDG_RUNTIME_DIR", runtimeSet ? QFile::encodeName(own.path()) : QByteArray());
-        const QString folder = SingleInstanceGuard::RuntimeFolder();
-        {
-            SingleInstanceGuard guard(QStringLiteral("tessaly-stale-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
-            const QString lock = guard.lockFilePath();
-            QCOMPARE(QFileInfo(lock).absolutePath(), folder);
-            QCOMPARE(QFileInfo(guard.socketPath()).absolutePath(), folder);
-            QVERIFY(runtimeSet ? folder == own.path() : folder.startsWith(QDir::homePath()));
-            QCOMPARE(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
-            QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
-            QVERIFY(guard.Claim());
-            QVERIFY(guard.Listen());
-            QVERIFY(QFileInfo(lock).isFile());
+        second.Launch(signo != 0 ? QStringLiteral("--entry-hold") : QStringLiteral("--entry"));
+        QVERIFY(second.WaitFor(box.toUtf8()));
+        if (signo != 0) {
+            QTest::qWait(100);
+            QCOMPARE(second.state(), QProcess::Running); // the box waits for an answer
+            ::kill(pid_t(second.processId()), signo);
         }
-        qputenv("XDG_RUNTIME_DIR", runtime);
+        QCOMPARE(second.Finish(), exitCode);
+    }
+
+    // Without any folder for the lock and the socket, a start still runs, and the data folder's
+    // lock file lets exactly one of many concurrent starts through.
+    void withoutRuntimeFolderExactlyOneOfManyStartsRuns()
+    {
+        QTemporaryDir data;
+        const QString inTheWay = data.filePath(QStringLiteral("file"));
+        QVERIFY(TestSandbox::WriteBytes(inTheWay, QByteArray()));
+        const QList<QPair<QString, QString>> changes{{QStringLiteral("XDG_RUNTIME_DIR"), QString()},
+                                                     {QStringLiteral("TMPDIR"), inTheWay},
+                                                     {QStringLiteral("XDG_CACHE_HOME"), inTheWay}};
+        std::vector<std::unique_ptr<Child>> starts;
+        for (int i = 0; i < 16; ++i) {
+            starts.push_back(std::make_unique<Child>(data, changes));
+            starts.back()->Launch(QStringLiteral("--entry"));
+        }
+        const auto ended = [&starts]() {
+            return std::count_if(starts.begin(), starts.end(),
+                                 [](const auto &start) { return start->state() == QProcess::NotRunning; });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(ended(), 15L, 60000);
+        QTest::qWait(500);
+        QCOMPARE(ended(), 15L);
+        for (auto &start : starts) {
+            if (start->state() == QProcess::NotRunning) {
+                QCOMPARE(start->Finish(), 44);
+                QVERIFY(start->output.contains("box:Error|Only a single instance"));
+            } else {
+                ::kill(pid_t(start->processId()), SIGTERM);
+                QCOMPARE(start->Finish(), 0);
+                QVERIFY(start->output.isEmpty());
+            }
+        }
+    }
+
+    void runtimeFolderIsPrivateShortAndNeverChanged_data()
+    {
+        QTest::addColumn<QString>("runtime"); // how $XDG_RUNTIME_DIR is prepared; empty: unset
+        QTest::addColumn<QString>("temp"); // how the temporary folder is prepared
+        QTest::addColumn<bool>("cacheUsable");
+        QTest::addColumn<QString>("chosen"); // runtime, temp, cache or empty: none
+        QTest::newRow("runtime 0700") << "0700" << "" << true << "runtime";
+        QTest::newRow("runtime 0755") << "0755" << "" << true << "temp";
+        QTest::newRow("runtime 1777") << "1777" << "" << true << "temp";
+        QTest::newRow("runtime of another user") << "owner" << "" << true << "temp";
+        QTest::newRow("runtime is a link") << "link" << "" << true << "temp";
+        QTest::newRow("runtime too long") << "long" << "" << true << "temp";
+        QTest::newRow("no runtime") << "" << "" << true << "temp";
+        QTest::newRow("own temp folder 0755 already") << "" << "0755" << true << "cache";
+        QTest::newRow("own temp folder of another user") << "" << "owner" << true << "cache";
+        QTest::newRow("own temp folder is a link") << "" << "link" << true << "cache";
+        QTest::newRow("temp too long") << "" << "long" << true << "cache";
+        QTest::newRow("none usable") << "" << "file" << false << "";
+    }
+
+    void runtimeFolderIsPrivateShortAndNeverChanged()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, temp);
+        QFETCH(bool, cacheUsable);
+        QFETCH(QString, chosen);
+        // Short, so that only the rows that mean to be too long are.
+        QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/XXXXXX"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("private"))));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("private")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString key = SingleInstanceGuard::KeyForDataFolder(dir.path());
+        // Prepares a folder as the row says; the path to hand over.
+        const auto prepare = [&](const QString &how, const QString &path) {
+            if (how == QLatin1String("link")) {
+                QFile::link(dir.filePath(QStringLiteral("private")), path);
+                return path;
+            }
+            if (how == QLatin1String("file")) {
+                TestSandbox::WriteBytes(path, QByteArray());
+                return path;
+            }
+            const QString folder = how == QLatin1String("long") ? PathOfLength(dir, 100) : path;
+            const QByteArray name = QFile::encodeName(folder);
+            QDir().mkpath(folder);
+            if (how == QLatin1String("owner") && ::chown(name.constData(), 65534, 65534) != 0)
+                return QString();
+            const bool numeric = how.at(0).isDigit();
+            return ::chmod(name.constData(), numeric ? how.toUInt(nullptr, 8) : 0700) == 0 ? folder : QString();
+        };
+        if ((runtime == QLatin1String("owner") || temp == QLatin1String("owner")) && ::geteuid() != 0)
+            QSKIP("only root can make a folder of another user");
+
+        EnvScope env;
+        const QString runtimePath = runtime.isEmpty() ? QString() : prepare(runtime, dir.filePath(QStringLiteral("run")));
+        env.Set("XDG_RUNTIME_DIR", runtimePath.isEmpty() ? QByteArray() : QFile::encodeName(runtimePath));
+        QString tempPath = dir.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(tempPath));
+        const QString ownTemp = QStringLiteral("%1/tessaly-%2").arg(tempPath).arg(::geteuid());
+        if (temp == QLatin1String("long"))
+            tempPath = PathOfLength(dir, 70);
+        else if (temp == QLatin1String("file"))
+            tempPath = prepare(temp, dir.filePath(QStringLiteral("tmpfile")));
+        else if (!temp.isEmpty())
+            QVERIFY(!prepare(temp, ownTemp).isEmpty());
+        QVERIFY(QDir().mkpath(tempPath) || temp == QLatin1String("file"));
+        env.Set("TMPDIR", QFile::encodeName(tempPath));
+        env.Set("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
+        // Test mode keeps the cache under the home folder; a file there leaves no cache folder.
+        const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        QVERIFY(cache.startsWith(dir.path()));
+        if (!cacheUsable) {
+            QVERIFY(QDir().mkpath(QFileInfo(cache).path()));
+            QVERIFY(TestSandbox::WriteBytes(cache, QByteArray()));
+        }
+        const mode_t runtimeMode = ModeOf(runtimePath);
+        const mode_t ownTempMode = ModeOf(ownTemp);
+
+        const QString folder = SingleInstanceGuard::RuntimeFolder(key);
+        const QMap<QString, QString> expected{{QStringLiteral("runtime"), runtimePath},
+            {QStringLiteral("temp"), ownTemp}, {QStringLiteral("cache"), cache + QStringLiteral("/tessaly-runtime")}};
+        QCOMPARE(folder, expected.value(chosen));
+        // Nobody's folder but one of our own making changes its mode.
+        QCOMPARE(ModeOf(runtimePath), runtimeMode);
+        if (temp != QLatin1String(""))
+            QCOMPARE(ModeOf(ownTemp), ownTempMode);
+
+        SingleInstanceGuard guard(key);
+        QCOMPARE(guard.Claim(), !chosen.isEmpty());
+        QCOMPARE(guard.IsUnusable(), chosen.isEmpty());
+        if (chosen.isEmpty())
+            return;
+        QCOMPARE(QFileInfo(guard.lockFilePath()).absolutePath(), folder);
+        QCOMPARE(ModeOf(folder) & 077, mode_t(0));
+        QVERIFY(guard.Listen());
+        QLocalSocket client;
+        client.connectToServer(guard.socketPath());
+        QVERIFY(client.waitForConnected(1000));
+    }
+
+    void staleLocksAreTakenOverLiveOnesNot_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: a folder stands at the lock path; "live": held here
+        QTest::addColumn<int>("age"); // seconds
+        QTest::addColumn<bool>("taken");
+        const QByteArray here = QSysInfo::machineHostName().toUtf8();
+        QTest::newRow("held here") << QByteArray("live") << 0 << false;
+        QTest::newRow("held here for an hour") << QByteArray("live") << 3600 << false;
+        QTest::newRow("dead process here") << "2147483600\ntessaly\n" + here + '\n' << 0 << true;
+        QTest::newRow("other machine, an hour old") << QByteArray("4242\ntessaly\nother-host.invalid\n") << 3600 << true;
+        QTest::newRow("other machine, just now") << QByteArray("4242\ntessaly\nother-host.invalid\n") << 0 << false;
+        QTest::newRow("empty") << QByteArray("") << 0 << true;
+        QTest::newRow("garbage") << QByteArray("\x01\x02garbage\n\n\n") << 0 << true;
+        QTest::newRow("folder") << QByteArray() << 0 << true;
+    }
+
+    void staleLocksAreTakenOverLiveOnesNot()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, age);
+        QFETCH(bool, taken);
+        const QString key = QStringLiteral("tessaly-stale-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
+        SingleInstanceGuard guard(key);
+        const QString lock = guard.lockFilePath();
+        QLockFile owner(lock);
+        if (content == "live")
+            QVERIFY(owner.tryLock(0));
+        else
+            QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
+        QVERIFY(age == 0 || TestSandbox::SetAge(lock, age));
+        QCOMPARE(guard.Claim(), taken);
+        QVERIFY(!guard.IsUnusable());
+        QVERIFY(taken ? QFileInfo(lock).isFile() && guard.Listen() : QFileInfo::exists(lock));
+        if (!taken && content != "live")
+            QFile::remove(lock);
     }
 
     void listensAgainAfterDescriptorShortage()
@@ -236,7 +445,8 @@ private slots:
 int main(int argc, char *argv[])
 {
     const QByteArray mode(argc >= 2 ? argv[1] : "");
-    if (mode == "--entry")
+    holdBoxes = mode == "--entry-hold";
+    if (mode == "--entry" || holdBoxes)
         return RunEntry(argc, argv);
     if (mode == "--primary") {
         // The program's names, so that the data lives under Quillory/.
@@ -244,7 +454,21 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
         return RunPrimary(argc, argv);
     }
+    // This test and every child it starts keep to private folders: never the user's own, and
+    // never those of another run of this test.
+    QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/tsi-XXXXXX"));
+    if (!sandbox.isValid())
+        return 1;
+    const QList<QPair<const char *, QString>> folders{{"HOME", "home"}, {"XDG_CACHE_HOME", "cache"},
+        {"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"}, {"XDG_RUNTIME_DIR", "run"}, {"TMPDIR", "tmp"}};
+    for (const auto &folder : folders) {
+        const QString path = sandbox.filePath(folder.second);
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(folder.first, QFile::encodeName(path));
+    }
     QCoreApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);
 }
