@@ -186,7 +186,7 @@ private slots:
         QVERIFY2(!deadline.hasExpired(), "the second start did not end within 6 s");
         // The first instance got the message and raised its window.
         QByteArray diagnostics;
-        QTRY_VERIFY_WITH_TIMEOUT((diagnostics += first->readAllStandardError()).contains("show window requested"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((diagnostics += first->readAllStandardError()).contains("on_action_on_show_Window_triggered Called"), 5000);
         QCOMPARE(first->state(), QProcess::Running);
         // A lock attempt by anyone else still fails while the first runs.
         QVERIFY(!QLockFile(folders.LockPath()).tryLock(0));
