@@ -74,9 +74,9 @@ public:
     bool LoadDatabase(const QString &filePath);
     // Opens the holder's connection read-only through the cipher driver, tunes it and checks
     // that the file is a readable catalogue (plain tables only, the book table, a summary that
-    // reads alike by name and by a full scan; missing summary keys are fine). On failure the holder is left unregistered and
-    // closed, and the reason is on the debug stream after "SQL Error: ". An empty password
-    // stands for the program's catalogue password.
+    // reads alike by name and by a full scan; missing summary keys are fine). On failure the
+    // holder is left unregistered and closed, and the reason is on the debug stream after
+    // "SQL Error: ". An empty password stands for the program's catalogue password.
     static bool OpenDatabase(DatabaseHolder *holder, const QString &filePath,
                              const QByteArray &password = QByteArray());
     // Reads the catalogue summary from "native_loadrecall".
