@@ -77,6 +77,18 @@ bool DatabaseHolder::RunQueryOn(const QSqlDatabase &db, const QString &sql,
     return ran;
 }
 
+QStringList DatabaseHolder::TableColumnsOn(const QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery probe(db);
+    QStringList names;
+    if (!probe.exec(QStringLiteral("select * from %1 limit 0").arg(table)))
+        return names;
+    const QSqlRecord record = probe.record();
+    for (int i = 0; i < record.count(); ++i)
+        names.append(record.fieldName(i));
+    return names;
+}
+
 bool DatabaseHolder::VisitRows(const QString &sql,
                                const std::function<void(const DatabaseRow &)> &visitor)
 {

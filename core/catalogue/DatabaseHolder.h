@@ -7,6 +7,7 @@
 #include <QReadWriteLock>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
@@ -50,6 +51,10 @@ public:
     static bool RunQueryOn(const QSqlDatabase &db, const QString &sql,
                            const std::function<bool(const QSqlQuery &)> &row, QString *error = nullptr);
 
+    // The column names of a table, in order; empty when it cannot be read. For a connection
+    // whose holder's lock the caller holds.
+    static QStringList TableColumnsOn(const QSqlDatabase &db, const QString &table);
+
     // Like SelectRows, but hands each row to the visitor instead of keeping them all
     // (large tables). Returns false when the connection is closed or the query fails.
     bool VisitRows(const QString &sql, const std::function<void(const DatabaseRow &)> &visitor);
@@ -70,6 +75,9 @@ public:
     QReadWriteLock lock;
     // Invalid and closed in a new holder.
     QSqlDatabase db;
+    // What book reads select (ItemBook::SelectList): set when the catalogue is opened, before
+    // any read; every column until then.
+    QString bookSelect = QStringLiteral("*");
 
 private:
     bool registered = false;

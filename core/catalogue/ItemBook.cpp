@@ -74,7 +74,44 @@ QString MakePriceText(qint64 key)
     return QStringLiteral("$") + QString::number(static_cast<double>(KeyFloat(key)), 'f', 2);
 }
 
+// The columns of the text fields.
+const char *const kTextColumns[] = {"BookName", "BookCatalog", "BookCatalogIDS", "BookAuthor",
+                                    "GoLink", "_TransLink", "IntroLong"};
+
+QString TextValue(const DatabaseRow &row, const char *column)
+{
+    QString text = row.value(QLatin1String(column)).toString();
+    if (text.size() > ItemBook::MaxTextLength) {
+        int keep = ItemBook::MaxTextLength - 1;
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep; // never half a character
+        text.truncate(keep);
+        text.append(QChar(0x2026));
+    }
+    return text;
+}
+
 } // namespace
+
+QString ItemBook::SelectList(const QStringList &columns)
+{
+    QStringList select;
+    for (const QString &column : columns) {
+        QString quoted = column;
+        quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        quoted = QLatin1Char('"') + quoted + QLatin1Char('"');
+        bool text = false;
+        for (const char *name : kTextColumns)
+            text = text || column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        // Numbers stay numbers: only texts and blobs are cut (substr counts characters of a
+        // text, bytes of a blob; one more than kept shows that there was more).
+        select.append(text ? QStringLiteral("case when typeof(%1) in ('text', 'blob') then substr(%1, 1, %2) "
+                                            "else %1 end as %1")
+                                 .arg(quoted, QString::number(MaxTextLength + 1))
+                           : quoted);
+    }
+    return select.isEmpty() ? QStringLiteral("*") : select.join(QStringLiteral(", "));
+}
 
 ItemBook::ItemBook()
     : orgPriceField(QStringLiteral("OrgPrice")),
@@ -99,20 +136,20 @@ bool ItemBook::Fill(const DatabaseRow &row, const LocalTimeConverter &converter,
 {
     uid = row.value(QStringLiteral("UID")).toLongLong();
     lid = row.value(QStringLiteral("LID")).toLongLong();
-    name = row.value(QStringLiteral("BookName")).toString();
+    name = TextValue(row, "BookName");
     orgPrice = row.value(QStringLiteral("OrgPrice")).toFloat();
     price = row.value(QStringLiteral("BookPrice")).toFloat();
-    catalogNames = row.value(QStringLiteral("BookCatalog")).toString();
-    catalogIds = row.value(QStringLiteral("BookCatalogIDS")).toString();
-    author = row.value(QStringLiteral("BookAuthor")).toString();
+    catalogNames = TextValue(row, "BookCatalog");
+    catalogIds = TextValue(row, "BookCatalogIDS");
+    author = TextValue(row, "BookAuthor");
     const qint64 bookSeconds = CatalogueSeconds(row.value(QStringLiteral("BookDate")));
     pages = row.value(QStringLiteral("BookPages")).toLongLong();
     size = row.value(QStringLiteral("BookSize")).toLongLong();
     stars = row.value(starsField).toFloat();
     starsCount = row.value(QStringLiteral("BookStarsCount")).toLongLong();
-    goLink = row.value(QStringLiteral("GoLink")).toString();
-    transLink = row.value(QStringLiteral("_TransLink")).toString();
-    introLong = row.value(QStringLiteral("IntroLong")).toString();
+    goLink = TextValue(row, "GoLink");
+    transLink = TextValue(row, "_TransLink");
+    introLong = TextValue(row, "IntroLong");
     firstPubTime = converter.FromSecsSinceEpoch(CatalogueSeconds(row.value(QStringLiteral("FirstPubTimeGMT"))));
     localCompField = row.value(QStringLiteral("LocalCompField")).toLongLong();
     checkTime = converter.FromSecsSinceEpoch(CatalogueSeconds(row.value(QStringLiteral("_CheckTimeGMT"))));

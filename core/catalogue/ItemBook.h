@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 // One catalogue row as DatabaseHolder::SelectRows returns it: column name -> value.
@@ -38,6 +39,14 @@ public:
     static qint64 CatalogueSeconds(const QVariant &value);
     // Whether a row with this id and name holds a book.
     static bool IsValidBook(qint64 uid, const QString &name) { return uid >= 1 && !name.isEmpty(); }
+
+    // Longest text a record keeps of one field (UTF-16 units). A longer catalogue value is cut
+    // to fit, ending in "…", so that no value can swamp memory or the views.
+    static const int MaxTextLength = 65536;
+    // What a read of book rows selects from a table with these columns: every column, the
+    // text fields cut by SQLite to just over MaxTextLength, so a huge value never reaches
+    // the program whole.
+    static QString SelectList(const QStringList &columns);
 
     qint64 uid = 0;
     qint64 lid = 0;

@@ -46,8 +46,8 @@ ItemBook *ItemDataSaver::LoadBook(DatabaseHolder *holder, qint64 uid)
     if (!holder)
         return nullptr;
     const QList<DatabaseRow> rows = holder->SelectRows(
-        QStringLiteral("select * from %1 where uid=%2")
-            .arg(Const::TablePublishedBookInfo, QString::number(uid)));
+        QStringLiteral("select %1 from %2 where uid=%3")
+            .arg(holder->bookSelect, Const::TablePublishedBookInfo, QString::number(uid)));
     if (rows.isEmpty())
         return nullptr;
     auto *book = new ItemBook();
@@ -82,7 +82,7 @@ void ItemDataSaver::LoadAllBooks(const QWriteLockerExt2 &token)
     cache.reserve(static_cast<int>(qMin<qint64>(knownBookCount, 1 << 20)));
     const QString uidColumn = QStringLiteral("UID");
     ItemBookLoadCache shared;
-    database->VisitRows(QStringLiteral("select * from %1").arg(Const::TablePublishedBookInfo),
+    database->VisitRows(QStringLiteral("select %1 from %2").arg(database->bookSelect, Const::TablePublishedBookInfo),
                         [&cache, &uidColumn, &shared](const DatabaseRow &row) {
                             const qint64 uid = row.value(uidColumn).toLongLong();
                             if (cache.contains(uid))
@@ -131,6 +131,11 @@ QList<qint64> ItemDataSaver::QueryBookIds(const QString &where, bool *ok)
 QString ItemDataSaver::ConditionsWhere(const QStringList &conditions)
 {
     return SqlJoinConditions(conditions, QStringLiteral("and"), true);
+}
+
+QList<qint64> ItemDataSaver::QueryBookIdsByConditions(const QStringList &conditions, bool *ok)
+{
+    return QueryBookIds(ConditionsWhere(conditions), ok);
 }
 
 QList<qint64> ItemDataSaver::QueryCategoryIds(const QString &where, bool *ok)

@@ -74,9 +74,9 @@ public:
     bool LoadDatabase(const QString &filePath);
     // Opens the holder's connection read-only through the cipher driver, tunes it and checks
     // that the file is a readable catalogue (plain tables only, the book table, a summary that
-    // reads alike by name and holds the guid). On failure the holder is left unregistered and
-    // closed, and the reason is on the debug stream after "SQL Error: ". An empty password
-    // stands for the program's catalogue password.
+    // reads alike by name and by a full scan; missing summary keys are fine). On failure the
+    // holder is left unregistered and closed, and the reason is on the debug stream after
+    // "SQL Error: ". An empty password stands for the program's catalogue password.
     static bool OpenDatabase(DatabaseHolder *holder, const QString &filePath,
                              const QByteArray &password = QByteArray());
     // Reads the catalogue summary from "native_loadrecall".
@@ -102,6 +102,8 @@ public:
     QList<qint64> QueryBookIds(const QString &where, bool *ok = nullptr);
     // The where text of book ids meeting every condition: the conditions joined with "and".
     static QString ConditionsWhere(const QStringList &conditions);
+    // Book ids meeting every condition (QueryBookIds of their ConditionsWhere).
+    QList<qint64> QueryBookIdsByConditions(const QStringList &conditions, bool *ok = nullptr);
     // Category ids matching `where` (may be empty).
     QList<qint64> QueryCategoryIds(const QString &where, bool *ok = nullptr);
 
@@ -130,11 +132,12 @@ public:
     // The order keys of every book, read with the catalogue; never null.
     ItemSortKeys *sortKeys;
 
+    // Whether a catalogue query on the calling thread is to end now (the program closes, or
+    // the thread's worker is asked to stop): the one reason the driver cuts a query short.
+    static bool IsQueryToStop();
+
 private:
     static bool IsReadableCatalogue(DatabaseHolder *holder, QString *problem);
-    // Whether a catalogue query on the calling thread is to end now (the program closes, or
-    // the thread's worker is asked to stop).
-    static bool IsQueryToStop();
     // Frees a catalogue's records and its connection; books may be null (none loaded yet).
     static void FreeCatalogue(CategoryHash *categories, BigCategoryList *bigCategories, BookHash *books,
                               ItemSortKeys *sortKeys, DatabaseHolder *holder);

@@ -137,6 +137,7 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
         holder->Unregister();
         return false;
     }
+    holder->bookSelect = ItemBook::SelectList(DatabaseHolder::TableColumnsOn(db, Const::TablePublishedBookInfo));
     return true;
 }
 
@@ -202,8 +203,8 @@ bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem
     // database at all, SQL of its own). Before it may replace a catalogue: its schema holds
     // plain tables and indexes only, the book table among them; the small summary and category
     // tables read whole; every summary value reads the same by name, as the loader reads it
-    // (through the summary's index), and the guid is there; the first and last book read (the
-    // book table's outer pages).
+    // (through the summary's index), as by a full scan; the first and last book read (the book
+    // table's outer pages).
     const auto refuse = [problem](const QString &why) {
         if (problem)
             *problem = why;
@@ -243,10 +244,9 @@ bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem
             value = query.value(0);
             return false;
         });
+        // A missing key is no damage: it reads as an empty text or 0.
         if (!read || found != summary.contains(name) || (found && !summary.contains(name, value)))
             return refuse(QStringLiteral("its summary reads differently by name"));
-        if (name == LoadRecallNames.first() && (!found || value.toString().isEmpty()))
-            return refuse(QStringLiteral("its summary has no catalogue guid"));
     }
 
     if (tables.contains(Const::TableRuntimeCatalogInfo)

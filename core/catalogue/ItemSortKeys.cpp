@@ -7,7 +7,6 @@
 #include <QReadLocker>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringList>
 
 #include <algorithm>
@@ -31,15 +30,13 @@ bool ItemSortKeys::Load(DatabaseHolder *holder)
         return false;
 
     // A column the table lacks reads as NULL, as it would from a record.
-    QSqlQuery probe(holder->db);
-    if (!probe.exec(QStringLiteral("select * from %1 limit 0").arg(Const::TablePublishedBookInfo)))
+    const QStringList columns = DatabaseHolder::TableColumnsOn(holder->db, Const::TablePublishedBookInfo);
+    if (columns.isEmpty())
         return false;
-    const QSqlRecord record = probe.record();
-    probe.finish();
     QStringList select;
     for (const char *column : kColumns) {
         const QString name = QString::fromLatin1(column);
-        if (!record.contains(name))
+        if (!columns.contains(name, Qt::CaseInsensitive))
             select.append(QStringLiteral("NULL"));
         else if (name == QLatin1String("BookName"))
             select.append(QStringLiteral("substr(\"BookName\", 1, 1)"));

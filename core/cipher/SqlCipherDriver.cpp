@@ -131,11 +131,8 @@ bool SqlCipherDriver::open(const QString &db, const QString &, const QString &pa
     // Read the schema now: a damaged catalogue fails here rather than at the first query.
     sqlite3_stmt *check = nullptr;
     int checkRc = sqlite3_prepare_v2(handle, "SELECT count(*) FROM sqlite_master", -1, &check, nullptr);
-    if (checkRc == SQLITE_OK) {
-        qint64 spentNs = 0;
-        SqlCipherInterrupt::Step timing(spentNs);
+    if (checkRc == SQLITE_OK)
         checkRc = sqlite3_step(check);
-    }
     const QString checkText = QString::fromUtf8(sqlite3_errmsg(handle));
     sqlite3_finalize(check);
     if (checkRc != SQLITE_ROW) {

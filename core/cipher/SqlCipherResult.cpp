@@ -2,7 +2,6 @@
 
 #include "cipher/SqlCipherConnection.h"
 #include "cipher/SqlCipherDriver.h"
-#include "cipher/SqlCipherInterrupt.h"
 #include "cipher/SqlCipherTypes.h"
 
 #include <QDateTime>
@@ -219,11 +218,7 @@ SqlCipherResult::StepResult SqlCipherResult::StepLocked()
 {
     sqlite3 *db = sqlite3_db_handle(stmt);
     DbMutexLocker dbLocker(db);
-    int rc;
-    {
-        SqlCipherInterrupt::Step timing(spentNs);
-        rc = sqlite3_step(stmt);
-    }
+    const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) {
         ++stepIndex;
         onRow = true;
@@ -241,7 +236,6 @@ SqlCipherResult::StepResult SqlCipherResult::StepLocked()
 bool SqlCipherResult::RewindLocked()
 {
     sqlite3_reset(stmt);
-    spentNs = 0;
     stepIndex = -1;
     onRow = false;
     exhausted = false;

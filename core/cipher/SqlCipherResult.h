@@ -57,6 +57,4 @@ private:
     int stepIndex = -1;
     bool onRow = false;
     bool exhausted = false;
-    // Time the statement has spent in SQLite since its start (its budget, SqlCipherInterrupt).
-    qint64 spentNs = 0;
 };

@@ -119,8 +119,10 @@ public:
     // No ids when the category-name lookup failed.
     QList<qint64> QueryFilterBooks(DisplayFolder *folder, bool *ok = nullptr);
     void UpdateNewArrivalsCaption(DisplayFolder *folder);
-    // The where text of a filter folder's conditions (category-name keywords are resolved
-    // to category ids through the catalogue; ok turns false when that lookup failed).
+    // A filter folder's conditions, one per criterion (category-name keywords are resolved
+    // to category ids through the catalogue; ok turns false when that lookup failed), and
+    // their where text.
+    QStringList MakeFilterConditions(const DisplayFolder *folder, bool *ok = nullptr);
     QString MakeFilterWhere(const DisplayFolder *folder, bool *ok = nullptr);
 
     // ---- folders file ----
@@ -161,11 +163,11 @@ private:
     void TakeSnapshot(const FolderSnapshot &snapshot, const QWriteLockerExt2 &token);
     // The where text of the folder's query; false when the folder has no query and no books.
     bool MakeFolderWhere(const DisplayFolder &folder, bool includeSearchFolders, QString *where, bool *ok);
-    // The filter's where text; false (and ok false) when its category-name lookup failed.
-    bool ResolvedFilterWhere(const DisplayFolder &folder, QString *where, bool *ok);
+    // The filter's conditions; false (and ok false) when its category-name lookup failed.
+    bool ResolvedFilterConditions(const DisplayFolder &folder, QStringList *conditions, bool *ok);
     static QString CategoryWhere(qint64 categoryId);
-    static QString BestBooksWhere();
-    QString NewArrivalsWhere();
+    static QStringList BestBooksConditions();
+    QStringList NewArrivalsConditions();
     // Closing, or the canceller asks to stop.
     static bool IsStopped(IBaseCloseable *canceller);
 

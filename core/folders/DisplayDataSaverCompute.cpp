@@ -5,7 +5,6 @@
 #include "folders/FolderQuery.h"
 #include "Formatters.h"
 #include "threads/IBaseCloseable.h"
-#include "threads/NativeHelper.h"
 #include "ShuffleInPlace.h"
 
 #include <QLocale>
@@ -30,7 +29,8 @@ bool SameDefinition(const DisplayFolder &a, const DisplayFolder &b)
 
 bool DisplayDataSaver::IsStopped(IBaseCloseable *canceller)
 {
-    return NativeHelper::IsClosing() || (canceller && canceller->IsCloseRequested());
+    // Whatever makes the driver cut a query short stops the computation too.
+    return ItemDataSaver::IsQueryToStop() || (canceller && canceller->IsCloseRequested());
 }
 
 DisplayFolder *DisplayDataSaver::RefreshFolder(DisplayFolder *folder, const QWriteLockerExt2 &token,
@@ -56,13 +56,18 @@ bool DisplayDataSaver::MakeFolderWhere(const DisplayFolder &folder, bool include
         if (!includeSearchFolders)
             return false;
         Q_FALLTHROUGH();
-    case FilterFolder:
-        return ResolvedFilterWhere(folder, where, ok);
+    case FilterFolder: {
+        QStringList conditions;
+        if (!ResolvedFilterConditions(folder, &conditions, ok))
+            return false;
+        *where = ItemDataSaver::ConditionsWhere(conditions);
+        return true;
+    }
     case NewArrivals:
-        *where = NewArrivalsWhere();
+        *where = ItemDataSaver::ConditionsWhere(NewArrivalsConditions());
         return true;
     case BestBooks:
-        *where = BestBooksWhere();
+        *where = ItemDataSaver::ConditionsWhere(BestBooksConditions());
         return true;
     case AllBooks:
         where->clear();
@@ -157,16 +162,16 @@ QString DisplayDataSaver::CategoryWhere(qint64 categoryId)
     return SqlLikeCondition(QStringLiteral("bookcatalogids"), MakeCategoryToken(categoryId));
 }
 
-QString DisplayDataSaver::BestBooksWhere()
+QStringList DisplayDataSaver::BestBooksConditions()
 {
-    return ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), QVariant(4.8))});
+    return {SqlGreaterEqualCondition(QStringLiteral("BookStars"), QVariant(4.8))};
 }
 
-QString DisplayDataSaver::NewArrivalsWhere()
+QStringList DisplayDataSaver::NewArrivalsConditions()
 {
     const QDateTime from = clock().addDays(-kNewArrivalDays).toUTC();
     const qint64 seconds = static_cast<quint32>(from.toSecsSinceEpoch());
-    return ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), QVariant(seconds))});
+    return {SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), QVariant(seconds))};
 }
 
 QList<qint64> DisplayDataSaver::QueryCategoryBooks(qint64 categoryId, bool *ok)
@@ -181,20 +186,25 @@ QList<qint64> DisplayDataSaver::QueryAllBooks(bool *ok)
 
 QList<qint64> DisplayDataSaver::QueryBestBooks(bool *ok)
 {
-    return items->QueryBookIds(BestBooksWhere(), ok);
+    return items->QueryBookIdsByConditions(BestBooksConditions(), ok);
 }
 
 QList<qint64> DisplayDataSaver::QueryNewArrivalBooks(bool *ok)
 {
-    QList<qint64> ids = items->QueryBookIds(NewArrivalsWhere(), ok);
+    QList<qint64> ids = items->QueryBookIdsByConditions(NewArrivalsConditions(), ok);
     ShuffleInPlace(ids);
     return ids;
 }
 
 QString DisplayDataSaver::MakeFilterWhere(const DisplayFolder *folder, bool *ok)
 {
+    return ItemDataSaver::ConditionsWhere(MakeFilterConditions(folder, ok));
+}
+
+QStringList DisplayDataSaver::MakeFilterConditions(const DisplayFolder *folder, bool *ok)
+{
     if (!folder)
-        return QString();
+        return QStringList();
     const DisplayFolderSearch &search = folder->search;
     QStringList conditions;
     if (!search.findName.isEmpty())
@@ -221,13 +231,13 @@ QString DisplayDataSaver::MakeFilterWhere(const DisplayFolder *folder, bool *ok)
         conditions.append(SqlRangeCondition(search.findBookPages));
     if (!search.findBookSize.isEmpty())
         conditions.append(SqlRangeCondition(search.findBookSize));
-    return ItemDataSaver::ConditionsWhere(conditions);
+    return conditions;
 }
 
-bool DisplayDataSaver::ResolvedFilterWhere(const DisplayFolder &folder, QString *where, bool *ok)
+bool DisplayDataSaver::ResolvedFilterConditions(const DisplayFolder &folder, QStringList *conditions, bool *ok)
 {
     bool lookupRan = true;
-    *where = MakeFilterWhere(&folder, &lookupRan);
+    *conditions = MakeFilterConditions(&folder, &lookupRan);
     // Without its category condition the filter would select a broader, wrong set.
     if (!lookupRan && ok)
         *ok = false;
@@ -236,10 +246,10 @@ bool DisplayDataSaver::ResolvedFilterWhere(const DisplayFolder &folder, QString 
 
 QList<qint64> DisplayDataSaver::QueryFilterBooks(DisplayFolder *folder, bool *ok)
 {
-    QString where;
-    if (!folder || !ResolvedFilterWhere(*folder, &where, ok))
+    QStringList conditions;
+    if (!folder || !ResolvedFilterConditions(*folder, &conditions, ok))
         return QList<qint64>();
-    return items->QueryBookIds(where, ok);
+    return items->QueryBookIdsByConditions(conditions, ok);
 }
 
 void DisplayDataSaver::UpdateNewArrivalsCaption(DisplayFolder *folder)

@@ -237,7 +237,9 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
             rows.append(batchRow);
             return true;
         });
-    if (wasStopped)
+    // A query cut short by a stop is no failure: running the folders one by one would only
+    // repeat the work that the stop ends.
+    if (wasStopped || (!ran && stopped()))
         return Stopped;
     if (!ran)
         return Failed;

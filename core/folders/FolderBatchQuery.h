@@ -29,9 +29,9 @@ public:
     };
 
     // results[i] gets the ids for conditions[i]. `stopped` is asked now and then while the
-    // rows are read. The caller holds the catalogue store's lock. Failed (results empty) when
-    // the query cannot run; the caller then runs the folder queries one by one, which tells
-    // the folders that fail from the others.
+    // rows are read, and when the query ends early. The caller holds the catalogue store's lock.
+    // Failed (results empty) when the query cannot run and no stop ended it; the caller then
+    // runs the folder queries one by one, which tells the folders that fail from the others.
     static Result Run(ItemDataSaver *items, const QList<Condition> &conditions, QList<QList<qint64>> *results,
                       const std::function<bool()> &stopped);
 

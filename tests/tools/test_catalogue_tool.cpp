@@ -1,4 +1,5 @@
 // The tessaly-catalogue command line: generate, info and encrypt, with their failures.
+#include "Helper.h"
 #include "writer/CatalogueGenerator.h"
 #include "TestSandbox.h"
 
@@ -48,6 +49,36 @@ private slots:
             Run({"generate", "--books", "250", "--categories", "12", "--seed", "5", "--password", "tööl", "--out", catalogue});
         QVERIFY2(made.status == 0, qPrintable(made.err));
         QVERIFY(QRegularExpression("guid ([0-9a-f-]{36})").match(made.out).hasMatch());
+    }
+
+    // Missing summary keys read as empty values, with the program's password or another.
+    void infoReadsMissingSummaryKeys_data()
+    {
+        QTest::addColumn<QString>("rows"); // of the summary
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no rows") << "" << "tööl";
+        QTest::newRow("no guid row") << "('current_ebooks_count', 5)" << "tööl";
+        QTest::newRow("empty guid, program's password") << "('current_guid', ''), ('current_ebooks_count', 5)" << "";
+    }
+    void infoReadsMissingSummaryKeys()
+    {
+        QFETCH(QString, rows);
+        QFETCH(QString, password);
+        const QString path = dir.filePath(QStringLiteral("summary-%1.db").arg(QTest::currentDataTag()));
+        CatalogueGeneratorOptions options;
+        options.books = 5;
+        options.password = password.isEmpty() ? Helper::GetCatalogPassword().toUtf8() : password.toUtf8();
+        options.withoutLoadRecall = true;
+        options.extraSql << "create table native_loadrecall (pname text, pvalue)";
+        if (!rows.isEmpty())
+            options.extraSql << "insert into native_loadrecall values " + rows;
+        QVERIFY(CatalogueGenerator::Generate(options, path));
+        QStringList arguments{"info", path};
+        if (!password.isEmpty())
+            arguments << "--password" << password;
+        const Outcome info = Run(arguments);
+        QVERIFY2(info.status == 0, qPrintable(info.err));
+        QVERIFY2(info.out.startsWith("guid=\nbooks=5\n"), qPrintable(info.out));
     }
 
     // Refusals say what is wrong, with the program's password or another, and never print values.

@@ -26,8 +26,9 @@ bool MainWindow::HasLoadedData()
 {
     if (!folderStore.HoldsFoldersFile())
         return false;
+    // A catalogue without a guid in its summary is a loaded catalogue all the same.
     QReadLocker locker(&folderStore.items->lock);
-    return !folderStore.items->currentGuid.isEmpty();
+    return !folderStore.items->currentFilePath.isEmpty();
 }
 
 bool MainWindow::PendingCoverShown(const ItemComparePart &key)

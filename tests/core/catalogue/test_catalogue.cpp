@@ -157,6 +157,8 @@ class TestCatalogue : public QObject
     QString fileA;
     QString fileB;
     QString fileSummary;
+    QString longTexts;
+    std::unique_ptr<ItemDataSaver> longStore;
 
 private slots:
     void initTestCase()
@@ -251,9 +253,6 @@ private slots:
                                         "create view published_bookinfo as select * from books"});
         contentRow("trigger", {"create trigger touch after update on published_bookinfo begin select 1; end"});
         contentRow("virtual table", {"create virtual table search using fts5(BookName)"});
-        contentRow("no guid", {"delete from native_loadrecall where pname = 'current_guid'"});
-        contentRow("empty guid", {"update native_loadrecall set pvalue = NULL where pname = 'current_guid'"});
-        contentRow("damaged summary index", {"create unique index damaged on native_loadrecall(pname)"});
     }
     void failedLoadKeepsCatalogue()
     {
@@ -281,6 +280,113 @@ private slots:
         ItemBook *book = store.GetBook(17, token); // needs the old connection
         QVERIFY(book && book->name == QLatin1String("A book"));
         QCOMPARE(store.QueryBookIds(QString()).size(), 20);
+    }
+
+    // Missing summary keys read as empty texts and 0 and never fail the load; a summary that
+    // reads differently by name than by a full scan (a damaged index) does.
+    void summaryKeys_data()
+    {
+        QTest::addColumn<QStringList>("sql");
+        QTest::addColumn<bool>("loads");
+        QTest::addColumn<QString>("guid"); // the previous catalogue's when refused
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<qint64>("books");
+        QTest::newRow("every key") << QStringList() << true << "S" << "S" << qint64(20);
+        QTest::newRow("no rows") << QStringList{"delete from native_loadrecall"} << true << "" << "" << qint64(0);
+        QTest::newRow("no guid row") << QStringList{"delete from native_loadrecall where pname = 'current_guid'"}
+                                     << true << "" << "S" << qint64(20);
+        QTest::newRow("null guid") << QStringList{"update native_loadrecall set pvalue = NULL where pname = 'current_guid'"}
+                                   << true << "" << "S" << qint64(20);
+        QTest::newRow("empty guid") << QStringList{"update native_loadrecall set pvalue = '' where pname = 'current_guid'"}
+                                    << true << "" << "S" << qint64(20);
+        QTest::newRow("damaged summary index") << QStringList{"create unique index damaged on native_loadrecall(pname)"}
+                                               << false << "A" << "A" << qint64(20);
+    }
+    void summaryKeys()
+    {
+        QFETCH(QStringList, sql);
+        QFETCH(bool, loads);
+        QFETCH(QString, guid);
+        QFETCH(QString, count);
+        QFETCH(qint64, books);
+        const QString path = dir.filePath(QStringLiteral("summary_%1.rfile").arg(QTest::currentDataTag()));
+        QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("S")) + sql, Password()));
+        ItemDataSaver store;
+        QVERIFY(store.LoadDatabase(fileA));
+        if (!loads)
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^SQL Error: .*reads differently")));
+        QCOMPARE(store.LoadDatabase(path), loads);
+        QCOMPARE(store.currentGuid, guid);
+        QCOMPARE(store.knownBookCount, books);
+        QCOMPARE(store.statusText, QStringLiteral("Total %1 Tessaly ( tessaly are new arrivals this week,  books are no "
+                                                  "longer free.)").arg(count));
+        QCOMPARE(store.QueryBookIds(QString()).size(), 20);
+    }
+
+    // Text fields longer than a record keeps are cut, the cut shown by an ellipsis, on every
+    // read path; nothing of a huge value is kept, and the book stays a book.
+    void longTextsAreCut_data()
+    {
+        QTest::addColumn<qint64>("uid");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("cut");
+        const int max = ItemBook::MaxTextLength;
+        // Books 1 to 7 (each with a name), each with one long field.
+        longTexts = dir.filePath(QStringLiteral("long.rfile"));
+        const QString update = QStringLiteral("update published_bookinfo set %1 where UID = %2");
+        QVERIFY(WriteCatalogue(
+            longTexts,
+            {"insert into native_loadrecall values ('current_ebooks_count', 7)",
+             Books("(1, 'x', 1), (2, 'x', 2), (3, 'x', 3), (4, 'x', 4), (5, 'x', 5), (6, 'x', 6), (7, 'x', 7)"),
+             "alter table published_bookinfo add column BookAuthor text",
+             "alter table published_bookinfo add column IntroLong text",
+             update.arg(QStringLiteral("BookName = hex(zeroblob(50000000))")).arg(1),
+             update.arg(QStringLiteral("BookName = substr(hex(zeroblob(%1)), 1, %2)").arg(max).arg(max)).arg(2),
+             update.arg(QStringLiteral("BookName = substr(hex(zeroblob(%1)), 1, %2)").arg(max).arg(max + 1)).arg(3),
+             // A character of two UTF-16 units across the cut.
+             update.arg(QStringLiteral("BookName = substr(hex(zeroblob(%1)), 1, %2) || char(128512) || 'b'")
+                            .arg(max).arg(max - 2)).arg(4),
+             update.arg(QStringLiteral("IntroLong = hex(zeroblob(500000))")).arg(5),
+             update.arg(QStringLiteral("BookAuthor = hex(zeroblob(500000))")).arg(6),
+             // The cut falls inside an id: no shortened id may come out of it.
+             update.arg(QStringLiteral("BookCatalogIDS = replace(hex(zeroblob(10000)), '00', '|1234567|')")).arg(7)},
+            Password()));
+        longStore = std::make_unique<ItemDataSaver>();
+        QVERIFY(longStore->LoadDatabase(longTexts));
+        QCOMPARE(longStore->sortKeys->Count(), 7);
+        QTest::newRow("100 MB name") << qint64(1) << "name" << max << true;
+        QTest::newRow("name at the limit") << qint64(2) << "name" << max << false;
+        QTest::newRow("name one over") << qint64(3) << "name" << max << true;
+        QTest::newRow("pair at the cut") << qint64(4) << "name" << max - 1 << true;
+        QTest::newRow("description") << qint64(5) << "introLong" << max << true;
+        QTest::newRow("author") << qint64(6) << "author" << max << true;
+        QTest::newRow("category ids") << qint64(7) << "catalogIds" << max << true;
+    }
+    void longTextsAreCut()
+    {
+        QFETCH(qint64, uid);
+        QFETCH(QString, field);
+        QFETCH(int, length);
+        QFETCH(bool, cut);
+        ItemDataSaver &store = *longStore;
+        const auto text = [&field](const ItemBook *book) {
+            return field == "name" ? book->name
+                                   : field == "introLong" ? book->introLong
+                                                          : field == "author" ? book->author : book->catalogIds;
+        };
+        QWriteLockerExt2 token(&store.lock);
+        const std::unique_ptr<ItemBook> alone(ItemDataSaver::LoadBook(store.database, uid));
+        store.LoadAllBooks(token);
+        const ItemBook *bulk = store.books->value(uid);
+        QVERIFY(alone && bulk);
+        for (const ItemBook *book : {static_cast<const ItemBook *>(alone.get()), bulk}) {
+            QCOMPARE(text(book).size(), length);
+            QCOMPARE(text(book).endsWith(QChar(0x2026)), cut);
+            QVERIFY(!text(book).contains(QChar(0xd83d)) || !cut); // no half character
+            if (uid == 7)
+                QCOMPARE(book->catalogIdList, QList<qint64>::fromVector(QVector<qint64>(ItemBook::MaxTextLength / 9, 1234567)));
+        }
     }
 
     // A worker whose query would run for ever stops as soon as it is asked to.

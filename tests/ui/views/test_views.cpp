@@ -76,6 +76,8 @@ private slots:
             book.name = QStringLiteral("Book %1 with a title long enough to wrap").arg(i);
             book.sizeText = QStringLiteral("%1 KB").arg(i * 10);
         }
+        // The longest name a record keeps, in words that wrap: the tile still lays out.
+        books[1]->name = QStringLiteral("word ").repeated(ItemBook::MaxTextLength / 5) + QChar(0x2026);
     }
 
     void movesAtThePageEdges_data()
