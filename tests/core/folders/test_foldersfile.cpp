@@ -2,7 +2,6 @@
 // file's format, round trip and recovery from damaged files.
 #include "folders/DisplayDataSaver.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
-#include "folders/DamagedFileKeeper.h"
 #include "threads/NativeHelper.h"
 #include "TestSandbox.h"
 
@@ -111,7 +110,9 @@ private slots:
         QVERIFY(!Add(store, a));
         DisplayFolder twin = *b;
         QVERIFY(!Add(store, &twin));
-        const QUuid removed = Add(store, NewFolder(FilterFolder, QStringLiteral("Removed")))->uid;
+        const DisplayFolder *gone = Add(store, NewFolder(FilterFolder, QStringLiteral("Removed")));
+        QVERIFY(gone);
+        const QUuid removed = gone->uid;
         QVERIFY(store.RemoveFolder(removed));
         QVERIFY(!store.RemoveFolder(removed));
         QVERIFY(!store.RemoveFolder(QUuid()));
@@ -181,11 +182,11 @@ private slots:
             s.findBookPages = {3001, 3006};
             s.findBookSize = {4003};
             s.findCategoryList = {12, 40};
-            awkward->bookIds = {3, 1, 2};
+            awkward->bookIds = {3, 1, 5000000002};
             awkward->calcBookCount = 3;
             awkward->calcUnreadCount = 7;
             DisplayFolder *category = NewFolder(CategoryFolder, QStringLiteral("Science"));
-            category->categoryUid = 12;
+            category->categoryUid = 5000000012;
             category->search.findName = QStringList{"not kept"};
             for (DisplayFolder *folder : {awkward, category, NewFolder(77, QStringLiteral("Odd"))})
                 QVERIFY(store.AddFolder(folder, token));
@@ -207,10 +208,10 @@ private slots:
         // The code lists one after the other: a list read into another field changes the order.
         QCOMPARE(s.findUserRating + s.findOrgPrice + s.findBookPages + s.findBookSize + s.findCategoryList,
                  QList<qint64>({1000, 1005, 2002, 3001, 3006, 4003, 12, 40}));
-        QCOMPARE(filter->bookIds, QList<qint64>({3, 1, 2}));
+        QCOMPARE(filter->bookIds, QList<qint64>({3, 1, 5000000002}));
         QCOMPARE(filter->calcBookCount, qint64(3));
         QCOMPARE(filter->calcUnreadCount, qint64(7));
-        QCOMPARE(store.folders.at(6)->categoryUid, qint64(12));
+        QCOMPARE(store.folders.at(6)->categoryUid, qint64(5000000012));
         QVERIFY(store.folders.at(6)->search.IsEmpty());
         QCOMPARE(store.folders.at(7)->type, 77);
         // The search folder's results are not kept.
@@ -230,25 +231,19 @@ private slots:
         QTest::newRow("empty") << QByteArray() << none << QStringList() << false;
         QTest::newRow("two bytes") << QByteArray("\x03\x05", 2) << none << QStringList() << false;
         QTest::newRow("not xml") << Envelope("this is not xml at all") << none << QStringList() << true;
-        QTest::newRow("unclosed") << Envelope("<?xml version=\"1.0\"?><DocumentElement><DisplayFolder><UID>") << none
-                                  << QStringList() << true;
-        QTest::newRow("bad markup") << Envelope("<DocumentElement><<>></DocumentElement>") << none << QStringList()
-                                    << true;
+        QTest::newRow("unclosed") << Envelope("<?xml version=\"1.0\"?><DocumentElement><DisplayFolder><UID>") << none << QStringList() << true;
+        QTest::newRow("bad markup") << Envelope("<DocumentElement><<>></DocumentElement>") << none << QStringList() << true;
         const QByteArray kept = "<DocumentElement><DisplayMeta><CurrentGUID>g</CurrentGUID></DisplayMeta>"
             + FolderXml(QUuid::createUuid().toString(), 2, "Kept");
         const QByteArray next = kept + "<DisplayFolder><UID>" + QUuid::createUuid().toString().toUtf8()
             + "</UID><Type>2</Type>";
-        QTest::newRow("cut folder") << Envelope(next + "<Caption>Cut</Caption><Oops></DisplayFolder>") << none
-                                    << QStringList{"Kept"} << true;
-        QTest::newRow("unclosed document") << Envelope(next + "<Caption>Last</Caption></DisplayFolder>") << none
-                                           << QStringList{"Kept", "Last"} << true;
+        QTest::newRow("cut folder") << Envelope(next + "<Caption>Cut</Caption><Oops></DisplayFolder>") << none << QStringList{"Kept"} << true;
+        QTest::newRow("unclosed document") << Envelope(next + "<Caption>Last</Caption></DisplayFolder>") << none << QStringList{"Kept", "Last"} << true;
         QTest::newRow("invalid UTF-8 byte")
             << Envelope(next + "<Caption>Caf\xE9</Caption></DisplayFolder></DocumentElement>") << none
             << QStringList{"Kept", QStringLiteral("Caf") + QChar(QChar::ReplacementCharacter)} << true;
-        QTest::newRow("std::exception") << Envelope(kept + "</DocumentElement>") << int(ThrowingStore::StdException)
-                                        << QStringList{"Kept"} << true;
-        QTest::newRow("other exception") << Envelope(kept + "</DocumentElement>") << int(ThrowingStore::Other)
-                                         << QStringList{"Kept"} << true;
+        for (int throws : {int(ThrowingStore::StdException), int(ThrowingStore::Other)})
+            QTest::addRow("exception %d", throws) << Envelope(kept + "</DocumentElement>") << throws << QStringList{"Kept"} << true;
         // Every envelope with a flipped bit fails its check.
         const QByteArray good = Envelope(FolderXml(QUuid::createUuid().toString(), 2, "Mine"));
         for (int i = 0; i < good.size(); ++i) {
@@ -288,9 +283,11 @@ private slots:
         QVERIFY(Load(reloaded, &added));
         QVERIFY(!added);
 
-        // Later damaged files keep copies of their own; only the oldest beyond a few go.
-        QList<QByteArray> written{bytes};
-        for (int i = 0; i < DamagedFileKeeper::MaxKeptCopies + 1; ++i) {
+        // Later damaged files keep copies of their own; only the oldest beyond five go, by time
+        // also across years.
+        QList<QByteArray> written{"from 1999", bytes};
+        QVERIFY(WriteBytes(path + ".bad-19991231-235959999", written.first()));
+        for (int i = 0; i < 6; ++i) {
             written.append(bytes + QByteArray::number(i));
             QVERIFY(WriteBytes(path, written.last()));
             DisplayDataSaver again(path);
@@ -299,7 +296,7 @@ private slots:
         QList<QByteArray> copies;
         for (const QString &copy : store.KeptDamagedCopies())
             copies.append(ReadBytes(copy));
-        QCOMPARE(copies, written.mid(written.size() - DamagedFileKeeper::MaxKeptCopies));
+        QCOMPARE(copies, written.mid(3));
     }
 
     void readerDropsInvalidAndRepeatedFolders()
