@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds in a fresh folder and runs every test.
 # Usage: scripts/test.sh [--sanitize address,undefined|thread] [ctest arguments...]
-# A sanitizer run builds and runs the tests of the threaded code (core and sync).
+# An address,undefined run builds and runs every test; a thread run those of the threaded code
+# (core and sync).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 sanitize=""
@@ -14,7 +15,10 @@ rm -rf "$build"
 # Tests run in checked mode: a lock-token or thread slip stops the test at once.
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_CHECKED=ON -DSANITIZE="$sanitize")
 if [ -n "$sanitize" ]; then
-    options+=(-DTESSALY_TEST_AREAS="core;sync" -DTESSALY_BUILD_BENCH=OFF)
+    options+=(-DTESSALY_BUILD_BENCH=OFF)
+fi
+if [ "$sanitize" = thread ]; then
+    options+=(-DTESSALY_TEST_AREAS="core;sync")
 fi
 cmake -S "$here" -B "$build" "${options[@]}"
 cmake --build "$build" -j"$(nproc)"
