@@ -572,33 +572,22 @@ int RunOneSize(const QString &firstPath, const QString &refreshedPath)
 
     // The commands that compute a folder in their dialog, store it, show it and save.
     auto pageShown = [&window, &saved] { return saved() && window.views().GetCount() > 0; };
-    Result addFilter = Measure(
-        gaps,
-        [&window] {
-            ModalSteps steps({FillFilter(QStringLiteral("a"), 1004)});
-            Action(window, "action_Add_Filter")->trigger();
-            Paint(window);
-        },
-        pageShown);
-    {
+    auto filterCommand = [&](Op op, const char *action, const QString &keyword, qint64 ratingCode) {
+        Result result = Measure(
+            gaps,
+            [&window, action, keyword, ratingCode] {
+                ModalSteps steps({FillFilter(keyword, ratingCode)});
+                Action(window, action)->trigger();
+                Paint(window);
+            },
+            pageShown);
         QReadLocker locker(&window.page().lock);
-        addFilter.note = QStringLiteral("%1 books").arg(window.page().totalCount);
-    }
-    Report(OpAddFilter, addFilter);
+        result.note = QStringLiteral("%1 books").arg(window.page().totalCount);
+        Report(op, result);
+    };
+    filterCommand(OpAddFilter, "action_Add_Filter", QStringLiteral("a"), 1004);
     const QUuid addedFilter = window.CurrentFolderId().toUuid();
-    Result search = Measure(
-        gaps,
-        [&window] {
-            ModalSteps steps({FillFilter(QStringLiteral("e"), 0)});
-            Action(window, "action_StartSearch")->trigger();
-            Paint(window);
-        },
-        pageShown);
-    {
-        QReadLocker locker(&window.page().lock);
-        search.note = QStringLiteral("%1 books").arg(window.page().totalCount);
-    }
-    Report(OpSearch, search);
+    filterCommand(OpSearch, "action_StartSearch", QStringLiteral("e"), 0);
 
     // The filter just added, made current again: removed, the next folder is shown.
     window.tree().treeView->setCurrentIndex(window.tree().FindFolderIndex(addedFilter));
