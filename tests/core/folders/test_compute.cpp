@@ -413,6 +413,26 @@ private slots:
             QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
     }
 
+    void refresherWaitsOutWriteWithStoreFree()
+    {
+        DisplayFolder all;
+        all.type = AllBooks;
+        DisplayFolderRefresher refresher;
+        QSignalSpy done(&refresher, &DisplayFolderRefresher::completed);
+        // As a folders-file write holds it.
+        NativeHelper::_configLocker->lockForWrite();
+        refresher.SetFolders(store.get(), {&all});
+        refresher.StartIfNotRunning();
+        QTest::qWait(300);
+        const bool storeFree = store->lock.tryLockForRead();
+        if (storeFree)
+            store->lock.unlock();
+        NativeHelper::_configLocker->unlock();
+        QVERIFY(storeFree);
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(all.calcBookCount, qint64(7));
+    }
+
     void refresherDestructorStopsThread()
     {
         // Reaches the worker's thread, to see it end before the destructor returns. No object of
