@@ -162,6 +162,14 @@ private:
     qint64 longest = 0;
 };
 
+// The objects given to deleteLater: the application's own event loop deletes them as it goes,
+// but processEvents() called outside any exec() never does. Left alone they would all go at the
+// next nested loop (a dialog's), which would then stall for the whole backlog.
+void DeleteLaterObjects()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // Spins the event loop until done() or the limit; false on time-out.
 bool SpinUntil(const std::function<bool()> &done, qint64 limitMs, const std::function<void()> &every = {})
 {
@@ -176,6 +184,7 @@ bool SpinUntil(const std::function<bool()> &done, qint64 limitMs, const std::fun
             nextActivity = clock.elapsed() + 50;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        DeleteLaterObjects();
     }
     return true;
 }
@@ -247,6 +256,7 @@ Result Measure(GapMeter &gaps, const std::function<void()> &start, const std::fu
 {
     Result result;
     QCoreApplication::processEvents();
+    DeleteLaterObjects();
     ResetPeakMemory();
     QElapsedTimer clock;
     gaps.Restart();
@@ -519,6 +529,7 @@ int RunOneSize(const QString &firstPath, const QString &refreshedPath)
                 window.repaint();
                 switches.push_back(double(one.nsecsElapsed()) / 1e6);
                 QCoreApplication::processEvents();
+                DeleteLaterObjects();
             }
         },
         [] { return true; });
