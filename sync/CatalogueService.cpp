@@ -28,6 +28,12 @@ void Report(const CatalogueService::ProgressReporter &report, const QPair<qint64
         report(progress);
 }
 
+// How long the download is waited for between two looks at the canceller: a stop from the GUI
+// thread (Clear All Cache during a download) waits this long at most for the transfer to end.
+const int FetchSliceMs = 20;
+// Progress is reported after this many slices (about every 1.5 s).
+const int SlicesPerReport = 1500 / FetchSliceMs;
+
 // Runs the catalogue file download into path, reporting progress about every 1.5 s; true when
 // it completed and no close is asked. The downloader writes the file only when it is complete.
 bool FetchCatalogueFile(const QString &location, const QString &md5, const QString &path, int timeoutMs,
@@ -51,12 +57,12 @@ bool FetchCatalogueFile(const QString &location, const QString &md5, const QStri
             if (downloader.finished)
                 return downloader.succeeded && !CloseRequested(canceller);
         }
-        for (int wait = 0; wait < 5; ++wait) {
+        for (int wait = 0; wait < SlicesPerReport; ++wait) {
             if (CloseRequested(canceller)) {
                 downloader.Stop();
                 break;
             }
-            downloader.wait(300);
+            downloader.wait(FetchSliceMs);
             QReadLocker locker(&downloader.lock);
             if (downloader.finished)
                 break;

@@ -97,7 +97,9 @@ bool DisplayDataSaver::ComputeCopies(QList<DisplayFolder> &copies, bool includeS
 
     QList<QList<qint64>> results;
     bool batchRan = false;
-    if (conditions.size() > 1) {
+    // Also for one folder: the folder query walks the time index and fetches each row by its
+    // id, which grows faster than the catalogue once the table no longer fits the page cache.
+    if (!conditions.isEmpty()) {
         switch (FolderBatchQuery::Run(items, conditions, &results, [canceller] { return IsStopped(canceller); })) {
         case FolderBatchQuery::Stopped:
             return false;

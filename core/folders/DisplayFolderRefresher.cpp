@@ -48,14 +48,24 @@ void DisplayFolderRefresher::DoRun()
 
     QWriteLockerExt2 token(&target->lock);
     // The shutdown worker waits on _configLocker, and so waits for the results to be stored.
-    QWriteLocker configLocker(NativeHelper::_configLocker);
-    if (IsCloseRequested())
-        return;
-    for (int i = 0; i < list.size(); ++i) {
-        if (list.at(i))
-            DisplayDataSaver::TakeComputed(list.at(i), copies.at(i));
+    // A folders-file write holds it for the whole write: that is waited out with the store
+    // unlocked, so that the window can read the store meanwhile.
+    QReadWriteLock *configLock = NativeHelper::_configLocker;
+    while (!configLock->tryLockForWrite()) {
+        token.unlock();
+        configLock->lockForWrite();
+        configLock->unlock();
+        token.relock();
+    }
+    const bool closing = IsCloseRequested();
+    if (!closing) {
+        for (int i = 0; i < list.size(); ++i) {
+            if (list.at(i))
+                DisplayDataSaver::TakeComputed(list.at(i), copies.at(i));
+        }
     }
     token.unlock();
-    if (!IsCloseRequested())
+    if (!closing && !IsCloseRequested())
         emit completed();
+    configLock->unlock();
 }

@@ -234,7 +234,9 @@ FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList
                 }
             }
             batchRow.endMember = members.size();
-            rows.append(batchRow);
+            // A book no result takes is neither kept nor sorted.
+            if (batchRow.endMember > batchRow.firstMember)
+                rows.append(batchRow);
             return true;
         });
     // A query cut short by a stop is no failure: running the folders one by one would only

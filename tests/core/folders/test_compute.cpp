@@ -395,19 +395,32 @@ private slots:
     {
         QTest::addColumn<int>("stopAt");
         QTest::addColumn<int>("stopWorkerAt");
-        QTest::newRow("runs to the end") << 0 << 0;
-        QTest::newRow("stopped before reading") << 1 << 0;
-        QTest::newRow("stopped while reading") << 2 << 0;
+        QTest::addColumn<bool>("oneFolder");
+        QTest::newRow("runs to the end") << 0 << 0 << false;
+        QTest::newRow("stopped before reading") << 1 << 0 << false;
+        QTest::newRow("stopped while reading") << 2 << 0 << false;
         // The one pass ends inside SQLite; the folders are not then queried one by one.
-        QTest::newRow("stopped inside the one pass") << 0 << 1;
+        QTest::newRow("stopped inside the one pass") << 0 << 1 << false;
+        // A dialog's one folder is read in the same pass, which a stop ends between rows.
+        QTest::newRow("one folder, stopped while reading") << 3 << 0 << true;
     }
 
     void computationLeavesStoreFree()
     {
         QFETCH(int, stopAt);
         QFETCH(int, stopWorkerAt);
+        QFETCH(bool, oneFolder);
         const QString catalogue = MakeGeneratedCatalogue(dir.filePath(QStringLiteral("stop.rfile")), 9, 3000);
         QVERIFY(store->items->LoadDatabase(catalogue));
+        if (oneFolder) {
+            StopAfter canceller(&store->lock, stopAt, stopWorkerAt);
+            QList<DisplayFolder> copies{DisplayFolder()};
+            copies.first().type = FilterFolder;
+            QReadLockerExt2 itemToken(0, &store->items->lock);
+            QVERIFY(!store->ComputeCopies(copies, true, &canceller));
+            QCOMPARE(canceller.asked, stopAt);
+            return;
+        }
         bool added = false;
         QVERIFY(store->LoadFolders(added));
         for (qint64 id : {1, 2, 3})
@@ -426,6 +439,26 @@ private slots:
             QCOMPARE(canceller.asked, qMax(stopAt, stopWorkerAt));
         else
             QVERIFY(canceller.asked >= 3000 / FolderBatchQuery::RowsPerStopCheck);
+    }
+
+    void refresherWaitsOutWriteWithStoreFree()
+    {
+        DisplayFolder all;
+        all.type = AllBooks;
+        DisplayFolderRefresher refresher;
+        QSignalSpy done(&refresher, &DisplayFolderRefresher::completed);
+        // As a folders-file write holds it.
+        NativeHelper::_configLocker->lockForWrite();
+        refresher.SetFolders(store.get(), {&all});
+        refresher.StartIfNotRunning();
+        QTest::qWait(300);
+        const bool storeFree = store->lock.tryLockForRead();
+        if (storeFree)
+            store->lock.unlock();
+        NativeHelper::_configLocker->unlock();
+        QVERIFY(storeFree);
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(all.calcBookCount, qint64(7));
     }
 
     void refresherDestructorStopsThread()
