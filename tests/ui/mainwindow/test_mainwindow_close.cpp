@@ -122,12 +122,12 @@ private slots:
             "The current software cannot access the image cache folder, do you want to get more information?");
         QVERIFY(ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), text)}).Run([this]() { window = NewWindow(); }));
         QVERIFY(window->IsConstructionFailed());
-        // Ok leads to the help page on the image cache folder.
-        QVERIFY(links.opened.size() == 1 && links.opened.first().toString().startsWith(Const::HelpImageCacheFolderUrl));
         window.reset();
         QVERIFY(QFile::remove(cache));
         window = NewWindow();
         QVERIFY(!window->IsConstructionFailed());
+        // Ok leads to the help page on the image cache folder.
+        QVERIFY(links.opened.size() == 1 && links.opened.first().toString().startsWith(Const::HelpImageCacheFolderUrl));
     }
 
     void trayActivationReasons()
