@@ -75,6 +75,13 @@ private slots:
         DlgAddCategory dialog;
         dialog.creator.categoryIds = {2};
         dialog.OnInitLocalData(store.get());
+        // Boxes are coloured by their category's book count: above 1000, 500, 200 and 100.
+        const QList<QPair<qint64, QString>> colours = {{1, "#FFFF33"}, {2, "#F0BBFF"}, {3, "#F0BBFF"}, {4, "#66CCFF"},
+                                                       {5, "#66CCFF"}, {6, "#99FF99"}, {7, "#99FF99"}, {8, ""}};
+        for (const auto &[id, colour] : colours) {
+            QVERIFY(BoxFor(dialog, id));
+            QCOMPARE(BoxFor(dialog, id)->styleSheet(), colour.isEmpty() ? colour : "background-color:" + colour + ";");
+        }
         for (qint64 id : {3, 1, 7})
             BoxFor(dialog, id)->setChecked(true);
         // A category gone from the catalogue by the time of OK gives no folder.
@@ -152,7 +159,7 @@ private slots:
         QCheckBox *first = form.boxIds.key(1);
         QCheckBox *second = form.boxIds.key(2);
         // The folder's categories are checked and may be unchecked.
-        QVERIFY(first->isChecked() && first->isEnabled() && !second->isChecked());
+        QVERIFY(first && second && first->isChecked() && first->isEnabled() && !second->isChecked());
 
         first->setChecked(false);
         second->setChecked(true);
@@ -203,7 +210,7 @@ private slots:
                 NativeHelper::_configLocker->unlock();
             Answer(QMessageBox::Cancel, QStringLiteral("Info"), denied)(box);
         };
-        ModalScript({probe}).Run([&] { PressOk(dialog.ui->buttonBox); });
+        QVERIFY(ModalScript({probe}).Run([&] { PressOk(dialog.ui->buttonBox); }));
         QVERIFY(settingsFree && configFree);
         QVERIFY(dialog.isVisible() && dialog.result() != int(QDialog::Accepted));
         QVERIFY(links.opened.isEmpty());
@@ -211,7 +218,7 @@ private slots:
         QCOMPARE(config.GetCurrentSettings().Check_NewDatabase_Minutes, 10080);
 
         // OK may be pressed again; this time the box's OK leads to the help page.
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), denied)}).Run([&] { PressOk(dialog.ui->buttonBox); });
+        QVERIFY(ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), denied)}).Run([&] { PressOk(dialog.ui->buttonBox); }));
         QVERIFY(dialog.isVisible());
         QCOMPARE(links.opened.size(), 1);
         QVERIFY(links.opened.first().toString().startsWith(Const::HelpConfigFolderUrl));

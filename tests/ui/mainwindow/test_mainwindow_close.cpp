@@ -52,7 +52,11 @@ class TestMainWindowClose : public QObject
 private slots:
     void initTestCase() { links.Install(); }
 
-    void init() { ObjectiveC::ShowWindow(); }
+    void init()
+    {
+        ObjectiveC::ShowWindow();
+        links.opened.clear();
+    }
 
     void cleanup()
     {
@@ -91,7 +95,7 @@ private slots:
         }
         QCOMPARE(window->IsStartHidden(), startHidden);
         QCOMPARE(window->isVisible() && window->isMaximized(), !startHidden);
-        QCOMPARE(window->QueryCurrentWindowText(), Const::AppName);
+        QCOMPARE(window->QueryCurrentWindowText(), QStringLiteral("Tessaly"));
         // Maximising waits for the first show; later shows only restore.
         window->on_action_on_show_Window_triggered();
         QVERIFY(window->isVisible() && window->isMaximized());
@@ -116,12 +120,14 @@ private slots:
         QVERIFY(TestSandbox::WriteBytes(cache, QByteArray()));
         const QString text = QStringLiteral(
             "The current software cannot access the image cache folder, do you want to get more information?");
-        ModalScript({Answer(QMessageBox::Cancel, QStringLiteral("Info"), text)}).Run([this]() { window = NewWindow(); });
+        QVERIFY(ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), text)}).Run([this]() { window = NewWindow(); }));
         QVERIFY(window->IsConstructionFailed());
         window.reset();
         QVERIFY(QFile::remove(cache));
         window = NewWindow();
         QVERIFY(!window->IsConstructionFailed());
+        // Ok leads to the help page on the image cache folder.
+        QVERIFY(links.opened.size() == 1 && links.opened.first().toString().startsWith(Const::HelpImageCacheFolderUrl));
     }
 
     void trayActivationReasons()
@@ -201,9 +207,9 @@ private slots:
         StartupGuard guard{QString()};
         const QString text = QStringLiteral(
             "The current software cannot access the local document folder, do you want to get more information?");
-        ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), text)}).Run([&] {
+        QVERIFY(ModalScript({Answer(QMessageBox::Ok, QStringLiteral("Info"), text)}).Run([&] {
             QCOMPARE(guard.Acquire(), StartupGuard::ExitDataFolderUnusable);
-        });
+        }));
         QVERIFY(!guard.IsHeld() && guard.lockFilePath().isEmpty());
         // Ok leads to the help page on the local folder.
         QCOMPARE(links.opened.size(), 1);
@@ -230,7 +236,7 @@ private slots:
         QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
         QVERIFY(age == 0 || TestSandbox::SetAge(lock, age));
         StartupGuard guard(base.path());
-        ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); });
+        QVERIFY(ModalScript().Run([&] { QCOMPARE(guard.Acquire(), 0); }));
         QVERIFY(QFileInfo(lock).isFile());
     }
 

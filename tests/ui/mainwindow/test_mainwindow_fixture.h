@@ -99,11 +99,12 @@ inline QList<qint64> FolderBooks(MainWindow &window, const QUuid &id)
     return folder ? folder->bookIds : QList<qint64>();
 }
 
-inline void SelectFolder(MainWindow &window, const QUuid &id)
+// Makes the folder the current one; false when the tree has no such folder.
+[[nodiscard]] inline bool SelectFolder(MainWindow &window, const QUuid &id)
 {
     const QModelIndex index = window.tree().FindFolderIndex(id);
-    QVERIFY(index.isValid());
     window.tree().treeView->setCurrentIndex(index);
+    return index.isValid();
 }
 
 // The page sizes of the covers and the details view, and the view to show (0 details, 1 covers).

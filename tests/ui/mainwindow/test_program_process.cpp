@@ -42,7 +42,9 @@ struct ProgramFolders
     QString LockPath() const { return BaseFolder() + QStringLiteral("/single-instance.file"); }
 
     // With captureErrors the program's diagnostics are kept for readAllStandardError.
-    std::unique_ptr<QProcess> Start(const QString &platform = QStringLiteral("offscreen"), bool captureErrors = false) const
+    // With ignoreHangUp it starts as nohup starts it: SIGHUP ignored.
+    std::unique_ptr<QProcess> Start(const QString &platform = QStringLiteral("offscreen"), bool captureErrors = false,
+                                    bool ignoreHangUp = false) const
     {
         for (const QString &name : {QStringLiteral("run"), QStringLiteral("tmp")}) {
             QDir(dir.path()).mkpath(name);
@@ -63,7 +65,7 @@ struct ProgramFolders
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(captureErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
         process->setStandardOutputFile(QProcess::nullDevice());
-        process->start(kProgram, QStringList());
+        ignoreHangUp ? process->start(QStringLiteral("nohup"), {kProgram}) : process->start(kProgram, QStringList());
         return process;
     }
 };
@@ -162,17 +164,20 @@ private slots:
     void secondStartLeavesTheFirstRunningAndSigtermEndsIt_data()
     {
         QTest::addColumn<int>("homeLength"); // 0: a runtime folder of its own
-        QTest::newRow("own runtime folder") << 0;
+        QTest::addColumn<bool>("nohup"); // started with SIGHUP ignored, which it must stay
+        QTest::newRow("own runtime folder") << 0 << false;
+        QTest::newRow("own runtime folder, nohup") << 0 << true;
         // Too long a home for a socket below it.
-        QTest::newRow("120-character home, no runtime folder") << 120;
+        QTest::newRow("120-character home, no runtime folder") << 120 << false;
     }
 
     void secondStartLeavesTheFirstRunningAndSigtermEndsIt()
     {
         QFETCH(int, homeLength);
+        QFETCH(bool, nohup);
         ProgramFolders folders(homeLength);
         QCOMPARE(folders.Home().size(), homeLength == 0 ? folders.dir.path().size() : homeLength);
-        auto first = folders.Start(QStringLiteral("offscreen"), true);
+        auto first = folders.Start(QStringLiteral("offscreen"), true, nohup);
         QVERIFY(first->waitForStarted(5000));
         // The lock file appears once the first instance owns the data folder.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folders.LockPath()) || first->state() == QProcess::NotRunning, 10000);
@@ -191,6 +196,10 @@ private slots:
         // A lock attempt by anyone else still fails while the first runs.
         QVERIFY(!QLockFile(folders.LockPath()).tryLock(0));
 
+        if (nohup) {
+            ::kill(static_cast<pid_t>(first->processId()), SIGHUP);
+            QVERIFY(!first->waitForFinished(500));
+        }
         ::kill(static_cast<pid_t>(first->processId()), SIGTERM);
         QCOMPARE(ExitCode(*first, 15000), 0); // -2: SIGTERM did not end the program
         // It let go of its lock and its data folder is still there.

