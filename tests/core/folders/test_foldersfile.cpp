@@ -2,7 +2,6 @@
 // file's format, round trip and recovery from damaged files.
 #include "folders/DisplayDataSaver.h"
 #include "envelope/DisplayFolderEncrypterClass.h"
-#include "folders/DamagedFileKeeper.h"
 #include "threads/NativeHelper.h"
 #include "TestSandbox.h"
 
@@ -288,9 +287,9 @@ private slots:
         QVERIFY(Load(reloaded, &added));
         QVERIFY(!added);
 
-        // Later damaged files keep copies of their own; only the oldest beyond a few go.
+        // Later damaged files keep copies of their own; only the oldest beyond five go.
         QList<QByteArray> written{bytes};
-        for (int i = 0; i < DamagedFileKeeper::MaxKeptCopies + 1; ++i) {
+        for (int i = 0; i < 6; ++i) {
             written.append(bytes + QByteArray::number(i));
             QVERIFY(WriteBytes(path, written.last()));
             DisplayDataSaver again(path);
@@ -299,7 +298,7 @@ private slots:
         QList<QByteArray> copies;
         for (const QString &copy : store.KeptDamagedCopies())
             copies.append(ReadBytes(copy));
-        QCOMPARE(copies, written.mid(written.size() - DamagedFileKeeper::MaxKeptCopies));
+        QCOMPARE(copies, written.mid(2));
     }
 
     void readerDropsInvalidAndRepeatedFolders()
