@@ -9,12 +9,16 @@
 class TestHelper : public QObject
 {
     Q_OBJECT
+    QTemporaryDir dir;
+
 private slots:
     void texts_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         const QString site = Const::WebsiteUrl;
+        // The data folders are siblings of the data location; the catalogue folder lies inside.
+        const QString data = dir.filePath(QStringLiteral("data"));
         const struct { const char *name; QString text; QString expected; } rows[] = {
             {"size 0", FormatFileSize(0), ""},
             {"size 1023", FormatFileSize(1023), "1 KB"},
@@ -42,6 +46,10 @@ private slots:
             {"plain link", Helper::MakeHtmlLink("T", "http://h/", false), "<a href='http://h/' >T</a>"},
             {"allowed link, any case", Helper::GetAllowedLink(site.toUpper() + "x"), site.toUpper() + "x"},
             {"link elsewhere", Helper::GetAllowedLink("http://elsewhere.invalid/"), ""},
+            {"base folder", Helper::GetLocalFolderAt(data, Helper::FolderBase), data + "_LocalFolder"},
+            {"cover folder", Helper::GetLocalFolderAt(data, Helper::FolderImageCache), data + "_LocalFolder LocalCache1"},
+            {"catalogue folder", Helper::GetLocalFolderAt(data, Helper::FolderDatabase), data + "_LocalFolder/database"},
+            {"no data location", Helper::GetLocalFolderAt(QString(), Helper::FolderBase), ""},
         };
         for (const auto &row : rows)
             QTest::newRow(row.name) << row.text << row.expected;
@@ -52,18 +60,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QCOMPARE(text, expected);
-    }
-
-    // The data folders are siblings of the data location; the catalogue folder lies inside.
-    void dataFolders()
-    {
-        QTemporaryDir dir;
-        const QString data = dir.filePath(QStringLiteral("data"));
-        QCOMPARE(Helper::GetLocalFolderAt(data, Helper::FolderBase), data + "_LocalFolder");
-        QCOMPARE(Helper::GetLocalFolderAt(data, Helper::FolderImageCache), data + "_LocalFolder LocalCache1");
-        QCOMPARE(Helper::GetLocalFolderAt(data, Helper::FolderDatabase), data + "_LocalFolder/database");
-        QVERIFY(QFileInfo(data + "_LocalFolder/database").isDir());
-        QCOMPARE(Helper::GetLocalFolderAt(QString(), Helper::FolderBase), QString());
     }
 };
 
