@@ -232,6 +232,15 @@ private slots:
         Ids arrivalIds = arrivals->bookIds;
         std::sort(arrivalIds.begin(), arrivalIds.end());
         QCOMPARE(arrivalIds, Ids({1, 2, 3, 5, 7}));
+        // Only the refresher computes the search folder.
+        DisplayFolder *search = store->folders.at(3);
+        search->search.findName = QStringList{"train"};
+        DisplayFolderRefresher refresher;
+        QSignalSpy completed(&refresher, &DisplayFolderRefresher::completed);
+        refresher.SetFolders(store.get(), {search});
+        refresher.StartIfNotRunning();
+        QVERIFY(completed.wait(10000));
+        QCOMPARE(search->calcCaption, QStringLiteral("Search Result (1 Book)"));
 
         QReadLockerExt2 itemToken(0, &store->items->lock);
         bool ok = true;
