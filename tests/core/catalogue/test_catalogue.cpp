@@ -593,7 +593,7 @@ private slots:
             const DatabaseRow row = {{"UID", qlonglong(i + 1)}, {"BookName", QStringLiteral("Book %1").arg(i)},
                 {"BookAuthor", QStringLiteral("Author %1").arg(i % 3)}, {"BookCatalogIDS", QStringLiteral("|%1|40|").arg(i % 4)},
                 {"BookDate", qlonglong(secs - secs % 86400 + wrap)}, {"FirstPubTimeGMT", qlonglong(secs + wrap)},
-                {"_CheckTimeGMT", qlonglong(instants.at(i) - wrap)}, {"BookPages", qlonglong(i % 5 * 100)},
+                {"_CheckTimeGMT", qlonglong(instants.at(i) - wrap)}, {"BookPages", qlonglong((i % 5 - 1) * 100)},
                 {"BookSize", qlonglong(i % 6 * 700000)}, {"BookStars", i % 3 == 0 ? 0.0 : 4.5 - (i % 7) * 0.25},
                 {"OrgPrice", i % 4 == 0 ? QVariant() : QVariant(i % 9 * 1.1)}};
             ItemBook single;
@@ -609,6 +609,9 @@ private slots:
             QCOMPARE(fields(bulk), fields(single));
             QCOMPARE(bulk.catalogIdList, single.catalogIdList);
             QCOMPARE(bulk.comparePart, single.comparePart);
+            if (i < 2)
+                QCOMPARE(fields(single).mid(4, 4), (i == 0 ? QStringList{"-100 Pages", "", "", "$0.00"}
+                                                           : QStringList{"", "684 KB", "4.25", "$1.10"}));
 
             // Texts and times as the local-time conversion gives them.
             const QDateTime localDate = QDateTime::fromSecsSinceEpoch(quint32(secs - secs % 86400), Qt::LocalTime);
