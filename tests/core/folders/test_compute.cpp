@@ -304,6 +304,8 @@ private slots:
         QFETCH(Ids, books);
         QCOMPARE(FilterRangeCode::Condition(code), condition);
         QCOMPARE(FilterRangeCode::Label(code), label);
+        // The filter dialog offers exactly the codes with a label.
+        QCOMPARE(FilterRangeCode::OfferedCodes(FilterRangeCode::Group(code / 1000)).contains(code), !label.isEmpty());
         // On the books, in the field of its group.
         Ids Search::*const fields[] = {&Search::findUserRating, &Search::findOrgPrice, &Search::findBookPages,
                                        &Search::findBookSize};
