@@ -370,7 +370,7 @@ private slots:
         if (stopped)
             store.foldersWriter.Stop();
         other->wait();
-        QVERIFY(store.WaitForSave(first) && store.WaitForSave(last));
+        QVERIFY(store.WaitForSave(first, 10000) && store.WaitForSave(last, 10000));
         QCOMPARE(store.foldersWriter.WritesStarted(), quint64(queuedBehind > 0 ? 2 : 1));
         DisplayDataSaver reloaded(path);
         QVERIFY(Load(reloaded));
