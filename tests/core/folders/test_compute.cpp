@@ -235,10 +235,11 @@ private slots:
         DisplayFolder *search = store->folders.at(3);
         search->search.findName = QStringList{"train"};
         DisplayFolderRefresher refresher;
-        QSignalSpy completed(&refresher, &DisplayFolderRefresher::completed);
+        bool completed = false;
+        connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { completed = true; }, Qt::QueuedConnection);
         refresher.SetFolders(store.get(), {search});
         refresher.StartIfNotRunning();
-        QVERIFY(completed.wait(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(completed, 10000);
         QCOMPARE(search->calcCaption, QStringLiteral("Search Result (1 Book)"));
 
         QReadLockerExt2 itemToken(0, &store->items->lock);
