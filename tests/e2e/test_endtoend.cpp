@@ -300,19 +300,6 @@ private slots:
         VERIFY_PROGRAM(AwaitWhileRunning([&] { return (cached = CheckCachedCovers()) < 0 || cached >= 10; }) && cached >= 10);
     }
 
-    void secondStartLeavesTheFirstRunning()
-    {
-        QVERIFY(program && program->state() == QProcess::Running);
-        std::unique_ptr<QProcess> second = StartProgram("program-2.log");
-        QVERIFY(second);
-        QVERIFY2(second->waitForFinished(15000), "the second start did not end");
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-        QTest::qWait(500);
-        QCOMPARE(program->state(), QProcess::Running);
-        logName = "program-1.log";
-    }
-
     void updatedCatalogueIsSwappedInAfterARestart()
     {
         const ServiceAnswer before = ReadAnswer();

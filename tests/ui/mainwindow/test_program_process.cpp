@@ -1,14 +1,10 @@
-// The real program as a process: one instance per data folder, the lock file's exit status,
-// and SIGTERM through the close path. Nothing here waits for the catalogue load.
-#include <QDir>
+// The real program as a process: one instance per data folder, and SIGTERM through the close
+// path. Nothing here waits for the catalogue load.
 #include <QDeadlineTimer>
-#include <QLibraryInfo>
+#include <QDir>
 #include <QLockFile>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
@@ -43,8 +39,7 @@ struct ProgramFolders
 
     // With captureErrors the program's diagnostics are kept for readAllStandardError.
     // With ignoreHangUp it starts as nohup starts it: SIGHUP ignored.
-    std::unique_ptr<QProcess> Start(const QString &platform = QStringLiteral("offscreen"), bool captureErrors = false,
-                                    bool ignoreHangUp = false) const
+    std::unique_ptr<QProcess> Start(bool captureErrors = false, bool ignoreHangUp = false) const
     {
         for (const QString &name : {QStringLiteral("run"), QStringLiteral("tmp")}) {
             QDir(dir.path()).mkpath(name);
@@ -58,7 +53,7 @@ struct ProgramFolders
             homeLength == 0 ? env.insert(folder.first, dir.filePath(folder.second)) : env.remove(folder.first);
         env.insert(QStringLiteral("HOME"), Home());
         env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("TESSALY_E2E_SERVICE_URL"), QStringLiteral("http://127.0.0.1:9"));
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tessaly.diagnostics.debug=true"));
         auto process = std::make_unique<QProcess>();
@@ -81,47 +76,6 @@ int ExitCode(QProcess &process, int timeoutMs)
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-// The window is on a virtual screen served over VNC: press Escape on it, as a user answering the
-// message box would. Minimal RFB 3.3 client without authentication.
-class KeyPresser
-{
-public:
-    // Connects and shakes hands: version, security type "none", ClientInit (shared), ServerInit and its name.
-    bool Connect(quint16 port, int timeoutMs)
-    {
-        for (QDeadlineTimer deadline(timeoutMs); !socket.waitForConnected(500); QTest::qWait(50)) {
-            if (deadline.hasExpired())
-                return false;
-            socket.abort();
-            socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        }
-        if (!Read(12).startsWith("RFB ") || socket.write("RFB 003.003\n") != 12 || Read(4) != QByteArray::fromHex("00000001")
-            || socket.write(QByteArray(1, '\1')) != 1)
-            return false;
-        const QByteArray init = Read(24);
-        const int nameLength = init.size() == 24 ? int(qFromBigEndian<quint32>(init.constData() + 20)) : -1;
-        return Read(nameLength).size() == nameLength;
-    }
-
-    bool PressEscape()
-    {
-        // Two KeyEvents (type 4, down flag, padding, keysym): Escape (0xff1b) down, then up.
-        const QByteArray events = QByteArray::fromHex("040100000000ff1b040000000000ff1b");
-        return socket.write(events) == events.size() && (socket.waitForBytesWritten(1000) || socket.bytesToWrite() == 0);
-    }
-
-private:
-    QByteArray Read(int size)
-    {
-        QByteArray data;
-        while (data.size() < size && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(3000)))
-            data += socket.read(size - data.size());
-        return data;
-    }
-
-    QTcpSocket socket;
-};
-
 } // namespace
 
 class TestProgramProcess : public QObject
@@ -132,33 +86,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFileInfo(kProgram).isExecutable(), qPrintable(kProgram + QStringLiteral(" is not built")));
-    }
-
-    void heldLockFileEndsWith44()
-    {
-        ProgramFolders folders;
-        QVERIFY(QDir().mkpath(folders.BaseFolder()));
-        QLockFile held(folders.LockPath());
-        QVERIFY(held.tryLock(0));
-
-        // The program tells the user in a message box before it ends; Escape answers it.
-        if (!QFileInfo::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms/libqvnc.so")))
-            QSKIP("the VNC platform plugin is not installed: nobody could answer the message box");
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        auto program = folders.Start(QStringLiteral("vnc:size=800x600:port=%1").arg(port));
-        QVERIFY(program->waitForStarted(5000));
-        KeyPresser keys;
-        QVERIFY(keys.Connect(port, 10000));
-        for (QDeadlineTimer deadline(15000); program->state() != QProcess::NotRunning && !deadline.hasExpired();) {
-            QVERIFY(keys.PressEscape());
-            program->waitForFinished(300);
-        }
-        QCOMPARE(ExitCode(*program, 0), 44);
-        // Our lock is untouched.
-        QVERIFY(held.isLocked() && QFileInfo::exists(folders.LockPath()));
     }
 
     void secondStartLeavesTheFirstRunningAndSigtermEndsIt_data()
@@ -177,7 +104,7 @@ private slots:
         QFETCH(bool, nohup);
         ProgramFolders folders(homeLength);
         QCOMPARE(folders.Home().size(), homeLength == 0 ? folders.dir.path().size() : homeLength);
-        auto first = folders.Start(QStringLiteral("offscreen"), true, nohup);
+        auto first = folders.Start(true, nohup);
         QVERIFY(first->waitForStarted(5000));
         // The lock file appears once the first instance owns the data folder.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folders.LockPath()) || first->state() == QProcess::NotRunning, 10000);

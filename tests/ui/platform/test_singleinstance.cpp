@@ -249,6 +249,7 @@ private slots:
             ::kill(pid_t(second.processId()), signo);
         }
         QCOMPARE(second.Finish(), exitCode);
+        QVERIFY(QFileInfo::exists(baseFolder + QStringLiteral("/single-instance.file")) == (blocker == LockFileHeld));
     }
 
     // Without any folder for the lock and the socket, a start still runs, and the data folder's
