@@ -13,7 +13,8 @@ if(TARGET tessaly-catalogue)
     set_tests_properties(core_cipher_oracle PROPERTIES
         TIMEOUT 900
         LABELS "core;oracle"
-        ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8;LANG=C.UTF-8")
+        FIXTURES_REQUIRED test_home
+        ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8;LANG=C.UTF-8;${TEST_HOME_ENV}")
 endif()
 
 # The lock-token check in a child process: as the tests are built, and with checked mode off.

@@ -16,6 +16,8 @@ for program in node npm; do
 done
 
 mkdir -p "$work_dir"
+# npm keeps its download cache beside the install, not in a home folder.
+export npm_config_cache="$work_dir/npm-cache"
 module_dir="$work_dir/node_modules/better-sqlite3-multiple-ciphers"
 wanted=$(sed -n 's/.*"better-sqlite3-multiple-ciphers": *"\([^"]*\)".*/\1/p' "$source_dir/package.json" | head -n1)
 installed=""
