@@ -284,16 +284,21 @@ private slots:
         QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
         QVERIFY(!refresher.IsImageCached({201, 2}));
 
-        // A later run fetches them. Reports cross to this thread queued, as in the program.
-        int succeeded = 0;
+        // A later run fetches them, by the book's id alone, a cover of up to 16 MiB. Reports cross to
+        // this thread queued, as in the program.
+        QMap<int, bool> reports;
         QObject receiver;
         connect(&refresher, &UserImageRefresher::completed, &receiver,
-                [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
-        server.SetDefault(TestHttpResponse::Ok(Picture(QSize(100, 150))));
+                [&reports](bool isSucc, const QVariant &uid) { reports.insert(uid.toInt(), isSucc); }, Qt::QueuedConnection);
+        server.SetResponse("/local/images/201_201.jpg", TestHttpResponse::Ok(QByteArray(100 << 10, 'c')));
+        server.SetResponse("/local/images/202_201.jpg", TestHttpResponse::Ok(QByteArray((16 << 20) + 1, 'c')));
+        server.SetResponse("/local/images/203_201.jpg", TestHttpResponse::Ok(QByteArray(16 << 20, 'c')));
         refresher.StartIfNotRunning();
-        QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 10000);
         refresher.Stop();
-        QVERIFY(refresher.IsImageCached({203, 2}));
+        QCOMPARE(reports, (QMap<int, bool>{{201, true}, {202, false}, {203, true}}));
+        QCOMPARE(QFileInfo(refresher.GetImageFilePath({201, 2})).size(), 100 << 10);
+        QVERIFY(!refresher.IsImageCached({202, 2}) && refresher.IsImageCached({203, 2}));
     }
 
     // An answer is shown as plain text of bounded length (markup as text, a huge answer cut short but never
@@ -414,18 +419,31 @@ private slots:
         QVERIFY(!CatalogueSlots::WritePreFile(4));
     }
 
-    // Slots in use are skipped (case does not matter) and their files stay.
+    // Slots in use are skipped (case does not matter) and their files stay; the first other one is taken.
+    void searchSkipsSlotsInUse_data()
+    {
+        QTest::addColumn<QList<int>>("inUse");
+        QTest::addColumn<int>("slot"); // -1: none left
+        QTest::newRow("some in use") << QList<int>{0, 1} << 2;
+        QTest::newRow("only the last free") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8} << 9;
+        QTest::newRow("all in use") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << -1;
+    }
     void searchSkipsSlotsInUse()
     {
-        for (int kept : {0, 1, 3})
-            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(kept), QByteArray::number(kept)));
-        const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
-        int slot = -1;
+        QFETCH(QList<int>, inUse);
+        QFETCH(int, slot);
+        QStringList paths{QString()};
+        for (int used : inUse) {
+            paths << (used % 2 ? CatalogueSlots::MakeCatalogueFileName(used).toUpper() : CatalogueSlots::MakeCatalogueFileName(used));
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(used), QByteArray::number(used)));
+        }
+        int picked = -1;
         bool needDownload = false;
-        QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
-        QCOMPARE(slot, 2);
-        for (int kept : {0, 1, 3})
-            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
+        const QString path = CatalogueSlots::PickCatalogFile(paths, picked, needDownload);
+        QCOMPARE(QFileInfo(path).fileName(), slot < 0 ? QString() : QStringLiteral("single_us_1_3011_%1.rfile").arg(slot));
+        QCOMPARE(picked, qMax(slot, 0));
+        for (int used : inUse)
+            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(used)), QByteArray::number(used));
     }
 
     // Clearing removes catalogue and cover files only (no folders, links or other files). It and the weekly

@@ -153,6 +153,35 @@ private slots:
         QVERIFY(!QFileInfo(FoldersFilePath()).isFile());
     }
 
+    // The image cache is checked when its marker is more than a week (10080 minutes) old, missing or
+    // dated in the future; the check starts the next week.
+    void weeklyCacheCheck_data()
+    {
+        QTest::addColumn<qint64>("ageSeconds"); // of the marker; 0: none
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("no marker") << qint64(0) << true;
+        QTest::newRow("dated in the future") << qint64(-3600) << true;
+        QTest::newRow("a minute short of a week") << qint64(10079 * 60) << false;
+        QTest::newRow("a week to the minute") << qint64(10080 * 60 + 30) << false;
+        QTest::newRow("a minute past a week") << qint64(10081 * 60) << true;
+    }
+    void weeklyCacheCheck()
+    {
+        QFETCH(qint64, ageSeconds);
+        QFETCH(bool, checked);
+        const QString marker = Helper::GetLocalFilePath(QStringLiteral("active-check-cache.file"), Helper::FolderBase);
+        const QDateTime then = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
+        if (ageSeconds != 0) {
+            QVERIFY(TestSandbox::WriteBytes(marker, "NOW"));
+            QFile file(marker);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
+        }
+        w->Run(w->refresher); // no service: the refresh fails after the check
+        QCOMPARE(w->messages.contains(QStringLiteral("Clearing the local image cache...")), checked);
+        const qint64 age = QFileInfo(marker).lastModified().secsTo(QDateTime::currentDateTimeUtc());
+        QVERIFY2(checked ? qAbs(age) < 60 : qAbs(age - ageSeconds) < 2, qPrintable(QString::number(age)));
+    }
+
     // A pointer left naming an older slot (its write failed after a switch) must not bring
     // that catalogue back: without a download the open catalogue is recomputed.
     void unchangedAnswerRecomputesOpenFileNotPointerSlot()
