@@ -26,6 +26,14 @@ enum Fault { RetryAnswer, UpgradeAnswer, MalformedAnswer, Md5Mismatch, ErrorPage
 
 } // namespace
 
+// A helper's failed check ends the test, not only the helper.
+#define CHECKED(call) \
+    do { \
+        call; \
+        if (QTest::currentTestFailed()) \
+            return; \
+    } while (false)
+
 // The start-up load and the refresh: folders file, slot pointer and downloads. New catalogues go
 // to another slot and are checked before the switch; bad downloads, refusals and stops leave the
 // open catalogue, its slot and the pointer alone.
@@ -103,7 +111,7 @@ private slots:
         QFETCH(bool, refresh);
         QFETCH(int, fault);
         if (refresh)
-            StartWithFirstCatalogue();
+            CHECKED(StartWithFirstCatalogue());
         // What the service announces and serves instead of the catalogue (a page or a cut file without an MD5).
         const QByteArray bytes = refresh ? TwoBytes() : OneBytes();
         const QHash<int, QString> guids{{OtherGuidInside, QStringLiteral("guid-announced")}, {EmptyGuid, QString()}};
@@ -139,7 +147,7 @@ private slots:
         QCOMPARE(server.RequestCount(ServicePath), fault == NoFreeSlot && !refresh ? 0 : 1);
         QCOMPARE(w->messages.contains(ComputeText), fault == FoldersUnwritable);
         if (refresh) {
-            ExpectFirstCatalogueKept();
+            CHECKED(ExpectFirstCatalogueKept());
             QWriteLockerExt2 token(&w->store.items->lock); // the store still answers from the old catalogue
             QVERIFY(w->store.items->GetBook(1, token) != nullptr);
             return;
@@ -186,7 +194,7 @@ private slots:
     // that catalogue back: without a download the open catalogue is recomputed.
     void unchangedAnswerRecomputesOpenFileNotPointerSlot()
     {
-        StartWithFirstCatalogue();
+        CHECKED(StartWithFirstCatalogue());
         // The pointer cannot be written while a folder stands in its place.
         QVERIFY(QFile::remove(PointerPath()));
         QVERIFY(QDir().mkpath(PointerPath()));
@@ -260,7 +268,7 @@ private slots:
     // pointer and the old catalogue open.
     void stopDuringSlowDownload()
     {
-        StartWithFirstCatalogue();
+        CHECKED(StartWithFirstCatalogue());
         const QByteArray two = TwoBytes();
         Publish(server, Two, two, "/files/two.rfile");
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, 512, 100));
@@ -276,7 +284,7 @@ private slots:
         QCOMPARE(server.RequestCount(ServicePath), 1);
         QCOMPARE(w->completions, QStringList{"changed"}); // the start-up load's only
         QVERIFY(!w->computingStates.contains(true));
-        ExpectFirstCatalogueKept();
+        CHECKED(ExpectFirstCatalogueKept());
         QCOMPARE(DatabaseFolder().entryList(QDir::Files | QDir::Hidden).size(), 2);
 
         // The worker runs again afterwards; a download of about three seconds reports its progress.
