@@ -82,11 +82,14 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const int code = QCoreApplication::exec();
-        // A worker that never stops holds the close no longer than the limit.
-        QVERIFY(stuck.IsRunning());
+        // A worker that never stops holds the close for three seconds, and no longer; the close
+        // thread then gives it a last grace period.
+        const qint64 held = timer.elapsed();
+        QVERIFY2(held >= 2900 && held < 4000, qPrintable(QString::number(held)));
+        QTest::qWait(200);
+        QVERIFY(stuck.IsRunning() && closeThread.IsRunning());
         stuck.release = true;
         QCOMPARE(code, 0);
-        QVERIFY(timer.elapsed() < MainWindowCloseThread::StopLimitMs + 1000);
         QVERIFY(NativeHelper::IsClosing());
         QCOMPARE((QList<int>{writerDone, refresher.stoppedAs, images.stoppedAs, loader.stoppedAs, stops}),
                  (QList<int>{1, 2, 3, 4, 4}));
