@@ -380,10 +380,10 @@ private slots:
         QFETCH(int, slot);
         QVERIFY(WriteBytes(CatalogueSlots::MakePreFilePath(), content));
 
-        // The named slot is used only when its file is usable; slot 10 never is. A fresh search
-        // deletes an old file of the slot it returns, with what SQLite left beside it.
+        // The named slot is used only when its file is usable; slot 10 never is, slot 0 must not stand
+        // in for it. A fresh search deletes an old file of the slot it returns, with what SQLite left beside it.
         for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)) + suffix, "catalogue"));
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(slot % 10) + suffix, "catalogue"));
         int picked = -1;
         bool needDownload = false;
         const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
