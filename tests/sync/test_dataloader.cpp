@@ -213,6 +213,19 @@ private slots:
         QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
     }
 
+    // A refresh with nothing open downloads into the slot the pointer names; what SQLite left
+    // beside the old file there must not be applied to the new one.
+    void refreshIntoPointerSlotDropsItsSidecars()
+    {
+        QVERIFY(TestSandbox::WriteBytes(PointerPath(), "0"));
+        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+            QVERIFY(TestSandbox::WriteBytes(SlotPath(0) + suffix, "old"));
+        Publish(server, One, OneBytes());
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed; error 0, answer 1"));
+        QCOMPARE(DatabaseFolder().entryList(QDir::Files), (QStringList{QFileInfo(SlotPath(0)).fileName(), QFileInfo(PointerPath()).fileName()}));
+        QCOMPARE(w->OpenGuid(), One);
+    }
+
     // The folders file could not be read at start: refreshes read it again before anything
     // else and never save a list they have not read.
     void unreadableFoldersAreReadAgainNotOverwritten()
