@@ -476,6 +476,14 @@ private slots:
             QCOMPARE(entries(), left = job.second);
         }
         QVERIFY(QFile::exists(target));
+
+        // The weekly check empties a cache whose listing, "." and ".." included, reaches 40001 entries.
+        for (int i = 0; i < 39998; ++i)
+            QFile(images + QStringLiteral("/%1_1_201.rfile").arg(i)).open(QIODevice::WriteOnly);
+        QVERIFY(!ImageCache::ClearIfLarge(nullptr));
+        QVERIFY(WriteBytes(images + "/0_2_201.rfile", QByteArray()));
+        QVERIFY(ImageCache::ClearIfLarge(nullptr));
+        QCOMPARE(QDir(images).count(), 2u);
     }
 };
 
