@@ -4,6 +4,7 @@
 #include "threads/NativeHelper.h"
 #include "TestSandbox.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -76,6 +77,9 @@ private slots:
         }
 
         MainWindowCloseThread closeThread;
+        // Released also when a check fails: the close thread would otherwise end the process with
+        // exit code 0 and hide the failure.
+        const auto releaseStuck = qScopeGuard([&stuck] { stuck.release = true; });
         closeThread.SetThreadsToStop({&store.foldersWriter, &refresher, &images, &version, nullptr, &loader, &stuck});
         closeThread.StartIfNotRunning();
 
