@@ -132,6 +132,11 @@ private slots:
         QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
         QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
         QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
+        // At most 210 wait: the oldest goes.
+        for (int i = 3; i <= 211; ++i)
+            refresher.QueueImage({i, 1}, false);
+        QCOMPARE(refresher.QueuedKeys().size(), 210);
+        QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(2, 2));
 
         // Cached: no image without loading (details view), the caller's pixmap with it.
         QVERIFY(WriteBytes(refresher.GetImageFilePath({3, 3}), Picture(QSize(120, 180))));
@@ -163,13 +168,21 @@ private slots:
         QTest::newRow("exact") << Picture(QSize(218, 218)) << CoverSize << QSize(218, 218);
         QTest::newRow("small") << Picture(QSize(100, 150)) << CoverSize << QSize(100, 150);
         QTest::newRow("no size known yet") << Picture(QSize(400, 600)) << QSize() << QSize(400, 600);
-        QTest::newRow("wider than any cover") << Picture(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("10000 wide") << Picture(QSize(10000, 2)) << CoverSize << QSize(218, 1);
+        QTest::newRow("wider than any cover") << Picture(QSize(10001, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("16 Mi pixels") << Picture(QSize(4096, 4096)) << CoverSize << QSize(218, 218);
+        QTest::newRow("one row more") << Picture(QSize(4096, 4097)) << CoverSize << QSize(0, 0);
+        // Bytes after the end of the picture are ignored by the decoder; the file's size is not.
+        const QByteArray small = Picture(QSize(100, 150));
+        QTest::newRow("16 MiB file") << small + QByteArray((16 << 20) - small.size(), '\0') << CoverSize << QSize(100, 150);
+        QTest::newRow("a byte more") << small + QByteArray((16 << 20) + 1 - small.size(), '\0') << CoverSize << QSize(0, 0);
         QTest::newRow("header claims 16000x16000") << HugeBmpHeader << CoverSize << QSize(0, 0);
         QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
         // Decided by the bytes: the picture formats covers come in, nothing else.
         QTest::newRow("png") << Picture(QSize(400, 600), "png") << CoverSize << QSize(145, 218);
-        QTest::newRow("gif") << QByteArray::fromHex("47494638396101000100800000000000ffffff2c000000000100010000020244"
-                                                    "01003b") << CoverSize << QSize(1, 1);
+        for (const char *version : {"87a", "89a"})
+            QTest::newRow(version) << "GIF" + QByteArray(version) + QByteArray::fromHex(
+                "01000100800000000000ffffff2c00000000010001000002024401003b") << CoverSize << QSize(1, 1);
         QTest::newRow("bmp") << Picture(QSize(100, 150), "bmp") << CoverSize << QSize(100, 150);
         QTest::newRow("icon holding a wide png") << IconHolding(Picture(QSize(CoverDecoder::MaxSide + 1, 1), "png"))
                                                  << CoverSize << QSize(0, 0);
@@ -184,6 +197,9 @@ private slots:
         // A JPEG's scans are counted before decoding.
         const QByteArray progressive = Picture(QSize(1024, 1024), "jpeg", true);
         QTest::newRow("progressive jpeg") << progressive << CoverSize << QSize(218, 218);
+        const int scans = CoverFormat::CountJpegScans(progressive, 64);
+        QTest::newRow("64 scans") << RepeatedScans(progressive, 64 - scans) << CoverSize << QSize(218, 218);
+        QTest::newRow("65 scans") << RepeatedScans(progressive, 65 - scans) << CoverSize << QSize(0, 0);
         QTest::newRow("thousands of scans") << RepeatedScans(progressive, 5000) << CoverSize << QSize(0, 0);
     }
 
