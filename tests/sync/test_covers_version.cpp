@@ -1,8 +1,7 @@
 // The cover and version workers against a local service, and the files of the data folders. Covers: the queue,
 // states for the views, decoding, downloads (start limits, stopping). Versions: parsing and comparison, safe
-// display, reporting once. Files: the slot pointer and the slot search, text files, clearing the caches.
+// display, reporting once. Files: the slot pointer and the slot search, clearing the caches.
 #include "CacheFolderClearing.h"
-#include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
 #include "Const.h"
 #include "CoverFormat.h"
@@ -413,23 +412,6 @@ private slots:
         // The pointer is rewritten as the pick.
         QVERIFY(CatalogueSlots::WritePreFile(picked));
         QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray::number(picked));
-    }
-
-    void textFiles()
-    {
-        const QString path = folder + "/text.txt";
-        QVERIFY(!IsFileUsable(path));
-        QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
-        QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
-        QVERIFY(IsFileUsable(path));
-        QVERIFY(!IsFileUsable(folder));
-        QVERIFY(IsSameFilePath(path, path.toUpper()));
-        QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
-        QVERIFY(!IsSameFilePath(path, QString()));
-        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
-        // A slot pointer that cannot be replaced is reported.
-        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(!CatalogueSlots::WritePreFile(4));
     }
 
     // Slots in use are skipped (case does not matter) and their files stay; the first other one is taken.
