@@ -310,7 +310,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 10000);
         refresher.Stop();
         QCOMPARE(reports, (QMap<int, bool>{{201, true}, {202, false}, {203, true}}));
-        QCOMPARE(server.RequestCount("/local/images/202_201.jpg"), 3); // three attempts
+        QCOMPARE(server.RequestCount("/local/images/202_201.jpg"), 1 + 3); // the one cut short, then three attempts
         QCOMPARE(QFileInfo(refresher.GetImageFilePath({201, 2})).size(), 100 << 10);
         QVERIFY(!refresher.IsImageCached({202, 2}) && refresher.IsImageCached({203, 2}));
     }
