@@ -339,7 +339,7 @@ private slots:
         QTest::newRow("markup") << 200 << "<a href='x'>9</a>" << "&lt;a href=&#39;x&#39;&gt;9&lt;/a&gt;" << "" << true << false;
         QTest::newRow("surrogate pair at the cut") << 200 << ones + emoji << ones << "" << true << false;
         QTest::newRow("blank") << 200 << " \r\n" << "" << "" << false << false;
-        QTest::newRow("control characters only") << 200 << "\x01\x02\t" << "" << "" << false << false;
+        QTest::newRow("control and format characters only") << 200 << QString::fromUtf8("\x01\xE2\x80\xAE\t") << "" << "" << false << false;
         QTest::newRow("404") << 404 << "3.9.9" << "3.9.9" << "3.9.9" << false << false;
         // An answer may take 64 KiB.
         QTest::newRow("64 KiB") << 200 << "3.3.6" + QString(65531, QLatin1Char(' ')) << "3.3.6" << "3.3.6" << true << true;
