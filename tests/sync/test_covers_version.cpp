@@ -1,8 +1,7 @@
 // The cover and version workers against a local service, and the files of the data folders. Covers: the queue,
 // states for the views, decoding, downloads (start limits, stopping). Versions: parsing and comparison, safe
-// display, reporting once. Files: the slot pointer and the slot search, text files, clearing the caches.
+// display, reporting once. Files: the slot pointer and the slot search, clearing the caches.
 #include "CacheFolderClearing.h"
-#include "CatalogueFiles.h"
 #include "CatalogueSlots.h"
 #include "Const.h"
 #include "CoverFormat.h"
@@ -111,8 +110,6 @@ private slots:
         folder = Helper::GetLocalFolder(Helper::FolderDatabase);
         images = Helper::GetLocalFolder(Helper::FolderImageCache);
         QVERIFY(folder.startsWith(home.path()) && images.startsWith(home.path()));
-        // The marker of installed copies keeps its name.
-        QCOMPARE(ImageCache::MarkerFileName, QStringLiteral("active-check-cache.file"));
     }
 
     void init()
@@ -134,6 +131,11 @@ private slots:
         QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
         QVERIFY(refresher.GetCoverPixmap({2, 2}, pixmap, true, CoverSize).loading);
         QCOMPARE(refresher.QueuedKeys(), (Keys{{2, 2}, {1, 1}}));
+        // At most 210 wait: the oldest goes.
+        for (int i = 3; i <= 211; ++i)
+            refresher.QueueImage({i, 1}, false);
+        QCOMPARE(refresher.QueuedKeys().size(), 210);
+        QCOMPARE(refresher.QueuedKeys().last(), ItemComparePart(2, 2));
 
         // Cached: no image without loading (details view), the caller's pixmap with it.
         QVERIFY(WriteBytes(refresher.GetImageFilePath({3, 3}), Picture(QSize(120, 180))));
@@ -165,13 +167,21 @@ private slots:
         QTest::newRow("exact") << Picture(QSize(218, 218)) << CoverSize << QSize(218, 218);
         QTest::newRow("small") << Picture(QSize(100, 150)) << CoverSize << QSize(100, 150);
         QTest::newRow("no size known yet") << Picture(QSize(400, 600)) << QSize() << QSize(400, 600);
-        QTest::newRow("wider than any cover") << Picture(QSize(CoverDecoder::MaxSide + 1, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("10000 wide") << Picture(QSize(10000, 2)) << CoverSize << QSize(218, 1);
+        QTest::newRow("wider than any cover") << Picture(QSize(10001, 2)) << CoverSize << QSize(0, 0);
+        QTest::newRow("16 Mi pixels") << Picture(QSize(4096, 4096)) << CoverSize << QSize(218, 218);
+        QTest::newRow("one row more") << Picture(QSize(4096, 4097)) << CoverSize << QSize(0, 0);
+        // Bytes after the end of the picture are ignored by the decoder; the file's size is not.
+        const QByteArray small = Picture(QSize(100, 150));
+        QTest::newRow("16 MiB file") << small + QByteArray((16 << 20) - small.size(), '\0') << CoverSize << QSize(100, 150);
+        QTest::newRow("a byte more") << small + QByteArray((16 << 20) + 1 - small.size(), '\0') << CoverSize << QSize(0, 0);
         QTest::newRow("header claims 16000x16000") << HugeBmpHeader << CoverSize << QSize(0, 0);
         QTest::newRow("not an image") << QByteArray("<html>502</html>") << CoverSize << QSize(0, 0);
         // Decided by the bytes: the picture formats covers come in, nothing else.
         QTest::newRow("png") << Picture(QSize(400, 600), "png") << CoverSize << QSize(145, 218);
-        QTest::newRow("gif") << QByteArray::fromHex("47494638396101000100800000000000ffffff2c000000000100010000020244"
-                                                    "01003b") << CoverSize << QSize(1, 1);
+        for (const char *version : {"87a", "89a"})
+            QTest::newRow(version) << "GIF" + QByteArray(version) + QByteArray::fromHex(
+                "01000100800000000000ffffff2c00000000010001000002024401003b") << CoverSize << QSize(1, 1);
         QTest::newRow("bmp") << Picture(QSize(100, 150), "bmp") << CoverSize << QSize(100, 150);
         QTest::newRow("icon holding a wide png") << IconHolding(Picture(QSize(CoverDecoder::MaxSide + 1, 1), "png"))
                                                  << CoverSize << QSize(0, 0);
@@ -186,6 +196,9 @@ private slots:
         // A JPEG's scans are counted before decoding.
         const QByteArray progressive = Picture(QSize(1024, 1024), "jpeg", true);
         QTest::newRow("progressive jpeg") << progressive << CoverSize << QSize(218, 218);
+        const int scans = CoverFormat::CountJpegScans(progressive, 64);
+        QTest::newRow("64 scans") << RepeatedScans(progressive, 64 - scans) << CoverSize << QSize(218, 218);
+        QTest::newRow("65 scans") << RepeatedScans(progressive, 65 - scans) << CoverSize << QSize(0, 0);
         QTest::newRow("thousands of scans") << RepeatedScans(progressive, 5000) << CoverSize << QSize(0, 0);
     }
 
@@ -284,16 +297,22 @@ private slots:
         QCOMPARE(refresher.QueuedKeys(), (Keys{{203, 2}, {202, 2}, {201, 2}}));
         QVERIFY(!refresher.IsImageCached({201, 2}));
 
-        // A later run fetches them. Reports cross to this thread queued, as in the program.
-        int succeeded = 0;
+        // A later run fetches them, by the book's id alone, a cover of up to 16 MiB. Reports cross to
+        // this thread queued, as in the program.
+        QMap<int, bool> reports;
         QObject receiver;
         connect(&refresher, &UserImageRefresher::completed, &receiver,
-                [&succeeded](bool isSucc) { succeeded += isSucc ? 1 : 0; }, Qt::QueuedConnection);
-        server.SetDefault(TestHttpResponse::Ok(Picture(QSize(100, 150))));
+                [&reports](bool isSucc, const QVariant &uid) { reports.insert(uid.toInt(), isSucc); }, Qt::QueuedConnection);
+        server.SetResponse("/local/images/201_201.jpg", TestHttpResponse::Ok(QByteArray(100 << 10, 'c')));
+        server.SetResponse("/local/images/202_201.jpg", TestHttpResponse::Ok(QByteArray((16 << 20) + 1, 'c')));
+        server.SetResponse("/local/images/203_201.jpg", TestHttpResponse::Ok(QByteArray(16 << 20, 'c')));
         refresher.StartIfNotRunning();
-        QTRY_COMPARE_WITH_TIMEOUT(succeeded, 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 10000);
         refresher.Stop();
-        QVERIFY(refresher.IsImageCached({203, 2}));
+        QCOMPARE(reports, (QMap<int, bool>{{201, true}, {202, false}, {203, true}}));
+        QCOMPARE(server.RequestCount("/local/images/202_201.jpg"), 1 + 3); // the one cut short, then three attempts
+        QCOMPARE(QFileInfo(refresher.GetImageFilePath({201, 2})).size(), 100 << 10);
+        QVERIFY(!refresher.IsImageCached({202, 2}) && refresher.IsImageCached({203, 2}));
     }
 
     // An answer is shown as plain text of bounded length (markup as text, a huge answer cut short but never
@@ -308,7 +327,7 @@ private slots:
         QTest::addColumn<QString>("parsed");
         QTest::addColumn<bool>("answered"); // the loader's report: answered, newer
         QTest::addColumn<bool>("newer");
-        const QString ones(MaxVersionTextLength - 1, QLatin1Char('1'));
+        const QString ones(31, QLatin1Char('1'));
         const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
         const QString nines(1 << 20, QLatin1Char('9'));
         QTest::newRow("patch above") << 200 << "3.3.6" << "3.3.6" << "3.3.6" << true << true;
@@ -316,15 +335,16 @@ private slots:
         QTest::newRow("same version") << 200 << "3.3.5" << "3.3.5" << "3.3.5" << true << false;
         QTest::newRow("fourth part ignored") << 200 << "3.3.5.9" << "3.3.5.9" << "3.3.5" << true << false;
         QTest::newRow("two parts") << 200 << "4.0" << "4.0" << "" << true << false;
-        QTest::newRow("word in the middle") << 200 << "3.x.6" << "3.x.6" << "3.0.6" << true << false;
+        QTest::newRow("letter in the middle") << 200 << "3.a.6" << "3.a.6" << "3.0.6" << true << false;
         QTest::newRow("markup") << 200 << "<a href='x'>9</a>" << "&lt;a href=&#39;x&#39;&gt;9&lt;/a&gt;" << "" << true << false;
         QTest::newRow("surrogate pair at the cut") << 200 << ones + emoji << ones << "" << true << false;
         QTest::newRow("blank") << 200 << " \r\n" << "" << "" << false << false;
-        QTest::newRow("control characters only") << 200 << "\x01\x02\t" << "" << "" << false << false;
+        QTest::newRow("control and format characters only") << 200 << QString::fromUtf8("\x01\xE2\x80\xAE\t") << "" << "" << false << false;
         QTest::newRow("404") << 404 << "3.9.9" << "3.9.9" << "3.9.9" << false << false;
-        QTest::newRow("larger than a version answer may be")
-            << 200 << "3.9.9" + QString(1 << 20, QLatin1Char(' ')) << "3.9.9" << "3.9.9" << false << false;
-        QTest::newRow("huge") << 200 << nines << nines.left(MaxVersionTextLength) << "" << false << false;
+        // An answer may take 64 KiB.
+        QTest::newRow("64 KiB") << 200 << "3.3.6" + QString(65531, QLatin1Char(' ')) << "3.3.6" << "3.3.6" << true << true;
+        QTest::newRow("a byte more") << 200 << "3.9.9" + QString(65532, QLatin1Char(' ')) << "3.9.9" << "3.9.9" << false << false;
+        QTest::newRow("huge") << 200 << nines << nines.left(32) << "" << false << false;
     }
 
     void versionAnswers()
@@ -348,9 +368,7 @@ private slots:
         QCOMPARE(completed.at(0), (QVariantList{answered, newer}));
         QCOMPARE(newVersion.size(), int(newer));
         QCOMPARE(loader.IsDone(), newer);
-        const QByteArray path = server.Requests().at(0).path;
-        QVERIFY(path.startsWith(VersionPath + "?id=version"));
-        QVERIFY(path.contains("kind=tessaly-mac"));
+        QCOMPARE(server.Requests().at(0).path, VersionPath + "?id=version&kind=tessaly-mac");
 
         server.SetResponse(VersionPath, TestHttpResponse::Ok("3.3.6"));
         loader.StartIfNotRunning();
@@ -378,10 +396,10 @@ private slots:
         QFETCH(int, slot);
         QVERIFY(WriteBytes(CatalogueSlots::MakePreFilePath(), content));
 
-        // The named slot is used only when its file is usable; slot 10 never is. A fresh search
-        // deletes an old file of the slot it returns, with what SQLite left beside it.
+        // The named slot is used only when its file is usable; slot 10 never is, slot 0 must not stand
+        // in for it. A fresh search deletes an old file of the slot it returns, with what SQLite left beside it.
         for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(qMin(slot, 9)) + suffix, "catalogue"));
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(slot % 10) + suffix, "catalogue"));
         int picked = -1;
         bool needDownload = false;
         const QString path = CatalogueSlots::PickCatalogFile({}, picked, needDownload);
@@ -397,35 +415,31 @@ private slots:
         QCOMPARE(ReadBytes(CatalogueSlots::MakePreFilePath()), QByteArray::number(picked));
     }
 
-    void textFiles()
+    // Slots in use are skipped (case does not matter) and their files stay; the first other one is taken.
+    void searchSkipsSlotsInUse_data()
     {
-        const QString path = folder + "/text.txt";
-        QVERIFY(!IsFileUsable(path));
-        QVERIFY(WriteTextFile(path, QStringLiteral("Grüße")));
-        QCOMPARE(ReadTextFile(path), QStringLiteral("Grüße"));
-        QVERIFY(IsFileUsable(path));
-        QVERIFY(!IsFileUsable(folder));
-        QVERIFY(IsSameFilePath(path, path.toUpper()));
-        QVERIFY(IsSameFilePath(path, folder + "/./text.txt"));
-        QVERIFY(!IsSameFilePath(path, QString()));
-        QVERIFY(!WriteTextFile(folder + "/missing/dir/f.txt", "x"));
-        // A slot pointer that cannot be replaced is reported.
-        QVERIFY(QDir().mkpath(CatalogueSlots::MakePreFilePath()));
-        QVERIFY(!CatalogueSlots::WritePreFile(4));
+        QTest::addColumn<QList<int>>("inUse");
+        QTest::addColumn<int>("slot"); // -1: none left
+        QTest::newRow("some in use") << QList<int>{0, 1} << 2;
+        QTest::newRow("only the last free") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8} << 9;
+        QTest::newRow("all in use") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << -1;
     }
-
-    // Slots in use are skipped (case does not matter) and their files stay.
     void searchSkipsSlotsInUse()
     {
-        for (int kept : {0, 1, 3})
-            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(kept), QByteArray::number(kept)));
-        const QStringList inUse{CatalogueSlots::MakeCatalogueFileName(0), CatalogueSlots::MakeCatalogueFileName(1).toUpper(), QString()};
-        int slot = -1;
+        QFETCH(QList<int>, inUse);
+        QFETCH(int, slot);
+        QStringList paths{QString()};
+        for (int used : inUse) {
+            paths << (used % 2 ? CatalogueSlots::MakeCatalogueFileName(used).toUpper() : CatalogueSlots::MakeCatalogueFileName(used));
+            QVERIFY(WriteBytes(CatalogueSlots::MakeCatalogueFileName(used), QByteArray::number(used)));
+        }
+        int picked = -1;
         bool needDownload = false;
-        QCOMPARE(CatalogueSlots::PickCatalogFile(inUse, slot, needDownload), CatalogueSlots::MakeCatalogueFileName(2));
-        QCOMPARE(slot, 2);
-        for (int kept : {0, 1, 3})
-            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(kept)), QByteArray::number(kept));
+        const QString path = CatalogueSlots::PickCatalogFile(paths, picked, needDownload);
+        QCOMPARE(QFileInfo(path).fileName(), slot < 0 ? QString() : QStringLiteral("single_us_1_3011_%1.rfile").arg(slot));
+        QCOMPARE(picked, qMax(slot, 0));
+        for (int used : inUse)
+            QCOMPARE(ReadBytes(CatalogueSlots::MakeCatalogueFileName(used)), QByteArray::number(used));
     }
 
     // Clearing removes catalogue and cover files only (no folders, links or other files). It and the weekly
@@ -461,6 +475,14 @@ private slots:
             QCOMPARE(entries(), left = job.second);
         }
         QVERIFY(QFile::exists(target));
+
+        // The weekly check empties a cache whose listing, "." and ".." included, reaches 40001 entries.
+        for (int i = 0; i < 39998; ++i)
+            QFile(images + QStringLiteral("/%1_1_201.rfile").arg(i)).open(QIODevice::WriteOnly);
+        QVERIFY(!ImageCache::ClearIfLarge(nullptr));
+        QVERIFY(WriteBytes(images + "/0_2_201.rfile", QByteArray()));
+        QVERIFY(ImageCache::ClearIfLarge(nullptr));
+        QCOMPARE(QDir(images).count(), 2u);
     }
 };
 

@@ -26,6 +26,14 @@ enum Fault { RetryAnswer, UpgradeAnswer, MalformedAnswer, Md5Mismatch, ErrorPage
 
 } // namespace
 
+// A helper's failed check ends the test, not only the helper.
+#define CHECKED(call) \
+    do { \
+        call; \
+        if (QTest::currentTestFailed()) \
+            return; \
+    } while (false)
+
 // The start-up load and the refresh: folders file, slot pointer and downloads. New catalogues go
 // to another slot and are checked before the switch; bad downloads, refusals and stops leave the
 // open catalogue, its slot and the pointer alone.
@@ -103,7 +111,7 @@ private slots:
         QFETCH(bool, refresh);
         QFETCH(int, fault);
         if (refresh)
-            StartWithFirstCatalogue();
+            CHECKED(StartWithFirstCatalogue());
         // What the service announces and serves instead of the catalogue (a page or a cut file without an MD5).
         const QByteArray bytes = refresh ? TwoBytes() : OneBytes();
         const QHash<int, QString> guids{{OtherGuidInside, QStringLiteral("guid-announced")}, {EmptyGuid, QString()}};
@@ -139,7 +147,7 @@ private slots:
         QCOMPARE(server.RequestCount(ServicePath), fault == NoFreeSlot && !refresh ? 0 : 1);
         QCOMPARE(w->messages.contains(ComputeText), fault == FoldersUnwritable);
         if (refresh) {
-            ExpectFirstCatalogueKept();
+            CHECKED(ExpectFirstCatalogueKept());
             QWriteLockerExt2 token(&w->store.items->lock); // the store still answers from the old catalogue
             QVERIFY(w->store.items->GetBook(1, token) != nullptr);
             return;
@@ -153,11 +161,40 @@ private slots:
         QVERIFY(!QFileInfo(FoldersFilePath()).isFile());
     }
 
+    // The image cache is checked when its marker is more than a week (10080 minutes) old, missing or
+    // dated in the future; the check starts the next week.
+    void weeklyCacheCheck_data()
+    {
+        QTest::addColumn<qint64>("ageSeconds"); // of the marker; 0: none
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("no marker") << qint64(0) << true;
+        QTest::newRow("dated in the future") << qint64(-3600) << true;
+        QTest::newRow("a minute short of a week") << qint64(10079 * 60) << false;
+        QTest::newRow("a week to the minute") << qint64(10080 * 60 + 30) << false;
+        QTest::newRow("a minute past a week") << qint64(10081 * 60) << true;
+    }
+    void weeklyCacheCheck()
+    {
+        QFETCH(qint64, ageSeconds);
+        QFETCH(bool, checked);
+        const QString marker = Helper::GetLocalFilePath(QStringLiteral("active-check-cache.file"), Helper::FolderBase);
+        const QDateTime then = QDateTime::currentDateTimeUtc().addSecs(-ageSeconds);
+        if (ageSeconds != 0) {
+            QVERIFY(TestSandbox::WriteBytes(marker, "NOW"));
+            QFile file(marker);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(then, QFileDevice::FileModificationTime));
+        }
+        w->Run(w->refresher); // no service: the refresh fails after the check
+        QCOMPARE(w->messages.contains(QStringLiteral("Clearing the local image cache...")), checked);
+        const qint64 age = QFileInfo(marker).lastModified().secsTo(QDateTime::currentDateTimeUtc());
+        QVERIFY2(checked ? qAbs(age) < 60 : qAbs(age - ageSeconds) < 2, qPrintable(QString::number(age)));
+    }
+
     // A pointer left naming an older slot (its write failed after a switch) must not bring
     // that catalogue back: without a download the open catalogue is recomputed.
     void unchangedAnswerRecomputesOpenFileNotPointerSlot()
     {
-        StartWithFirstCatalogue();
+        CHECKED(StartWithFirstCatalogue());
         // The pointer cannot be written while a folder stands in its place.
         QVERIFY(QFile::remove(PointerPath()));
         QVERIFY(QDir().mkpath(PointerPath()));
@@ -174,6 +211,19 @@ private slots:
         QCOMPARE(w->OpenFile(), SlotPath(1));
         QCOMPARE(ReadFoldersFile().first, Two);
         QCOMPARE(ReadBytes(SlotPath(0)), OneBytes());
+    }
+
+    // A refresh with nothing open downloads into the slot the pointer names; what SQLite left
+    // beside the old file there must not be applied to the new one.
+    void refreshIntoPointerSlotDropsItsSidecars()
+    {
+        QVERIFY(TestSandbox::WriteBytes(PointerPath(), "0"));
+        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+            QVERIFY(TestSandbox::WriteBytes(SlotPath(0) + suffix, "old"));
+        Publish(server, One, OneBytes());
+        QCOMPARE(w->Run(w->refresher), QStringLiteral("changed; error 0, answer 1"));
+        QCOMPARE(DatabaseFolder().entryList(QDir::Files), (QStringList{QFileInfo(SlotPath(0)).fileName(), QFileInfo(PointerPath()).fileName()}));
+        QCOMPARE(w->OpenGuid(), One);
     }
 
     // The folders file could not be read at start: refreshes read it again before anything
@@ -231,7 +281,7 @@ private slots:
     // pointer and the old catalogue open.
     void stopDuringSlowDownload()
     {
-        StartWithFirstCatalogue();
+        CHECKED(StartWithFirstCatalogue());
         const QByteArray two = TwoBytes();
         Publish(server, Two, two, "/files/two.rfile");
         server.SetResponse("/files/two.rfile", TestHttpResponse::Trickle(two, 512, 100));
@@ -247,7 +297,7 @@ private slots:
         QCOMPARE(server.RequestCount(ServicePath), 1);
         QCOMPARE(w->completions, QStringList{"changed"}); // the start-up load's only
         QVERIFY(!w->computingStates.contains(true));
-        ExpectFirstCatalogueKept();
+        CHECKED(ExpectFirstCatalogueKept());
         QCOMPARE(DatabaseFolder().entryList(QDir::Files | QDir::Hidden).size(), 2);
 
         // The worker runs again afterwards; a download of about three seconds reports its progress.

@@ -266,6 +266,26 @@ private slots:
         QTEST(md5, "md5");
     }
 
+    // Whole percents, cut rather than rounded, and the size in MiB with two decimals.
+    void progressText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("text");
+        const QString base = QStringLiteral("Loading the free ebooks database from official website%1 ...");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(3 << 20) << base.arg(QString());
+        QTest::newRow("size unknown") << qint64(500) << qint64(-1) << base.arg(QString());
+        QTest::newRow("two thirds") << qint64(2) << qint64(3) << base.arg(" 66% (0.00 MB)");
+        QTest::newRow("almost done") << qint64(1572863) << qint64(1572864) << base.arg(" 99% (1.50 MB)");
+        QTest::newRow("done") << qint64(5 << 20) << qint64(5 << 20) << base.arg(" 100% (5.00 MB)");
+    }
+    void progressText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QTEST(CatalogueService::DownloadProgressText(qMakePair(received, total)), "text");
+    }
+
     // Failed downloads write neither a slot file nor the pointer: bad answers, a bad file, a
     // downloader whose thread cannot start (the thread limit: a failure, never a wait), a close
     // mid-download.

@@ -56,6 +56,16 @@ private slots:
             QCOMPARE(token->readWriteLock(), static_cast<QReadWriteLock *>(nullptr));
             token->unlock();
             token->relock();
+            // A token holds its lock once, however often it is unlocked or relocked.
+            token = makeToken(write, &lock);
+            token->unlock();
+            token->unlock();
+            QVERIFY(otherThreadCanWrite(lock));
+            token->relock();
+            token->relock();
+            QVERIFY(!otherThreadCanWrite(lock));
+            token.reset();
+            QVERIFY(otherThreadCanWrite(lock));
         }
     }
 
