@@ -44,7 +44,8 @@ QString Books(const QString &values)
 // Writes a plain SQLite catalogue, the three tables and then content (rows, hostile objects, an
 // index), and encrypts it with the given password. An index named "damaged" gets one byte of the
 // guid's key changed in its root page.
-bool WriteCatalogue(const QString &path, const QStringList &content, const QByteArray &password)
+bool WriteCatalogue(const QString &path, const QStringList &content,
+                    const QByteArray &password = Helper::GetCatalogPassword().toUtf8())
 {
     const QString plainPath = path + QStringLiteral(".plain");
     const QByteArray sql =
@@ -76,11 +77,6 @@ bool WriteCatalogue(const QString &path, const QStringList &content, const QByte
         qWarning() << "catalogue not written:" << error;
     QFile::remove(plainPath);
     return ok;
-}
-
-QByteArray Password()
-{
-    return Helper::GetCatalogPassword().toUtf8();
 }
 
 // A small catalogue whose every value carries its tag, so a reader can tell which one it saw.
@@ -168,8 +164,8 @@ private slots:
         QVERIFY(dir.isValid());
         fileA = dir.filePath(QStringLiteral("a.rfile"));
         fileB = dir.filePath(QStringLiteral("b.rfile"));
-        QVERIFY(WriteCatalogue(fileA, TaggedContent(QStringLiteral("A")), Password()));
-        QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B")), Password()));
+        QVERIFY(WriteCatalogue(fileA, TaggedContent(QStringLiteral("A"))));
+        QVERIFY(WriteCatalogue(fileB, TaggedContent(QStringLiteral("B"))));
 
         // Ids 0 and 5 are no categories; for the repeated id 6 the later row wins and the earlier
         // caption leaves no trace.
@@ -181,7 +177,7 @@ private slots:
              Books("(5, 'Five', 5.0), (7, 'Seven', 1.5), (8, NULL, 2.0), (-1, 'Negative', 1.0), (11, 'Eleven', 0.5), "
                    "(12, '100% %2 sale', 9.0)")};
         fileSummary = dir.filePath(QStringLiteral("summary.rfile"));
-        QVERIFY(WriteCatalogue(fileSummary, summary, Password()));
+        QVERIFY(WriteCatalogue(fileSummary, summary));
     }
     void booksAndCache()
     {
@@ -235,7 +231,8 @@ private slots:
         auto bytesRow = [](const char *name, const QByteArray &bytes) {
             QTest::newRow(name) << bytes << QStringList() << QByteArray();
         };
-        auto contentRow = [](const char *name, const QStringList &sql, const QByteArray &password = Password()) {
+        auto contentRow = [](const char *name, const QStringList &sql,
+                             const QByteArray &password = Helper::GetCatalogPassword().toUtf8()) {
             QTest::newRow(name) << QByteArray() << TaggedContent(QStringLiteral("X")) + sql << password;
         };
         bytesRow("missing file", QByteArray());
@@ -319,7 +316,7 @@ private slots:
         QFETCH(qint64, books);
         QFETCH(QString, suffix);
         const QString path = dir.filePath(QStringLiteral("summary_%1.rfile").arg(QTest::currentDataTag()));
-        QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("S")) + sql, Password()));
+        QVERIFY(WriteCatalogue(path, TaggedContent(QStringLiteral("S")) + sql));
         ItemDataSaver store;
         QVERIFY(store.LoadDatabase(fileA));
         if (!loads)
@@ -359,8 +356,7 @@ private slots:
              update.arg(QStringLiteral("IntroLong = hex(zeroblob(500000))")).arg(5),
              update.arg(QStringLiteral("BookAuthor = hex(zeroblob(500000))")).arg(6),
              // The cut falls inside an id: no shortened id may come out of it.
-             update.arg(QStringLiteral("BookCatalogIDS = replace(hex(zeroblob(10000)), '00', '|1234567|')")).arg(7)},
-            Password()));
+             update.arg(QStringLiteral("BookCatalogIDS = replace(hex(zeroblob(10000)), '00', '|1234567|')")).arg(7)}));
         longStore = std::make_unique<ItemDataSaver>();
         QVERIFY(longStore->LoadDatabase(longTexts));
         QCOMPARE(longStore->sortKeys->Count(), 7);
@@ -569,11 +565,8 @@ private slots:
     void localTimes_data()
     {
         QTest::addColumn<QByteArray>("zone");
-        QTest::newRow("UTC") << QByteArray("UTC");
-        QTest::newRow("Berlin") << QByteArray("Europe/Berlin");
-        QTest::newRow("Lord Howe") << QByteArray("Australia/Lord_Howe");
-        QTest::newRow("St Johns") << QByteArray("America/St_Johns");
-        QTest::newRow("POSIX rule") << QByteArray("UTC-02:00");
+        for (const char *zone : {"UTC", "Europe/Berlin", "Australia/Lord_Howe", "America/St_Johns", "UTC-02:00"})
+            QTest::newRow(zone) << QByteArray(zone); // the last a POSIX rule
     }
 
     // Records filled in bulk (shared values, cached conversions) equal records filled alone, and

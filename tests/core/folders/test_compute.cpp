@@ -10,6 +10,7 @@
 #include "Helper.h"
 #include "writer/CatalogueGenerator.h"
 #include "cipher/SqlCipherDriverRegistration.h"
+#include "TestSandbox.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -31,11 +32,6 @@ namespace {
 const QDateTime kNow(QDate(2026, 12, 5), QTime(12, 0), Qt::UTC);
 
 const Ids kAll{1, 2, 3, 4, 5, 6, 7};
-
-qint64 DaysAgo(int days)
-{
-    return kNow.addDays(-days).toSecsSinceEpoch();
-}
 
 // search with one more criterion.
 template <typename T>
@@ -232,15 +228,9 @@ private slots:
         std::sort(arrivalIds.begin(), arrivalIds.end());
         QCOMPARE(arrivalIds, Ids({1, 2, 3, 5, 7}));
         // Only the refresher computes the search folder.
-        DisplayFolder *search = store->folders.at(3);
-        search->search.findName = QStringList{"train"};
-        DisplayFolderRefresher refresher;
-        bool completed = false;
-        connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { completed = true; }, Qt::QueuedConnection);
-        refresher.SetFolders(store.get(), {search});
-        refresher.StartIfNotRunning();
-        QTRY_VERIFY_WITH_TIMEOUT(completed, 10000);
-        QCOMPARE(search->calcCaption, QStringLiteral("Search Result (1 Book)"));
+        store->folders.at(3)->search.findName = QStringList{"train"};
+        QVERIFY(store->ComputeAll());
+        QCOMPARE(store->folders.at(3)->calcCaption, QStringLiteral("Search Result (0 Books)"));
 
         QReadLockerExt2 itemToken(0, &store->items->lock);
         bool ok = true;
@@ -439,7 +429,8 @@ private slots:
         QList<FolderBatchQuery::Condition> conditions{
             {QString(), QString()},
             {ItemDataSaver::ConditionsWhere({SqlGreaterEqualCondition(QStringLiteral("BookStars"), 4.8)}), QString()},
-            {ItemDataSaver::ConditionsWhere({SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), DaysAgo(5))}),
+            {ItemDataSaver::ConditionsWhere(
+                 {SqlGreaterCondition(QStringLiteral("FirstPubTimeGMT"), kNow.addDays(-5).toSecsSinceEpoch())}),
              QString()}};
         QRandomGenerator random(seed);
         for (int i = 0; i < 110; ++i) {
@@ -519,11 +510,13 @@ private slots:
     {
         DisplayFolder all;
         all.type = AllBooks;
+        std::unique_ptr<DisplayFolder> search(DisplayFolder::CreateSearchFolder());
+        search->search.findName = QStringList{"train"};
         DisplayFolderRefresher refresher;
         QSignalSpy done(&refresher, &DisplayFolderRefresher::completed);
         // As a folders-file write holds it.
         NativeHelper::_configLocker->lockForWrite();
-        refresher.SetFolders(store.get(), {&all});
+        refresher.SetFolders(store.get(), {&all, search.get()});
         refresher.StartIfNotRunning();
         QTest::qWait(300);
         const bool storeFree = store->lock.tryLockForRead();
@@ -533,6 +526,7 @@ private slots:
         QVERIFY(storeFree);
         QTRY_COMPARE(done.count(), 1);
         QCOMPARE(all.calcBookCount, qint64(7));
+        QCOMPARE(search->calcCaption, QStringLiteral("Search Result (1 Book)"));
     }
 
     void refresherDestructorStopsThread()
@@ -610,6 +604,46 @@ private slots:
         delete worker;
         QVERIFY(roundsSeen.size() >= 3);
         QVERIFY(pages > 10);
+    }
+
+    // Last, as closing is one-way: once the program closes, a refresher run and a computation
+    // stop between folders; nothing is stored, no completed() is sent and nothing is written.
+    void closingStopsComputationAndWrites()
+    {
+        bool added = false;
+        QVERIFY(store->LoadFolders(added));
+        store->currentGuid = QStringLiteral("old");
+        QVERIFY(store->ApplyNewOrder({}));
+        QTRY_VERIFY(store->foldersWriter.IsIdle());
+        const QByteArray saved = TestSandbox::ReadBytes(store->userFoldersPath);
+        // The flag goes up while the refresher's run prepares the new-arrivals query.
+        store->clock = [] {
+            NativeHelper::SetClosing();
+            return kNow;
+        };
+        DisplayFolderRefresher refresher;
+        int completed = 0;
+        connect(&refresher, &DisplayFolderRefresher::completed, this, [&] { ++completed; }, Qt::QueuedConnection);
+        refresher.SetFolders(store.get(), store->folders);
+        refresher.StartIfNotRunning();
+        QTRY_VERIFY_WITH_TIMEOUT(NativeHelper::IsClosing(), 10000);
+        refresher.Stop();
+        QTest::qWait(100);
+        QCOMPARE(completed, 0);
+
+        QVERIFY(!store->ComputeAll());
+        QCOMPARE(store->currentGuid, QStringLiteral("old"));
+        for (const DisplayFolder *folder : qAsConst(store->folders))
+            QCOMPARE(folder->calcBookCount, qint64(0));
+        {
+            QWriteLockerExt2 token(&store->lock);
+            QVERIFY(!store->SaveLocked(token));
+        }
+        QVERIFY(!store->ApplyNewOrder({}));
+        QCOMPARE(TestSandbox::ReadBytes(store->userFoldersPath), saved);
+        // No refresher starts any more.
+        refresher.StartIfNotRunning();
+        QVERIFY(!refresher.IsRunning());
     }
 };
 
