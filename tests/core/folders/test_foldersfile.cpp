@@ -57,6 +57,13 @@ bool Load(DisplayDataSaver &store, bool *added = nullptr)
     return store.LoadFolders(added ? *added : dummy);
 }
 
+// The captions a new store reads from the file.
+QStringList Reloaded(const QString &path, bool *added = nullptr)
+{
+    DisplayDataSaver store(path);
+    return Load(store, added) ? Captions(store) : QStringList{"(not loaded)"};
+}
+
 bool Save(DisplayDataSaver &store)
 {
     QWriteLockerExt2 token(&store.lock);
@@ -125,9 +132,7 @@ private slots:
         const QStringList expected = {"B", "A", "New Arrivals", "All Tessaly", "Best Tessaly", "Search Result"};
         QCOMPARE(Captions(store), expected);
         QTRY_VERIFY(store.foldersWriter.IsIdle());
-        DisplayDataSaver reloaded(path);
-        QVERIFY(Load(reloaded));
-        QCOMPARE(Captions(reloaded), expected);
+        QCOMPARE(Reloaded(path), expected);
         // An empty order keeps every folder where it was.
         QVERIFY(store.ApplyNewOrder({}));
         QCOMPARE(Captions(store), expected);
@@ -270,17 +275,14 @@ private slots:
         QCOMPARE(Captions(store), Builtins + captions);
         // Every document here that holds folders names the catalogue g.
         QCOMPARE(store.currentGuid, captions.isEmpty() ? QString() : QStringLiteral("g"));
-        DisplayDataSaver next(path);
         bool added = false;
-        QVERIFY(Load(next, &added));
+        QCOMPARE(Reloaded(path, &added), Builtins + captions);
         QCOMPARE(added, !replaced);
-        QCOMPARE(Captions(next), Builtins + captions);
-        QCOMPARE(next.KeptDamagedCopies().size(), 1);
+        QCOMPARE(store.KeptDamagedCopies().size(), 1);
         // The next save writes a new file and leaves the kept copy alone.
         QVERIFY(Save(store));
         QCOMPARE(ReadBytes(store.KeptDamagedCopies().value(0)), bytes);
-        DisplayDataSaver reloaded(path);
-        QVERIFY(Load(reloaded, &added));
+        QCOMPARE(Reloaded(path, &added), Captions(store));
         QVERIFY(!added);
 
         // Later damaged files keep copies of their own; only the oldest beyond five go, by time
@@ -290,8 +292,7 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             written.append(bytes + QByteArray::number(i));
             QVERIFY(WriteBytes(path, written.last()));
-            DisplayDataSaver again(path);
-            QVERIFY(Load(again));
+            QVERIFY(!Reloaded(path).isEmpty());
         }
         QList<QByteArray> copies;
         for (const QString &copy : store.KeptDamagedCopies())
@@ -370,9 +371,7 @@ private slots:
         other->wait();
         QVERIFY(store.WaitForSave(first, 10000) && store.WaitForSave(last, 10000));
         QCOMPARE(store.foldersWriter.WritesStarted(), quint64(queuedBehind > 0 ? 2 : 1));
-        DisplayDataSaver reloaded(path);
-        QVERIFY(Load(reloaded));
-        QCOMPARE(Captions(reloaded), Captions(store));
+        QCOMPARE(Reloaded(path), Captions(store));
     }
 
     void failedWriteKeepsOldFile()
@@ -397,9 +396,7 @@ private slots:
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList({"user-folders.file"}));
         // Once writing works again the same store saves.
         QVERIFY(Save(store));
-        DisplayDataSaver reloaded(path);
-        QVERIFY(Load(reloaded));
-        QCOMPARE(reloaded.folders.size(), 404);
+        QCOMPARE(Reloaded(path).size(), 404);
     }
 };
 
