@@ -1,7 +1,9 @@
 // The shutdown worker sets the one-way closing flag, so it runs in its own executable.
+#include "FileDownloader.h"
 #include "MainWindowCloseThread.h"
 #include "folders/DisplayDataSaver.h"
 #include "threads/NativeHelper.h"
+#include "TestHttpServer.h"
 #include "TestSandbox.h"
 
 #include <QScopeGuard>
@@ -76,6 +78,12 @@ private slots:
             QVERIFY(lastSave != 0);
         }
 
+        TestHttpServer server;
+        QVERIFY(server.Start());
+        server.SetDefault(TestHttpResponse::Ok("body"));
+        FileDownloader before(ItemComparePart(), server.Url("/a"), nullptr, 5000, QString());
+        QCOMPARE(before.RunAndWait(), QStringLiteral("body"));
+
         MainWindowCloseThread closeThread;
         // Released also when a check fails: the close thread would otherwise end the process with
         // exit code 0 and hide the failure.
@@ -110,6 +118,11 @@ private slots:
             QCOMPARE(store.QueueSave(token), quint64(0));
         }
         QCOMPARE(TestSandbox::ReadBytes(path), closed);
+        // Nor is a download: the answer that comes in is dropped.
+        const QString target = dir.filePath(QStringLiteral("t.bin"));
+        FileDownloader after(ItemComparePart(), server.Url("/a"), nullptr, 5000, target);
+        QVERIFY(after.RunAndWait().isEmpty() && after.finished && !after.succeeded && after.data.isEmpty());
+        QVERIFY(!QFile::exists(target));
 
         // Runs once: a second start does nothing, and nothing else starts any more.
         for (int i = 0; i < 200 && closeThread.IsRunning(); ++i)

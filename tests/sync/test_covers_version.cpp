@@ -102,11 +102,7 @@ class TestCoversVersion : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(TestSandbox::UsePrivateHome(home));
-        QVERIFY(server.Start());
-        // One root at a time: an empty root leaves the other as it is.
-        Const::SetServiceRootsForTesting(server.BaseUrl(), QString(), QString());
-        Const::SetServiceRootsForTesting(QString(), server.BaseUrl(), QString());
+        QVERIFY(TestSandbox::UseLocalService(home, server));
         folder = Helper::GetLocalFolder(Helper::FolderDatabase);
         images = Helper::GetLocalFolder(Helper::FolderImageCache);
         QVERIFY(folder.startsWith(home.path()) && images.startsWith(home.path()));
@@ -351,12 +347,11 @@ private slots:
     {
         QFETCH(int, status);
         QFETCH(QString, answer);
-        QFETCH(QString, parsed);
         QFETCH(bool, answered);
         QFETCH(bool, newer);
         QTEST(EscapedVersionText(answer), "shown");
         // As the loader does: the bounded text is what gets compared.
-        QCOMPARE(ParseVersionNumber(BoundedVersionText(answer)).toString(), parsed);
+        QTEST(ParseVersionNumber(BoundedVersionText(answer)).toString(), "parsed");
 
         server.SetResponse(VersionPath, TestHttpResponse::Status(status, answer.toUtf8()));
         UserVersionLoader loader;

@@ -69,31 +69,6 @@ private slots:
         }
     }
 
-    void contendingWriterWaitsForTheToken()
-    {
-        QReadWriteLock lock;
-        std::atomic<bool> acquired{false};
-        std::thread writer;
-        {
-            QReadLockerExt2 token(0, &lock);
-            writer = std::thread([&] {
-                lock.lockForWrite();
-                acquired = true;
-                lock.unlock();
-            });
-            QTest::qWait(50);
-            QVERIFY(!acquired);
-
-            // Letting others in while waiting, as a dialog does.
-            token.unlock();
-            QTRY_VERIFY(acquired.load());
-            token.relock();
-            QVERIFY(!otherThreadCanWrite(lock));
-        }
-        writer.join();
-        QVERIFY(otherThreadCanWrite(lock));
-    }
-
     // The shutdown worker waits for file writers by taking the config lock: writing the folders
     // or the settings file must hold it. A folder computation reading the catalogue holds neither
     // it nor the store (it stops by itself once the program closes).
