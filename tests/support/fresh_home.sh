@@ -14,6 +14,7 @@ make)
     chmod 700 "$home" "$home/.runtime"
     ;;
 check)
+    [ -d "$home" ] || exit 0 # already checked and removed (a repeated run)
     found=$(find "$home" -mindepth 1 \( -iname '*tessaly*' -o -iname '*quillory*' \) -prune -print | sort)
     if [ -n "$found" ]; then
         echo "tests left the program's folders in the home folder they ran with:" >&2
