@@ -28,11 +28,8 @@ void Report(const CatalogueService::ProgressReporter &report, const QPair<qint64
         report(progress);
 }
 
-// How long the download is waited for between two looks at the canceller: a stop from the GUI
-// thread (Clear All Cache during a download) waits this long at most for the transfer to end.
-const int FetchSliceMs = 20;
-// Progress is reported after this many slices (about every 1.5 s).
-const int SlicesPerReport = 1500 / FetchSliceMs;
+// Progress is reported after this many waits (about every 1.5 s).
+const int SlicesPerReport = 1500 / FileDownloader::WaitSliceMs;
 
 // Runs the catalogue file download into path, reporting progress about every 1.5 s; true when
 // it completed and no close is asked. The downloader writes the file only when it is complete.
@@ -62,7 +59,7 @@ bool FetchCatalogueFile(const QString &location, const QString &md5, const QStri
                 downloader.Stop();
                 break;
             }
-            downloader.wait(FetchSliceMs);
+            downloader.wait(FileDownloader::WaitSliceMs);
             QReadLocker locker(&downloader.lock);
             if (downloader.finished)
                 break;

@@ -19,10 +19,6 @@
 #include <QWriteLocker>
 
 namespace {
-// How often a waiting caller checks whether its worker is asked to stop: a stop from the GUI
-// thread (Clear All Cache) waits this long at most for the transfer to be abandoned.
-const int RunSliceMs = 20;
-
 int StatusOf(QNetworkReply *reply)
 {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -79,7 +75,7 @@ QString FileDownloader::RunAndWait()
             return succeeded ? GetResultTextLocked() : QString();
     }
     StartLocked();
-    return Wait(RunSliceMs) ? GetResultText() : QString();
+    return Wait(WaitSliceMs) ? GetResultText() : QString();
 }
 
 bool FileDownloader::StartLowPriority()

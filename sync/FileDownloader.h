@@ -66,6 +66,9 @@ public:
     IBaseCloseable *closeable;
     int timeoutMs;
     int maxAttempts = 1;
+    // How often a waiting owner checks whether it is asked to stop: a stop from the GUI thread
+    // (Clear All Cache) waits this long at most for the transfer to be abandoned.
+    static constexpr int WaitSliceMs = 20;
     // Largest body of each kind of download; set maxBytes before the start.
     static constexpr qint64 MaxAnswerBytes = 64 * 1024;
     static constexpr qint64 MaxVersionBytes = 64 * 1024;
