@@ -179,11 +179,12 @@ bool FileDownloader::RunTransfer()
     request.setRawHeader("Accept-Encoding", "identity");
     body = std::make_unique<DownloadBody>(targetPath, maxBytes);
     headersChecked = false;
+    errorBodyBytes = 0;
     QNetworkReply *reply = manager->get(request);
     // Qt stops reading from the socket while this much is waiting to be taken.
     reply->setReadBufferSize(256 * 1024);
     connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] { CheckHeaders(reply); });
-    connect(reply, &QNetworkReply::readyRead, reply, [this, reply] { TakeBody(reply); });
+    connect(reply, &QNetworkReply::readyRead, reply, [this, reply, transferLoop] { TakeBody(reply, transferLoop); });
     connect(reply, &QNetworkReply::finished, transferLoop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, transferLoop, &QEventLoopWithProgress::downloadProgress);
     QTimer timeout;
@@ -213,21 +214,30 @@ void FileDownloader::CheckHeaders(QNetworkReply *reply)
         return;
     headersChecked = true;
     if (IsErrorStatus(reply))
-        return; // let it end; its body is dropped as it arrives
+        return; // let it end; its body is dropped as it arrives, up to a bound
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (!IsPlainOk(reply) || (announced.isValid() && !AnnouncedFits(announced.toLongLong(), maxBytes, targetPath))
         || body->Failed())
         AbortFromSignal(reply);
 }
 
-void FileDownloader::TakeBody(QNetworkReply *reply)
+void FileDownloader::TakeBody(QNetworkReply *reply, QEventLoopWithProgress *transferLoop)
 {
     CheckHeaders(reply);
     if (!reply->isRunning())
         return;
     const QByteArray chunk = reply->read(reply->bytesAvailable());
-    if (!IsErrorStatus(reply) && !body->Append(chunk))
-        AbortFromSignal(reply);
+    if (!IsErrorStatus(reply)) {
+        if (!body->Append(chunk))
+            AbortFromSignal(reply);
+        return;
+    }
+    // A refused reply fails anyway; past the bound its transfer ends like a time-out: the loop
+    // quits and the reply, still running, is aborted and deleted at once, so an error Qt may
+    // have queued for it meanwhile is never delivered as a second one.
+    errorBodyBytes += chunk.size();
+    if (errorBodyBytes > MaxErrorBodyBytes)
+        transferLoop->quit();
 }
 
 // Aborting inside the reply's own signal makes Qt report the error twice; the abort waits for the
@@ -243,7 +253,7 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
     if (!pReply)
         return;
     if (pReply->isRunning()) {
-        // Time-out or stop.
+        // Time-out, stop, or a refused reply's body cut short.
         pReply->abort();
         return;
     }

@@ -75,6 +75,9 @@ public:
     static constexpr qint64 MaxCoverBytes = 16 * 1024 * 1024;
     // Far above today's catalogues: the body goes to a temporary file, so memory is not the limit.
     static constexpr qint64 MaxCatalogueBytes = qint64(4) << 30;
+    // What is read of a refused reply (status 400 or more) before the transfer is ended: more
+    // than any error page needs, so a host cannot keep the downloader reading for ever.
+    static constexpr qint64 MaxErrorBodyBytes = 64 * 1024;
     qint64 maxBytes = MaxAnswerBytes;
     // True: an empty body fails like an error (the target is then not touched). Set before the start.
     bool requireBody = false;
@@ -96,11 +99,13 @@ private:
     // ends), a content encoding, or an announced length over the cap or beyond the target
     // disk's free space ends the transfer at once.
     void CheckHeaders(QNetworkReply *reply);
-    void TakeBody(QNetworkReply *reply);
+    void TakeBody(QNetworkReply *reply, QEventLoopWithProgress *transferLoop);
     static void AbortFromSignal(QNetworkReply *reply);
     QString GetResultTextLocked() const;
 
     // The body of the running transfer; used by this thread only.
     std::unique_ptr<DownloadBody> body;
     bool headersChecked = false;
+    // Bytes of a refused reply's body read and dropped so far.
+    qint64 errorBodyBytes = 0;
 };

@@ -18,6 +18,7 @@ struct TestHttpResponse
     qint64 closeAfterBodyBytes = -1; // >= 0: close the connection after this many body bytes
                                      // (Content-Length still announces the whole body)
     bool neverAnswer = false;    // read the request, then send nothing and keep the connection open
+    qint64 generatedBodyBytes = -1; // >= 0: in place of body, this many bytes made as the client takes them
 
     static TestHttpResponse Status(int status, const QByteArray &body = QByteArray())
     {
@@ -41,6 +42,11 @@ struct TestHttpResponse
     static TestHttpResponse CloseMidBody(const QByteArray &body, qint64 bytesSent)
     {
         return Ok(body).Set(&TestHttpResponse::closeAfterBodyBytes, bytesSent);
+    }
+    // A body of length bytes that is never held whole: for bodies of gigabytes.
+    static TestHttpResponse Generated(int status, qint64 length)
+    {
+        return Status(status).Set(&TestHttpResponse::generatedBodyBytes, length);
     }
     // The body in chunked transfer coding, chunkBytes a chunk.
     static TestHttpResponse Chunked(const QByteArray &body, int chunkBytes);

@@ -13,10 +13,12 @@
 #include <openssl/x509.h>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
 using Answer = std::function<TestHttpResponse(const TestHttpRequest &)>;
+using Counter = std::function<void(qint64)>;
 
 // Serves a self-signed certificate for 127.0.0.1, made in memory with libcrypto.
 QSslConfiguration MakeServerConfiguration(const char *organisation)
@@ -94,21 +96,45 @@ void SendFrom(QTcpSocket *socket, const QByteArray &body, int at, int chunk, int
         QTimer::singleShot(intervalMs, socket, [=] { SendFrom(socket, body, at + chunk, chunk, intervalMs); });
 }
 
+// Writes length bytes, a little at a time as the client takes them, then closes.
+void SendGenerated(QTcpSocket *socket, qint64 length)
+{
+    const qint64 piece = 64 * 1024;
+    auto left = std::make_shared<qint64>(length);
+    auto pump = [socket, left, piece] {
+        while (*left > 0 && socket->bytesToWrite() < 4 * piece) {
+            const qint64 size = qMin(piece, *left);
+            socket->write(QByteArray(int(size), 'g'));
+            *left -= size;
+        }
+        if (*left == 0) {
+            *left = -1;
+            socket->disconnectFromHost();
+        }
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+    pump();
+}
+
 void Respond(QTcpSocket *socket, const TestHttpResponse &r)
 {
     if (r.neverAnswer)
         return;
+    const bool generated = r.generatedBodyBytes >= 0;
     // Clients give the reason phrase no meaning: one for every status.
     QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n";
     for (const auto &h : r.headers)
         head += h.first + ": " + h.second + "\r\n";
     if (r.sendContentLength)
-        head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        head += "Content-Length: " + QByteArray::number(generated ? r.generatedBodyBytes : r.body.size()) + "\r\n";
     const QByteArray body = r.closeAfterBodyBytes >= 0 ? r.body.left(int(r.closeAfterBodyBytes)) : r.body;
     const int chunk = r.trickleChunkBytes > 0 ? r.trickleChunkBytes : body.size();
     QTimer::singleShot(r.headerDelayMs, socket, [=] {
         socket->write(head + "Connection: close\r\n\r\n");
-        SendFrom(socket, body, 0, chunk, r.trickleIntervalMs);
+        if (generated)
+            SendGenerated(socket, r.generatedBodyBytes);
+        else
+            SendFrom(socket, body, 0, chunk, r.trickleIntervalMs);
     });
 }
 
@@ -116,7 +142,10 @@ void Respond(QTcpSocket *socket, const TestHttpResponse &r)
 class Listener : public QTcpServer
 {
 public:
-    Listener(Answer answer, const QSslConfiguration *tls) : answer(std::move(answer)), tlsConfiguration(tls) {}
+    Listener(Answer answer, Counter sent, const QSslConfiguration *tls)
+        : answer(std::move(answer)), sent(std::move(sent)), tlsConfiguration(tls)
+    {
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -128,6 +157,7 @@ protected:
             return;
         }
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::bytesWritten, socket, sent);
         connect(socket, &QTcpSocket::readyRead, socket,
                 [this, socket, received = QByteArray(), answered = false]() mutable {
                     received += socket->readAll();
@@ -145,6 +175,7 @@ protected:
 
 private:
     const Answer answer;
+    const Counter sent;
     const QSslConfiguration *const tlsConfiguration;
 };
 
@@ -161,7 +192,8 @@ bool TestHttpServer::Start()
             return false;
         tls = mode == Mode::Tls ? &certificates.trusted : &certificates.untrusted;
     }
-    auto *listener = new Listener([this](const TestHttpRequest &request) { return Answer(request); }, tls);
+    auto *listener = new Listener([this](const TestHttpRequest &request) { return Answer(request); },
+                                  [this](qint64 bytes) { bytesSent += bytes; }, tls);
     port = listener->listen(QHostAddress(QHostAddress::LocalHost), 0) ? listener->serverPort() : 0;
     thread = new QThread;
     thread->setObjectName(QStringLiteral("TestHttpServer"));
@@ -229,6 +261,7 @@ void TestHttpServer::ClearRequests()
 {
     QMutexLocker locker(&mutex);
     requests.clear();
+    bytesSent = 0;
 }
 
 bool TestHttpServer::WaitForRequests(int count, int timeoutMs) const

@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <atomic>
+
 class QThread;
 
 // A scripted HTTP/HTTPS server for tests on 127.0.0.1 at an ephemeral port. It runs in a thread of
@@ -39,7 +41,9 @@ public:
     QList<TestHttpRequest> Requests() const; // in order of arrival
     int RequestCount() const { return Requests().size(); }
     int RequestCount(const QByteArray &path) const; // requests for path, query ignored
-    void ClearRequests();
+    void ClearRequests(); // also sets BytesSent back to 0
+    // Bytes that the connections handed to the network, headers included.
+    qint64 BytesSent() const { return bytesSent.load(); }
     // Sleeps in short steps until at least count requests arrived; false after timeoutMs.
     bool WaitForRequests(int count, int timeoutMs = 5000) const;
 
@@ -55,4 +59,5 @@ private:
     QHash<QByteArray, TestHttpResponse> byPath;
     TestHttpResponse fallback;
     QList<TestHttpRequest> requests;
+    std::atomic<qint64> bytesSent{0};
 };
