@@ -9,6 +9,8 @@
 #include <QMutexLocker>
 #include <QVariant>
 
+#include <limits>
+
 CoverDecoder::CoverDecoder(QObject *parent) : QObject(parent)
 {
     pool.setMaxThreadCount(1);
@@ -39,9 +41,18 @@ QImage CoverDecoder::Decode(const QString &path, const QSize &size)
     reader.setAutoDetectImageFormat(false);
     // The header's size decides before a single pixel is decoded: a tiny file may claim
     // a picture of gigabytes.
-    const QSize full = reader.size();
+    QSize full = reader.size();
+    // A BMP whose rows run top-down gives its height as a negative number.
+    if (format == "bmp" && full.height() < 0 && full.height() != std::numeric_limits<int>::min())
+        full.setHeight(-full.height());
     if (!full.isValid() || full.width() > MaxSide || full.height() > MaxSide
         || qint64(full.width()) * full.height() > MaxPixels)
+        return QImage();
+    // Compressed data that decodes to far more than the picture holds makes the decoder work
+    // through all of it; covers carry no such thing.
+    const qint64 gifPixels = 2 * qint64(full.width()) * full.height() + MaxGifExtraPixels;
+    if ((format == "png" && !CoverFormat::PngDataFits(bytes))
+        || (format == "gif" && CoverFormat::CountGifPixels(bytes, gifPixels) > gifPixels))
         return QImage();
     QSize target = full;
     if (!size.isEmpty() && (full.width() > size.width() || full.height() > size.height()))

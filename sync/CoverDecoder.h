@@ -14,7 +14,8 @@
 // Decodes cached cover files on a thread of its own, straight to the size they are shown at,
 // and hands the images back to the GUI thread, which only turns them into pixmaps. Only the
 // picture formats of covers are decoded, and the size in the file's header (and a JPEG's number
-// of scans) is checked before decoding: anything else counts as undecodable.
+// of scans, the data a PNG or GIF decodes to) is checked before decoding: anything else counts
+// as undecodable.
 class CoverDecoder : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,9 @@ public:
     // (the usual progression) to a few dozen; a picture of MaxPixels with 64 scans decodes in
     // well under a second, while one with thousands would hold the decoder for minutes.
     static constexpr int MaxJpegScans = 64;
+    // A GIF's first picture may decode to twice its pixels and this many more before it is
+    // refused: its frame may be drawn partly outside the picture.
+    static constexpr qint64 MaxGifExtraPixels = 64 * 1024;
     // Requests beyond this many wait no more: the oldest ones (pages left behind) are dropped.
     static constexpr int MaxWaiting = 420;
     // Decoded images nobody took (their page was left) are dropped beyond this many.

@@ -1,5 +1,11 @@
 #include "CoverFormat.h"
 
+#include <QVector>
+
+#include <zlib.h>
+
+#include <cstring>
+
 namespace CoverFormat {
 
 QByteArray Detect(const QByteArray &bytes)
@@ -73,6 +79,191 @@ int CountJpegScans(const QByteArray &bytes, int limit)
             ++scans;
     }
     return scans;
+}
+
+namespace {
+
+quint32 BigEndian32(const uchar *at)
+{
+    return (quint32(at[0]) << 24) | (quint32(at[1]) << 16) | (quint32(at[2]) << 8) | quint32(at[3]);
+}
+
+// Bytes of one filtered row: its filter byte, then its pixels' bits rounded up to whole bytes.
+qint64 PngRowBytes(qint64 width, int bitsPerPixel)
+{
+    return 1 + (width * bitsPerPixel + 7) / 8;
+}
+
+// The inflated size of the image data: every row of every pass (seven with interlacing).
+qint64 PngRawBytes(qint64 width, qint64 height, int bitsPerPixel, bool interlaced)
+{
+    if (!interlaced)
+        return height * PngRowBytes(width, bitsPerPixel);
+    static const int Passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    qint64 total = 0;
+    for (const auto &pass : Passes) {
+        const qint64 columns = width > pass[0] ? (width - pass[0] + pass[2] - 1) / pass[2] : 0;
+        const qint64 rows = height > pass[1] ? (height - pass[1] + pass[3] - 1) / pass[3] : 0;
+        if (columns > 0 && rows > 0)
+            total += rows * PngRowBytes(columns, bitsPerPixel);
+    }
+    return total;
+}
+
+} // namespace
+
+bool PngDataFits(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const qint64 size = bytes.size();
+    // The signature, then the header chunk: length 13, "IHDR", width, height, bit depth,
+    // colour type, compression, filter, interlace.
+    if (size < 8 + 8 + 13 || BigEndian32(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
+        return false;
+    const qint64 width = BigEndian32(data + 16);
+    const qint64 height = BigEndian32(data + 20);
+    const int depth = data[24];
+    static const int Channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
+    const int colourType = data[25];
+    if (width < 1 || height < 1 || width > (1 << 24) || height > (1 << 24) || colourType > 6
+        || Channels[colourType] == 0 || (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16))
+        return false;
+    // A little over the rows: an encoder has no reason to write more.
+    const qint64 budget = PngRawBytes(width, height, Channels[colourType] * depth, data[28] != 0) + 64 * 1024;
+
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    uchar sink[64 * 1024];
+    qint64 inflated = 0;
+    bool ended = false;
+    bool inData = false;
+    qint64 at = 8;
+    // The image data is the run of consecutive IDAT chunks, read as one stream.
+    while (!ended && at + 8 <= size) {
+        const qint64 length = BigEndian32(data + at);
+        const bool isData = std::memcmp(data + at + 4, "IDAT", 4) == 0;
+        const qint64 start = at + 8;
+        at = start + length + 4; // past the CRC
+        if (!isData) {
+            if (inData)
+                break;
+            continue;
+        }
+        inData = true;
+        stream.next_in = const_cast<uchar *>(data + start);
+        stream.avail_in = uInt(qMin(length, size - start));
+        while (stream.avail_in > 0 && !ended) {
+            stream.next_out = sink;
+            stream.avail_out = sizeof sink;
+            const int result = inflate(&stream, Z_NO_FLUSH);
+            inflated += qint64(sizeof sink) - stream.avail_out;
+            // A damaged stream ends the decoder's reading there too.
+            ended = result != Z_OK || inflated > budget;
+        }
+    }
+    inflateEnd(&stream);
+    return inflated <= budget;
+}
+
+qint64 CountGifPixels(const QByteArray &bytes, qint64 limit)
+{
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const int size = bytes.size();
+    // Header and screen descriptor; the global colour table follows when its flag is set.
+    if (size < 13 || !(bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")))
+        return 0;
+    int at = 13 + ((data[10] & 0x80) ? 3 * (2 << (data[10] & 7)) : 0);
+    const auto skipSubBlocks = [&] {
+        while (at < size && data[at] != 0)
+            at += 1 + data[at];
+        ++at;
+    };
+    // Extensions before the first picture are passed over.
+    while (at < size && data[at] == 0x21) {
+        at += 2;
+        skipSubBlocks();
+    }
+    if (at + 10 > size || data[at] != 0x2C)
+        return 0;
+    const uchar flags = data[at + 9];
+    at += 10 + ((flags & 0x80) ? 3 * (2 << (flags & 7)) : 0);
+    if (at >= size)
+        return 0;
+    const int minimumBits = data[at++];
+    // With 12 bits to start with the table never grows: no code stands for more than two pixels.
+    const int MaxBits = 12;
+    if (minimumBits >= MaxBits)
+        return 0;
+
+    // Codes are run as the decoder runs them, with its checks, following each code's chain of
+    // prefixes to learn how many pixels it stands for; no pixel is made. The walk costs what
+    // the pixels it counts would, and it ends once past the limit.
+    const int MaxCodes = 1 << MaxBits;
+    const int clear = 1 << minimumBits;
+    const int end = clear + 1;
+    QVector<int> prefix(MaxCodes, 0);
+    int codeBits = minimumBits + 1;
+    int widenAt = 2 * clear;
+    int nextCode = clear + 2;
+    bool needFirst = true;
+    int oldCode = 0;
+    qint64 pixels = 0;
+    quint32 accumulator = 0;
+    int bits = 0;
+    while (at < size && data[at] != 0 && pixels <= limit) {
+        const int blockEnd = qMin(size, at + 1 + data[at]);
+        for (++at; at < blockEnd && pixels <= limit; ++at) {
+            accumulator |= quint32(data[at]) << bits;
+            bits += 8;
+            while (bits >= codeBits && pixels <= limit) {
+                int code = int(accumulator & ((1u << codeBits) - 1));
+                accumulator >>= codeBits;
+                bits -= codeBits;
+                if (code == clear) {
+                    if (!needFirst) {
+                        codeBits = minimumBits + 1;
+                        widenAt = 2 * clear;
+                        nextCode = clear + 2;
+                    }
+                    needFirst = true;
+                    continue;
+                }
+                if (code == end)
+                    return pixels;
+                if (needFirst) {
+                    oldCode = code;
+                    needFirst = false;
+                    ++pixels;
+                    continue;
+                }
+                const int inCode = code;
+                int length = 0;
+                if (code >= nextCode) { // not defined yet: the previous string and one more
+                    ++length;
+                    code = oldCode;
+                }
+                while (code >= clear + 2) {
+                    // Where the decoder gives up, so does the count.
+                    if (code >= nextCode || code == prefix.at(code) || ++length >= 2 * MaxCodes)
+                        return pixels;
+                    code = prefix.at(code);
+                }
+                pixels += length + 1;
+                if (nextCode < MaxCodes) {
+                    prefix[nextCode++] = oldCode;
+                    if (nextCode >= widenAt && widenAt < MaxCodes) {
+                        widenAt *= 2;
+                        ++codeBits;
+                    }
+                }
+                oldCode = inCode;
+            }
+        }
+        at = blockEnd;
+    }
+    return pixels;
 }
 
 } // namespace CoverFormat

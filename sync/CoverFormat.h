@@ -15,4 +15,15 @@ QByteArray Detect(const QByteArray &bytes);
 // Every scan makes the decoder go over the whole picture again.
 int CountJpegScans(const QByteArray &bytes, int limit);
 
+// Whether a PNG's image data inflates to no more than the rows of its declared size need (and
+// a little): the data is inflated with that budget and nothing is kept. Deflate expands up to a
+// thousandfold, and the decoder inflates every byte of the stream, so a small file could hold
+// it for minutes. False for a PNG whose header is not valid.
+bool PngDataFits(const QByteArray &bytes);
+
+// The pixels a GIF's first picture decodes to, found by running its LZW codes without making
+// a single pixel; stops counting once past limit. An LZW code may stand for thousands of pixels,
+// and the decoder visits each of them, inside the picture or not.
+qint64 CountGifPixels(const QByteArray &bytes, qint64 limit);
+
 } // namespace CoverFormat

@@ -25,7 +25,10 @@
 #include <QThread>
 #include <QtTest>
 
+#include <zlib.h>
+
 #include <functional>
+#include <limits>
 #include <memory>
 
 using TestSandbox::ReadBytes;
@@ -72,6 +75,127 @@ QByteArray IconHolding(const QByteArray &png)
         for (int i = 0; i < 4; ++i)
             icon.append(char((value >> (8 * i)) & 0xff));
     return icon + png;
+}
+
+void AppendBigEndian(QByteArray &bytes, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.append(char((value >> shift) & 0xff));
+}
+
+QByteArray PngChunk(const QByteArray &type, const QByteArray &data)
+{
+    QByteArray chunk;
+    AppendBigEndian(chunk, quint32(data.size()));
+    const QByteArray typed = type + data;
+    AppendBigEndian(chunk, quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
+    return chunk.left(4) + typed + chunk.mid(4);
+}
+
+// An 8-bit RGBA PNG of size whose image data is the given zlib stream.
+QByteArray PngWithData(const QSize &size, bool interlaced, const QByteArray &zlibData)
+{
+    QByteArray header;
+    AppendBigEndian(header, quint32(size.width()));
+    AppendBigEndian(header, quint32(size.height()));
+    header += QByteArray("\x08\x06\x00\x00", 4) + char(interlaced ? 1 : 0);
+    return "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", header) + PngChunk("IDAT", zlibData) + PngChunk("IEND", "");
+}
+
+// A grey PNG written by hand: interlaced or not, its data compressed at level (0 stores it).
+QByteArray HandMadePng(const QSize &size, bool interlaced, int level)
+{
+    QByteArray rows;
+    const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    const int all[1][4] = {{0, 0, 1, 1}};
+    for (const auto &pass : interlaced ? QVector<const int *>{passes[0], passes[1], passes[2], passes[3], passes[4], passes[5], passes[6]}
+                                       : QVector<const int *>{all[0]}) {
+        const int columns = size.width() > pass[0] ? (size.width() - pass[0] + pass[2] - 1) / pass[2] : 0;
+        const int count = size.height() > pass[1] ? (size.height() - pass[1] + pass[3] - 1) / pass[3] : 0;
+        for (int row = 0; columns > 0 && row < count; ++row)
+            rows += '\0' + QByteArray(columns * 4, '\x80');
+    }
+    return PngWithData(size, interlaced, qCompress(rows, level).mid(4));
+}
+
+// A 100x100 PNG whose one zlib stream inflates to mebibytes of zeros, made without inflating them:
+// the same self-contained piece of deflate data, repeated.
+QByteArray PngInflatingTo(int mebibytes)
+{
+    z_stream stream{};
+    deflateInit(&stream, 9);
+    QByteArray zeros(1 << 20, '\0'), piece(1 << 20, '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(zeros.data());
+    stream.avail_in = uInt(zeros.size());
+    stream.next_out = reinterpret_cast<Bytef *>(piece.data());
+    stream.avail_out = uInt(piece.size());
+    deflate(&stream, Z_FULL_FLUSH);
+    piece.resize(piece.size() - int(stream.avail_out));
+    deflateEnd(&stream);
+    // The zlib header, the pieces, a final empty block and a (wrong) checksum.
+    return PngWithData(QSize(100, 100), false,
+                       piece.left(2) + piece.mid(2).repeated(mebibytes) + QByteArray("\x03\x00\0\0\0\0", 6));
+}
+
+// A GIF of size with a 256-colour table whose first picture is the given codes of `bits` each
+// (at most 12), packed as a decoder reads them.
+QByteArray GifWithCodes(const QSize &size, const QList<QPair<int, int>> &codes)
+{
+    QByteArray packed;
+    quint32 accumulator = 0;
+    int bits = 0;
+    for (const auto &[code, width] : codes) {
+        accumulator |= quint32(code) << bits;
+        for (bits += width; bits >= 8; bits -= 8, accumulator >>= 8)
+            packed.append(char(accumulator & 0xff));
+    }
+    if (bits > 0)
+        packed.append(char(accumulator & 0xff));
+    const auto little = [](int value) { return QByteArray(1, char(value & 0xff)) + char(value >> 8); };
+    QByteArray gif = "GIF89a" + little(size.width()) + little(size.height()) + QByteArray("\xF7\0\0", 3)
+                     + QByteArray(3 * 256, '\x40') + ',' + QByteArray(4, '\0') + little(size.width())
+                     + little(size.height()) + '\0' + '\x08';
+    for (int at = 0; at < packed.size(); at += 255)
+        gif += char(qMin(255, packed.size() - at)) + packed.mid(at, 255);
+    return gif + '\0' + ';';
+}
+
+// Each pixel a code of its own, the table cleared before it widens: the largest sound encoding.
+QByteArray GifOneCodePerPixel(const QSize &size)
+{
+    QList<QPair<int, int>> codes;
+    for (int pixel = 0; pixel < size.width() * size.height(); ++pixel) {
+        if (pixel % 250 == 0)
+            codes.append({256, 9});
+        codes.append({pixel % 7, 9});
+    }
+    codes.append({257, 9});
+    return GifWithCodes(size, codes);
+}
+
+// A 100x100 GIF whose codes grow to stand for 4,000 pixels each, then repeat the longest.
+QByteArray GifInflatingTo(int repeats)
+{
+    QList<QPair<int, int>> codes{{256, 9}, {0, 9}};
+    int bits = 9;
+    for (int next = 258; next < 4096;) {
+        codes.append({next, bits});
+        if (++next == (1 << bits) && bits < 12)
+            ++bits;
+    }
+    for (int i = 0; i < repeats; ++i)
+        codes.append({4095, 12});
+    codes.append({257, 12});
+    return GifWithCodes(QSize(100, 100), codes);
+}
+
+// A BMP of size stored bottom-up, with the height field set to height.
+QByteArray BmpWithHeight(const QSize &size, qint32 height)
+{
+    QByteArray bmp = Picture(size, "bmp");
+    for (int i = 0; i < 4; ++i)
+        bmp[22 + i] = char((quint32(height) >> (8 * i)) & 0xff);
+    return bmp;
 }
 
 // Asks for a cover as a view does: again after every decoder report, since a report for an earlier
@@ -186,6 +310,19 @@ private slots:
         QTest::newRow("pixmap as text") << Picture(QSize(10, 15), "xpm") << CoverSize << QSize(0, 0);
         QTest::newRow("png behind a jpeg signature") << QByteArray("\xFF\xD8\xFF", 3) + Picture(QSize(100, 150), "png")
                                                      << CoverSize << QSize(0, 0);
+        // What compressed data decodes to is weighed against the picture before decoding.
+        QTest::newRow("png, hand made") << HandMadePng(QSize(100, 150), false, 9) << CoverSize << QSize(100, 150);
+        QTest::newRow("png, interlaced") << HandMadePng(QSize(37, 23), true, 9) << CoverSize << QSize(37, 23);
+        QTest::newRow("png, stored") << HandMadePng(QSize(300, 300), false, 0) << CoverSize << QSize(218, 218);
+        QTest::newRow("png, interlaced and stored") << HandMadePng(QSize(9, 300), true, 0) << CoverSize << QSize(6, 218);
+        QTest::newRow("png inflating to a GiB") << PngInflatingTo(1024) << CoverSize << QSize(0, 0);
+        QTest::newRow("gif, a code a pixel") << GifOneCodePerPixel(QSize(150, 100)) << CoverSize << QSize(150, 100);
+        QTest::newRow("gif of 100x100 decoding to 768 million pixels") << GifInflatingTo(200000) << CoverSize << QSize(0, 0);
+        // Rows stored top-down give a negative height.
+        QTest::newRow("bmp, top-down") << BmpWithHeight(QSize(64, 96), -96) << CoverSize << QSize(64, 96);
+        QTest::newRow("bmp, height -100000000") << BmpWithHeight(QSize(64, 96), -100000000) << CoverSize << QSize(0, 0);
+        QTest::newRow("bmp, lowest height") << BmpWithHeight(QSize(64, 96), std::numeric_limits<qint32>::min())
+                                           << CoverSize << QSize(0, 0);
         QTest::newRow("png header claims 20000x20000")
             << QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200004e2000004e200806000000e3704639"
                                    "000000004944415435af061e") << CoverSize << QSize(0, 0);
