@@ -78,6 +78,8 @@ public:
     // What book reads select (ItemBook::SelectList): set when the catalogue is opened, before
     // any read; every column until then.
     QString bookSelect = QStringLiteral("*");
+    // The same for category reads.
+    QString categorySelect = QStringLiteral("*");
 
 private:
     bool registered = false;

@@ -3,6 +3,7 @@
 #include "Formatters.h"
 #include "catalogue/ItemBookLoadCache.h"
 #include "catalogue/LocalTimeConverter.h"
+#include "catalogue/SqlText.h"
 
 #include <QStringList>
 
@@ -74,10 +75,6 @@ QString MakePriceText(qint64 key)
     return QStringLiteral("$") + QString::number(static_cast<double>(KeyFloat(key)), 'f', 2);
 }
 
-// The columns of the text fields.
-const char *const kTextColumns[] = {"BookName", "BookCatalog", "BookCatalogIDS", "BookAuthor",
-                                    "GoLink", "_TransLink", "IntroLong"};
-
 QString TextValue(const DatabaseRow &row, const char *column)
 {
     QString text = row.value(QLatin1String(column)).toString();
@@ -95,22 +92,7 @@ QString TextValue(const DatabaseRow &row, const char *column)
 
 QString ItemBook::SelectList(const QStringList &columns)
 {
-    QStringList select;
-    for (const QString &column : columns) {
-        QString quoted = column;
-        quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        quoted = QLatin1Char('"') + quoted + QLatin1Char('"');
-        bool text = false;
-        for (const char *name : kTextColumns)
-            text = text || column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-        // Numbers stay numbers: only texts and blobs are cut (substr counts characters of a
-        // text, bytes of a blob; one more than kept shows that there was more).
-        select.append(text ? QStringLiteral("case when typeof(%1) in ('text', 'blob') then substr(%1, 1, %2) "
-                                            "else %1 end as %1")
-                                 .arg(quoted, QString::number(MaxTextLength + 1))
-                           : quoted);
-    }
-    return select.isEmpty() ? QStringLiteral("*") : select.join(QStringLiteral(", "));
+    return SqlBoundedSelectList(columns);
 }
 
 ItemBook::ItemBook()

@@ -43,9 +43,9 @@ public:
     // Longest text a record keeps of one field (UTF-16 units). A longer catalogue value is cut
     // to fit, ending in "…", so that no value can swamp memory or the views.
     static const int MaxTextLength = 65536;
-    // What a read of book rows selects from a table with these columns: every column, the
-    // text fields cut by SQLite to just over MaxTextLength, so a huge value never reaches
-    // the program whole.
+    // What a read of book rows selects from a table with these columns: every column, any text
+    // or blob in it cut by SQLite to just over MaxTextLength, so a huge value never reaches the
+    // program whole (a number field holding a long text reads as a malformed number).
     static QString SelectList(const QStringList &columns);
 
     qint64 uid = 0;

@@ -6,6 +6,7 @@
 #include "catalogue/ItemBook.h"
 #include "catalogue/ItemCategory.h"
 #include "catalogue/ItemSortKeys.h"
+#include "catalogue/SqlText.h"
 #include "cipher/SqlCipherInterrupt.h"
 #include "threads/NativeHelper.h"
 #include "threads/QThreadExtend.h"
@@ -138,6 +139,7 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
         return false;
     }
     holder->bookSelect = ItemBook::SelectList(DatabaseHolder::TableColumnsOn(db, Const::TablePublishedBookInfo));
+    holder->categorySelect = SqlBoundedSelectList(DatabaseHolder::TableColumnsOn(db, Const::TableRuntimeCatalogInfo));
     return true;
 }
 
@@ -151,7 +153,8 @@ const QStringList LoadRecallNames = {
 
 QString LoadRecallSql(const QString &name)
 {
-    return QStringLiteral("select pvalue from native_loadrecall where pname='%1'").arg(name);
+    return QStringLiteral("select %1 from native_loadrecall where pname='%2'")
+        .arg(SqlBoundedValue(QStringLiteral("pvalue")), name);
 }
 
 // Reads every row of the query; false on any error, a damaged page included.
@@ -213,7 +216,8 @@ bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem
     const QSqlDatabase &db = holder->db;
     QStringList tables;
     bool plain = true;
-    if (!ReadsCleanly(db, QStringLiteral("select type, name, sql from sqlite_master"),
+    if (!ReadsCleanly(db, QStringLiteral("select ") + SqlBoundedSelectList({"type", "name", "sql"})
+                              + QStringLiteral(" from sqlite_master"),
                       [&tables, &plain](const QSqlQuery &row) {
                           const QString type = row.value(0).toString();
                           plain = plain && IsPlainObject(type, row.value(2).toString());
@@ -229,7 +233,7 @@ bool ItemDataSaver::IsReadableCatalogue(DatabaseHolder *holder, QString *problem
     }
 
     QMultiHash<QString, QVariant> summary;
-    if (!ReadsCleanly(db, QStringLiteral("select pname, pvalue from native_loadrecall"),
+    if (!ReadsCleanly(db, QStringLiteral("select %1 from native_loadrecall").arg(SqlBoundedSelectList({"pname", "pvalue"})),
                       [&summary](const QSqlQuery &row) {
                           const QString name = row.value(0).toString();
                           if (LoadRecallNames.contains(name))
@@ -309,7 +313,7 @@ void ItemDataSaver::LoadCategories(DatabaseHolder *holder, CategoryHash &categor
     if (!holder)
         return;
     const QList<DatabaseRow> rows =
-        holder->SelectRows(QStringLiteral("select * from %1").arg(Const::TableRuntimeCatalogInfo));
+        holder->SelectRows(QStringLiteral("select %1 from %2").arg(holder->categorySelect, Const::TableRuntimeCatalogInfo));
     for (const DatabaseRow &row : rows) {
         auto *category = new ItemCategory();
         if (!category->LoadFromRecord(row)) {

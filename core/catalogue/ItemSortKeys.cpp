@@ -3,6 +3,7 @@
 #include "Const.h"
 #include "catalogue/DatabaseHolder.h"
 #include "catalogue/ItemBook.h"
+#include "catalogue/SqlText.h"
 
 #include <QReadLocker>
 #include <QSqlError>
@@ -41,7 +42,7 @@ bool ItemSortKeys::Load(DatabaseHolder *holder)
         else if (name == QLatin1String("BookName"))
             select.append(QStringLiteral("substr(\"BookName\", 1, 1)"));
         else
-            select.append(QLatin1Char('"') + name + QLatin1Char('"'));
+            select.append(SqlBoundedValue(name));
     }
 
     // The scan touches every page of the table: a small page cache meanwhile keeps it from

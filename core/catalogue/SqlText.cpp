@@ -1,5 +1,33 @@
 #include "catalogue/SqlText.h"
 
+#include "catalogue/ItemBook.h"
+
+const int SqlValueMaxLength = ItemBook::MaxTextLength + 1;
+
+namespace {
+QString Quoted(QString column)
+{
+    column.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + column + QLatin1Char('"');
+}
+} // namespace
+
+QString SqlBoundedValue(const QString &column)
+{
+    // typeof and substr: SQLite reads a number without a conversion, and cuts a text by
+    // characters, a blob by bytes.
+    return QStringLiteral("(case when typeof(%1) in ('text', 'blob') then substr(%1, 1, %2) else %1 end)")
+        .arg(Quoted(column), QString::number(SqlValueMaxLength));
+}
+
+QString SqlBoundedSelectList(const QStringList &columns)
+{
+    QStringList select;
+    for (const QString &column : columns)
+        select.append(SqlBoundedValue(column) + QStringLiteral(" as ") + Quoted(column));
+    return select.isEmpty() ? QStringLiteral("*") : select.join(QStringLiteral(", "));
+}
+
 QString SqlJoinConditions(const QStringList &conditions, const QString &op, bool padded)
 {
     QString glue = op;
@@ -26,5 +54,5 @@ QString MakeSelectUidsText(const QString &table, const QString &where, const QSt
 {
     const QString wherePart = where.isEmpty() ? QString() : QStringLiteral("where ") + where;
     const QString orderPart = orderBy.isEmpty() ? QString() : QStringLiteral("order by ") + orderBy;
-    return QStringLiteral("select UID from %1 %2 %3").arg(table, wherePart, orderPart);
+    return QStringLiteral("select %1 from %2 %3 %4").arg(SqlBoundedValue(QStringLiteral("UID")), table, wherePart, orderPart);
 }

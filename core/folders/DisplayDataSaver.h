@@ -149,6 +149,8 @@ public:
     static QString JoinNumberList(const QList<qint64> &items);
     static QStringList ParseTextList(const QString &text);
     static QList<qint64> ParseNumberList(const QString &text);
+    // The where text of a category folder.
+    static QString CategoryWhere(qint64 categoryId);
 
 private:
     // Copies of the folders in store order, computed outside the store's lock.
@@ -165,7 +167,6 @@ private:
     bool MakeFolderWhere(const DisplayFolder &folder, bool includeSearchFolders, QString *where, bool *ok);
     // The filter's conditions; false (and ok false) when its category-name lookup failed.
     bool ResolvedFilterConditions(const DisplayFolder &folder, QStringList *conditions, bool *ok);
-    static QString CategoryWhere(qint64 categoryId);
     static QStringList BestBooksConditions();
     QStringList NewArrivalsConditions();
     // Closing, or the canceller asks to stop.

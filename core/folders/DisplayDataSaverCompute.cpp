@@ -161,7 +161,9 @@ void DisplayDataSaver::TakeComputed(DisplayFolder *folder, const DisplayFolder &
 
 QString DisplayDataSaver::CategoryWhere(qint64 categoryId)
 {
-    return SqlLikeCondition(QStringLiteral("bookcatalogids"), MakeCategoryToken(categoryId));
+    // The id text as far as a read takes it, so that a book is in the categories its record
+    // lists, and the one-pass computation, which reads that much, finds the same books.
+    return SqlLikeCondition(SqlBoundedValue(QStringLiteral("bookcatalogids")), MakeCategoryToken(categoryId));
 }
 
 QStringList DisplayDataSaver::BestBooksConditions()

@@ -3,6 +3,7 @@
 #include "Const.h"
 #include "catalogue/DatabaseHolder.h"
 #include "catalogue/ItemDataSaver.h"
+#include "catalogue/SqlText.h"
 
 #include <QHash>
 #include <QMetaType>
@@ -152,16 +153,20 @@ QString FolderBatchQuery::MakeText(const QString &table, const QList<Condition> 
         }
         columns += QStringLiteral(", ") + bits.join(QStringLiteral(" | "));
     }
-    // The id text as LIKE reads it: a number as text, and a blob as text unless this SQLite
-    // build never lets LIKE match a blob (every token holds a "|").
+    // Every value bounded, as every read takes it. The id text as the category test's LIKE reads
+    // it: a number as text, and a blob as text unless this SQLite build never lets LIKE match a
+    // blob (every token holds a "|").
+    const QString uid = SqlBoundedValue(QStringLiteral("UID"));
+    const QString ids = SqlBoundedValue(QStringLiteral("bookcatalogids"));
     const QString idsColumn = layout.byToken.isEmpty()
                                   ? QString()
-                                  : QStringLiteral(", case when bookcatalogids like '%|%' then cast(bookcatalogids as text) end");
+                                  : QStringLiteral(", case when %1 like '%|%' then cast(%1 as text) end").arg(ids);
     if (orderBy == IndexOrder)
-        return QStringLiteral("select UID, FirstPubTimeGMT, rowid%1%2 from %3").arg(idsColumn, columns, table);
+        return QStringLiteral("select %1, %2, rowid%3%4 from %5")
+            .arg(uid, SqlBoundedValue(QStringLiteral("FirstPubTimeGMT")), idsColumn, columns, table);
     // Any other order: the same clause as the folder queries, so that SQLite walks the rows the
     // same way and equal keys come out in the same order.
-    return QStringLiteral("select UID%1%2 from %3 order by %4").arg(idsColumn, columns, table, orderBy);
+    return QStringLiteral("select %1%2%3 from %4 order by %5").arg(uid, idsColumn, columns, table, orderBy);
 }
 
 FolderBatchQuery::Result FolderBatchQuery::Run(ItemDataSaver *items, const QList<Condition> &conditions,

@@ -22,9 +22,10 @@ public:
     {
         // The folder's where text; empty selects every book.
         QString where;
-        // Set when the where text is the category test "bookcatalogids like '%<token>%'" for
-        // a token "|<id>|": the pass then finds the token in the id text itself, which is
-        // what LIKE does for a pattern without letters or wildcards, at a fraction of the cost.
+        // Set when the where text is the category test (DisplayDataSaver::CategoryWhere: the
+        // bounded id text like '%<token>%') for a token "|<id>|": the pass then finds the token
+        // in that id text itself, which is what LIKE does for a pattern without letters or
+        // wildcards, at a fraction of the cost.
         QString categoryToken;
     };
 

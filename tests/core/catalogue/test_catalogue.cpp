@@ -158,6 +158,7 @@ class TestCatalogue : public QObject
     QString fileSummary;
     QString longTexts;
     std::unique_ptr<ItemDataSaver> longStore;
+    std::unique_ptr<ItemDataSaver> longNumbers;
 
 private slots:
     void initTestCase()
@@ -388,6 +389,55 @@ private slots:
             if (uid == 7)
                 QCOMPARE(book->catalogIdList, QList<qint64>::fromVector(QVector<qint64>(ItemBook::MaxTextLength / 9, 1234567)));
         }
+    }
+
+    // Any column may hold a long text: a number column too is read only as far as a text field
+    // is, so a number written with more digits than that reads as malformed (0), in the record
+    // on both read paths and in the sort keys; a shorter one still converts.
+    void longValuesInNumberColumns_data()
+    {
+        QTest::addColumn<qint64>("uid");
+        QTest::addColumn<qint64>("pages");
+        QTest::addColumn<qint64>("bookDateSecs");
+        const QString path = dir.filePath(QStringLiteral("long-numbers.rfile"));
+        const QString update = QStringLiteral("update published_bookinfo set %1 where UID = %2");
+        const QString padded = QStringLiteral("replace(hex(zeroblob(%1)), '00', '0') || '%2'");
+        QVERIFY(WriteCatalogue(
+            path,
+            {"insert into native_loadrecall values ('current_ebooks_count', 4)",
+             Books("(1, 'x', 1), (2, 'x', 2), (3, 'x', 3), (4, 'x', 4)"),
+             "alter table published_bookinfo add column BookPages", // no affinity: a text stays a text
+             "alter table published_bookinfo add column BookDate",
+             update.arg("BookPages = " + padded.arg(ItemBook::MaxTextLength + 1).arg(5)).arg(1),
+             update.arg("BookPages = " + padded.arg(100).arg(5)).arg(2),
+             update.arg("BookDate = " + padded.arg(ItemBook::MaxTextLength + 1).arg(1700000000)).arg(3),
+             update.arg("BookDate = hex(zeroblob(50000000))").arg(4)}));
+        longNumbers = std::make_unique<ItemDataSaver>();
+        QVERIFY(longNumbers->LoadDatabase(path));
+        QTest::newRow("pages with more digits than are read") << qint64(1) << qint64(0) << qint64(0);
+        QTest::newRow("pages with 100 leading zeros") << qint64(2) << qint64(5) << qint64(0);
+        QTest::newRow("date with more digits than are read") << qint64(3) << qint64(0) << qint64(0);
+        QTest::newRow("100 MB date") << qint64(4) << qint64(0) << qint64(0);
+    }
+    void longValuesInNumberColumns()
+    {
+        QFETCH(qint64, uid);
+        QFETCH(qint64, pages);
+        QFETCH(qint64, bookDateSecs);
+        ItemDataSaver &store = *longNumbers;
+        QWriteLockerExt2 token(&store.lock);
+        const std::unique_ptr<ItemBook> alone(ItemDataSaver::LoadBook(store.database, uid));
+        store.LoadAllBooks(token);
+        const ItemBook *bulk = store.books->value(uid);
+        QVERIFY(alone && bulk);
+        for (const ItemBook *book : {static_cast<const ItemBook *>(alone.get()), bulk}) {
+            QCOMPARE(book->pages, pages);
+            QCOMPARE(book->bookDate.toSecsSinceEpoch(), bookDateSecs);
+        }
+        const ItemSortKeys::Entry *keys = store.sortKeys->Find(uid);
+        QVERIFY(keys);
+        QCOMPARE(keys->pages, pages);
+        QCOMPARE(qint64(keys->bookDateSecs), bookDateSecs);
     }
 
     // A worker whose query would run for ever stops as soon as it is asked to.

@@ -50,7 +50,8 @@ DisplayFolder *AddFolder(DisplayDataSaver &store, int type, const QString &capti
 
 // A generated catalogue with equal, missing, real, text and blob publication times (the order) and
 // category id texts of every shape: missing, a repeated token, no leading "|", a blob, a zero
-// character before a token.
+// character before a token, a token only past the part of the text that is read; and one time
+// longer than that part.
 QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
 {
     CatalogueGeneratorOptions options;
@@ -59,6 +60,11 @@ QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
     options.password = Helper::GetCatalogPassword().toUtf8();
     options.nowUtc = kNow.toSecsSinceEpoch();
     const QString update = QStringLiteral("update published_bookinfo set %1 where UID % %2 = 0");
+    QStringList otherCategories;
+    for (int id = 0; id < 45; ++id) {
+        if (id != 1)
+            otherCategories << QString::number(id);
+    }
     options.extraSql = QStringList{
         update.arg(QStringLiteral("FirstPubTimeGMT = (select FirstPubTimeGMT from published_bookinfo where UID = 3)"))
             .arg(7),
@@ -71,6 +77,11 @@ QString MakeGeneratedCatalogue(const QString &path, quint64 seed, int books)
         update.arg(QStringLiteral("BookCatalogIDS = '|5|5|12'")).arg(19),
         update.arg(QStringLiteral("BookCatalogIDS = x'7C397C'")).arg(23),
         update.arg(QStringLiteral("BookCatalogIDS = '9|' || char(0) || '|7|'")).arg(29),
+        // Past the part that is read (72,000 characters of "|99|1|"), every other category.
+        update.arg(QStringLiteral("BookCatalogIDS = replace(hex(zeroblob(12000)), '00', '|99|1|') || '|%1|'")
+                       .arg(otherCategories.join(QLatin1Char('|'))))
+            .arg(430),
+        update.arg(QStringLiteral("FirstPubTimeGMT = hex(zeroblob(40000)) || '1'")).arg(470),
     };
     return CatalogueGenerator::Generate(options, path) ? path : QString();
 }
@@ -435,8 +446,8 @@ private slots:
         QRandomGenerator random(seed);
         for (int i = 0; i < 110; ++i) {
             if (i % 3 == 0) {
-                const QString token = MakeCategoryToken(random.bounded(45));
-                conditions.append({SqlLikeCondition(QStringLiteral("bookcatalogids"), token), token});
+                const qint64 category = random.bounded(45);
+                conditions.append({DisplayDataSaver::CategoryWhere(category), MakeCategoryToken(category)});
             } else {
                 DisplayFolder folder;
                 folder.search = RandomSearch(random);
