@@ -14,6 +14,10 @@
 
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 int RunMainWindow(NativeApplication &app, StartupGuard &guard)
 {
@@ -41,6 +45,12 @@ int RunMainWindow(NativeApplication &app, StartupGuard &guard)
 
 int TessalyMain(int argc, char *argv[])
 {
+#ifdef __GLIBC__
+    // Each thread could get a malloc arena of its own, and each arena reserves 64 MiB of address
+    // space: with the download threads that is gigabytes reserved and never used, which a limit
+    // on the address space (ulimit -v) turns into failed allocations.
+    mallopt(M_ARENA_MAX, 4);
+#endif
     // Every data folder derives from these names, whatever the executable is called.
     QCoreApplication::setOrganizationName(Const::CompanyName);
     QCoreApplication::setApplicationName(Const::AppName);
