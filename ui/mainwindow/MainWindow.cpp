@@ -5,6 +5,7 @@
 #include "platform/NativeApplication.h"
 #include "threads/NativeHelper.h"
 #include "platform/ObjectiveC.h"
+#include "mainwindow/LabelTextFitter.h"
 #include "mainwindow/StartupArguments.h"
 #include "mainwindow/StartupMessages.h"
 #include "StyleHelpers.h"
@@ -96,6 +97,9 @@ MainWindow::MainWindow(QWidget *parent, bool startWorkers)
 
     starLabels = {ui->lblShowBookStars1, ui->lblShowBookStars2, ui->lblShowBookStars3, ui->lblShowBookStars4,
                   ui->lblShowBookStars5};
+    // The pane's height is fixed: two lines each leave the dates and the description their room.
+    nameFitter = new LabelTextFitter(ui->lblShowBookName, 2);
+    categoryFitter = new LabelTextFitter(ui->lblShowBookCategory, 2);
 
     treeController.folderStore = &folderStore;
     treeController.layout->setContentsMargins(0, 0, 0, 0);

@@ -20,6 +20,7 @@
 #include <QMutex>
 #include <QSystemTrayIcon>
 
+class LabelTextFitter;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -207,6 +208,8 @@ private:
     UserVersionLoader versionLoader;
     MainWindowCloseThread closeThread;
     QList<QLabel *> starLabels;
+    LabelTextFitter *nameFitter = nullptr;
+    LabelTextFitter *categoryFitter = nullptr;
     QHash<int, QAction *> viewActions;
     QHash<QAction *, int> viewActionsReverse;
     QHash<int, QAction *> sortActions;

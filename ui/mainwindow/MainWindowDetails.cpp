@@ -4,6 +4,7 @@
 #include "Const.h"
 #include "CoverImageState.h"
 #include "mainwindow/BookDetailsText.h"
+#include "mainwindow/LabelTextFitter.h"
 #include "catalogue/ItemBook.h"
 #include "threads/QWriteLockerExt2.h"
 #include "ui_mainwindow.h"
@@ -50,8 +51,8 @@ void MainWindow::run_action_listview_item_selected(int, const QVariant &id)
     for (QLabel *label : {ui->lblShowBookName, ui->lblShowBookCategory, ui->lblShowBookDate,
                           ui->lblShowBookPriceOrg, ui->lblShowBookPriceCurrent, ui->lblShowBookSize})
         label->setTextFormat(Qt::PlainText);
-    ui->lblShowBookName->setText(book.name);
-    ui->lblShowBookCategory->setText(book.catalogNames);
+    nameFitter->SetText(book.name);
+    categoryFitter->SetText(book.catalogNames);
     if (ui->lblShowBookIntroLong->isHidden())
         ui->lblShowBookIntroLong->show();
     ui->lblShowBookIntroLong->setPlainText(book.introLong);

@@ -2,6 +2,7 @@
 // book, and worker results (load results, status texts, the information bar, arriving covers, the
 // new-version link, the timers). Every test gets a new window with the catalogue loaded.
 #include "mainwindow/BookDetailsText.h"
+#include "mainwindow/LabelTextFitter.h"
 #include "test_mainwindow_fixture.h"
 
 #include "catalogue/ItemBook.h"
@@ -591,6 +592,16 @@ private slots:
                                                 {8 * 86400, 2}, {-86400, 2}};
         for (const auto &[secondsAgo, icon] : ages)
             QVERIFY2(CheckAgeIconIndex(at1405.addSecs(-secondsAgo), at1405) == icon, qPrintable(QString::number(secondsAgo)));
+
+        // Two lines of 100 px: a text that fits is kept, others are broken inside words and cut with "…".
+        const QFont font;
+        QCOMPARE(LabelTextFitter::Fitted(QStringLiteral("A B\nC"), font, 100, 2), QStringLiteral("A B\nC"));
+        for (const QString &text : {QString(70000, QLatin1Char('x')), QStringLiteral("a\nb\nc"), QStringLiteral("w ").repeated(200)}) {
+            const QStringList lines = LabelTextFitter::Fitted(text, font, 100, 2).split(QLatin1Char('\n'));
+            QVERIFY2(lines.size() == 2 && lines.last().endsWith(QChar(0x2026)), qPrintable(lines.join('|')));
+            for (const QString &line : lines)
+                QVERIFY(QFontMetrics(font).horizontalAdvance(line) <= 100);
+        }
     }
 
     void detailsPane_data()
@@ -631,6 +642,65 @@ private slots:
                  ImageOf(QPixmap(QStringLiteral(":/local/images/16/%1-small.png").arg(icon))));
         // Catalogue texts are shown as they are, never read as markup.
         QVERIFY(ui->lblShowBookName->textFormat() == Qt::PlainText && ui->lblShowBookCategory->textFormat() == Qt::PlainText);
+    }
+
+    void detailsPaneLongTexts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("categories");
+        QTest::addColumn<QString>("description");
+        // Near the store's cut of a text field; a run without spaces has no place to wrap.
+        const QString run(65000, QLatin1Char('x'));
+        const QString words = QStringLiteral("word ").repeated(13000);
+        QTest::newRow("name without spaces") << run << QStringLiteral("Fiction") << QStringLiteral("Short.");
+        QTest::newRow("categories without spaces") << QStringLiteral("Short") << run << QStringLiteral("Short.");
+        QTest::newRow("all long") << words << run << run;
+    }
+
+    void detailsPaneLongTexts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, categories);
+        QFETCH(QString, description);
+        ShowList(*window, 0, 10);
+        ui->MainContainer->show();
+        window->resize(1400, 710);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        Select(3);
+        QTest::qWait(20);
+        // Shown in full while they fit.
+        QCOMPARE(ui->lblShowBookName->text(), Book(3).name);
+        QCOMPARE(ui->lblShowBookCategory->text(), Book(3).catalogNames);
+        const QSize size = window->size();
+        const QRect cover = ui->lblShowBookCover->geometry();
+        {
+            QWriteLockerExt2 token(&window->folders().items->lock);
+            ItemBook *book = window->folders().items->GetBook(2, token);
+            QVERIFY(book);
+            book->name = name;
+            book->catalogNames = categories;
+            book->introLong = description;
+        }
+        // Also while the window is hidden, as in the tray, and shown again.
+        for (bool hidden : {false, true}) {
+            window->setVisible(!hidden);
+            Select(2);
+            window->show();
+            QTest::qWait(20);
+            QCOMPARE(window->size(), size);
+            QCOMPARE(ui->lblShowBookCover->geometry(), cover);
+            // Every row within the pane and shown whole, the description with room for two lines.
+            const QRect pane = ui->widChildBookInfo->rect();
+            QVERIFY(QRect(QPoint(), size).contains(QRect(ui->widChildBookInfo->mapTo(window.get(), QPoint()), pane.size())));
+            for (QLabel *label : {ui->lblShowBookName, ui->lblShowBookCategory, ui->lblShowBookDate, ui->lblShowBookSize})
+                QVERIFY2(label->isVisible() && pane.contains(label->geometry())
+                             && label->height() >= label->heightForWidth(label->width()),
+                         qPrintable(label->objectName()));
+            QVERIFY(ui->lblShowBookStarsAll->isVisible() && pane.contains(ui->lblShowBookStarsAll->geometry()));
+            QVERIFY(pane.contains(ui->lblShowBookIntroLong->geometry())
+                    && ui->lblShowBookIntroLong->height() >= 2 * ui->lblShowBookIntroLong->fontMetrics().lineSpacing());
+        }
     }
 
     void contextMenuEntries()
