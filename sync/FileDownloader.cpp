@@ -31,8 +31,7 @@ bool IsPlainOk(QNetworkReply *reply)
     return StatusOf(reply) == 200 && (encoding.isEmpty() || encoding == "identity");
 }
 
-// Qt fails such a reply with an error of its own when it ends; aborting it as well would make it
-// report a second error.
+// A refused reply: it fails, whatever its body, and Qt reports an error of its own for it.
 bool IsErrorStatus(QNetworkReply *reply)
 {
     return StatusOf(reply) >= 400;
@@ -179,11 +178,11 @@ bool FileDownloader::RunTransfer()
     request.setRawHeader("Accept-Encoding", "identity");
     body = std::make_unique<DownloadBody>(targetPath, maxBytes);
     headersChecked = false;
-    errorBodyBytes = 0;
     QNetworkReply *reply = manager->get(request);
-    // Qt stops reading from the socket while this much is waiting to be taken.
-    reply->setReadBufferSize(256 * 1024);
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] { CheckHeaders(reply); });
+    // Qt stops reading from the socket while this much is waiting to be taken; little until the
+    // headers are accepted, so that a refused reply brings little of its body along.
+    reply->setReadBufferSize(HeaderReadBufferBytes);
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply, transferLoop] { CheckHeaders(reply, transferLoop); });
     connect(reply, &QNetworkReply::readyRead, reply, [this, reply, transferLoop] { TakeBody(reply, transferLoop); });
     connect(reply, &QNetworkReply::finished, transferLoop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::downloadProgress, transferLoop, &QEventLoopWithProgress::downloadProgress);
@@ -208,36 +207,36 @@ bool FileDownloader::RunTransfer()
     return succeeded;
 }
 
-void FileDownloader::CheckHeaders(QNetworkReply *reply)
+void FileDownloader::CheckHeaders(QNetworkReply *reply, QEventLoopWithProgress *transferLoop)
 {
     if (headersChecked || !reply->isRunning())
         return;
     headersChecked = true;
-    if (IsErrorStatus(reply))
-        return; // let it end; its body is dropped as it arrives, up to a bound
+    if (IsErrorStatus(reply)) {
+        // Nothing of its body is needed: the transfer ends here like a time-out. The loop quits,
+        // and the reply, still running, is aborted and deleted at once, so an error that Qt may
+        // have queued for it meanwhile is never delivered as a second one.
+        transferLoop->quit();
+        return;
+    }
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (!IsPlainOk(reply) || (announced.isValid() && !AnnouncedFits(announced.toLongLong(), maxBytes, targetPath))
-        || body->Failed())
+        || body->Failed()) {
         AbortFromSignal(reply);
+        return;
+    }
+    reply->setReadBufferSize(BodyReadBufferBytes);
 }
 
 void FileDownloader::TakeBody(QNetworkReply *reply, QEventLoopWithProgress *transferLoop)
 {
-    CheckHeaders(reply);
+    CheckHeaders(reply, transferLoop);
     if (!reply->isRunning())
         return;
     const QByteArray chunk = reply->read(reply->bytesAvailable());
-    if (!IsErrorStatus(reply)) {
-        if (!body->Append(chunk))
-            AbortFromSignal(reply);
-        return;
-    }
-    // A refused reply fails anyway; past the bound its transfer ends like a time-out: the loop
-    // quits and the reply, still running, is aborted and deleted at once, so an error Qt may
-    // have queued for it meanwhile is never delivered as a second one.
-    errorBodyBytes += chunk.size();
-    if (errorBodyBytes > MaxErrorBodyBytes)
-        transferLoop->quit();
+    // A refused reply's bytes, arrived before its transfer ended, are dropped.
+    if (!IsErrorStatus(reply) && !body->Append(chunk))
+        AbortFromSignal(reply);
 }
 
 // Aborting inside the reply's own signal makes Qt report the error twice; the abort waits for the
@@ -253,7 +252,7 @@ void FileDownloader::replyFinished(QNetworkReply *pReply)
     if (!pReply)
         return;
     if (pReply->isRunning()) {
-        // Time-out, stop, or a refused reply's body cut short.
+        // Time-out, stop, or a refused reply ended at its headers.
         pReply->abort();
         return;
     }

@@ -75,9 +75,10 @@ public:
     static constexpr qint64 MaxCoverBytes = 16 * 1024 * 1024;
     // Far above today's catalogues: the body goes to a temporary file, so memory is not the limit.
     static constexpr qint64 MaxCatalogueBytes = qint64(4) << 30;
-    // What is read of a refused reply (status 400 or more) before the transfer is ended: more
-    // than any error page needs, so a host cannot keep the downloader reading for ever.
-    static constexpr qint64 MaxErrorBodyBytes = 64 * 1024;
+    // What Qt may hold of a body before it is taken: little until the headers are accepted,
+    // since a refused reply (status 400 or more) ends at its headers and its body is never read.
+    static constexpr qint64 HeaderReadBufferBytes = 16 * 1024;
+    static constexpr qint64 BodyReadBufferBytes = 256 * 1024;
     qint64 maxBytes = MaxAnswerBytes;
     // True: an empty body fails like an error (the target is then not touched). Set before the start.
     bool requireBody = false;
@@ -95,10 +96,9 @@ protected:
 private:
     bool StartLocked();
     bool RunTransfer();
-    // Headers of the reply: a status other than 200 (below 400, which fails when the reply
-    // ends), a content encoding, or an announced length over the cap or beyond the target
-    // disk's free space ends the transfer at once.
-    void CheckHeaders(QNetworkReply *reply);
+    // Headers of the reply: a status other than 200, a content encoding, or an announced length
+    // over the cap or beyond the target disk's free space ends the transfer at once.
+    void CheckHeaders(QNetworkReply *reply, QEventLoopWithProgress *transferLoop);
     void TakeBody(QNetworkReply *reply, QEventLoopWithProgress *transferLoop);
     static void AbortFromSignal(QNetworkReply *reply);
     QString GetResultTextLocked() const;
@@ -106,6 +106,4 @@ private:
     // The body of the running transfer; used by this thread only.
     std::unique_ptr<DownloadBody> body;
     bool headersChecked = false;
-    // Bytes of a refused reply's body read and dropped so far.
-    qint64 errorBodyBytes = 0;
 };

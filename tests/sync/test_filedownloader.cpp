@@ -98,7 +98,7 @@ private slots:
         QTest::newRow("404 with body") << R::Status(404, "<html>missing</html>") << "" << answer << "fails";
         QTest::newRow("403 without body") << R::Status(403) << "" << answer << "fails";
         QTest::newRow("500 with body over the cap") << R::Status(500, overCap) << "" << answer << "fails";
-        // A refused reply is read only as far as an error page needs, then ended.
+        // A refused reply ends at its headers, its body unread.
         QTest::newRow("404 with a GiB body") << R::Generated(404, qint64(1) << 30) << "" << answer << "fails";
         QTest::newRow("404 with a GiB body, no length")
             << R::Generated(404, qint64(1) << 30).Set(&R::sendContentLength, false) << "" << answer << "fails";
