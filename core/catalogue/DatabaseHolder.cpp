@@ -4,6 +4,7 @@
 #include <QReadLocker>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlField>
 #include <QSqlRecord>
 #include <QWriteLocker>
 
@@ -77,15 +78,19 @@ bool DatabaseHolder::RunQueryOn(const QSqlDatabase &db, const QString &sql,
     return ran;
 }
 
-QStringList DatabaseHolder::TableColumnsOn(const QSqlDatabase &db, const QString &table)
+QStringList DatabaseHolder::TableColumnsOn(const QSqlDatabase &db, const QString &table, QStringList *textColumns)
 {
     QSqlQuery probe(db);
     QStringList names;
     if (!probe.exec(QStringLiteral("select * from %1 limit 0").arg(table)))
         return names;
     const QSqlRecord record = probe.record();
-    for (int i = 0; i < record.count(); ++i)
+    for (int i = 0; i < record.count(); ++i) {
         names.append(record.fieldName(i));
+        // The driver types a column by its declared type as SQLite gives it its affinity.
+        if (textColumns && record.field(i).type() == QVariant::String)
+            textColumns->append(record.fieldName(i));
+    }
     return names;
 }
 

@@ -51,9 +51,11 @@ public:
     static bool RunQueryOn(const QSqlDatabase &db, const QString &sql,
                            const std::function<bool(const QSqlQuery &)> &row, QString *error = nullptr);
 
-    // The column names of a table, in order; empty when it cannot be read. For a connection
-    // whose holder's lock the caller holds.
-    static QStringList TableColumnsOn(const QSqlDatabase &db, const QString &table);
+    // The column names of a table, in order; empty when it cannot be read. With textColumns,
+    // also those whose declared type gives them text affinity (they hold texts, blobs and NULL
+    // only). For a connection whose holder's lock the caller holds.
+    static QStringList TableColumnsOn(const QSqlDatabase &db, const QString &table,
+                                      QStringList *textColumns = nullptr);
 
     // Like SelectRows, but hands each row to the visitor instead of keeping them all
     // (large tables). Returns false when the connection is closed or the query fails.

@@ -90,9 +90,9 @@ QString TextValue(const DatabaseRow &row, const char *column)
 
 } // namespace
 
-QString ItemBook::SelectList(const QStringList &columns)
+QString ItemBook::SelectList(const QStringList &columns, const QStringList &textColumns)
 {
-    return SqlBoundedSelectList(columns);
+    return SqlBoundedSelectList(columns, textColumns);
 }
 
 ItemBook::ItemBook()

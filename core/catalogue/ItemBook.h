@@ -46,7 +46,7 @@ public:
     // What a read of book rows selects from a table with these columns: every column, any text
     // or blob in it cut by SQLite to just over MaxTextLength, so a huge value never reaches the
     // program whole (a number field holding a long text reads as a malformed number).
-    static QString SelectList(const QStringList &columns);
+    static QString SelectList(const QStringList &columns, const QStringList &textColumns);
 
     qint64 uid = 0;
     qint64 lid = 0;

@@ -138,8 +138,12 @@ bool ItemDataSaver::OpenDatabase(DatabaseHolder *holder, const QString &filePath
         holder->Unregister();
         return false;
     }
-    holder->bookSelect = ItemBook::SelectList(DatabaseHolder::TableColumnsOn(db, Const::TablePublishedBookInfo));
-    holder->categorySelect = SqlBoundedSelectList(DatabaseHolder::TableColumnsOn(db, Const::TableRuntimeCatalogInfo));
+    QStringList textColumns;
+    const QStringList bookColumns = DatabaseHolder::TableColumnsOn(db, Const::TablePublishedBookInfo, &textColumns);
+    holder->bookSelect = ItemBook::SelectList(bookColumns, textColumns);
+    textColumns.clear();
+    const QStringList categoryColumns = DatabaseHolder::TableColumnsOn(db, Const::TableRuntimeCatalogInfo, &textColumns);
+    holder->categorySelect = SqlBoundedSelectList(categoryColumns, textColumns);
     return true;
 }
 

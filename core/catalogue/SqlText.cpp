@@ -12,19 +12,22 @@ QString Quoted(QString column)
 }
 } // namespace
 
-QString SqlBoundedValue(const QString &column)
+QString SqlBoundedValue(const QString &column, bool onlyTexts)
 {
-    // typeof and substr: SQLite reads a number without a conversion, and cuts a text by
+    if (onlyTexts)
+        return QStringLiteral("substr(%1, 1, %2)").arg(Quoted(column), QString::number(SqlValueMaxLength));
+    // SQLite orders every number below every text and blob, and compares a column with a text
+    // constant without a function call: numbers (and NULL) stay as they are, a text is cut by
     // characters, a blob by bytes.
-    return QStringLiteral("(case when typeof(%1) in ('text', 'blob') then substr(%1, 1, %2) else %1 end)")
+    return QStringLiteral("(case when %1 >= '' then substr(%1, 1, %2) else %1 end)")
         .arg(Quoted(column), QString::number(SqlValueMaxLength));
 }
 
-QString SqlBoundedSelectList(const QStringList &columns)
+QString SqlBoundedSelectList(const QStringList &columns, const QStringList &textColumns)
 {
     QStringList select;
     for (const QString &column : columns)
-        select.append(SqlBoundedValue(column) + QStringLiteral(" as ") + Quoted(column));
+        select.append(SqlBoundedValue(column, textColumns.contains(column)) + QStringLiteral(" as ") + Quoted(column));
     return select.isEmpty() ? QStringLiteral("*") : select.join(QStringLiteral(", "));
 }
 

@@ -14,9 +14,11 @@ extern const int SqlValueMaxLength;
 // A column as every read takes it: numbers as they are, a text or blob cut by SQLite to
 // SqlValueMaxLength, so that a huge value never reaches the program whole. The catalogue may
 // hold any value in any column.
-QString SqlBoundedValue(const QString &column);
-// The columns, each bounded and named as itself, as one select list ("*" for none).
-QString SqlBoundedSelectList(const QStringList &columns);
+// A column known to hold texts only (text affinity) is simply cut: shorter to prepare.
+QString SqlBoundedValue(const QString &column, bool onlyTexts = false);
+// The columns, each bounded and named as itself, as one select list ("*" for none); textColumns
+// are those with text affinity.
+QString SqlBoundedSelectList(const QStringList &columns, const QStringList &textColumns = QStringList());
 // "select UID from <table> <where part> <order part>", filled in one call; an empty part
 // leaves its blank.
 QString MakeSelectUidsText(const QString &table, const QString &where, const QString &orderBy);

@@ -155,12 +155,14 @@ QString FolderBatchQuery::MakeText(const QString &table, const QList<Condition> 
     }
     // Every value bounded, as every read takes it. The id text as the category test's LIKE reads
     // it: a number as text, and a blob as text unless this SQLite build never lets LIKE match a
-    // blob (every token holds a "|").
+    // blob (every token holds a "|"). The test for a "|" may read the whole value: a "|" only
+    // past the part that is read leaves no token in that part either.
     const QString uid = SqlBoundedValue(QStringLiteral("UID"));
-    const QString ids = SqlBoundedValue(QStringLiteral("bookcatalogids"));
-    const QString idsColumn = layout.byToken.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(", case when %1 like '%|%' then cast(%1 as text) end").arg(ids);
+    const QString idsColumn =
+        layout.byToken.isEmpty()
+            ? QString()
+            : QStringLiteral(", case when bookcatalogids like '%|%' then cast(%1 as text) end")
+                  .arg(SqlBoundedValue(QStringLiteral("bookcatalogids")));
     if (orderBy == IndexOrder)
         return QStringLiteral("select %1, %2, rowid%3%4 from %5")
             .arg(uid, SqlBoundedValue(QStringLiteral("FirstPubTimeGMT")), idsColumn, columns, table);
