@@ -44,6 +44,19 @@ QString Books(const QString &values)
         .arg(values);
 }
 
+// The book as the read of its own row and the read of every row give it; empty when either
+// finds none.
+QList<ItemBook> BothReads(ItemDataSaver &store, qint64 uid)
+{
+    QWriteLockerExt2 token(&store.lock);
+    const std::unique_ptr<ItemBook> alone(ItemDataSaver::LoadBook(store.database, uid));
+    store.LoadAllBooks(token);
+    const ItemBook *bulk = store.books->value(uid);
+    if (!alone || !bulk)
+        return {};
+    return {*alone, *bulk};
+}
+
 // Writes a plain SQLite catalogue, the three tables and then content (rows, hostile objects, an
 // index), and encrypts it with the given password. An index named "damaged" gets one byte of the
 // guid's key changed in its root page.
@@ -376,18 +389,14 @@ private slots:
         QFETCH(TextField, field);
         QFETCH(int, length);
         QFETCH(bool, cut);
-        ItemDataSaver &store = *longStore;
-        QWriteLockerExt2 token(&store.lock);
-        const std::unique_ptr<ItemBook> alone(ItemDataSaver::LoadBook(store.database, uid));
-        store.LoadAllBooks(token);
-        const ItemBook *bulk = store.books->value(uid);
-        QVERIFY(alone && bulk);
-        for (const ItemBook *book : {static_cast<const ItemBook *>(alone.get()), bulk}) {
-            QCOMPARE((book->*field).size(), length);
-            QCOMPARE((book->*field).endsWith(QChar(0x2026)), cut);
-            QVERIFY(!(book->*field).contains(QChar(0xd83d)) || !cut); // no half character
+        const QList<ItemBook> books = BothReads(*longStore, uid);
+        QCOMPARE(books.size(), 2);
+        for (const ItemBook &book : books) {
+            QCOMPARE((book.*field).size(), length);
+            QCOMPARE((book.*field).endsWith(QChar(0x2026)), cut);
+            QVERIFY(!(book.*field).contains(QChar(0xd83d)) || !cut); // no half character
             if (uid == 7)
-                QCOMPARE(book->catalogIdList, QList<qint64>::fromVector(QVector<qint64>(ItemBook::MaxTextLength / 9, 1234567)));
+                QCOMPARE(book.catalogIdList, QList<qint64>::fromVector(QVector<qint64>(ItemBook::MaxTextLength / 9, 1234567)));
         }
     }
 
@@ -424,17 +433,13 @@ private slots:
         QFETCH(qint64, uid);
         QFETCH(qint64, pages);
         QFETCH(qint64, bookDateSecs);
-        ItemDataSaver &store = *longNumbers;
-        QWriteLockerExt2 token(&store.lock);
-        const std::unique_ptr<ItemBook> alone(ItemDataSaver::LoadBook(store.database, uid));
-        store.LoadAllBooks(token);
-        const ItemBook *bulk = store.books->value(uid);
-        QVERIFY(alone && bulk);
-        for (const ItemBook *book : {static_cast<const ItemBook *>(alone.get()), bulk}) {
-            QCOMPARE(book->pages, pages);
-            QCOMPARE(book->bookDate.toSecsSinceEpoch(), bookDateSecs);
+        const QList<ItemBook> books = BothReads(*longNumbers, uid);
+        QCOMPARE(books.size(), 2);
+        for (const ItemBook &book : books) {
+            QCOMPARE(book.pages, pages);
+            QCOMPARE(book.bookDate.toSecsSinceEpoch(), bookDateSecs);
         }
-        const ItemSortKeys::Entry *keys = store.sortKeys->Find(uid);
+        const ItemSortKeys::Entry *keys = longNumbers->sortKeys->Find(uid);
         QVERIFY(keys);
         QCOMPARE(keys->pages, pages);
         QCOMPARE(qint64(keys->bookDateSecs), bookDateSecs);
