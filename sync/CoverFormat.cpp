@@ -94,23 +94,6 @@ qint64 PngRowBytes(qint64 width, int bitsPerPixel)
     return 1 + (width * bitsPerPixel + 7) / 8;
 }
 
-// The inflated size of the image data: every row of every pass (seven with interlacing).
-qint64 PngRawBytes(qint64 width, qint64 height, int bitsPerPixel, bool interlaced)
-{
-    if (!interlaced)
-        return height * PngRowBytes(width, bitsPerPixel);
-    static const int Passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    qint64 total = 0;
-    for (const auto &pass : Passes) {
-        const qint64 columns = width > pass[0] ? (width - pass[0] + pass[2] - 1) / pass[2] : 0;
-        const qint64 rows = height > pass[1] ? (height - pass[1] + pass[3] - 1) / pass[3] : 0;
-        if (columns > 0 && rows > 0)
-            total += rows * PngRowBytes(columns, bitsPerPixel);
-    }
-    return total;
-}
-
 } // namespace
 
 bool PngDataFits(const QByteArray &bytes)
@@ -129,8 +112,9 @@ bool PngDataFits(const QByteArray &bytes)
     if (width < 1 || height < 1 || width > (1 << 24) || height > (1 << 24) || colourType > 6
         || Channels[colourType] == 0 || (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16))
         return false;
-    // A little over the rows: an encoder has no reason to write more.
-    const qint64 budget = PngRawBytes(width, height, Channels[colourType] * depth, data[28] != 0) + 64 * 1024;
+    // The rows, and a little more: interlacing adds at most two bytes a row (the filter bytes and
+    // partly filled bytes of its seven passes), and an encoder has no reason to write more.
+    const qint64 budget = height * (PngRowBytes(width, Channels[colourType] * depth) + 2) + 64 * 1024;
 
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK)
