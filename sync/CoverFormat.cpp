@@ -1,6 +1,7 @@
 #include "CoverFormat.h"
 
 #include <QVector>
+#include <QtEndian>
 
 #include <zlib.h>
 
@@ -83,11 +84,6 @@ int CountJpegScans(const QByteArray &bytes, int limit)
 
 namespace {
 
-quint32 BigEndian32(const uchar *at)
-{
-    return (quint32(at[0]) << 24) | (quint32(at[1]) << 16) | (quint32(at[2]) << 8) | quint32(at[3]);
-}
-
 // Bytes of one filtered row: its filter byte, then its pixels' bits rounded up to whole bytes.
 qint64 PngRowBytes(qint64 width, int bitsPerPixel)
 {
@@ -102,10 +98,10 @@ bool PngDataFits(const QByteArray &bytes)
     const qint64 size = bytes.size();
     // The signature, then the header chunk: length 13, "IHDR", width, height, bit depth,
     // colour type, compression, filter, interlace.
-    if (size < 8 + 8 + 13 || BigEndian32(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
+    if (size < 8 + 8 + 13 || qFromBigEndian<quint32>(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
         return false;
-    const qint64 width = BigEndian32(data + 16);
-    const qint64 height = BigEndian32(data + 20);
+    const qint64 width = qFromBigEndian<quint32>(data + 16);
+    const qint64 height = qFromBigEndian<quint32>(data + 20);
     const int depth = data[24];
     static const int Channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
     const int colourType = data[25];
@@ -126,7 +122,7 @@ bool PngDataFits(const QByteArray &bytes)
     qint64 at = 8;
     // The image data is the run of consecutive IDAT chunks, read as one stream.
     while (!ended && at + 8 <= size) {
-        const qint64 length = BigEndian32(data + at);
+        const qint64 length = qFromBigEndian<quint32>(data + at);
         const bool isData = std::memcmp(data + at + 4, "IDAT", 4) == 0;
         const qint64 start = at + 8;
         at = start + length + 4; // past the CRC

@@ -19,6 +19,6 @@ QString SqlBoundedValue(const QString &column, bool onlyTexts = false);
 // The columns, each bounded and named as itself, as one select list ("*" for none); textColumns
 // are those with text affinity.
 QString SqlBoundedSelectList(const QStringList &columns, const QStringList &textColumns = QStringList());
-// "select UID from <table> <where part> <order part>", filled in one call; an empty part
-// leaves its blank.
+// "select <UID, bounded> from <table> <where part> <order part>", filled in one call; an
+// empty part leaves its blank.
 QString MakeSelectUidsText(const QString &table, const QString &where, const QString &orderBy);
